@@ -1,0 +1,96 @@
+#pragma once
+// File input and output for both programs: whole-file reads into one buffer,
+// and outputs that replace their target only once every byte is written.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace pal {
+
+// A heap block of bytes that is not zero-filled: every byte is written before
+// it is read. Large blocks are aligned and advised for huge pages, since page
+// faults, not arithmetic, dominate the time spent on big pictures.
+class ByteBuffer {
+public:
+    // Empty when the memory cannot be had.
+    static std::optional<ByteBuffer> allocate(std::size_t size);
+
+    std::uint8_t* data() { return data_.get(); }
+    const std::uint8_t* data() const { return data_.get(); }
+    std::size_t size() const { return size_; }
+    std::span<std::uint8_t> bytes() { return {data_.get(), size_}; }
+    std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+
+    // Forgets the bytes past `size`; the memory stays until the buffer goes.
+    void shrink(std::size_t size) { size_ = size < size_ ? size : size_; }
+
+private:
+    struct Free {
+        void operator()(std::uint8_t* block) const;
+    };
+    std::unique_ptr<std::uint8_t, Free> data_;
+    std::size_t size_ = 0;
+};
+
+enum class ReadStatus { ok, read_failed, out_of_memory };
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::ok;
+    ByteBuffer bytes;  // what was read; shorter than asked at the end of the file
+};
+
+class InputFile {
+public:
+    // Empty when the file cannot be opened.
+    static std::optional<InputFile> open(const char* path);
+
+    InputFile(InputFile&& other) noexcept;
+    InputFile& operator=(InputFile&&) = delete;
+    ~InputFile();
+
+    // The whole file, sized once from the file system where it can tell.
+    ReadResult read_all();
+    // The first `limit` bytes, or all there are if the file is shorter.
+    ReadResult read_up_to(std::size_t limit);
+
+private:
+    explicit InputFile(int descriptor) : descriptor_(descriptor) {}
+    int descriptor_;
+};
+
+// Replaces a file atomically: the bytes go to a temporary file beside the
+// target, which is renamed over it only after every byte was written. If the
+// output is dropped before commit(), the temporary goes and the target stays
+// as it was. The target keeps its permission bits and owner, a symbolic link
+// is written through, and a target that is not a regular file (a FIFO, a
+// terminal, /dev/null) is written directly.
+class OutputFile {
+public:
+    // Empty when the output cannot be created: a missing directory, a
+    // directory in its place, or no permission to write it or its directory.
+    static std::optional<OutputFile> open(const std::string& path);
+
+    OutputFile(OutputFile&& other) noexcept;
+    OutputFile& operator=(OutputFile&&) = delete;
+    ~OutputFile();
+
+    // False once any write has failed; later writes are skipped.
+    bool write(std::span<const std::uint8_t> bytes);
+    // Closes the output and puts it in place; false if anything failed.
+    bool commit();
+
+private:
+    OutputFile(int descriptor, std::string temporary_path, std::string target_path);
+    void discard();
+
+    int descriptor_;
+    std::string temporary_path_;  // empty when writing the target directly
+    std::string target_path_;
+    bool failed_ = false;
+};
+
+}  // namespace pal

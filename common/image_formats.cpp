@@ -1,0 +1,138 @@
+#include "image_formats.hpp"
+
+#include <algorithm>
+#include <limits>
+
+namespace pal {
+namespace {
+
+void put_le16(std::uint8_t* out, std::uint16_t value) {
+    out[0] = static_cast<std::uint8_t>(value);
+    out[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void put_le32(std::uint8_t* out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint16_t get_le16(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+std::uint32_t get_le32(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
+           static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+}
+
+std::int32_t get_le32_signed(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    return static_cast<std::int32_t>(get_le32(bytes, offset));
+}
+
+// File offsets of the fields that are read.
+constexpr std::size_t off_bits_offset = 10;
+constexpr std::size_t info_size_offset = 14;
+constexpr std::size_t width_offset = 18;
+constexpr std::size_t height_offset = 22;
+constexpr std::size_t bit_count_offset = 28;
+constexpr std::size_t compression_offset = 30;
+constexpr std::size_t core_width_offset = 18;
+constexpr std::size_t core_height_offset = 20;
+constexpr std::size_t core_bit_count_offset = 24;
+
+// Longer information headers extend the 40-byte one; the pixels may not
+// start inside them. An unknown size is read as the 40-byte header, as it
+// always was.
+std::size_t info_header_size(std::uint32_t declared) {
+    constexpr std::array<std::uint32_t, 6> extended_sizes = {40, 52, 56, 64, 108, 124};
+    const bool known = std::find(extended_sizes.begin(), extended_sizes.end(), declared) != extended_sizes.end();
+    return known ? declared : bmp_info_header_size;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, bmp_file_header_size> encode_bmp_file_header(const BmpFileHeader& header) {
+    std::array<std::uint8_t, bmp_file_header_size> bytes{};
+    put_le16(&bytes[0], header.bfType);
+    put_le32(&bytes[2], header.bfSize);
+    put_le16(&bytes[6], header.bfReserved1);
+    put_le16(&bytes[8], header.bfReserved2);
+    put_le32(&bytes[10], header.bfOffBits);
+    return bytes;
+}
+
+std::array<std::uint8_t, bmp_info_header_size> encode_bmp_info_header(const BmpInfoHeader& header) {
+    std::array<std::uint8_t, bmp_info_header_size> bytes{};
+    put_le32(&bytes[0], header.biSize);
+    put_le32(&bytes[4], static_cast<std::uint32_t>(header.biWidth));
+    put_le32(&bytes[8], static_cast<std::uint32_t>(header.biHeight));
+    put_le16(&bytes[12], header.biPlanes);
+    put_le16(&bytes[14], header.biBitCount);
+    put_le32(&bytes[16], header.biCompression);
+    put_le32(&bytes[20], header.biSizeImage);
+    put_le32(&bytes[24], static_cast<std::uint32_t>(header.biXPelsPerMeter));
+    put_le32(&bytes[28], static_cast<std::uint32_t>(header.biYPelsPerMeter));
+    put_le32(&bytes[32], header.biClrUsed);
+    put_le32(&bytes[36], header.biClrImportant);
+    return bytes;
+}
+
+std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers() {
+    BmpFileHeader file_header;
+    file_header.bfSize = expanded_bmp_size;
+    file_header.bfOffBits = bmp_headers_size;
+    BmpInfoHeader info_header;
+    info_header.biWidth = static_cast<std::int32_t>(qlx_width);
+    info_header.biHeight = static_cast<std::int32_t>(qlx_height);
+
+    std::array<std::uint8_t, bmp_headers_size> bytes{};
+    const auto file_bytes = encode_bmp_file_header(file_header);
+    const auto info_bytes = encode_bmp_info_header(info_header);
+    std::copy(file_bytes.begin(), file_bytes.end(), bytes.begin());
+    std::copy(info_bytes.begin(), info_bytes.end(), bytes.begin() + bmp_file_header_size);
+    return bytes;
+}
+
+std::uint64_t pixel_array_end(const BmpLayout& layout) {
+    if (layout.width == 0 || layout.height == 0) return layout.pixel_offset;
+    return layout.pixel_offset + layout.row_stride * (layout.height - 1) + layout.width * bytes_per_pixel;
+}
+
+BmpParse parse_bmp(std::span<const std::uint8_t> file) {
+    // The bit count is judged first, as soon as the bytes that hold it exist.
+    if (file.size() < info_size_offset + 4) return {BmpError::headers_cut_short, {}};
+    const std::uint32_t declared_info_size = get_le32(file, info_size_offset);
+    const bool core = declared_info_size == bmp_core_header_size;
+    const std::size_t bit_count_at = core ? core_bit_count_offset : bit_count_offset;
+    if (file.size() < bit_count_at + 2) return {BmpError::headers_cut_short, {}};
+    if (get_le16(file, bit_count_at) != 24) return {BmpError::not_24_bit, {}};
+
+    const std::size_t headers_end =
+        bmp_file_header_size + (core ? bmp_core_header_size : info_header_size(declared_info_size));
+    if (file.size() < headers_end) return {BmpError::headers_cut_short, {}};
+
+    BmpLayout layout;
+    if (core) {
+        layout.width = get_le16(file, core_width_offset);
+        layout.height = get_le16(file, core_height_offset);
+    } else {
+        const std::int32_t width = get_le32_signed(file, width_offset);
+        const std::int32_t height = get_le32_signed(file, height_offset);
+        if (width < 0) return {BmpError::negative_width, {}};
+        // Its magnitude has no 32-bit form, so it cannot mark a top-down picture.
+        if (height == std::numeric_limits<std::int32_t>::min()) return {BmpError::height_out_of_range, {}};
+        if (get_le32(file, compression_offset) != bmp_uncompressed) return {BmpError::compressed, {}};
+        layout.width = static_cast<std::size_t>(width);
+        layout.top_down = height < 0;
+        layout.height = static_cast<std::size_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
+    }
+
+    layout.pixel_offset = get_le32(file, off_bits_offset);
+    if (layout.pixel_offset < headers_end || layout.pixel_offset > file.size()) {
+        return {BmpError::pixel_offset_out_of_range, {}};
+    }
+    layout.row_stride = (static_cast<std::uint64_t>(layout.width) * bytes_per_pixel + 3) / 4 * 4;
+    if (pixel_array_end(layout) > file.size()) return {BmpError::pixel_data_cut_short, {}};
+    return {BmpError::none, layout};
+}
+
+}  // namespace pal

@@ -1,0 +1,121 @@
+#pragma once
+// The two picture formats and the row order between them.
+//
+// BMP, little-endian throughout. File header, 14 bytes at offset 0:
+//     0  2  bfType       "BM" (not examined when reading)
+//     2  4  bfSize       whole file length (not examined)
+//     6  2  bfReserved1  0
+//     8  2  bfReserved2  0
+//    10  4  bfOffBits    offset of the pixel array
+// Information header at offset 14. The 40-byte form (biSize 40; the longer
+// 52, 56, 64, 108 and 124-byte forms start with the same 40 bytes):
+//    14  4  biSize         length of this header
+//    18  4  biWidth        signed; negative is refused
+//    22  4  biHeight       signed; negative means rows stored top-down
+//    26  2  biPlanes       1 (not examined)
+//    28  2  biBitCount     must be 24
+//    30  4  biCompression  must be 0, uncompressed
+//    34 20  sizes, resolution and colour counts (not examined)
+// The 12-byte core form of old files (biSize 12):
+//    18  2  bcWidth, 20 2 bcHeight (unsigned), 22 2 bcPlanes, 24 2 bcBitCount
+// Pixel array at bfOffBits: rows of width blue-green-red triples, each row
+// padded to a multiple of 4 bytes, bottom row first unless the height is
+// negative. The padding of the last row may be missing.
+//
+// QLX: no header. width * height palette indices, top row first, rows
+// unpadded. The standard picture is 320 x 200 = 64000 bytes, the only size
+// palexpand reads, since the file records no dimensions.
+//
+// Row order: QLX row k holds BMP stored row height - 1 - k (bottom-up BMP).
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace pal {
+
+inline constexpr std::size_t bmp_file_header_size = 14;
+inline constexpr std::size_t bmp_info_header_size = 40;
+inline constexpr std::size_t bmp_core_header_size = 12;
+inline constexpr std::size_t bmp_headers_size = bmp_file_header_size + bmp_info_header_size;
+inline constexpr std::uint32_t bmp_uncompressed = 0;
+inline constexpr std::size_t bytes_per_pixel = 3;
+
+inline constexpr std::size_t qlx_width = 320;
+inline constexpr std::size_t qlx_height = 200;
+inline constexpr std::size_t qlx_size = qlx_width * qlx_height;
+
+// palexpand writes 320 x 200 pictures, whose 960-byte rows need no padding.
+inline constexpr std::size_t expanded_row_size = qlx_width * bytes_per_pixel;
+inline constexpr std::size_t expanded_bmp_size = bmp_headers_size + qlx_height * expanded_row_size;
+static_assert(expanded_row_size % 4 == 0);
+
+struct BmpFileHeader {
+    std::uint16_t bfType = 0x4D42;  // "BM"
+    std::uint32_t bfSize = 0;
+    std::uint16_t bfReserved1 = 0;
+    std::uint16_t bfReserved2 = 0;
+    std::uint32_t bfOffBits = 0;
+};
+
+struct BmpInfoHeader {
+    std::uint32_t biSize = bmp_info_header_size;
+    std::int32_t biWidth = 0;
+    std::int32_t biHeight = 0;
+    std::uint16_t biPlanes = 1;
+    std::uint16_t biBitCount = 24;
+    std::uint32_t biCompression = bmp_uncompressed;
+    std::uint32_t biSizeImage = 0;
+    std::int32_t biXPelsPerMeter = 0;
+    std::int32_t biYPelsPerMeter = 0;
+    std::uint32_t biClrUsed = 0;
+    std::uint32_t biClrImportant = 0;
+};
+
+std::array<std::uint8_t, bmp_file_header_size> encode_bmp_file_header(const BmpFileHeader& header);
+std::array<std::uint8_t, bmp_info_header_size> encode_bmp_info_header(const BmpInfoHeader& header);
+
+// The 54 header bytes of every BMP that palexpand writes.
+std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers();
+
+// Why a BMP cannot be converted. Each has its own message.
+enum class BmpError {
+    none,
+    headers_cut_short,
+    not_24_bit,
+    negative_width,
+    height_out_of_range,
+    compressed,
+    pixel_offset_out_of_range,
+    pixel_data_cut_short,
+};
+
+// Where the pixels of a validated 24-bit BMP lie in its file.
+struct BmpLayout {
+    std::size_t width = 0;
+    std::size_t height = 0;
+    bool top_down = false;
+    std::uint64_t pixel_offset = 0;  // bfOffBits
+    std::uint64_t row_stride = 0;    // width * 3 rounded up to a multiple of 4
+};
+
+struct BmpParse {
+    BmpError error = BmpError::none;
+    BmpLayout layout;
+};
+
+// Validates the headers at the start of `file` (the whole file, or as much of
+// it as exists) and checks that the pixel array lies wholly inside it, so that
+// nothing sized from the header is allocated for a file that cannot hold it.
+BmpParse parse_bmp(std::span<const std::uint8_t> file);
+
+// Offset one past the last pixel byte: the last row's padding is not required.
+// Cannot overflow: width and height are below 2^31 and the offset below 2^32.
+std::uint64_t pixel_array_end(const BmpLayout& layout);
+
+// The row reversal shared by both directions: stored BMP row `row` of a
+// bottom-up picture is QLX row height - 1 - row, and the other way round.
+constexpr std::size_t flipped_row(std::size_t row, std::size_t height) { return height - 1 - row; }
+
+}  // namespace pal

@@ -1,0 +1,28 @@
+#pragma once
+// Every text the two programs print, byte for byte. Scripts match on them,
+// so they never change; new situations get new texts.
+
+namespace pal::messages {
+
+inline constexpr char palquant_usage[] = "Usage: palquant <>.bmp <>.qlx \n\a";
+inline constexpr char palexpand_usage[] = "Usage: palexpand <>.qlx <>.bmp \n\a";
+
+inline constexpr char bmp_not_opened[] = "bmpfile was not opened\n";
+inline constexpr char qlx_not_opened[] = "qlxfile was not opened\n";
+inline constexpr char not_24_bit[] = "the file is not 24bit bmp \n";  // the one text on standard error
+
+inline constexpr char bmp_not_read[] = "bmpfile could not be read\n";
+inline constexpr char bmp_headers_cut_short[] = "bmpfile headers are cut short\n";
+inline constexpr char bmp_negative_width[] = "bmpfile width is negative\n";
+inline constexpr char bmp_height_out_of_range[] = "bmpfile height is out of range\n";
+inline constexpr char bmp_compressed[] = "bmpfile is compressed\n";
+inline constexpr char bmp_pixel_offset_out_of_range[] = "bmpfile pixel offset is outside the file\n";
+inline constexpr char bmp_pixel_data_cut_short[] = "bmpfile pixel data is cut short\n";
+inline constexpr char bmp_too_large[] = "bmpfile is too large for memory\n";
+inline constexpr char qlx_not_written[] = "qlxfile was not written\n";
+
+inline constexpr char qlx_not_read[] = "qlxfile could not be read\n";
+inline constexpr char qlx_too_short[] = "qlxfile is shorter than 64000 bytes\n";
+inline constexpr char bmp_not_written[] = "bmpfile was not written\n";
+
+}  // namespace pal::messages

@@ -1,0 +1,47 @@
+// palquant: 24-bit BMP in, QLX (nearest palette index per pixel) out.
+// Exit status 1 on success and 0 on failure, as scripts have always relied on.
+
+#include <cstdio>
+#include <optional>
+
+#include "conversion.hpp"
+#include "file_io.hpp"
+#include "image_formats.hpp"
+#include "messages.hpp"
+
+namespace {
+
+constexpr int status_success = 1;
+constexpr int status_failure = 0;
+
+int fail(const char* message, std::FILE* stream = stdout) {
+    std::fputs(message, stream);
+    return status_failure;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    namespace msg = pal::messages;
+    if (argc < 3) return fail(msg::palquant_usage);
+
+    std::optional<pal::InputFile> input = pal::InputFile::open(argv[1]);
+    if (!input) return fail(msg::bmp_not_opened);
+    pal::ReadResult bmp = input->read_all();
+    if (bmp.status == pal::ReadStatus::read_failed) return fail(msg::bmp_not_read);
+    if (bmp.status == pal::ReadStatus::out_of_memory) return fail(msg::bmp_too_large);
+
+    const pal::BmpParse parsed = pal::parse_bmp(bmp.bytes.bytes());
+    if (parsed.error == pal::BmpError::not_24_bit) return fail(msg::not_24_bit, stderr);
+    if (parsed.error != pal::BmpError::none) return fail(pal::bmp_error_message(parsed.error));
+
+    // The pixel array was checked to fit in the file, so this cannot overflow.
+    std::optional<pal::ByteBuffer> indices = pal::ByteBuffer::allocate(parsed.layout.width * parsed.layout.height);
+    if (!indices) return fail(msg::bmp_too_large);
+    pal::quantise_bmp(bmp.bytes.bytes(), parsed.layout, indices->bytes());
+
+    std::optional<pal::OutputFile> qlx = pal::OutputFile::open(argv[2]);
+    if (!qlx) return fail(msg::qlx_not_opened);
+    if (!qlx->write(indices->bytes()) || !qlx->commit()) return fail(msg::qlx_not_written);
+    return status_success;
+}
