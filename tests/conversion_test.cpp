@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include "conversion.hpp"
+#include "palette.hpp"
+#include "test_support.hpp"
+
+namespace pal {
+namespace {
+
+using test::Bytes;
+using test::BmpSpec;
+
+// The QLX bytes of a BMP file, or an empty result if it is refused.
+Bytes quantise_file(const Bytes& file) {
+    const BmpParse parsed = parse_bmp(file);
+    if (parsed.error != BmpError::none) return {};
+    Bytes indices(parsed.layout.width * parsed.layout.height);
+    quantise_bmp(file, parsed.layout, indices);
+    return indices;
+}
+
+Bytes nearest_of_each(const Bytes& pixels) {
+    Bytes indices;
+    for (std::size_t i = 0; i < pixels.size(); i += 3) {
+        indices.push_back(nearest_palette_index(pixels[i], pixels[i + 1], pixels[i + 2]));
+    }
+    return indices;
+}
+
+TEST(QuantiseBmp, GivesTopRowFirstWhateverTheStorage) {
+    for (int width : {1, 2, 3, 4, 5, 17}) {
+        const Bytes pixels = test::gradient_pixels(width, 6);
+        const Bytes expected = nearest_of_each(pixels);
+        BmpSpec spec{.width = width, .height = 6, .pixels = pixels};
+        EXPECT_EQ(quantise_file(test::make_bmp(spec)), expected) << "bottom-up, width " << width;
+        spec.top_down = true;
+        EXPECT_EQ(quantise_file(test::make_bmp(spec)), expected) << "top-down, width " << width;
+        spec.gap = 1024;
+        spec.info_size = 124;
+        EXPECT_EQ(quantise_file(test::make_bmp(spec)), expected) << "gap, width " << width;
+    }
+}
+
+TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {
+    const Bytes plain = quantise_file(test::read_file(test::data_path("bmpsuite/g/rgb24.bmp")));
+    ASSERT_EQ(plain.size(), 127u * 64u);
+    for (const char* name : {"g/rgb24pal.bmp", "q/rgb24largepal.bmp", "q/rgb24prof.bmp", "q/rgb24lprof.bmp"}) {
+        EXPECT_EQ(quantise_file(test::read_file(test::data_path(std::string("bmpsuite/") + name))), plain) << name;
+    }
+    // Red and green are stored swapped; only its colour profile undoes that.
+    const Bytes swapped = quantise_file(test::read_file(test::data_path("bmpsuite/q/rgb24prof2.bmp")));
+    EXPECT_EQ(swapped.size(), plain.size());
+    EXPECT_NE(swapped, plain);
+}
+
+Bytes expand(const Bytes& qlx) {
+    Bytes bmp(expanded_bmp_size);
+    expand_qlx(std::span<const std::uint8_t, qlx_size>(qlx.data(), qlx_size),
+               std::span<std::uint8_t, expanded_bmp_size>(bmp.data(), expanded_bmp_size));
+    return bmp;
+}
+
+TEST(ExpandQlx, WritesPaletteColoursBottomRowFirst) {
+    const Bytes black = expand(Bytes(qlx_size, 0));
+    EXPECT_TRUE(std::all_of(black.begin() + bmp_headers_size, black.end(), [](auto b) { return b == 0; }));
+
+    const Bytes red = expand(Bytes(qlx_size, 8));
+    EXPECT_EQ(Bytes(red.begin() + 54, red.begin() + 57), (Bytes{0x00, 0x00, 0xB7}));
+
+    Bytes qlx(qlx_size, 0);
+    qlx[63680] = 2;  // first pixel of the last QLX row
+    qlx[319] = 8;    // last pixel of the first QLX row
+    const Bytes marked = expand(qlx);
+    EXPECT_EQ(Bytes(marked.begin() + 54, marked.begin() + 57), (Bytes{0xAB, 0x2F, 0x17}));
+    EXPECT_EQ(Bytes(marked.end() - 3, marked.end()), (Bytes{0x00, 0x00, 0xB7}));
+}
+
+TEST(ExpandQlx, QuantisingTheExpansionGivesBackCanonicalIndices) {
+    Bytes qlx(qlx_size);
+    for (std::size_t i = 0; i < qlx.size(); ++i) qlx[i] = static_cast<std::uint8_t>(i * 7 + i / 320);
+    const Bytes back = quantise_file(expand(qlx));
+    ASSERT_EQ(back.size(), qlx_size);
+    for (std::size_t i = 0; i < qlx.size(); ++i) {
+        const Colour colour = palette_colour(qlx[i]);
+        ASSERT_EQ(back[i], nearest_palette_index(colour.blue, colour.green, colour.red)) << i;
+        ASSERT_EQ(palette_colour(back[i]), colour) << i;
+    }
+}
+
+}  // namespace
+}  // namespace pal

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "image_formats.hpp"
+#include "test_support.hpp"
+
+namespace pal {
+namespace {
+
+using test::Bytes;
+using test::BmpSpec;
+using test::make_bmp;
+
+TEST(ExpandedBmpHeaders, AreTheFixedFiftyFourBytes) {
+    const Bytes expected = {0x42, 0x4D, 0x36, 0xEE, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36, 0x00, 0x00, 0x00,
+                            0x28, 0x00, 0x00, 0x00, 0x40, 0x01, 0x00, 0x00, 0xC8, 0x00, 0x00, 0x00, 0x01, 0x00,
+                            0x18, 0x00, 0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+                            0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
+    const auto headers = expanded_bmp_headers();
+    EXPECT_EQ(Bytes(headers.begin(), headers.end()), expected);
+    EXPECT_EQ(expanded_bmp_size, 192054u);
+}
+
+TEST(FlippedRow, MapsTopAndBottomOntoEachOther) {
+    EXPECT_EQ(flipped_row(0, 200), 199u);
+    EXPECT_EQ(flipped_row(199, 200), 0u);
+    EXPECT_EQ(flipped_row(0, 1), 0u);
+}
+
+BmpParse parse(const Bytes& file) { return parse_bmp(file); }
+
+TEST(ParseBmp, ReadsLayoutOfEveryHeaderFormAndRowOrder) {
+    BmpSpec spec{.width = 5, .height = 3};
+    BmpParse plain = parse(make_bmp(spec));
+    ASSERT_EQ(plain.error, BmpError::none);
+    EXPECT_EQ(plain.layout.width, 5u);
+    EXPECT_EQ(plain.layout.height, 3u);
+    EXPECT_EQ(plain.layout.row_stride, 16u);
+    EXPECT_EQ(plain.layout.pixel_offset, 54u);
+    EXPECT_FALSE(plain.layout.top_down);
+
+    spec.top_down = true;
+    EXPECT_TRUE(parse(make_bmp(spec)).layout.top_down);
+    EXPECT_EQ(parse(make_bmp(spec)).layout.height, 3u);
+
+    for (std::uint32_t info_size : {52u, 56u, 108u, 124u}) {
+        spec.info_size = info_size;
+        const BmpParse extended = parse(make_bmp(spec));
+        EXPECT_EQ(extended.error, BmpError::none) << info_size;
+        EXPECT_EQ(extended.layout.pixel_offset, 14u + info_size);
+    }
+}
+
+TEST(ParseBmp, ReadsTheCoreHeaderOfOldFiles) {
+    Bytes file(14 + 12 + 2 * 8, 0);  // 2 x 2 pixels, rows of 6 bytes padded to 8
+    test::put_le32(file, 10, 26);
+    test::put_le32(file, 14, 12);
+    test::put_le16(file, 18, 2);
+    test::put_le16(file, 20, 2);
+    test::put_le16(file, 22, 1);
+    test::put_le16(file, 24, 24);
+    const BmpParse parsed = parse(file);
+    ASSERT_EQ(parsed.error, BmpError::none);
+    EXPECT_EQ(parsed.layout.width, 2u);
+    EXPECT_EQ(parsed.layout.row_stride, 8u);
+
+    test::put_le16(file, 24, 8);
+    EXPECT_EQ(parse(file).error, BmpError::not_24_bit);
+}
+
+TEST(ParseBmp, AcceptsEmptyPicturesAndAMissingLastRowPadding) {
+    EXPECT_EQ(parse(make_bmp({.width = 0, .height = 7})).error, BmpError::none);
+    EXPECT_EQ(parse(make_bmp({.width = 9, .height = 0})).error, BmpError::none);
+    Bytes file = make_bmp({.width = 1, .height = 2});
+    file.pop_back();  // 1 of the 2 padding bytes of the last row
+    EXPECT_EQ(parse(file).error, BmpError::none);
+}
+
+TEST(ParseBmp, RefusesEachKindOfBrokenHeader) {
+    const Bytes good = make_bmp({.width = 4, .height = 4});
+    EXPECT_EQ(parse(Bytes(good.begin(), good.begin() + 20)).error, BmpError::headers_cut_short);
+    EXPECT_EQ(parse(Bytes(good.begin(), good.begin() + 40)).error, BmpError::headers_cut_short);
+    EXPECT_EQ(parse({}).error, BmpError::headers_cut_short);
+
+    // The bit count is judged before anything else it could contradict.
+    Bytes eight_bit = make_bmp({.width = -4, .height = 4, .bit_count = 8});
+    EXPECT_EQ(parse(Bytes(eight_bit.begin(), eight_bit.begin() + 30)).error, BmpError::not_24_bit);
+    EXPECT_EQ(parse(eight_bit).error, BmpError::not_24_bit);
+
+    EXPECT_EQ(parse(make_bmp({.width = -4, .height = 4})).error, BmpError::negative_width);
+    Bytes lowest_height = good;
+    test::put_le32(lowest_height, 22, 0x80000000u);
+    EXPECT_EQ(parse(lowest_height).error, BmpError::height_out_of_range);
+    EXPECT_EQ(parse(make_bmp({.width = 4, .height = 4, .compression = 1})).error, BmpError::compressed);
+    EXPECT_EQ(parse(make_bmp({.width = 4, .height = 4, .compression = 3})).error, BmpError::compressed);
+
+    Bytes inside_headers = good;
+    test::put_le32(inside_headers, 10, 53);
+    EXPECT_EQ(parse(inside_headers).error, BmpError::pixel_offset_out_of_range);
+    Bytes inside_v5_header = make_bmp({.width = 4, .height = 4, .info_size = 124});
+    test::put_le32(inside_v5_header, 10, 54);
+    EXPECT_EQ(parse(inside_v5_header).error, BmpError::pixel_offset_out_of_range);
+    Bytes past_end = good;
+    test::put_le32(past_end, 10, static_cast<std::uint32_t>(good.size() + 1));
+    EXPECT_EQ(parse(past_end).error, BmpError::pixel_offset_out_of_range);
+}
+
+TEST(ParseBmp, RefusesPixelDataCutShortWhateverTheClaimedSize) {
+    Bytes short_by_one = make_bmp({.width = 4, .height = 4});
+    short_by_one.pop_back();
+    EXPECT_EQ(parse(short_by_one).error, BmpError::pixel_data_cut_short);
+
+    // Row padding counts for every row but the last.
+    Bytes unpadded = make_bmp({.width = 5, .height = 3, .pad_rows = false});
+    EXPECT_EQ(parse(unpadded).error, BmpError::pixel_data_cut_short);
+
+    Bytes largest = make_bmp({.width = 4, .height = 4});
+    test::put_le32(largest, 18, 0x7FFFFFFFu);
+    test::put_le32(largest, 22, 0x7FFFFFFFu);
+    EXPECT_EQ(parse(largest).error, BmpError::pixel_data_cut_short);
+    test::put_le32(largest, 22, 0x80000001u);  // top-down, just as large
+    EXPECT_EQ(parse(largest).error, BmpError::pixel_data_cut_short);
+
+    EXPECT_EQ(parse(test::read_file(test::data_path("bmpsuite/b/reallybig.bmp"))).error,
+              BmpError::pixel_data_cut_short);
+}
+
+}  // namespace
+}  // namespace pal

@@ -1,0 +1,127 @@
+#include "test_support.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace pal::test {
+
+void put_le32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void put_le16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
+    bytes[offset] = static_cast<std::uint8_t>(value);
+    bytes[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+Bytes make_bmp(const BmpSpec& spec) {
+    const std::size_t width = static_cast<std::size_t>(spec.width < 0 ? 0 : spec.width);
+    const std::size_t height = static_cast<std::size_t>(spec.height);
+    const std::size_t row_size = width * 3;
+    const std::size_t stride = spec.pad_rows ? (row_size + 3) / 4 * 4 : row_size;
+    const std::size_t offset = 14 + spec.info_size + spec.gap;
+
+    Bytes file(offset + stride * height, 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    put_le32(file, 2, static_cast<std::uint32_t>(file.size()));
+    put_le32(file, 10, static_cast<std::uint32_t>(offset));
+    put_le32(file, 14, spec.info_size);
+    put_le32(file, 18, static_cast<std::uint32_t>(spec.width));
+    put_le32(file, 22, static_cast<std::uint32_t>(spec.top_down ? -spec.height : spec.height));
+    put_le16(file, 26, 1);
+    put_le16(file, 28, spec.bit_count);
+    put_le32(file, 30, spec.compression);
+    for (std::size_t row = 0; row < height && !spec.pixels.empty(); ++row) {
+        const std::size_t stored_row = spec.top_down ? row : height - 1 - row;
+        std::copy_n(spec.pixels.begin() + static_cast<std::ptrdiff_t>(row * row_size), row_size,
+                    file.begin() + static_cast<std::ptrdiff_t>(offset + stored_row * stride));
+    }
+    return file;
+}
+
+Bytes gradient_pixels(int width, int height) {
+    Bytes pixels;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            pixels.push_back(static_cast<std::uint8_t>(x * 7 + y));
+            pixels.push_back(static_cast<std::uint8_t>(y * 13));
+            pixels.push_back(static_cast<std::uint8_t>(x * 3 + y * 5));
+        }
+    }
+    return pixels;
+}
+
+Bytes read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::filesystem::path data_path(const std::string& name) { return std::filesystem::path(PAL_TEST_DATA_DIR) / name; }
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "paltest.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& arguments) {
+    TempDir streams;
+    const std::string out_path = (streams / "out").string();
+    const std::string err_path = (streams / "err").string();
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("cannot start " + program);
+
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    RunResult result;
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    result.out = slurp(out_path);
+    result.err = slurp(err_path);
+    return result;
+}
+
+}  // namespace pal::test
