@@ -1,0 +1,23 @@
+// Drives the whole BMP-to-QLX conversion on one input held in memory: the
+// header checks, then quantising every pixel the checks let through.
+//
+// Build and run (clang with its libFuzzer runtime):
+//   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
+//   cmake --build build-fuzz --target bmp_to_qlx_fuzzer
+//   build-fuzz/bin/bmp_to_qlx_fuzzer -max_total_time=60 fuzz/corpus
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "conversion.hpp"
+#include "image_formats.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> file(data, size);
+    const pal::BmpParse parsed = pal::parse_bmp(file);
+    if (parsed.error != pal::BmpError::none) return 0;
+    // Checked against the input's size, so this is at most size / 3 bytes.
+    std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
+    pal::quantise_bmp(file, parsed.layout, indices);
+    return 0;
+}
