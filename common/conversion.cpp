@@ -3,19 +3,39 @@
 #include <algorithm>
 
 #include "messages.hpp"
+#include "nearest_colour.hpp"
 #include "palette.hpp"
 
 namespace pal {
+namespace {
 
-void quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices) {
+// Below this many pixels filling table cells costs more than it saves.
+constexpr std::size_t table_min_pixels = std::size_t{1} << 20;
+
+template <class Search>
+void quantise_rows(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
+                   Search& search) {
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::uint8_t* pixel = file.data() + layout.pixel_offset + row * layout.row_stride;
         const std::size_t qlx_row = layout.top_down ? row : flipped_row(row, layout.height);
         std::uint8_t* index = indices.data() + qlx_row * layout.width;
         for (std::size_t column = 0; column < layout.width; ++column, pixel += bytes_per_pixel) {
-            index[column] = nearest_palette_index(pixel[0], pixel[1], pixel[2]);
+            index[column] = search.nearest(pixel[0], pixel[1], pixel[2]);
         }
     }
+}
+
+}  // namespace
+
+void quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices) {
+    if (layout.width * layout.height >= table_min_pixels) {
+        if (std::optional<NearestColourTable> table = NearestColourTable::create()) {
+            quantise_rows(file, layout, indices, *table);
+            return;
+        }
+    }
+    NearestColourGrid grid;
+    quantise_rows(file, layout, indices, grid);
 }
 
 void expand_qlx(std::span<const std::uint8_t, qlx_size> indices, std::span<std::uint8_t, expanded_bmp_size> bmp) {
