@@ -1,0 +1,30 @@
+// palquant's conversion with the literal 256-entry search for every pixel:
+// the baseline the fast searches are measured against. Usage: literal_convert IN OUT
+#include <cstdio>
+#include <optional>
+
+#include "file_io.hpp"
+#include "image_formats.hpp"
+#include "palette.hpp"
+
+int main(int argc, char* argv[]) {
+    if (argc < 3) return 2;
+    auto input = pal::InputFile::open(argv[1]);
+    if (!input) return 2;
+    const pal::ReadResult file = input->read_all();
+    const pal::BmpParse parsed = pal::parse_bmp(file.bytes.bytes());
+    if (parsed.error != pal::BmpError::none) return 2;
+    const pal::BmpLayout& layout = parsed.layout;
+    auto out = pal::ByteBuffer::allocate(layout.width * layout.height);
+    for (std::size_t row = 0; row < layout.height; ++row) {
+        const std::uint8_t* pixel = file.bytes.data() + layout.pixel_offset + row * layout.row_stride;
+        std::uint8_t* index = out->data() + pal::flipped_row(row, layout.height) * layout.width;
+        for (std::size_t x = 0; x < layout.width; ++x, pixel += 3) {
+            index[x] = pal::nearest_palette_index(pixel[0], pixel[1], pixel[2]);
+        }
+    }
+    std::FILE* output = std::fopen(argv[2], "wb");
+    if (output == nullptr) return 2;
+    std::fwrite(out->data(), 1, out->size(), output);
+    return std::fclose(output) == 0 ? 0 : 2;
+}

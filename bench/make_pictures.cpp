@@ -1,0 +1,80 @@
+// Writes the pictures the whole-process benchmark converts:
+//   photo-4096.bmp   the sample picture enlarged smoothly to 4096 x 4096
+//   random-4096.bmp  4096 x 4096 uniformly random colours
+//   small-320.bmp    the 320 x 200 sample itself
+// Usage: make_pictures SAMPLE.bmp OUTDIR
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "conversion.hpp"
+#include "file_io.hpp"
+#include "image_formats.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+bool write_bmp(const std::string& path, int width, int height, const Bytes& stored_pixels) {
+    pal::BmpFileHeader file_header;
+    file_header.bfOffBits = pal::bmp_headers_size;
+    file_header.bfSize = static_cast<std::uint32_t>(pal::bmp_headers_size + stored_pixels.size());
+    pal::BmpInfoHeader info_header;
+    info_header.biWidth = width;
+    info_header.biHeight = height;
+    const auto a = pal::encode_bmp_file_header(file_header);
+    const auto b = pal::encode_bmp_info_header(info_header);
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return false;
+    std::fwrite(a.data(), 1, a.size(), out);
+    std::fwrite(b.data(), 1, b.size(), out);
+    std::fwrite(stored_pixels.data(), 1, stored_pixels.size(), out);
+    return std::fclose(out) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc < 3) return 2;
+    auto input = pal::InputFile::open(argv[1]);
+    if (!input) return 2;
+    const pal::ReadResult sample = input->read_all();
+    const pal::BmpParse parsed = pal::parse_bmp(sample.bytes.bytes());
+    if (parsed.error != pal::BmpError::none) return 2;
+    const pal::BmpLayout& in = parsed.layout;
+    const std::string dir = argv[2];
+
+    constexpr int size = 4096;  // rows of 4096 * 3 bytes need no padding
+    Bytes photo(std::size_t{size} * size * 3);
+    for (int y = 0; y < size; ++y) {
+        const double fy = (y + 0.5) * static_cast<double>(in.height) / size - 0.5;
+        const std::size_t y0 = fy < 0 ? 0 : static_cast<std::size_t>(fy);
+        const std::size_t y1 = y0 + 1 < in.height ? y0 + 1 : y0;
+        const double ty = fy < 0 ? 0 : fy - static_cast<double>(y0);
+        for (int x = 0; x < size; ++x) {
+            const double fx = (x + 0.5) * static_cast<double>(in.width) / size - 0.5;
+            const std::size_t x0 = fx < 0 ? 0 : static_cast<std::size_t>(fx);
+            const std::size_t x1 = x0 + 1 < in.width ? x0 + 1 : x0;
+            const double tx = fx < 0 ? 0 : fx - static_cast<double>(x0);
+            for (std::size_t c = 0; c < 3; ++c) {
+                const auto at = [&](std::size_t px, std::size_t py) {
+                    return static_cast<double>(sample.bytes.data()[in.pixel_offset + py * in.row_stride + px * 3 + c]);
+                };
+                const double top = at(x0, y0) * (1 - tx) + at(x1, y0) * tx;
+                const double bottom = at(x0, y1) * (1 - tx) + at(x1, y1) * tx;
+                photo[(std::size_t(y) * size + std::size_t(x)) * 3 + c] =
+                    static_cast<std::uint8_t>(top * (1 - ty) + bottom * ty + 0.5);
+            }
+        }
+    }
+    Bytes random(photo.size());
+    std::mt19937 generator(2026);
+    for (auto& byte : random) byte = static_cast<std::uint8_t>(generator());
+
+    const Bytes small(sample.bytes.data() + in.pixel_offset, sample.bytes.data() + sample.bytes.size());
+    const bool ok = write_bmp(dir + "/photo-4096.bmp", size, size, photo) &&
+                    write_bmp(dir + "/random-4096.bmp", size, size, random) &&
+                    write_bmp(dir + "/small-320.bmp", static_cast<int>(in.width), static_cast<int>(in.height), small);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Whole-process benchmark: builds the programs, the floor programs and the
+# pictures, runs each program and its floor alternately and prints the ratios.
+# Usage: bench/run.sh [ROUNDS]   (from a clean clone; installs what it needs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds="${1:-15}"
+scripts/ensure-packages.sh g++ cmake make libbenchmark-dev
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPAL_BUILD_BENCH=ON -DPAL_BUILD_TESTS=OFF >/dev/null
+cmake --build build-bench -j "$(nproc)" >/dev/null
+bin=build-bench/bin
+data=build-bench/data
+mkdir -p "$data"
+[ -f "$data/photo-4096.bmp" ] || "$bin/make_pictures" samples/sunset.bmp "$data"
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+echo "== search micro-benchmarks (items_per_second = pixels per second)"
+"$bin/search_benchmark" --benchmark_min_time=0.2 2>/dev/null | grep -E '^BM_'
+
+echo
+echo "== whole process, median of $rounds alternating runs"
+printf '%-34s %10s %10s %8s %10s %10s\n' case "floor ms" "ours ms" ratio "floor KiB" "ours KiB"
+compare() {  # label rounds floor-command our-command
+  local result
+  result=$("$bin/run_alternately" "$2" "$3" "$4")
+  read -r floor ours ratio floor_kib ours_kib <<<"$result"
+  printf '%-34s %10s %10s %8s %10s %10s\n' "$1" "$floor" "$ours" "$ratio" "$floor_kib" "$ours_kib"
+}
+compare "palquant 4096x4096 photograph" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
+  "$bin/palquant $data/photo-4096.bmp $out/q"
+compare "palquant 4096x4096 random" "$rounds" "$bin/floor_convert $data/random-4096.bmp $out/f" \
+  "$bin/palquant $data/random-4096.bmp $out/q"
+compare "palquant 320x200 sample" "$((rounds * 4))" "$bin/floor_convert $data/small-320.bmp $out/f" \
+  "$bin/palquant $data/small-320.bmp $out/q"
+"$bin/palquant" "$data/small-320.bmp" "$out/small.qlx" || true
+compare "palexpand 320x200" "$((rounds * 4))" "$bin/floor_expand $out/small.qlx $out/f" \
+  "$bin/palexpand $out/small.qlx $out/e.bmp"
+compare "literal search vs palquant, photo" 3 "$bin/palquant $data/photo-4096.bmp $out/q" \
+  "$bin/literal_convert $data/photo-4096.bmp $out/l"
+echo
+echo "Peak memory allowed for palquant on 4096 x 4096: $(( (5 * 4096 * 4096 + 24 * 1048576) / 1024 )) KiB (5 bytes a pixel + 24 MiB)"

@@ -1,0 +1,75 @@
+// Mpx/s of each exact nearest-colour search, on smooth and on random colours.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "nearest_colour.hpp"
+#include "palette.hpp"
+
+namespace {
+
+constexpr std::size_t pixel_count = 1 << 16;
+
+std::vector<std::uint8_t> random_pixels() {
+    std::mt19937 generator(42);
+    std::vector<std::uint8_t> pixels(pixel_count * 3);
+    for (auto& byte : pixels) byte = static_cast<std::uint8_t>(generator());
+    return pixels;
+}
+
+// A slow walk through colour space, as along the rows of a photograph.
+std::vector<std::uint8_t> smooth_pixels() {
+    std::vector<std::uint8_t> pixels(pixel_count * 3);
+    for (std::size_t i = 0; i < pixel_count; ++i) {
+        pixels[3 * i] = static_cast<std::uint8_t>(i / 97);
+        pixels[3 * i + 1] = static_cast<std::uint8_t>(128 + (i / 61) % 64);
+        pixels[3 * i + 2] = static_cast<std::uint8_t>(i / 263);
+    }
+    return pixels;
+}
+
+template <class Search>
+void run(benchmark::State& state, Search& search, const std::vector<std::uint8_t>& pixels) {
+    std::vector<std::uint8_t> out(pixel_count);
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < pixel_count; ++i) {
+            out[i] = search.nearest(pixels[3 * i], pixels[3 * i + 1], pixels[3 * i + 2]);
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(pixel_count));
+}
+
+struct Literal {
+    std::uint8_t nearest(std::uint8_t b, std::uint8_t g, std::uint8_t r) { return pal::nearest_palette_index(b, g, r); }
+};
+
+template <class Search>
+void BM_Search(benchmark::State& state, Search search, bool random) {
+    const auto pixels = random ? random_pixels() : smooth_pixels();
+    run(state, search, pixels);
+}
+
+void BM_Literal(benchmark::State& state) { BM_Search(state, Literal{}, state.range(0) != 0); }
+void BM_Grid(benchmark::State& state) { BM_Search(state, pal::NearestColourGrid{}, state.range(0) != 0); }
+void BM_Table(benchmark::State& state) { BM_Search(state, *pal::NearestColourTable::create(), state.range(0) != 0); }
+
+// The one-off cost of answering every colour: filling all 4096 table cells.
+void BM_TableFillAll(benchmark::State& state) {
+    for (auto _ : state) {
+        auto table = pal::NearestColourTable::create();
+        for (int cell = 0; cell < pal::cell_count; ++cell) {
+            benchmark::DoNotOptimize(table->nearest(static_cast<std::uint8_t>((cell & 15) << 4),
+                                                    static_cast<std::uint8_t>((cell >> 4 & 15) << 4),
+                                                    static_cast<std::uint8_t>((cell >> 8) << 4)));
+        }
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_Literal)->Arg(0)->Arg(1)->ArgName("random");
+BENCHMARK(BM_Grid)->Arg(0)->Arg(1)->ArgName("random");
+BENCHMARK(BM_Table)->Arg(0)->Arg(1)->ArgName("random");
+BENCHMARK(BM_TableFillAll)->Unit(benchmark::kMillisecond);
