@@ -33,16 +33,18 @@ template <class Search>
 void run(benchmark::State& state, Search& search, const std::vector<std::uint8_t>& pixels) {
     std::vector<std::uint8_t> out(pixel_count);
     for (auto _ : state) {
-        for (std::size_t i = 0; i < pixel_count; ++i) {
-            out[i] = search.nearest(pixels[3 * i], pixels[3 * i + 1], pixels[3 * i + 2]);
-        }
+        search.quantise_row(pixels.data(), pixel_count, out.data());
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(pixel_count));
 }
 
 struct Literal {
-    std::uint8_t nearest(std::uint8_t b, std::uint8_t g, std::uint8_t r) { return pal::nearest_palette_index(b, g, r); }
+    void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+        for (std::size_t x = 0; x < width; ++x, pixels += 3) {
+            indices[x] = pal::nearest_palette_index(pixels[0], pixels[1], pixels[2]);
+        }
+    }
 };
 
 template <class Search>

@@ -16,12 +16,9 @@ template <class Search>
 void quantise_rows(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
                    Search& search) {
     for (std::size_t row = 0; row < layout.height; ++row) {
-        const std::uint8_t* pixel = file.data() + layout.pixel_offset + row * layout.row_stride;
+        const std::uint8_t* pixels = file.data() + layout.pixel_offset + row * layout.row_stride;
         const std::size_t qlx_row = layout.top_down ? row : flipped_row(row, layout.height);
-        std::uint8_t* index = indices.data() + qlx_row * layout.width;
-        for (std::size_t column = 0; column < layout.width; ++column, pixel += bytes_per_pixel) {
-            index[column] = search.nearest(pixel[0], pixel[1], pixel[2]);
-        }
+        search.quantise_row(pixels, layout.width, indices.data() + qlx_row * layout.width);
     }
 }
 

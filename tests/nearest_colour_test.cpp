@@ -54,7 +54,7 @@ TEST(NearestColour, GridKeepsFewCandidatesPerCell) {
     std::size_t total = 0;
     std::size_t most = 0;
     for (int cell = 0; cell < cell_count; ++cell) {
-        const std::size_t count = grid.candidate_count(cell);
+        const std::size_t count = grid.candidates(cell).size();
         EXPECT_GE(count, 1u);
         total += count;
         most = std::max(most, count);
