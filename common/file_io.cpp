@@ -70,20 +70,40 @@ mode_t creation_mode() {
 
 void ByteBuffer::Free::operator()(std::uint8_t* block) const { std::free(block); }
 
-std::optional<ByteBuffer> ByteBuffer::allocate(std::size_t size) {
-    const bool huge = size >= huge_page_size;
-    const std::size_t alignment = huge ? huge_page_size : alignof(std::max_align_t);
-    if (size > SIZE_MAX - alignment) return std::nullopt;
-    const std::size_t rounded = size == 0 ? alignment : (size + alignment - 1) / alignment * alignment;
-    void* block = std::aligned_alloc(alignment, rounded);
+std::optional<ByteBuffer> ByteBuffer::adopt(void* block, std::size_t block_size, std::size_t size) {
     if (block == nullptr) return std::nullopt;
-#ifdef MADV_HUGEPAGE
-    if (huge) ::madvise(block, rounded, MADV_HUGEPAGE);  // advice only: failure costs speed, not bytes
-#endif
     ByteBuffer buffer;
-    buffer.data_.reset(static_cast<std::uint8_t*>(block));
+    buffer.block_.reset(static_cast<std::uint8_t*>(block));
     buffer.size_ = size;
+    const auto address = reinterpret_cast<std::uintptr_t>(block);
+    if (size < huge_page_size) {
+        buffer.data_ = buffer.block_.get();
+        return buffer;
+    }
+    const std::uintptr_t aligned = (address + huge_page_size - 1) / huge_page_size * huge_page_size;
+    buffer.data_ = buffer.block_.get() + (aligned - address);
+#ifdef MADV_HUGEPAGE
+    // Advice only: refusing it costs speed, not bytes.
+    ::madvise(reinterpret_cast<void*>(aligned), block_size - (aligned - address), MADV_HUGEPAGE);
+#else
+    (void)block_size;
+#endif
     return buffer;
+}
+
+std::optional<ByteBuffer> ByteBuffer::allocate(std::size_t size) {
+    if (size < huge_page_size) return adopt(std::malloc(size == 0 ? 1 : size), size, size);
+    if (size > SIZE_MAX - huge_page_size) return std::nullopt;
+    const std::size_t rounded = (size + huge_page_size - 1) / huge_page_size * huge_page_size;
+    return adopt(std::aligned_alloc(huge_page_size, rounded), rounded, size);
+}
+
+std::optional<ByteBuffer> ByteBuffer::allocate_zeroed(std::size_t size) {
+    // calloc maps fresh zero pages for large blocks instead of clearing them;
+    // the extra huge page leaves room to align the start.
+    const std::size_t slack = size < huge_page_size ? 0 : huge_page_size;
+    if (size > SIZE_MAX - slack) return std::nullopt;
+    return adopt(std::calloc(size + slack + (size == 0), 1), size + slack, size);
 }
 
 std::optional<InputFile> InputFile::open(const char* path) {

@@ -11,19 +11,21 @@
 
 namespace pal {
 
-// A heap block of bytes that is not zero-filled: every byte is written before
-// it is read. Large blocks are aligned and advised for huge pages, since page
-// faults, not arithmetic, dominate the time spent on big pictures.
+// A heap block of bytes. Large blocks are aligned and advised for huge pages,
+// since page faults, not arithmetic, dominate the time spent on big pictures.
 class ByteBuffer {
 public:
-    // Empty when the memory cannot be had.
+    // Not zero-filled: for buffers whose every byte is written before it is
+    // read. Empty when the memory cannot be had.
     static std::optional<ByteBuffer> allocate(std::size_t size);
+    // Zero-filled, at no cost beyond the page faults for large blocks.
+    static std::optional<ByteBuffer> allocate_zeroed(std::size_t size);
 
-    std::uint8_t* data() { return data_.get(); }
-    const std::uint8_t* data() const { return data_.get(); }
+    std::uint8_t* data() { return data_; }
+    const std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
-    std::span<std::uint8_t> bytes() { return {data_.get(), size_}; }
-    std::span<const std::uint8_t> bytes() const { return {data_.get(), size_}; }
+    std::span<std::uint8_t> bytes() { return {data_, size_}; }
+    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
 
     // Forgets the bytes past `size`; the memory stays until the buffer goes.
     void shrink(std::size_t size) { size_ = size < size_ ? size : size_; }
@@ -32,7 +34,10 @@ private:
     struct Free {
         void operator()(std::uint8_t* block) const;
     };
-    std::unique_ptr<std::uint8_t, Free> data_;
+    static std::optional<ByteBuffer> adopt(void* block, std::size_t block_size, std::size_t size);
+
+    std::unique_ptr<std::uint8_t, Free> block_;
+    std::uint8_t* data_ = nullptr;  // inside block_, aligned for huge pages when large
     std::size_t size_ = 0;
 };
 

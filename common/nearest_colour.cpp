@@ -1,6 +1,7 @@
 #include "nearest_colour.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -9,10 +10,13 @@
 
 // The hot loops are compiled twice on x86-64, once for AVX2, and the loader
 // picks by what the processor has; both give the same bytes.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(PAL_PORTABLE_ONLY)
 #define PAL_MULTIVERSION __attribute__((target_clones("avx2", "default")))
 #else
 #define PAL_MULTIVERSION
+#endif
+#if PAL_X86_DISPATCH
+#include <immintrin.h>
 #endif
 
 namespace pal {
@@ -92,14 +96,32 @@ NearestColourGrid::Span NearestColourGrid::build_cell(int cell_index) {
     const CellOrigin origin = origin_of(cell_index);
     std::array<Candidate, palette_size> kept;
     const std::size_t count = prune_to_box(origin.red, origin.green, origin.blue, cell_size, distinct_entries, kept.data());
-    const Span span{static_cast<std::uint32_t>(pool_.size()), static_cast<std::uint32_t>(count)};
+    const Span span{static_cast<std::uint32_t>(pool_.size()), static_cast<std::uint32_t>(count),
+                    static_cast<std::uint32_t>(blocks_.size()),
+                    static_cast<std::uint32_t>((count + block_lanes - 1) / block_lanes)};
     pool_.insert(pool_.end(), kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(count));
+    for (std::size_t first = 0; first < count; first += block_lanes) {
+        CandidateBlock block;
+        for (std::size_t lane = 0; lane < block_lanes; ++lane) {
+            const Candidate& candidate = kept[std::min(first + lane, count - 1)];
+            block.blue[lane] = candidate.blue;
+            block.green[lane] = candidate.green;
+            block.red[lane] = candidate.red;
+            block.index[lane] = candidate.index;
+        }
+        blocks_.push_back(block);
+    }
+    return span;
+}
+
+const NearestColourGrid::Span& NearestColourGrid::cell(int cell_index) {
+    Span& span = cells_[static_cast<std::size_t>(cell_index)];
+    if (span.count == 0) span = build_cell(cell_index);
     return span;
 }
 
 std::span<const NearestColourGrid::Candidate> NearestColourGrid::candidates(int cell_index) {
-    Span& span = cells_[static_cast<std::size_t>(cell_index)];
-    if (span.count == 0) span = build_cell(cell_index);
+    const Span& span = cell(cell_index);
     return {pool_.data() + span.first, span.count};
 }
 
@@ -110,12 +132,11 @@ std::uint8_t NearestColourGrid::nearest(std::uint8_t blue, std::uint8_t green, s
     return index;
 }
 
-PAL_MULTIVERSION
-void NearestColourGrid::quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+// The portable search: every candidate of the pixel's cell, ranked by key.
+void NearestColourGrid::quantise_row_portable(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
     for (std::size_t x = 0; x < width; ++x, pixels += 3) {
-        const std::span<const Candidate> list = candidates(cell_of(colour_key(pixels)));
         std::uint32_t best = UINT32_MAX;
-        for (const Candidate& candidate : list) {
+        for (const Candidate& candidate : candidates(cell_of(colour_key(pixels)))) {
             const int distance = absolute_difference(pixels[0], candidate.blue) +
                                  absolute_difference(pixels[1], candidate.green) +
                                  absolute_difference(pixels[2], candidate.red);
@@ -125,8 +146,53 @@ void NearestColourGrid::quantise_row(const std::uint8_t* pixels, std::size_t wid
     }
 }
 
+#if PAL_X86_DISPATCH
+// Eight candidates at a time; minpos returns the smallest distance and the
+// lowest lane holding it, and lanes and blocks run in increasing index order,
+// so a strict less-than across blocks keeps the lowest index on ties.
+__attribute__((target("sse4.1"))) void NearestColourGrid::quantise_row_sse41(const std::uint8_t* pixels,
+                                                                               std::size_t width,
+                                                                               std::uint8_t* indices) {
+    for (std::size_t x = 0; x < width; ++x, pixels += 3) {
+        const Span& span = cell(cell_of(colour_key(pixels)));
+        const CandidateBlock* block = blocks_.data() + span.first_block;
+        const __m128i blue = _mm_set1_epi16(pixels[0]);
+        const __m128i green = _mm_set1_epi16(pixels[1]);
+        const __m128i red = _mm_set1_epi16(pixels[2]);
+        int best_distance = INT32_MAX;
+        std::uint8_t best_index = 0;
+        for (std::uint32_t b = 0; b < span.block_count; ++b, ++block) {
+            const auto lanes = [](const std::array<std::uint16_t, block_lanes>& values) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(values.data()));
+            };
+            const __m128i distance =
+                _mm_add_epi16(_mm_add_epi16(_mm_abs_epi16(_mm_sub_epi16(blue, lanes(block->blue))),
+                                            _mm_abs_epi16(_mm_sub_epi16(green, lanes(block->green)))),
+                              _mm_abs_epi16(_mm_sub_epi16(red, lanes(block->red))));
+            const int packed = _mm_cvtsi128_si32(_mm_minpos_epu16(distance));
+            if ((packed & 0xFFFF) < best_distance) {
+                best_distance = packed & 0xFFFF;
+                best_index = static_cast<std::uint8_t>(block->index[static_cast<std::size_t>(packed >> 16 & 7)]);
+            }
+        }
+        indices[x] = best_index;
+    }
+}
+#endif
+
+void NearestColourGrid::quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+#if PAL_X86_DISPATCH
+    static const bool has_sse41 = __builtin_cpu_supports("sse4.1");
+    if (has_sse41) {
+        quantise_row_sse41(pixels, width, indices);
+        return;
+    }
+#endif
+    quantise_row_portable(pixels, width, indices);
+}
+
 std::optional<NearestColourTable> NearestColourTable::create() {
-    std::optional<ByteBuffer> answers = ByteBuffer::allocate(std::size_t{1} << 24);
+    std::optional<ByteBuffer> answers = ByteBuffer::allocate_zeroed(std::size_t{1} << 24);
     if (!answers) return std::nullopt;
     return NearestColourTable(std::move(*answers));
 }
@@ -144,17 +210,27 @@ PAL_MULTIVERSION
 void NearestColourTable::quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
     const std::uint8_t* answers = answers_.data();
     for (std::size_t x = 0; x < width; ++x, pixels += 3) {
-        const std::uint32_t key = colour_key(pixels);
-        const int cell_index = cell_of(key);
-        if (!filled_[static_cast<std::size_t>(cell_index)]) fill_cell(cell_index);
-        indices[x] = answers[key];
+        // A 4-byte load is cheaper than three; the last pixel may end the file.
+        std::uint32_t key = 0;
+        if (std::endian::native == std::endian::little && x + 1 < width) {
+            std::memcpy(&key, pixels, sizeof key);
+            key &= 0xFFFFFF;
+        } else {
+            key = colour_key(pixels);
+        }
+        std::uint8_t stored = answers[key];
+        if (stored == 0) stored = fill_cell_of(key);
+        indices[x] = static_cast<std::uint8_t>(stored - 1);
     }
 }
 
-void NearestColourTable::fill_cell(int cell_index) {
+static_assert(repeats_an_earlier_entry[palette_size - 1], "index + 1 must fit in a byte for every answer");
+
+std::uint8_t NearestColourTable::fill_cell_of(std::uint32_t key) {
+    const int cell_index = cell_of(key);
     const CellOrigin origin = origin_of(cell_index);
     fill_box(origin.red, origin.green, origin.blue, cell_size, grid_.candidates(cell_index));
-    filled_[static_cast<std::size_t>(cell_index)] = true;
+    return answers_.data()[key];
 }
 
 // Halves the box until one candidate is left, which then answers the whole
@@ -174,7 +250,7 @@ void NearestColourTable::fill_box(int red0, int green0, int blue0, int size,
     if (kept_count == 1) {
         for (int red = red0; red < red0 + size; ++red) {
             for (int green = green0; green < green0 + size; ++green) {
-                std::memset(answers_.data() + colour_key_of(red, green, blue0), kept[0].index,
+                std::memset(answers_.data() + colour_key_of(red, green, blue0), kept[0].index + 1,
                             static_cast<std::size_t>(size));
             }
         }
@@ -204,7 +280,7 @@ void NearestColourTable::rank_box(int red0, int green0, int blue0, std::span<con
     }
     for (int i = 0; i < volume; i += side) {
         std::uint8_t* line = answers + colour_key_of(red0 + i / (side * side), green0 + i / side % side, blue0);
-        for (int b = 0; b < side; ++b) line[b] = static_cast<std::uint8_t>(best[static_cast<std::size_t>(i + b)]);
+        for (int b = 0; b < side; ++b) line[b] = static_cast<std::uint8_t>(best[static_cast<std::size_t>(i + b)] + 1);
     }
 }
 

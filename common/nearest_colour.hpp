@@ -9,7 +9,9 @@
 // never beats its first index. That leaves about 8 candidates a cell, 29 at
 // most. The table goes one step further for large pictures: it stores the
 // answer for every colour, filled a cell at a time the first time a pixel
-// falls in the cell, so a pixel costs one load.
+// falls in the cell, so a pixel costs one load. It stores index + 1, so that
+// the zero of a fresh page means "not filled yet": index 255 repeats white
+// and is never an answer, so index + 1 never wraps to 0.
 //
 // Both rank a candidate by the key distance * 256 + index: the smallest key
 // has the smallest distance and, among equals, the lowest index, exactly the
@@ -24,6 +26,14 @@
 #include <vector>
 
 #include "file_io.hpp"
+
+// On x86-64 the grid search has a SIMD path, taken when the processor has it.
+// PAL_PORTABLE_ONLY builds the plain C++ paths alone, to test them here.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(PAL_PORTABLE_ONLY)
+#define PAL_X86_DISPATCH 1
+#else
+#define PAL_X86_DISPATCH 0
+#endif
 
 namespace pal {
 
@@ -49,20 +59,37 @@ public:
     };
 
     std::uint8_t nearest(std::uint8_t blue, std::uint8_t green, std::uint8_t red);
-    // Quantises `width` pixels of blue-green-red triples.
+    // Quantises `width` pixels of blue-green-red triples, with SIMD where the
+    // processor has it.
     void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
+    // The same in plain C++, the path of processors without it.
+    void quantise_row_portable(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
     // The entries searched for colours of a cell, in increasing index order.
     std::span<const Candidate> candidates(int cell_index);
 
 private:
+    // The same candidates again in groups of eight, one array per component,
+    // so that a pixel is ranked against eight at once. A short last group is
+    // padded with copies of its last candidate, which can never win a tie.
+    static constexpr int block_lanes = 8;
+    struct CandidateBlock {
+        std::array<std::uint16_t, block_lanes> blue, green, red, index;
+    };
     struct Span {
         std::uint32_t first = 0;
         std::uint32_t count = 0;  // 0: not built yet; every cell has a candidate
+        std::uint32_t first_block = 0;
+        std::uint32_t block_count = 0;
     };
+    const Span& cell(int cell_index);
     Span build_cell(int cell_index);
+#if PAL_X86_DISPATCH
+    void quantise_row_sse41(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
+#endif
 
     std::array<Span, cell_count> cells_{};
     std::vector<Candidate> pool_;
+    std::vector<CandidateBlock> blocks_;
 };
 
 class NearestColourTable {
@@ -75,7 +102,7 @@ public:
 
 private:
     explicit NearestColourTable(ByteBuffer answers);
-    void fill_cell(int cell_index);
+    std::uint8_t fill_cell_of(std::uint32_t key);
     void fill_box(int red0, int green0, int blue0, int size, std::span<const NearestColourGrid::Candidate> list);
     static void rank_box(int red0, int green0, int blue0, std::span<const NearestColourGrid::Candidate> list,
                          std::uint8_t* answers);
@@ -83,8 +110,7 @@ private:
     // Boxes this small are ranked colour by colour rather than split further.
     static constexpr int smallest_box = 8;
 
-    ByteBuffer answers_;  // indexed by colour key
-    std::array<bool, cell_count> filled_{};
+    ByteBuffer answers_;  // index + 1, or 0 where not filled yet; indexed by colour key
     NearestColourGrid grid_;
 };
 
