@@ -15,6 +15,11 @@
 #else
 #define PAL_MULTIVERSION
 #endif
+#if defined(__GNUC__)
+#define PAL_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define PAL_ALWAYS_INLINE inline
+#endif
 #if PAL_X86_DISPATCH
 #include <immintrin.h>
 #endif
@@ -206,8 +211,36 @@ std::uint8_t NearestColourTable::nearest(std::uint8_t blue, std::uint8_t green, 
     return index;
 }
 
-PAL_MULTIVERSION
+namespace {
+
+// Whether neighbouring pixels of a row mostly fall in different cells, as in
+// noise, judged from a few pairs: such rows miss the caches on every pixel.
+bool row_looks_scattered(const std::uint8_t* pixels, std::size_t width) {
+    constexpr std::size_t pairs = 16;
+    if (width < 2 * pairs) return false;
+    std::size_t apart = 0;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        const std::uint8_t* pixel = pixels + 3 * (i * (width - 1) / pairs);
+        apart += cell_of(colour_key(pixel)) != cell_of(colour_key(pixel + 3));
+    }
+    return apart > pairs / 2;
+}
+
+}  // namespace
+
 void NearestColourTable::quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+    if (row_looks_scattered(pixels, width)) {
+        quantise_scattered_row(pixels, width, indices);
+    } else {
+        quantise_coherent_row(pixels, width, indices);
+    }
+}
+
+// The two loops differ only in prefetching, so share one body.
+template <bool prefetch>
+PAL_ALWAYS_INLINE void NearestColourTable::quantise_row_with(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+    // Far enough ahead to cover a miss, near enough to stay in the row.
+    constexpr std::size_t prefetch_distance = 64;
     const std::uint8_t* answers = answers_.data();
     for (std::size_t x = 0; x < width; ++x, pixels += 3) {
         // A 4-byte load is cheaper than three; the last pixel may end the file.
@@ -218,10 +251,25 @@ void NearestColourTable::quantise_row(const std::uint8_t* pixels, std::size_t wi
         } else {
             key = colour_key(pixels);
         }
+#if defined(__GNUC__)
+        if (prefetch && x + prefetch_distance < width) {
+            __builtin_prefetch(answers + colour_key(pixels + 3 * prefetch_distance));
+        }
+#endif
         std::uint8_t stored = answers[key];
         if (stored == 0) stored = fill_cell_of(key);
         indices[x] = static_cast<std::uint8_t>(stored - 1);
     }
+}
+
+PAL_MULTIVERSION
+void NearestColourTable::quantise_coherent_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+    quantise_row_with<false>(pixels, width, indices);
+}
+
+PAL_MULTIVERSION
+void NearestColourTable::quantise_scattered_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+    quantise_row_with<true>(pixels, width, indices);
 }
 
 static_assert(repeats_an_earlier_entry[palette_size - 1], "index + 1 must fit in a byte for every answer");

@@ -102,6 +102,10 @@ public:
 
 private:
     explicit NearestColourTable(ByteBuffer answers);
+    template <bool prefetch>
+    void quantise_row_with(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
+    void quantise_coherent_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
+    void quantise_scattered_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
     std::uint8_t fill_cell_of(std::uint32_t key);
     void fill_box(int red0, int green0, int blue0, int size, std::span<const NearestColourGrid::Candidate> list);
     static void rank_box(int red0, int green0, int blue0, std::span<const NearestColourGrid::Candidate> list,

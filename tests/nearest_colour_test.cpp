@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -28,7 +29,9 @@ int literal_nearest(int blue, int green, int red) {
 
 // Each search answers whole lines of 256 colours that differ only in blue,
 // so the SIMD and plain paths, the lazily built grid cells and the lazily
-// filled table cells are all exercised as palquant uses them.
+// filled table cells are all exercised as palquant uses them. The table sees
+// each line twice: in order, and with blue bit-reversed so that neighbours
+// fall in different cells, as in a noisy picture.
 TEST(NearestColour, EverySearchAgreesWithTheLiteralOneOnEveryColour) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "2^24 literal searches take too long under sanitizers";
@@ -36,9 +39,15 @@ TEST(NearestColour, EverySearchAgreesWithTheLiteralOneOnEveryColour) {
     NearestColourGrid grid;
     NearestColourGrid portable_grid;
     std::optional<NearestColourTable> table = NearestColourTable::create();
-    ASSERT_TRUE(table);
-    std::array<std::uint8_t, 3 * 256> line{};
-    std::array<std::uint8_t, 256> from_grid{}, from_portable{}, from_table{};
+    std::optional<NearestColourTable> scattered_table = NearestColourTable::create();
+    ASSERT_TRUE(table && scattered_table);
+    std::array<std::uint8_t, 3 * 256> line{}, scattered_line{};
+    std::array<std::uint8_t, 256> from_grid{}, from_portable{}, from_table{}, from_scattered{};
+    const auto reversed = [](std::size_t blue) {
+        std::size_t bits = 0;
+        for (int i = 0; i < 8; ++i) bits |= (blue >> i & 1) << (7 - i);
+        return bits;
+    };
     int mismatches = 0;
     for (int red = 0; red < 256; ++red) {
         for (int green = 0; green < 256; ++green) {
@@ -46,15 +55,17 @@ TEST(NearestColour, EverySearchAgreesWithTheLiteralOneOnEveryColour) {
                 line[3 * blue] = static_cast<std::uint8_t>(blue);
                 line[3 * blue + 1] = static_cast<std::uint8_t>(green);
                 line[3 * blue + 2] = static_cast<std::uint8_t>(red);
+                std::copy_n(&line[3 * blue], 3, &scattered_line[3 * reversed(blue)]);
             }
             grid.quantise_row(line.data(), 256, from_grid.data());
             portable_grid.quantise_row_portable(line.data(), 256, from_portable.data());
             table->quantise_row(line.data(), 256, from_table.data());
+            scattered_table->quantise_row(scattered_line.data(), 256, from_scattered.data());
             for (int blue = 0; blue < 256; ++blue) {
                 const int expected = literal_nearest(blue, green, red);
                 const auto b = static_cast<std::size_t>(blue);
                 const bool agree = from_grid[b] == expected && from_portable[b] == expected &&
-                                   from_table[b] == expected &&
+                                   from_table[b] == expected && from_scattered[reversed(b)] == expected &&
                                    nearest_palette_index(line[3 * b], line[3 * b + 1], line[3 * b + 2]) == expected;
                 if (!agree && ++mismatches <= 5) ADD_FAILURE() << "red " << red << " green " << green << " blue " << blue;
             }
