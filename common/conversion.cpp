@@ -25,6 +25,8 @@ void quantise_rows(std::span<const std::uint8_t> file, const BmpLayout& layout, 
 }  // namespace
 
 void quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices) {
+    // A picture of width 0 may still claim two billion empty rows.
+    if (layout.width == 0) return;
     if (layout.width * layout.height >= table_min_pixels) {
         if (std::optional<NearestColourTable> table = NearestColourTable::create()) {
             quantise_rows(file, layout, indices, *table);
