@@ -135,6 +135,20 @@ TEST_F(Programs, PalquantReportsUnreadableInputs) {
     expect_directory_holds(0);
 }
 
+TEST_F(Programs, PalquantReportsAPictureTooLargeForMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#endif
+    write_file(dir / "big.bmp", test::make_bmp({.width = 2000, .height = 2000}));
+    const fs::path out = existing_file("out.qlx");
+    // 20 MB of address space cannot hold the 12 MB picture and its indices.
+    const auto run = run_program("/bin/sh", {"-c", "ulimit -v 20000; exec \"$0\" \"$1\" \"$2\"", palquant,
+                                             (dir / "big.bmp").string(), out.string()});
+    EXPECT_EQ(run.status, palquant_failure);
+    EXPECT_EQ(run.out, messages::bmp_too_large);
+    expect_unchanged(out);
+}
+
 TEST_F(Programs, PalquantOutputFailures) {
     const auto no_directory = run_program(palquant, {sample.string(), (dir / "missing" / "o.qlx").string()});
     EXPECT_EQ(no_directory.status, palquant_failure);
