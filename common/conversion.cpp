@@ -1,6 +1,7 @@
 #include "conversion.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "messages.hpp"
 #include "nearest_colour.hpp"
@@ -11,30 +12,101 @@ namespace {
 
 // Below this many pixels filling table cells costs more than it saves.
 constexpr std::size_t table_min_pixels = std::size_t{1} << 20;
-
-template <class Search>
-void quantise_rows(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
-                   Search& search) {
-    for (std::size_t row = 0; row < layout.height; ++row) {
-        const std::uint8_t* pixels = file.data() + layout.pixel_offset + row * layout.row_stride;
-        const std::size_t qlx_row = layout.top_down ? row : flipped_row(row, layout.height);
-        search.quantise_row(pixels, layout.width, indices.data() + qlx_row * layout.width);
-    }
-}
+// Rows are read and written in batches of about this many bytes: large
+// enough that system calls cost nothing, small enough to stay in cache.
+constexpr std::uint64_t batch_bytes = std::uint64_t{1} << 20;
 
 }  // namespace
 
-void quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices) {
+std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout) {
+    const std::uint64_t rows = std::max<std::uint64_t>(1, batch_bytes / std::max<std::uint64_t>(1, layout.row_stride));
+    const std::size_t rows_per_batch = static_cast<std::size_t>(std::min<std::uint64_t>(rows, layout.height));
+    // Both sizes are at most the pixel array, which fits in the file.
+    std::optional<ByteBuffer> pixels = ByteBuffer::allocate(rows_per_batch * layout.row_stride);
+    std::optional<ByteBuffer> indices = ByteBuffer::allocate(rows_per_batch * layout.width);
+    if (!pixels || !indices) return std::nullopt;
+    std::optional<NearestColourTable> table;
+    if (layout.width * layout.height >= table_min_pixels) table = NearestColourTable::create();  // else the grid
+    return BmpQuantiser(layout, rows_per_batch, std::move(*pixels), std::move(*indices), std::move(table));
+}
+
+BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
+                           std::optional<NearestColourTable> table)
+    : layout_(layout),
+      rows_per_batch_(rows_per_batch),
+      pixels_(std::move(pixels)),
+      indices_(std::move(indices)),
+      table_(std::move(table)) {}
+
+QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
     // A picture of width 0 may still claim two billion empty rows.
-    if (layout.width == 0) return;
-    if (layout.width * layout.height >= table_min_pixels) {
-        if (std::optional<NearestColourTable> table = NearestColourTable::create()) {
-            quantise_rows(file, layout, indices, *table);
-            return;
+    if (layout_.width == 0) return QuantiseStatus::ok;
+    return table_ ? run_with(*table_, read, write) : run_with(grid_, read, write);
+}
+
+template <class Search>
+QuantiseStatus BmpQuantiser::run_with(Search& search, const PixelReader& read, const IndexWriter& write) {
+    const std::size_t width = layout_.width;
+    const std::size_t height = layout_.height;
+    const std::size_t stride = static_cast<std::size_t>(layout_.row_stride);
+    for (std::size_t first = 0; first < height; first += rows_per_batch_) {
+        // QLX rows [first, first + count) lie in one run of stored rows.
+        const std::size_t count = std::min(rows_per_batch_, height - first);
+        const std::size_t lowest_stored = layout_.top_down ? first : height - first - count;
+        // The padding after the run's last row may be missing at the end of the file.
+        const std::size_t length = (count - 1) * stride + width * bytes_per_pixel;
+        if (!read(layout_.pixel_offset + lowest_stored * layout_.row_stride, pixels_.bytes().first(length))) {
+            return QuantiseStatus::read_failed;
         }
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t stored = layout_.top_down ? first + i : flipped_row(first + i, height);
+            search.quantise_row(pixels_.data() + (stored - lowest_stored) * stride, width, indices_.data() + i * width);
+        }
+        if (!write(indices_.bytes().first(count * width))) return QuantiseStatus::write_failed;
     }
-    NearestColourGrid grid;
-    quantise_rows(file, layout, indices, grid);
+    return QuantiseStatus::ok;
+}
+
+bool quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices) {
+    std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout);
+    if (!quantiser) return false;
+    std::size_t written = 0;
+    quantiser->run(
+        [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+            return true;
+        },
+        [&](std::span<const std::uint8_t> batch) {
+            std::copy(batch.begin(), batch.end(), indices.begin() + static_cast<std::ptrdiff_t>(written));
+            written += batch.size();
+            return true;
+        });
+    return true;
+}
+
+BmpInput open_bmp_input(InputFile& file) {
+    BmpInput input;
+    if (const std::optional<std::uint64_t> size = file.regular_size()) {
+        input.file_size = *size;
+        std::optional<ByteBuffer> headers =
+            ByteBuffer::allocate(static_cast<std::size_t>(std::min<std::uint64_t>(*size, bmp_max_headers_size)));
+        if (!headers) return {ReadStatus::out_of_memory, 0, {}, {}};
+        if (!file.read_at(0, headers->bytes())) return {ReadStatus::read_failed, 0, {}, {}};
+        input.contents = std::move(*headers);
+        input.read_pixels = [&file](std::uint64_t offset, std::span<std::uint8_t> out) {
+            return file.read_at(offset, out);
+        };
+        return input;
+    }
+    ReadResult whole = file.read_all();
+    if (whole.status != ReadStatus::ok) return {whole.status, 0, {}, {}};
+    input.file_size = whole.bytes.size();
+    input.contents = std::move(whole.bytes);
+    input.read_pixels = [contents = input.contents.data()](std::uint64_t offset, std::span<std::uint8_t> out) {
+        std::copy_n(contents + offset, out.size(), out.begin());
+        return true;
+    };
+    return input;
 }
 
 void expand_qlx(std::span<const std::uint8_t, qlx_size> indices, std::span<std::uint8_t, expanded_bmp_size> bmp) {

@@ -1,16 +1,63 @@
 #pragma once
-// The two conversions, on whole pictures in memory.
+// The two conversions.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 
+#include "file_io.hpp"
 #include "image_formats.hpp"
+#include "nearest_colour.hpp"
 
 namespace pal {
 
-// Writes the nearest palette index of every pixel of the BMP `file`, laid out
-// as `layout` says, into `indices` (width * height bytes) in QLX order.
-void quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices);
+// Fills `out` with the BMP's bytes from `offset` on; false if they cannot be had.
+using PixelReader = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)>;
+// Takes the next indices in QLX order; false if they cannot be written.
+using IndexWriter = std::function<bool(std::span<const std::uint8_t> indices)>;
+
+enum class QuantiseStatus { ok, read_failed, write_failed };
+
+// Quantises a validated BMP a batch of rows at a time, in QLX order (top row
+// first), so that a picture of any size needs about a megabyte of buffers
+// besides the search structures. Everything is allocated by create(), before
+// any output is opened.
+class BmpQuantiser {
+public:
+    // Empty when the memory cannot be had.
+    static std::optional<BmpQuantiser> create(const BmpLayout& layout);
+
+    QuantiseStatus run(const PixelReader& read, const IndexWriter& write);
+
+private:
+    BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
+                 std::optional<NearestColourTable> table);
+    template <class Search>
+    QuantiseStatus run_with(Search& search, const PixelReader& read, const IndexWriter& write);
+
+    BmpLayout layout_;
+    std::size_t rows_per_batch_;
+    ByteBuffer pixels_;
+    ByteBuffer indices_;
+    std::optional<NearestColourTable> table_;  // for large pictures
+    NearestColourGrid grid_;                   // for small ones
+};
+
+// Quantises a whole BMP held in memory into `indices` (width * height bytes).
+// False only when memory runs out.
+bool quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices);
+
+// A BMP opened for palquant: its first bytes for the header checks and a
+// reader for its pixels. A regular file is read where it lies, a batch at a
+// time; any other input (a pipe) is read whole first.
+struct BmpInput {
+    ReadStatus status = ReadStatus::ok;
+    std::uint64_t file_size = 0;
+    ByteBuffer contents;  // the first bmp_max_headers_size bytes, or everything
+    PixelReader read_pixels;
+};
+BmpInput open_bmp_input(InputFile& file);
 
 // Writes the complete 192054-byte BMP of a 320 x 200 QLX picture.
 void expand_qlx(std::span<const std::uint8_t, qlx_size> indices, std::span<std::uint8_t, expanded_bmp_size> bmp);

@@ -118,12 +118,32 @@ InputFile::~InputFile() {
     if (descriptor_ >= 0) ::close(descriptor_);
 }
 
-ReadResult InputFile::read_all() {
+std::optional<std::uint64_t> InputFile::regular_size() const {
     struct stat info {};
-    if (::fstat(descriptor_, &info) == 0 && S_ISREG(info.st_mode)) {
+    if (::fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool InputFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t count =
+            ::pread(descriptor_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (count == 0) return false;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+ReadResult InputFile::read_all() {
+    if (const std::optional<std::uint64_t> size = regular_size()) {
         // One read straight into the final buffer; a file that shrinks
         // meanwhile just gives fewer bytes.
-        return read_up_to(static_cast<std::size_t>(info.st_size));
+        return read_up_to(static_cast<std::size_t>(*size));
     }
     std::optional<ByteBuffer> buffer = ByteBuffer::allocate(stream_chunk_size);
     std::size_t filled = 0;

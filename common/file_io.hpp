@@ -57,6 +57,10 @@ public:
     InputFile& operator=(InputFile&&) = delete;
     ~InputFile();
 
+    // The size of a regular file; empty for a pipe, a terminal or a device.
+    std::optional<std::uint64_t> regular_size() const;
+    // Fills `out` from `offset` on; false on an error or at the end of the file.
+    bool read_at(std::uint64_t offset, std::span<std::uint8_t> out);
     // The whole file, sized once from the file system where it can tell.
     ReadResult read_all();
     // The first `limit` bytes, or all there are if the file is shorter.

@@ -97,41 +97,41 @@ std::uint64_t pixel_array_end(const BmpLayout& layout) {
     return layout.pixel_offset + layout.row_stride * (layout.height - 1) + layout.width * bytes_per_pixel;
 }
 
-BmpParse parse_bmp(std::span<const std::uint8_t> file) {
+BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_size) {
     // The bit count is judged first, as soon as the bytes that hold it exist.
-    if (file.size() < info_size_offset + 4) return {BmpError::headers_cut_short, {}};
-    const std::uint32_t declared_info_size = get_le32(file, info_size_offset);
+    if (headers.size() < info_size_offset + 4) return {BmpError::headers_cut_short, {}};
+    const std::uint32_t declared_info_size = get_le32(headers, info_size_offset);
     const bool core = declared_info_size == bmp_core_header_size;
     const std::size_t bit_count_at = core ? core_bit_count_offset : bit_count_offset;
-    if (file.size() < bit_count_at + 2) return {BmpError::headers_cut_short, {}};
-    if (get_le16(file, bit_count_at) != 24) return {BmpError::not_24_bit, {}};
+    if (headers.size() < bit_count_at + 2) return {BmpError::headers_cut_short, {}};
+    if (get_le16(headers, bit_count_at) != 24) return {BmpError::not_24_bit, {}};
 
     const std::size_t headers_end =
         bmp_file_header_size + (core ? bmp_core_header_size : info_header_size(declared_info_size));
-    if (file.size() < headers_end) return {BmpError::headers_cut_short, {}};
+    if (headers.size() < headers_end) return {BmpError::headers_cut_short, {}};
 
     BmpLayout layout;
     if (core) {
-        layout.width = get_le16(file, core_width_offset);
-        layout.height = get_le16(file, core_height_offset);
+        layout.width = get_le16(headers, core_width_offset);
+        layout.height = get_le16(headers, core_height_offset);
     } else {
-        const std::int32_t width = get_le32_signed(file, width_offset);
-        const std::int32_t height = get_le32_signed(file, height_offset);
+        const std::int32_t width = get_le32_signed(headers, width_offset);
+        const std::int32_t height = get_le32_signed(headers, height_offset);
         if (width < 0) return {BmpError::negative_width, {}};
         // Its magnitude has no 32-bit form, so it cannot mark a top-down picture.
         if (height == std::numeric_limits<std::int32_t>::min()) return {BmpError::height_out_of_range, {}};
-        if (get_le32(file, compression_offset) != bmp_uncompressed) return {BmpError::compressed, {}};
+        if (get_le32(headers, compression_offset) != bmp_uncompressed) return {BmpError::compressed, {}};
         layout.width = static_cast<std::size_t>(width);
         layout.top_down = height < 0;
         layout.height = static_cast<std::size_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
     }
 
-    layout.pixel_offset = get_le32(file, off_bits_offset);
-    if (layout.pixel_offset < headers_end || layout.pixel_offset > file.size()) {
+    layout.pixel_offset = get_le32(headers, off_bits_offset);
+    if (layout.pixel_offset < headers_end || layout.pixel_offset > file_size) {
         return {BmpError::pixel_offset_out_of_range, {}};
     }
     layout.row_stride = (static_cast<std::uint64_t>(layout.width) * bytes_per_pixel + 3) / 4 * 4;
-    if (pixel_array_end(layout) > file.size()) return {BmpError::pixel_data_cut_short, {}};
+    if (pixel_array_end(layout) > file_size) return {BmpError::pixel_data_cut_short, {}};
     return {BmpError::none, layout};
 }
 

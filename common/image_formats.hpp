@@ -39,6 +39,8 @@ inline constexpr std::size_t bmp_file_header_size = 14;
 inline constexpr std::size_t bmp_info_header_size = 40;
 inline constexpr std::size_t bmp_core_header_size = 12;
 inline constexpr std::size_t bmp_headers_size = bmp_file_header_size + bmp_info_header_size;
+// The most header bytes a BMP is read for: the longest information header.
+inline constexpr std::size_t bmp_max_headers_size = bmp_file_header_size + 124;
 inline constexpr std::uint32_t bmp_uncompressed = 0;
 inline constexpr std::size_t bytes_per_pixel = 3;
 
@@ -105,10 +107,12 @@ struct BmpParse {
     BmpLayout layout;
 };
 
-// Validates the headers at the start of `file` (the whole file, or as much of
-// it as exists) and checks that the pixel array lies wholly inside it, so that
-// nothing sized from the header is allocated for a file that cannot hold it.
-BmpParse parse_bmp(std::span<const std::uint8_t> file);
+// Validates the headers at the start of a file of `file_size` bytes (`headers`
+// holds its first bytes, bmp_max_headers_size of them or the whole file if it
+// is shorter) and checks that the pixel array lies wholly inside the file, so
+// that nothing sized from the header is allocated for a file that cannot hold it.
+BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_size);
+inline BmpParse parse_bmp(std::span<const std::uint8_t> file) { return parse_bmp(file, file.size()); }
 
 // Offset one past the last pixel byte: the last row's padding is not required.
 // Cannot overflow: width and height are below 2^31 and the offset below 2^32.

@@ -18,6 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed.error != pal::BmpError::none) return 0;
     // Checked against the input's size, so this is at most size / 3 bytes.
     std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
-    pal::quantise_bmp(file, parsed.layout, indices);
+    pal::quantise_bmp(file, parsed.layout, indices);  // the batch loop palquant runs
     return 0;
 }

@@ -27,21 +27,23 @@ int main(int argc, char* argv[]) {
 
     std::optional<pal::InputFile> input = pal::InputFile::open(argv[1]);
     if (!input) return fail(msg::bmp_not_opened);
-    pal::ReadResult bmp = input->read_all();
+    const pal::BmpInput bmp = pal::open_bmp_input(*input);
     if (bmp.status == pal::ReadStatus::read_failed) return fail(msg::bmp_not_read);
     if (bmp.status == pal::ReadStatus::out_of_memory) return fail(msg::bmp_too_large);
 
-    const pal::BmpParse parsed = pal::parse_bmp(bmp.bytes.bytes());
+    const pal::BmpParse parsed = pal::parse_bmp(bmp.contents.bytes(), bmp.file_size);
     if (parsed.error == pal::BmpError::not_24_bit) return fail(msg::not_24_bit, stderr);
     if (parsed.error != pal::BmpError::none) return fail(pal::bmp_error_message(parsed.error));
+    std::optional<pal::BmpQuantiser> quantiser = pal::BmpQuantiser::create(parsed.layout);
+    if (!quantiser) return fail(msg::bmp_too_large);
 
-    // The pixel array was checked to fit in the file, so this cannot overflow.
-    std::optional<pal::ByteBuffer> indices = pal::ByteBuffer::allocate(parsed.layout.width * parsed.layout.height);
-    if (!indices) return fail(msg::bmp_too_large);
-    pal::quantise_bmp(bmp.bytes.bytes(), parsed.layout, indices->bytes());
-
+    // Every allocation succeeded and no check is left that could refuse the
+    // picture, so the output is created now and filled as the rows are converted.
     std::optional<pal::OutputFile> qlx = pal::OutputFile::open(argv[2]);
     if (!qlx) return fail(msg::qlx_not_opened);
-    if (!qlx->write(indices->bytes()) || !qlx->commit()) return fail(msg::qlx_not_written);
+    const pal::QuantiseStatus converted =
+        quantiser->run(bmp.read_pixels, [&](std::span<const std::uint8_t> indices) { return qlx->write(indices); });
+    if (converted == pal::QuantiseStatus::read_failed) return fail(msg::bmp_not_read);
+    if (converted == pal::QuantiseStatus::write_failed || !qlx->commit()) return fail(msg::qlx_not_written);
     return status_success;
 }

@@ -75,6 +75,15 @@ TEST_F(Programs, SampleRoundTripIsByteExact) {
     expect_directory_holds(3);
 }
 
+TEST_F(Programs, PalquantReadsAPipe) {
+    const fs::path fifo = dir / "in.bmp";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto writer = std::async(std::launch::async, [&] { write_file(fifo, read_file(sample)); });
+    EXPECT_EQ(run_program(palquant, {fifo.string(), (dir / "out.qlx").string()}).status, palquant_success);
+    writer.get();
+    EXPECT_EQ(read_file(dir / "out.qlx"), read_file(sample_qlx));
+}
+
 TEST_F(Programs, PalquantConvertsWhatTheHeaderAllows) {
     Bytes unsigned_file = read_file(sample);
     unsigned_file[0] = 'X';
@@ -139,10 +148,11 @@ TEST_F(Programs, PalquantReportsAPictureTooLargeForMemory) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
 #endif
-    write_file(dir / "big.bmp", test::make_bmp({.width = 2000, .height = 2000}));
+    // One row of 4 million pixels: its 12 MB of pixels and 4 MB of indices
+    // cannot fit in 16 MB of address space beside the program itself.
+    write_file(dir / "big.bmp", test::make_bmp({.width = 4'000'000, .height = 1}));
     const fs::path out = existing_file("out.qlx");
-    // 20 MB of address space cannot hold the 12 MB picture and its indices.
-    const auto run = run_program("/bin/sh", {"-c", "ulimit -v 20000; exec \"$0\" \"$1\" \"$2\"", palquant,
+    const auto run = run_program("/bin/sh", {"-c", "ulimit -v 16000; exec \"$0\" \"$1\" \"$2\"", palquant,
                                              (dir / "big.bmp").string(), out.string()});
     EXPECT_EQ(run.status, palquant_failure);
     EXPECT_EQ(run.out, messages::bmp_too_large);
