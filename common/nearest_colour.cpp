@@ -33,7 +33,7 @@ struct Bounds {
 };
 
 // Distance bounds along one axis from component `c` to the range [low, low + size).
-Bounds axis_bounds(int c, int low, int size = cell_size) {
+Bounds axis_bounds(int c, int low, int size) {
     const int high = low + size - 1;
     return {std::max(0, low - c) + std::max(0, c - high), std::max(c - low, high - c)};
 }
@@ -100,7 +100,8 @@ NearestColourGrid::Span NearestColourGrid::build_cell(int cell_index) {
     }();
     const CellOrigin origin = origin_of(cell_index);
     std::array<Candidate, palette_size> kept;
-    const std::size_t count = prune_to_box(origin.red, origin.green, origin.blue, cell_size, distinct_entries, kept.data());
+    const std::size_t count =
+        prune_to_box(origin.red, origin.green, origin.blue, cell_size, distinct_entries, kept.data());
     const Span span{static_cast<std::uint32_t>(pool_.size()), static_cast<std::uint32_t>(count),
                     static_cast<std::uint32_t>(blocks_.size()),
                     static_cast<std::uint32_t>((count + block_lanes - 1) / block_lanes)};
@@ -130,13 +131,6 @@ std::span<const NearestColourGrid::Candidate> NearestColourGrid::candidates(int 
     return {pool_.data() + span.first, span.count};
 }
 
-std::uint8_t NearestColourGrid::nearest(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
-    const std::uint8_t pixel[3] = {blue, green, red};
-    std::uint8_t index = 0;
-    quantise_row(pixel, 1, &index);
-    return index;
-}
-
 // The portable search: every candidate of the pixel's cell, ranked by key.
 void NearestColourGrid::quantise_row_portable(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
     for (std::size_t x = 0; x < width; ++x, pixels += 3) {
@@ -156,8 +150,7 @@ void NearestColourGrid::quantise_row_portable(const std::uint8_t* pixels, std::s
 // lowest lane holding it, and lanes and blocks run in increasing index order,
 // so a strict less-than across blocks keeps the lowest index on ties.
 __attribute__((target("sse4.1"))) void NearestColourGrid::quantise_row_sse41(const std::uint8_t* pixels,
-                                                                               std::size_t width,
-                                                                               std::uint8_t* indices) {
+                                                                             std::size_t width, std::uint8_t* indices) {
     for (std::size_t x = 0; x < width; ++x, pixels += 3) {
         const Span& span = cell(cell_of(colour_key(pixels)));
         const CandidateBlock* block = blocks_.data() + span.first_block;
@@ -204,13 +197,6 @@ std::optional<NearestColourTable> NearestColourTable::create() {
 
 NearestColourTable::NearestColourTable(ByteBuffer answers) : answers_(std::move(answers)) {}
 
-std::uint8_t NearestColourTable::nearest(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
-    const std::uint8_t pixel[3] = {blue, green, red};
-    std::uint8_t index = 0;
-    quantise_row(pixel, 1, &index);
-    return index;
-}
-
 namespace {
 
 // Whether neighbouring pixels of a row mostly fall in different cells, as in
@@ -238,7 +224,8 @@ void NearestColourTable::quantise_row(const std::uint8_t* pixels, std::size_t wi
 
 // The two loops differ only in prefetching, so share one body.
 template <bool prefetch>
-PAL_ALWAYS_INLINE void NearestColourTable::quantise_row_with(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+PAL_ALWAYS_INLINE void NearestColourTable::quantise_row_with(const std::uint8_t* pixels, std::size_t width,
+                                                             std::uint8_t* indices) {
     // Far enough ahead to cover a miss, near enough to stay in the row.
     constexpr std::size_t prefetch_distance = 64;
     const std::uint8_t* answers = answers_.data();
@@ -323,7 +310,8 @@ void NearestColourTable::rank_box(int red0, int green0, int blue0, std::span<con
         for (int i = 0; i < volume; ++i) {
             const int distance = std::abs(red_from + i / (side * side)) + std::abs(green_from + i / side % side) +
                                  std::abs(blue_from + i % side);
-            best[static_cast<std::size_t>(i)] = std::min(best[static_cast<std::size_t>(i)], rank_key(distance, candidate.index));
+            best[static_cast<std::size_t>(i)] =
+                std::min(best[static_cast<std::size_t>(i)], rank_key(distance, candidate.index));
         }
     }
     for (int i = 0; i < volume; i += side) {

@@ -58,7 +58,6 @@ public:
         std::uint8_t blue, green, red, index;
     };
 
-    std::uint8_t nearest(std::uint8_t blue, std::uint8_t green, std::uint8_t red);
     // Quantises `width` pixels of blue-green-red triples, with SIMD where the
     // processor has it.
     void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
@@ -97,7 +96,6 @@ public:
     // Empty when its 16 MiB cannot be had.
     static std::optional<NearestColourTable> create();
 
-    std::uint8_t nearest(std::uint8_t blue, std::uint8_t green, std::uint8_t red);
     void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
 
 private:

@@ -1,14 +1,15 @@
+#include "conversion.hpp"
+
 #include <gtest/gtest.h>
 
-#include "conversion.hpp"
 #include "palette.hpp"
 #include "test_support.hpp"
 
 namespace pal {
 namespace {
 
+using test::BmpRecipe;
 using test::Bytes;
-using test::BmpSpec;
 
 // The QLX bytes of a BMP file, or an empty result if it is refused.
 Bytes quantise_file(const Bytes& file) {
@@ -31,13 +32,13 @@ TEST(QuantiseBmp, GivesTopRowFirstWhateverTheStorage) {
     for (int width : {1, 2, 3, 4, 5, 17}) {
         const Bytes pixels = test::gradient_pixels(width, 6);
         const Bytes expected = nearest_of_each(pixels);
-        BmpSpec spec{.width = width, .height = 6, .pixels = pixels};
-        EXPECT_EQ(quantise_file(test::make_bmp(spec)), expected) << "bottom-up, width " << width;
-        spec.top_down = true;
-        EXPECT_EQ(quantise_file(test::make_bmp(spec)), expected) << "top-down, width " << width;
-        spec.gap = 1024;
-        spec.info_size = 124;
-        EXPECT_EQ(quantise_file(test::make_bmp(spec)), expected) << "gap, width " << width;
+        BmpRecipe recipe{.width = width, .height = 6, .pixels = pixels};
+        EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected) << "bottom-up, width " << width;
+        recipe.top_down = true;
+        EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected) << "top-down, width " << width;
+        recipe.gap = 1024;
+        recipe.info_size = 124;
+        EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected) << "gap, width " << width;
     }
 }
 
@@ -48,12 +49,12 @@ TEST(QuantiseBmp, LargePicturesInBatchesGiveTheSameIndices) {
     constexpr int height = 1100;
     const Bytes pixels = test::gradient_pixels(width, height);
     const Bytes expected = nearest_of_each(pixels);
-    BmpSpec spec{.width = width, .height = height, .pixels = pixels};
-    Bytes bottom_up = test::make_bmp(spec);
+    BmpRecipe recipe{.width = width, .height = height, .pixels = pixels};
+    Bytes bottom_up = test::make_bmp(recipe);
     bottom_up.resize(bottom_up.size() - 3);  // the last row's padding is optional
     EXPECT_EQ(quantise_file(bottom_up), expected);
-    spec.top_down = true;
-    EXPECT_EQ(quantise_file(test::make_bmp(spec)), expected);
+    recipe.top_down = true;
+    EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected);
 }
 
 TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {

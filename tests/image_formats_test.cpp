@@ -1,13 +1,14 @@
+#include "image_formats.hpp"
+
 #include <gtest/gtest.h>
 
-#include "image_formats.hpp"
 #include "test_support.hpp"
 
 namespace pal {
 namespace {
 
+using test::BmpRecipe;
 using test::Bytes;
-using test::BmpSpec;
 using test::make_bmp;
 
 TEST(ExpandedBmpHeaders, AreTheFixedFiftyFourBytes) {
@@ -29,8 +30,8 @@ TEST(FlippedRow, MapsTopAndBottomOntoEachOther) {
 BmpParse parse(const Bytes& file) { return parse_bmp(file); }
 
 TEST(ParseBmp, ReadsLayoutOfEveryHeaderFormAndRowOrder) {
-    BmpSpec spec{.width = 5, .height = 3};
-    BmpParse plain = parse(make_bmp(spec));
+    BmpRecipe recipe{.width = 5, .height = 3};
+    BmpParse plain = parse(make_bmp(recipe));
     ASSERT_EQ(plain.error, BmpError::none);
     EXPECT_EQ(plain.layout.width, 5u);
     EXPECT_EQ(plain.layout.height, 3u);
@@ -38,13 +39,13 @@ TEST(ParseBmp, ReadsLayoutOfEveryHeaderFormAndRowOrder) {
     EXPECT_EQ(plain.layout.pixel_offset, 54u);
     EXPECT_FALSE(plain.layout.top_down);
 
-    spec.top_down = true;
-    EXPECT_TRUE(parse(make_bmp(spec)).layout.top_down);
-    EXPECT_EQ(parse(make_bmp(spec)).layout.height, 3u);
+    recipe.top_down = true;
+    EXPECT_TRUE(parse(make_bmp(recipe)).layout.top_down);
+    EXPECT_EQ(parse(make_bmp(recipe)).layout.height, 3u);
 
     for (std::uint32_t info_size : {52u, 56u, 108u, 124u}) {
-        spec.info_size = info_size;
-        const BmpParse extended = parse(make_bmp(spec));
+        recipe.info_size = info_size;
+        const BmpParse extended = parse(make_bmp(recipe));
         EXPECT_EQ(extended.error, BmpError::none) << info_size;
         EXPECT_EQ(extended.layout.pixel_offset, 14u + info_size);
     }

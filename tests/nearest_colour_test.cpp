@@ -1,10 +1,11 @@
+#include "nearest_colour.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 
-#include "nearest_colour.hpp"
 #include "palette.hpp"
 
 namespace pal {
@@ -67,7 +68,8 @@ TEST(NearestColour, EverySearchAgreesWithTheLiteralOneOnEveryColour) {
                 const bool agree = from_grid[b] == expected && from_portable[b] == expected &&
                                    from_table[b] == expected && from_scattered[reversed(b)] == expected &&
                                    nearest_palette_index(line[3 * b], line[3 * b + 1], line[3 * b + 2]) == expected;
-                if (!agree && ++mismatches <= 5) ADD_FAILURE() << "red " << red << " green " << green << " blue " << blue;
+                if (!agree && ++mismatches <= 5)
+                    ADD_FAILURE() << "red " << red << " green " << green << " blue " << blue;
             }
         }
     }

@@ -1,8 +1,8 @@
+#include "palette.hpp"
+
 #include <gtest/gtest.h>
 
 #include <set>
-
-#include "palette.hpp"
 
 namespace pal {
 namespace {
@@ -23,13 +23,12 @@ struct Case {
 
 TEST(NearestPaletteIndex, PrimariesAndTiesTakeTheLowestIndex) {
     const Case cases[] = {
-        {0, 0, 0, 0},          // black: never one of the later black entries
-        {255, 255, 255, 47},   // white: 47, not 255
-        {255, 255, 0, 63},     // yellow: 63, not 71 or 247
-        {255, 0, 0, 215},      {0, 255, 0, 231}, {0, 0, 255, 207},
-        {0, 0x6B, 0x6B, 172},  // 006B6B: 172, not 235
-        {1, 1, 1, 0},          // every black entry ties at distance 3
-        {128, 128, 128, 83},   // 7F7F7F at distance 3
+        {0, 0, 0, 0},         // black: never one of the later black entries
+        {255, 255, 255, 47},  // white: 47, not 255
+        {255, 255, 0, 63},    // yellow: 63, not 71 or 247
+        {255, 0, 0, 215},    {0, 255, 0, 231}, {0, 0, 255, 207}, {0, 0x6B, 0x6B, 172},  // 006B6B: 172, not 235
+        {1, 1, 1, 0},         // every black entry ties at distance 3
+        {128, 128, 128, 83},  // 7F7F7F at distance 3
     };
     for (const Case& c : cases) {
         EXPECT_EQ(nearest_palette_index(c.blue, c.green, c.red), c.expected)

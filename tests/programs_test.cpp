@@ -243,8 +243,8 @@ TEST_F(Programs, SpecialFilesAreWrittenInPlace) {
 // Inputs that once misbehaved; each file in tests/data/regressions has its test.
 TEST_F(Programs, RegressionZeroWidthWithTwoBillionRowsEndsAtOnce) {
     // It passed every check and then looped over 2^31 empty rows.
-    const auto run = run_program(palquant, {test::data_path("regressions/zero-width-two-billion-rows.bmp").string(),
-                                            (dir / "o.qlx").string()});
+    const auto run = run_program(
+        palquant, {test::data_path("regressions/zero-width-two-billion-rows.bmp").string(), (dir / "o.qlx").string()});
     EXPECT_EQ(run.status, palquant_success);
     EXPECT_EQ(fs::file_size(dir / "o.qlx"), 0u);
 }

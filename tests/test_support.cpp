@@ -21,27 +21,27 @@ void put_le16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
     bytes[offset + 1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-Bytes make_bmp(const BmpSpec& spec) {
-    const std::size_t width = static_cast<std::size_t>(spec.width < 0 ? 0 : spec.width);
-    const std::size_t height = static_cast<std::size_t>(spec.height);
+Bytes make_bmp(const BmpRecipe& recipe) {
+    const std::size_t width = static_cast<std::size_t>(recipe.width < 0 ? 0 : recipe.width);
+    const std::size_t height = static_cast<std::size_t>(recipe.height);
     const std::size_t row_size = width * 3;
-    const std::size_t stride = spec.pad_rows ? (row_size + 3) / 4 * 4 : row_size;
-    const std::size_t offset = 14 + spec.info_size + spec.gap;
+    const std::size_t stride = recipe.pad_rows ? (row_size + 3) / 4 * 4 : row_size;
+    const std::size_t offset = 14 + recipe.info_size + recipe.gap;
 
     Bytes file(offset + stride * height, 0);
     file[0] = 'B';
     file[1] = 'M';
     put_le32(file, 2, static_cast<std::uint32_t>(file.size()));
     put_le32(file, 10, static_cast<std::uint32_t>(offset));
-    put_le32(file, 14, spec.info_size);
-    put_le32(file, 18, static_cast<std::uint32_t>(spec.width));
-    put_le32(file, 22, static_cast<std::uint32_t>(spec.top_down ? -spec.height : spec.height));
+    put_le32(file, 14, recipe.info_size);
+    put_le32(file, 18, static_cast<std::uint32_t>(recipe.width));
+    put_le32(file, 22, static_cast<std::uint32_t>(recipe.top_down ? -recipe.height : recipe.height));
     put_le16(file, 26, 1);
-    put_le16(file, 28, spec.bit_count);
-    put_le32(file, 30, spec.compression);
-    for (std::size_t row = 0; row < height && !spec.pixels.empty(); ++row) {
-        const std::size_t stored_row = spec.top_down ? row : height - 1 - row;
-        std::copy_n(spec.pixels.begin() + static_cast<std::ptrdiff_t>(row * row_size), row_size,
+    put_le16(file, 28, recipe.bit_count);
+    put_le32(file, 30, recipe.compression);
+    for (std::size_t row = 0; row < height && !recipe.pixels.empty(); ++row) {
+        const std::size_t stored_row = recipe.top_down ? row : height - 1 - row;
+        std::copy_n(recipe.pixels.begin() + static_cast<std::ptrdiff_t>(row * row_size), row_size,
                     file.begin() + static_cast<std::ptrdiff_t>(offset + stored_row * stride));
     }
     return file;

@@ -15,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 // top row first as blue-green-red triples; the builder stores them in the
 // order the header says, with row padding, a gap before the pixels and a
 // longer information header as asked.
-struct BmpSpec {
+struct BmpRecipe {
     std::int32_t width = 0;
     std::int32_t height = 0;
     bool top_down = false;
@@ -27,7 +27,7 @@ struct BmpSpec {
     Bytes pixels{};  // width * height * 3, top row first; zeros if empty
 };
 
-Bytes make_bmp(const BmpSpec& spec);
+Bytes make_bmp(const BmpRecipe& recipe);
 // A picture whose pixels vary smoothly and repeat no pattern across rows.
 Bytes gradient_pixels(int width, int height);
 
