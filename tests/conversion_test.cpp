@@ -63,6 +63,22 @@ TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {
     for (const char* name : {"g/rgb24pal.bmp", "q/rgb24largepal.bmp", "q/rgb24prof.bmp", "q/rgb24lprof.bmp"}) {
         EXPECT_EQ(quantise_file(test::read_file(test::data_path(std::string("bmpsuite/") + name))), plain) << name;
     }
+    // The same pixels stored top-down, after a gap, and behind a core header.
+    const Bytes suite_file = test::read_file(test::data_path("bmpsuite/g/rgb24.bmp"));
+    Bytes pixels;
+    for (std::size_t row = 0; row < 64; ++row) {
+        const auto start = suite_file.begin() + static_cast<std::ptrdiff_t>(54 + (63 - row) * 384);
+        pixels.insert(pixels.end(), start, start + 127 * 3);
+    }
+    BmpRecipe recipe{.width = 127, .height = 64, .top_down = true, .pixels = pixels};
+    EXPECT_EQ(quantise_file(test::make_bmp(recipe)), plain) << "top-down";
+    recipe.top_down = false;
+    recipe.info_size = 124;
+    recipe.gap = 100;
+    EXPECT_EQ(quantise_file(test::make_bmp(recipe)), plain) << "gap";
+    recipe.info_size = 12;
+    EXPECT_EQ(quantise_file(test::make_bmp(recipe)), plain) << "core header";
+
     // Red and green are stored swapped; only its colour profile undoes that.
     const Bytes swapped = quantise_file(test::read_file(test::data_path("bmpsuite/q/rgb24prof2.bmp")));
     EXPECT_EQ(swapped.size(), plain.size());

@@ -52,13 +52,7 @@ TEST(ParseBmp, ReadsLayoutOfEveryHeaderFormAndRowOrder) {
 }
 
 TEST(ParseBmp, ReadsTheCoreHeaderOfOldFiles) {
-    Bytes file(14 + 12 + 2 * 8, 0);  // 2 x 2 pixels, rows of 6 bytes padded to 8
-    test::put_le32(file, 10, 26);
-    test::put_le32(file, 14, 12);
-    test::put_le16(file, 18, 2);
-    test::put_le16(file, 20, 2);
-    test::put_le16(file, 22, 1);
-    test::put_le16(file, 24, 24);
+    Bytes file = make_bmp({.width = 2, .height = 2, .info_size = 12});  // rows of 6 bytes padded to 8
     const BmpParse parsed = parse(file);
     ASSERT_EQ(parsed.error, BmpError::none);
     EXPECT_EQ(parsed.layout.width, 2u);

@@ -34,11 +34,18 @@ Bytes make_bmp(const BmpRecipe& recipe) {
     put_le32(file, 2, static_cast<std::uint32_t>(file.size()));
     put_le32(file, 10, static_cast<std::uint32_t>(offset));
     put_le32(file, 14, recipe.info_size);
-    put_le32(file, 18, static_cast<std::uint32_t>(recipe.width));
-    put_le32(file, 22, static_cast<std::uint32_t>(recipe.top_down ? -recipe.height : recipe.height));
-    put_le16(file, 26, 1);
-    put_le16(file, 28, recipe.bit_count);
-    put_le32(file, 30, recipe.compression);
+    if (recipe.info_size == 12) {  // the core header: unsigned 16-bit sizes, always bottom-up
+        put_le16(file, 18, static_cast<std::uint16_t>(recipe.width));
+        put_le16(file, 20, static_cast<std::uint16_t>(recipe.height));
+        put_le16(file, 22, 1);
+        put_le16(file, 24, recipe.bit_count);
+    } else {
+        put_le32(file, 18, static_cast<std::uint32_t>(recipe.width));
+        put_le32(file, 22, static_cast<std::uint32_t>(recipe.top_down ? -recipe.height : recipe.height));
+        put_le16(file, 26, 1);
+        put_le16(file, 28, recipe.bit_count);
+        put_le32(file, 30, recipe.compression);
+    }
     for (std::size_t row = 0; row < height && !recipe.pixels.empty(); ++row) {
         const std::size_t stored_row = recipe.top_down ? row : height - 1 - row;
         std::copy_n(recipe.pixels.begin() + static_cast<std::ptrdiff_t>(row * row_size), row_size,

@@ -19,7 +19,7 @@ struct BmpRecipe {
     std::int32_t width = 0;
     std::int32_t height = 0;
     bool top_down = false;
-    std::uint32_t info_size = 40;
+    std::uint32_t info_size = 40;  // 12 writes the core header of old files
     std::uint32_t gap = 0;  // bytes between the headers and the pixels
     bool pad_rows = true;
     std::uint16_t bit_count = 24;
