@@ -49,13 +49,16 @@ bool write_fully(int descriptor, const std::uint8_t* bytes, std::size_t size) {
 }
 
 // The file a path finally names, following symbolic links (even dangling
-// ones) so that writing replaces the link's target, not the link.
-std::filesystem::path follow_symlinks(std::filesystem::path path) {
+// ones) so that writing replaces the link's target, not the link. Empty for a
+// link into /proc, such as /dev/stdout or /dev/fd/3: it names a descriptor the
+// caller already holds, which is written where it points.
+std::optional<std::filesystem::path> follow_symlinks(std::filesystem::path path) {
     std::error_code error;
     for (int depth = 0; depth < max_symlink_depth && std::filesystem::is_symlink(path, error); ++depth) {
         std::filesystem::path target = std::filesystem::read_symlink(path, error);
         if (error) break;
         path = target.is_absolute() ? target : path.parent_path() / target;
+        if (path.string().starts_with("/proc/")) return std::nullopt;
     }
     return path;
 }
@@ -172,17 +175,19 @@ ReadResult InputFile::read_up_to(std::size_t limit) {
 }
 
 std::optional<OutputFile> OutputFile::open(const std::string& path) {
-    const std::filesystem::path target = follow_symlinks(path);
     struct stat existing {};
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) return std::nullopt;
 
-    if (exists && !S_ISREG(existing.st_mode)) {
-        // Devices and FIFOs cannot be replaced by renaming; write them in place.
+    const std::optional<std::filesystem::path> resolved = follow_symlinks(path);
+    if (!resolved || (exists && !S_ISREG(existing.st_mode))) {
+        // Devices, FIFOs and open descriptors cannot be replaced by renaming;
+        // write them in place.
         const int descriptor = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (descriptor < 0) return std::nullopt;
         return OutputFile(descriptor, {}, path);
     }
+    const std::filesystem::path& target = *resolved;
     // Renaming would replace even a file we may not write; refuse it as
     // opening it for writing would have.
     if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;

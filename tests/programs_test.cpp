@@ -231,6 +231,12 @@ TEST_F(Programs, SpecialFilesAreWrittenInPlace) {
     EXPECT_EQ(run_program(palexpand, {sample_qlx.string(), "/dev/null"}).status, palexpand_success);
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
+    // Standard output, here captured in a file, is a descriptor named through /proc.
+    const auto to_stdout = run_program(palquant, {sample.string(), "/dev/stdout"});
+    EXPECT_EQ(to_stdout.status, palquant_success);
+    const Bytes expected = read_file(sample_qlx);
+    EXPECT_EQ(to_stdout.out, std::string(expected.begin(), expected.end()));
+
     const fs::path fifo = dir / "pipe.qlx";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     auto reader = std::async(std::launch::async, [&] { return read_file(fifo); });
