@@ -188,6 +188,7 @@ std::optional<OutputFile> OutputFile::open(const std::string& path) {
         return OutputFile(descriptor, {}, path);
     }
     const std::filesystem::path& target = *resolved;
+    if (!target.has_filename()) return std::nullopt;  // "" or a name ending in '/' names no file
     // Renaming would replace even a file we may not write; refuse it as
     // opening it for writing would have.
     if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;

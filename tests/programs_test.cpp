@@ -169,6 +169,8 @@ TEST_F(Programs, PalquantOutputFailures) {
     EXPECT_EQ(directory.out, "qlxfile was not opened\n");
     EXPECT_TRUE(fs::is_directory(dir / "taken"));
 
+    EXPECT_EQ(run_program(palquant, {sample.string(), ""}).out, "qlxfile was not opened\n");
+
     const auto full = run_program(palquant, {sample.string(), "/dev/full"});
     EXPECT_EQ(full.status, palquant_failure);
     EXPECT_EQ(full.out, messages::qlx_not_written);
