@@ -301,22 +301,43 @@ void NearestColourTable::rank_box(int red0, int green0, int blue0, std::span<con
                                   std::uint8_t* answers) {
     constexpr int side = smallest_box;
     constexpr int volume = side * side * side;
-    std::array<std::uint32_t, volume> best;
-    best.fill(UINT32_MAX);
-    for (const auto& candidate : list) {
-        const int red_from = red0 - candidate.red;
-        const int green_from = green0 - candidate.green;
-        const int blue_from = blue0 - candidate.blue;
+    // Distances are at most 765, so 16-bit lanes hold them: twice the lanes
+    // of a ranking key. Candidates come in increasing index order, so only a
+    // strictly smaller distance takes a colour over, as in the full search.
+    struct Offsets {
+        std::array<std::int16_t, volume> red, green, blue;
+    };
+    static constexpr Offsets offsets = [] {
+        Offsets o{};
         for (int i = 0; i < volume; ++i) {
-            const int distance = std::abs(red_from + i / (side * side)) + std::abs(green_from + i / side % side) +
-                                 std::abs(blue_from + i % side);
-            best[static_cast<std::size_t>(i)] =
-                std::min(best[static_cast<std::size_t>(i)], rank_key(distance, candidate.index));
+            o.red[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i / (side * side));
+            o.green[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i / side % side);
+            o.blue[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i % side);
+        }
+        return o;
+    }();
+    const auto magnitude = [](std::int16_t v) { return static_cast<std::int16_t>(v < 0 ? -v : v); };
+    std::array<std::int16_t, volume> best_distance;
+    std::array<std::int16_t, volume> best_index{};
+    best_distance.fill(INT16_MAX);
+    for (const auto& candidate : list) {
+        const auto red_from = static_cast<std::int16_t>(red0 - candidate.red);
+        const auto green_from = static_cast<std::int16_t>(green0 - candidate.green);
+        const auto blue_from = static_cast<std::int16_t>(blue0 - candidate.blue);
+        const auto index = static_cast<std::int16_t>(candidate.index);
+        for (std::size_t i = 0; i < volume; ++i) {
+            const auto distance = static_cast<std::int16_t>(
+                magnitude(static_cast<std::int16_t>(red_from + offsets.red[i])) +
+                magnitude(static_cast<std::int16_t>(green_from + offsets.green[i])) +
+                magnitude(static_cast<std::int16_t>(blue_from + offsets.blue[i])));
+            const bool closer = distance < best_distance[i];
+            best_distance[i] = closer ? distance : best_distance[i];
+            best_index[i] = closer ? index : best_index[i];
         }
     }
     for (int i = 0; i < volume; i += side) {
         std::uint8_t* line = answers + colour_key_of(red0 + i / (side * side), green0 + i / side % side, blue0);
-        for (int b = 0; b < side; ++b) line[b] = static_cast<std::uint8_t>(best[static_cast<std::size_t>(i + b)] + 1);
+        for (int b = 0; b < side; ++b) line[b] = static_cast<std::uint8_t>(best_index[static_cast<std::size_t>(i + b)] + 1);
     }
 }
 
