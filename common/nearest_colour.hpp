@@ -86,7 +86,8 @@ private:
     void quantise_row_sse41(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
 #endif
 
-    std::array<Span, cell_count> cells_{};
+    // On the heap, so that moving a grid copies nothing.
+    std::vector<Span> cells_ = std::vector<Span>(cell_count);
     std::vector<Candidate> pool_;
     std::vector<CandidateBlock> blocks_;
 };
