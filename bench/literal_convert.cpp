@@ -3,21 +3,17 @@
 #include <cstdio>
 #include <optional>
 
-#include "file_io.hpp"
-#include "image_formats.hpp"
+#include "load_bmp.hpp"
 #include "palette.hpp"
 
 int main(int argc, char* argv[]) {
     if (argc < 3) return 2;
-    auto input = pal::InputFile::open(argv[1]);
-    if (!input) return 2;
-    const pal::ReadResult file = input->read_all();
-    const pal::BmpParse parsed = pal::parse_bmp(file.bytes.bytes());
-    if (parsed.error != pal::BmpError::none) return 2;
-    const pal::BmpLayout& layout = parsed.layout;
+    const std::optional<LoadedBmp> bmp = load_bmp(argv[1]);
+    if (!bmp) return 2;
+    const pal::BmpLayout& layout = bmp->layout;
     auto out = pal::ByteBuffer::allocate(layout.width * layout.height);
     for (std::size_t row = 0; row < layout.height; ++row) {
-        const std::uint8_t* pixel = file.bytes.data() + layout.pixel_offset + row * layout.row_stride;
+        const std::uint8_t* pixel = bmp->file.data() + layout.pixel_offset + row * layout.row_stride;
         std::uint8_t* index = out->data() + pal::flipped_row(row, layout.height) * layout.width;
         for (std::size_t x = 0; x < layout.width; ++x, pixel += 3) {
             index[x] = pal::nearest_palette_index(pixel[0], pixel[1], pixel[2]);

@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "conversion.hpp"
-#include "file_io.hpp"
 #include "image_formats.hpp"
+#include "load_bmp.hpp"
 
 namespace {
 
@@ -37,12 +36,9 @@ bool write_bmp(const std::string& path, int width, int height, const Bytes& stor
 
 int main(int argc, char* argv[]) {
     if (argc < 3) return 2;
-    auto input = pal::InputFile::open(argv[1]);
-    if (!input) return 2;
-    const pal::ReadResult sample = input->read_all();
-    const pal::BmpParse parsed = pal::parse_bmp(sample.bytes.bytes());
-    if (parsed.error != pal::BmpError::none) return 2;
-    const pal::BmpLayout& in = parsed.layout;
+    const std::optional<LoadedBmp> sample = load_bmp(argv[1]);
+    if (!sample) return 2;
+    const pal::BmpLayout& in = sample->layout;
     const std::string dir = argv[2];
 
     constexpr int size = 4096;  // rows of 4096 * 3 bytes need no padding
@@ -59,7 +55,7 @@ int main(int argc, char* argv[]) {
             const double tx = fx < 0 ? 0 : fx - static_cast<double>(x0);
             for (std::size_t c = 0; c < 3; ++c) {
                 const auto at = [&](std::size_t px, std::size_t py) {
-                    return static_cast<double>(sample.bytes.data()[in.pixel_offset + py * in.row_stride + px * 3 + c]);
+                    return static_cast<double>(sample->file.data()[in.pixel_offset + py * in.row_stride + px * 3 + c]);
                 };
                 const double top = at(x0, y0) * (1 - tx) + at(x1, y0) * tx;
                 const double bottom = at(x0, y1) * (1 - tx) + at(x1, y1) * tx;
@@ -72,7 +68,7 @@ int main(int argc, char* argv[]) {
     std::mt19937 generator(2026);
     for (auto& byte : random) byte = static_cast<std::uint8_t>(generator());
 
-    const Bytes small(sample.bytes.data() + in.pixel_offset, sample.bytes.data() + sample.bytes.size());
+    const Bytes small(sample->file.data() + in.pixel_offset, sample->file.data() + sample->file.size());
     const bool ok = write_bmp(dir + "/photo-4096.bmp", size, size, photo) &&
                     write_bmp(dir + "/random-4096.bmp", size, size, random) &&
                     write_bmp(dir + "/small-320.bmp", static_cast<int>(in.width), static_cast<int>(in.height), small);
