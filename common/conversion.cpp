@@ -20,14 +20,18 @@ constexpr std::uint64_t batch_bytes = std::uint64_t{1} << 20;
 
 std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout) {
     const std::uint64_t rows = std::max<std::uint64_t>(1, batch_bytes / std::max<std::uint64_t>(1, layout.row_stride));
-    const std::size_t rows_per_batch = static_cast<std::size_t>(std::min<std::uint64_t>(rows, layout.height));
-    // Both sizes are at most the pixel array, which fits in the file.
-    std::optional<ByteBuffer> pixels = ByteBuffer::allocate(rows_per_batch * layout.row_stride);
-    std::optional<ByteBuffer> indices = ByteBuffer::allocate(rows_per_batch * layout.width);
+    const std::uint64_t rows_per_batch = std::min<std::uint64_t>(rows, layout.height);
+    // Below 2^64: a batch is one row, or about batch_bytes.
+    const std::optional<std::size_t> pixel_bytes = size_in_memory(rows_per_batch * layout.row_stride);
+    const std::optional<std::size_t> index_bytes = size_in_memory(rows_per_batch * layout.width);
+    if (!pixel_bytes || !index_bytes) return std::nullopt;
+    std::optional<ByteBuffer> pixels = ByteBuffer::allocate(*pixel_bytes);
+    std::optional<ByteBuffer> indices = ByteBuffer::allocate(*index_bytes);
     if (!pixels || !indices) return std::nullopt;
     std::optional<NearestColourTable> table;
-    if (layout.width * layout.height >= table_min_pixels) table = NearestColourTable::create();  // else the grid
-    return BmpQuantiser(layout, rows_per_batch, std::move(*pixels), std::move(*indices), std::move(table));
+    if (std::uint64_t{layout.width} * layout.height >= table_min_pixels) table = NearestColourTable::create();  // else the grid
+    return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(*pixels), std::move(*indices),
+                        std::move(table));
 }
 
 BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
@@ -48,6 +52,7 @@ template <class Search>
 QuantiseStatus BmpQuantiser::run_with(Search& search, const PixelReader& read, const IndexWriter& write) {
     const std::size_t width = layout_.width;
     const std::size_t height = layout_.height;
+    // Fits: create() checked that a batch of rows does.
     const std::size_t stride = static_cast<std::size_t>(layout_.row_stride);
     for (std::size_t first = 0; first < height; first += rows_per_batch_) {
         // QLX rows [first, first + count) lie in one run of stored rows.

@@ -8,6 +8,9 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
+
+#include "platform.hpp"
 
 namespace pal {
 
@@ -51,11 +54,7 @@ struct ReadResult {
 class InputFile {
 public:
     // Empty when the file cannot be opened.
-    static std::optional<InputFile> open(const char* path);
-
-    InputFile(InputFile&& other) noexcept;
-    InputFile& operator=(InputFile&&) = delete;
-    ~InputFile();
+    static std::optional<InputFile> open(const std::string& path);
 
     // The size of a regular file; empty for a pipe, a terminal or a device.
     std::optional<std::uint64_t> regular_size() const;
@@ -67,8 +66,8 @@ public:
     ReadResult read_up_to(std::size_t limit);
 
 private:
-    explicit InputFile(int descriptor) : descriptor_(descriptor) {}
-    int descriptor_;
+    explicit InputFile(platform::FileHandle file) : file_(std::move(file)) {}
+    platform::FileHandle file_;
 };
 
 // Replaces a file atomically: the bytes go to a temporary file beside the
@@ -76,7 +75,7 @@ private:
 // output is dropped before commit(), the temporary goes and the target stays
 // as it was. The target keeps its permission bits and owner, a symbolic link
 // is written through, and a target that is not a regular file (a FIFO, a
-// terminal, /dev/null) is written directly.
+// terminal, /dev/null, NUL on Windows) is written directly.
 class OutputFile {
 public:
     // Empty when the output cannot be created: a missing directory, a
@@ -93,12 +92,10 @@ public:
     bool commit();
 
 private:
-    OutputFile(int descriptor, std::string temporary_path, std::string target_path);
+    explicit OutputFile(platform::PendingOutput pending) : pending_(std::move(pending)) {}
     void discard();
 
-    int descriptor_;
-    std::string temporary_path_;  // empty when writing the target directly
-    std::string target_path_;
+    platform::PendingOutput pending_;  // its temporary path is cleared once committed
     bool failed_ = false;
 };
 

@@ -94,7 +94,7 @@ std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers() {
 
 std::uint64_t pixel_array_end(const BmpLayout& layout) {
     if (layout.width == 0 || layout.height == 0) return layout.pixel_offset;
-    return layout.pixel_offset + layout.row_stride * (layout.height - 1) + layout.width * bytes_per_pixel;
+    return layout.pixel_offset + layout.row_stride * (layout.height - 1) + row_pixel_bytes(layout.width);
 }
 
 BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_size) {
@@ -130,7 +130,7 @@ BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_siz
     if (layout.pixel_offset < headers_end || layout.pixel_offset > file_size) {
         return {BmpError::pixel_offset_out_of_range, {}};
     }
-    layout.row_stride = (static_cast<std::uint64_t>(layout.width) * bytes_per_pixel + 3) / 4 * 4;
+    layout.row_stride = padded_row_bytes(layout.width);
     if (pixel_array_end(layout) > file_size) return {BmpError::pixel_data_cut_short, {}};
     return {BmpError::none, layout};
 }

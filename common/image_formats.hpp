@@ -31,6 +31,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <span>
 
 namespace pal {
@@ -114,9 +116,19 @@ struct BmpParse {
 BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_size);
 inline BmpParse parse_bmp(std::span<const std::uint8_t> file) { return parse_bmp(file, file.size()); }
 
+// Sizes from a header are worked out in 64 bits, where none can overflow:
+// width and height are below 2^31, so a row is below 2^33 bytes, the pixel
+// array below 2^64 and the offset below 2^32.
+constexpr std::uint64_t row_pixel_bytes(std::size_t width) { return std::uint64_t{width} * bytes_per_pixel; }
+constexpr std::uint64_t padded_row_bytes(std::size_t width) { return (row_pixel_bytes(width) + 3) / 4 * 4; }
 // Offset one past the last pixel byte: the last row's padding is not required.
-// Cannot overflow: width and height are below 2^31 and the offset below 2^32.
 std::uint64_t pixel_array_end(const BmpLayout& layout);
+// A 64-bit size as a memory size, or empty where size_t is narrower (32-bit
+// builds) and cannot hold it.
+constexpr std::optional<std::size_t> size_in_memory(std::uint64_t size) {
+    if (size > std::numeric_limits<std::size_t>::max()) return std::nullopt;
+    return static_cast<std::size_t>(size);
+}
 
 // The row reversal shared by both directions: stored BMP row `row` of a
 // bottom-up picture is QLX row height - 1 - row, and the other way round.

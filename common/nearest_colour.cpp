@@ -8,17 +8,29 @@
 
 #include "palette.hpp"
 
-// The hot loops are compiled twice on x86-64, once for AVX2, and the loader
-// picks by what the processor has; both give the same bytes.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(PAL_PORTABLE_ONLY)
+// Where the toolchain can (a configure-time check), the hot loops are
+// compiled twice, once for AVX2, and the loader picks by what the processor
+// has; both give the same bytes.
+#if defined(PAL_HAVE_TARGET_CLONES)
 #define PAL_MULTIVERSION __attribute__((target_clones("avx2", "default")))
 #else
 #define PAL_MULTIVERSION
 #endif
-#if defined(__GNUC__)
+#if defined(__has_cpp_attribute)
+#if __has_cpp_attribute(gnu::always_inline)
 #define PAL_ALWAYS_INLINE [[gnu::always_inline]] inline
-#else
+#endif
+#endif
+#ifndef PAL_ALWAYS_INLINE
 #define PAL_ALWAYS_INLINE inline
+#endif
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_prefetch)
+#define PAL_PREFETCH(address) __builtin_prefetch(address)
+#endif
+#endif
+#ifndef PAL_PREFETCH
+#define PAL_PREFETCH(address) static_cast<void>(address)
 #endif
 #if PAL_X86_DISPATCH
 #include <immintrin.h>
@@ -238,11 +250,9 @@ PAL_ALWAYS_INLINE void NearestColourTable::quantise_row_with(const std::uint8_t*
         } else {
             key = colour_key(pixels);
         }
-#if defined(__GNUC__)
         if (prefetch && x + prefetch_distance < width) {
-            __builtin_prefetch(answers + colour_key(pixels + 3 * prefetch_distance));
+            PAL_PREFETCH(answers + colour_key(pixels + 3 * prefetch_distance));
         }
-#endif
         std::uint8_t stored = answers[key];
         if (stored == 0) stored = fill_cell_of(key);
         indices[x] = static_cast<std::uint8_t>(stored - 1);

@@ -27,9 +27,10 @@
 
 #include "file_io.hpp"
 
-// On x86-64 the grid search has a SIMD path, taken when the processor has it.
-// PAL_PORTABLE_ONLY builds the plain C++ paths alone, to test them here.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(PAL_PORTABLE_ONLY)
+// Where the toolchain can build it (a configure-time check), the grid search
+// has an SSE4.1 path, taken when the processor has it. PAL_PORTABLE_ONLY
+// builds leave it out, to test the plain C++ paths alone.
+#if defined(PAL_HAVE_SSE41_DISPATCH)
 #define PAL_X86_DISPATCH 1
 #else
 #define PAL_X86_DISPATCH 0

@@ -3,11 +3,14 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "conversion.hpp"
 #include "file_io.hpp"
 #include "image_formats.hpp"
 #include "messages.hpp"
+#include "platform.hpp"
 
 namespace {
 
@@ -23,12 +26,14 @@ int fail(const char* message) {
 
 int main(int argc, char* argv[]) {
     namespace msg = pal::messages;
-    if (argc < 3) return fail(msg::palexpand_usage);
+    pal::platform::use_binary_standard_streams();
+    const std::vector<std::string> arguments = pal::platform::utf8_arguments(argc, argv);
+    if (arguments.size() < 3) return fail(msg::palexpand_usage);
 
-    std::optional<pal::InputFile> input = pal::InputFile::open(argv[1]);
+    std::optional<pal::InputFile> input = pal::InputFile::open(arguments[1]);
     if (!input) return fail(msg::qlx_not_opened);
     // Both files are opened before anything is read; the target is replaced only on commit.
-    std::optional<pal::OutputFile> output = pal::OutputFile::open(argv[2]);
+    std::optional<pal::OutputFile> output = pal::OutputFile::open(arguments[2]);
     if (!output) return fail(msg::bmp_not_opened);
 
     pal::ReadResult qlx = input->read_up_to(pal::qlx_size);

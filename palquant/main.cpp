@@ -3,11 +3,14 @@
 
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "conversion.hpp"
 #include "file_io.hpp"
 #include "image_formats.hpp"
 #include "messages.hpp"
+#include "platform.hpp"
 
 namespace {
 
@@ -23,9 +26,11 @@ int fail(const char* message, std::FILE* stream = stdout) {
 
 int main(int argc, char* argv[]) {
     namespace msg = pal::messages;
-    if (argc < 3) return fail(msg::palquant_usage);
+    pal::platform::use_binary_standard_streams();
+    const std::vector<std::string> arguments = pal::platform::utf8_arguments(argc, argv);
+    if (arguments.size() < 3) return fail(msg::palquant_usage);
 
-    std::optional<pal::InputFile> input = pal::InputFile::open(argv[1]);
+    std::optional<pal::InputFile> input = pal::InputFile::open(arguments[1]);
     if (!input) return fail(msg::bmp_not_opened);
     const pal::BmpInput bmp = pal::open_bmp_input(*input);
     if (bmp.status == pal::ReadStatus::read_failed) return fail(msg::bmp_not_read);
@@ -39,7 +44,7 @@ int main(int argc, char* argv[]) {
 
     // Every allocation succeeded and no check is left that could refuse the
     // picture, so the output is created now and filled as the rows are converted.
-    std::optional<pal::OutputFile> qlx = pal::OutputFile::open(argv[2]);
+    std::optional<pal::OutputFile> qlx = pal::OutputFile::open(arguments[2]);
     if (!qlx) return fail(msg::qlx_not_opened);
     const pal::QuantiseStatus converted =
         quantiser->run(bmp.read_pixels, [&](std::span<const std::uint8_t> indices) { return qlx->write(indices); });
