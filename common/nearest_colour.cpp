@@ -172,13 +172,14 @@ __attribute__((target("sse4.1"))) void NearestColourGrid::quantise_row_sse41(con
         int best_distance = INT32_MAX;
         std::uint8_t best_index = 0;
         for (std::uint32_t b = 0; b < span.block_count; ++b, ++block) {
-            const auto lanes = [](const std::array<std::uint16_t, block_lanes>& values) {
-                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(values.data()));
-            };
-            const __m128i distance =
-                _mm_add_epi16(_mm_add_epi16(_mm_abs_epi16(_mm_sub_epi16(blue, lanes(block->blue))),
-                                            _mm_abs_epi16(_mm_sub_epi16(green, lanes(block->green)))),
-                              _mm_abs_epi16(_mm_sub_epi16(red, lanes(block->red))));
+            // Loaded here, not in a helper: a helper would need the target
+            // attribute too, or 32-bit x86 builds could not inline it.
+            const __m128i block_blue = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block->blue.data()));
+            const __m128i block_green = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block->green.data()));
+            const __m128i block_red = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block->red.data()));
+            const __m128i distance = _mm_add_epi16(_mm_add_epi16(_mm_abs_epi16(_mm_sub_epi16(blue, block_blue)),
+                                                                 _mm_abs_epi16(_mm_sub_epi16(green, block_green))),
+                                                   _mm_abs_epi16(_mm_sub_epi16(red, block_red)));
             const int packed = _mm_cvtsi128_si32(_mm_minpos_epu16(distance));
             if ((packed & 0xFFFF) < best_distance) {
                 best_distance = packed & 0xFFFF;

@@ -87,8 +87,6 @@ std::string to_utf8(std::wstring_view wide) {
     return text;
 }
 
-bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 // Where the last component of a path starts: after its last separator, or
 // after the drive of a drive-relative name such as "C:name".
 std::size_t file_name_start(std::wstring_view path) {

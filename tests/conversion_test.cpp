@@ -57,6 +57,16 @@ TEST(QuantiseBmp, LargePicturesInBatchesGiveTheSameIndices) {
     EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected);
 }
 
+// One row of the widest picture is 6 GiB. Where size_t has 32 bits that
+// cannot be held, and it is refused before anything is allocated, instead of
+// being sized from a wrapped product.
+TEST(QuantiseBmp, RefusesBatchesThatMemorySizesCannotHold) {
+    if constexpr (sizeof(std::size_t) >= 8) GTEST_SKIP() << "a 64-bit size_t holds every batch";
+    constexpr std::size_t widest = 0x7FFFFFFF;
+    const BmpLayout layout{.width = widest, .height = 2, .pixel_offset = 54, .row_stride = padded_row_bytes(widest)};
+    EXPECT_FALSE(BmpQuantiser::create(layout));
+}
+
 TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {
     const Bytes plain = quantise_file(test::read_file(test::data_path("bmpsuite/g/rgb24.bmp")));
     ASSERT_EQ(plain.size(), 127u * 64u);

@@ -1,7 +1,9 @@
 // The built programs, run as a user runs them: files in, bytes, texts,
 // streams, exit statuses and what is left on disk checked.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <fstream>
 #include <future>
@@ -75,13 +77,24 @@ TEST_F(Programs, SampleRoundTripIsByteExact) {
     expect_directory_holds(3);
 }
 
+// What only POSIX systems have: FIFOs, symbolic links for anyone, address
+// space limits, /dev/full.
+#ifdef _WIN32
+#define SKIP_WITHOUT_POSIX(why) GTEST_SKIP() << "POSIX only: " << why
+#else
+#define SKIP_WITHOUT_POSIX(why) static_cast<void>(why)
+#endif
+
 TEST_F(Programs, PalquantReadsAPipe) {
+    SKIP_WITHOUT_POSIX("named pipes (FIFOs)");
+#ifndef _WIN32
     const fs::path fifo = dir / "in.bmp";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     auto writer = std::async(std::launch::async, [&] { write_file(fifo, read_file(sample)); });
     EXPECT_EQ(run_program(palquant, {fifo.string(), (dir / "out.qlx").string()}).status, palquant_success);
     writer.get();
     EXPECT_EQ(read_file(dir / "out.qlx"), read_file(sample_qlx));
+#endif
 }
 
 TEST_F(Programs, PalquantConvertsWhatTheHeaderAllows) {
@@ -148,6 +161,7 @@ TEST_F(Programs, PalquantReportsAPictureTooLargeForMemory) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
 #endif
+    SKIP_WITHOUT_POSIX("an address-space limit set with ulimit");
     // One row of 4 million pixels: its 12 MB of pixels and 4 MB of indices
     // cannot fit in 16 MB of address space beside the program itself.
     write_file(dir / "big.bmp", test::make_bmp({.width = 4'000'000, .height = 1}));
@@ -170,11 +184,19 @@ TEST_F(Programs, PalquantOutputFailures) {
     EXPECT_TRUE(fs::is_directory(dir / "taken"));
 
     EXPECT_EQ(run_program(palquant, {sample.string(), ""}).out, "qlxfile was not opened\n");
-
-    const auto full = run_program(palquant, {sample.string(), "/dev/full"});
-    EXPECT_EQ(full.status, palquant_failure);
-    EXPECT_EQ(full.out, messages::qlx_not_written);
     expect_directory_holds(1);
+}
+
+TEST_F(Programs, WritesToAFullDeviceAreReported) {
+    SKIP_WITHOUT_POSIX("/dev/full");
+    const auto quant = run_program(palquant, {sample.string(), "/dev/full"});
+    EXPECT_EQ(quant.status, palquant_failure);
+    EXPECT_EQ(quant.out, messages::qlx_not_written);
+
+    write_file(dir / "in.qlx", Bytes(64000, 3));
+    const auto expand = run_program(palexpand, {(dir / "in.qlx").string(), "/dev/full"});
+    EXPECT_EQ(expand.status, palexpand_failure);
+    EXPECT_EQ(expand.out, messages::bmp_not_written);
 }
 
 TEST_F(Programs, PalexpandRefusalsLeaveNoBmp) {
@@ -194,10 +216,6 @@ TEST_F(Programs, PalexpandRefusalsLeaveNoBmp) {
     EXPECT_EQ(short_input.status, palexpand_failure);
     EXPECT_EQ(short_input.out, messages::qlx_too_short);
     expect_unchanged(out);
-
-    const auto full = run_program(palexpand, {(dir / "in.qlx").string(), "/dev/full"});
-    EXPECT_EQ(full.status, palexpand_failure);
-    EXPECT_EQ(full.out, messages::bmp_not_written);
     expect_directory_holds(3);
 }
 
@@ -212,6 +230,7 @@ TEST_F(Programs, PalexpandUsesOnlyTheFirst64000Bytes) {
 }
 
 TEST_F(Programs, OverwrittenFilesKeepModeAndLinks) {
+    SKIP_WITHOUT_POSIX("symbolic links need a privilege on Windows, and modes are attributes there");
     const fs::path target = existing_file("target.qlx");
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink("target.qlx", dir / "link.qlx");
@@ -230,6 +249,8 @@ TEST_F(Programs, OverwrittenFilesKeepModeAndLinks) {
 }
 
 TEST_F(Programs, SpecialFilesAreWrittenInPlace) {
+    SKIP_WITHOUT_POSIX("/dev/null, /dev/stdout and FIFOs");
+#ifndef _WIN32
     EXPECT_EQ(run_program(palexpand, {sample_qlx.string(), "/dev/null"}).status, palexpand_success);
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 
@@ -246,6 +267,80 @@ TEST_F(Programs, SpecialFilesAreWrittenInPlace) {
     EXPECT_EQ(reader.get(), read_file(sample_qlx));
     EXPECT_TRUE(fs::is_fifo(fifo));
     expect_directory_holds(1);
+#endif
+}
+
+TEST_F(Programs, AnExistingOutputIsReplaced) {
+    const fs::path qlx = existing_file("out.qlx");
+    const fs::path bmp = existing_file("out.bmp");
+    EXPECT_EQ(run_program(palquant, {sample.string(), qlx.string()}).status, palquant_success);
+    EXPECT_EQ(read_file(qlx), read_file(sample_qlx));
+    EXPECT_EQ(run_program(palexpand, {qlx.string(), bmp.string()}).status, palexpand_success);
+    EXPECT_EQ(fs::file_size(bmp), 192054u);
+    expect_directory_holds(2);
+}
+
+// The output replaces the input only after every byte of it was read.
+TEST_F(Programs, TheSameFileCanBeInputAndOutput) {
+    fs::copy_file(sample, dir / "same.bmp");
+    const auto quant = run_program(palquant, {(dir / "same.bmp").string(), (dir / "same.bmp").string()});
+    EXPECT_EQ(quant.status, palquant_success);
+    EXPECT_EQ(quant.out + quant.err, "");
+    EXPECT_EQ(read_file(dir / "same.bmp"), read_file(sample_qlx));
+
+    fs::copy_file(sample_qlx, dir / "same.qlx");
+    fs::copy_file(sample_qlx, dir / "expected.qlx");
+    EXPECT_EQ(run_program(palexpand, {(dir / "expected.qlx").string(), (dir / "expected.bmp").string()}).status, 0);
+    const auto expand = run_program(palexpand, {(dir / "same.qlx").string(), (dir / "same.qlx").string()});
+    EXPECT_EQ(expand.status, palexpand_success);
+    EXPECT_EQ(expand.out + expand.err, "");
+    EXPECT_EQ(read_file(dir / "same.qlx"), read_file(dir / "expected.bmp"));
+    expect_directory_holds(4);
+}
+
+TEST_F(Programs, NamesOutsideAsciiReachTheFileSystemUnchanged) {
+    const fs::path bmp = dir.path() / fs::path(u8"naïve 日本.bmp");
+    const fs::path qlx = dir.path() / fs::path(u8"naïve 日本.qlx");
+    const fs::path back = dir.path() / fs::path(u8"日本 naïve.bmp");
+    fs::copy_file(sample, bmp);
+    EXPECT_EQ(run_program(palquant, {test::utf8(bmp), test::utf8(qlx)}).status, palquant_success);
+    EXPECT_EQ(read_file(qlx), read_file(sample_qlx));
+    EXPECT_EQ(run_program(palexpand, {test::utf8(qlx), test::utf8(back)}).status, palexpand_success);
+    EXPECT_EQ(fs::file_size(back), 192054u);
+    expect_directory_holds(3);
+}
+
+// Windows keeps a read-only attribute even for administrators, so this is
+// the one system where a file the user may not write can be tested as root.
+TEST_F(Programs, AReadOnlyOutputIsLeftAlone) {
+#ifndef _WIN32
+    GTEST_SKIP() << "Windows only: root may write read-only files on POSIX";
+#endif
+    const fs::path qlx = existing_file("locked.qlx");
+    const fs::path bmp = existing_file("locked.bmp");
+    for (const fs::path& file : {qlx, bmp}) fs::permissions(file, fs::perms::owner_write, fs::perm_options::remove);
+
+    const auto quant = run_program(palquant, {sample.string(), qlx.string()});
+    EXPECT_EQ(quant.status, palquant_failure);
+    EXPECT_EQ(quant.out, messages::qlx_not_opened);
+    expect_unchanged(qlx);
+    const auto expand = run_program(palexpand, {sample_qlx.string(), bmp.string()});
+    EXPECT_EQ(expand.status, palexpand_failure);
+    EXPECT_EQ(expand.out, messages::bmp_not_opened);
+    expect_unchanged(bmp);
+    expect_directory_holds(2);
+    for (const fs::path& file : {qlx, bmp}) fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+}
+
+// NUL, CON and the other reserved names are devices in every directory.
+TEST_F(Programs, TheNullDeviceIsWrittenInPlace) {
+#ifndef _WIN32
+    GTEST_SKIP() << "Windows only: /dev/null is tested with the other special files";
+#endif
+    EXPECT_EQ(run_program(palexpand, {sample_qlx.string(), "NUL"}).status, palexpand_success);
+    EXPECT_EQ(run_program(palquant, {sample.string(), "nul.qlx"}).status, palquant_success);
+    EXPECT_EQ(run_program(palquant, {sample.string(), (dir / "NUL").string()}).status, palquant_success);
+    expect_directory_holds(0);
 }
 
 // Inputs that once misbehaved; each file in tests/data/regressions has its test.

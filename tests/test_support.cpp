@@ -1,13 +1,21 @@
 #include "test_support.hpp"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace pal::test {
@@ -81,9 +89,17 @@ void write_file(const std::filesystem::path& path, const Bytes& bytes) {
 std::filesystem::path data_path(const std::string& name) { return std::filesystem::path(PAL_TEST_DATA_DIR) / name; }
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "paltest.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // A random name, created only if new: no other run can share it.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() / ("paltest." + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a scratch directory");
 }
 
 TempDir::~TempDir() {
@@ -99,6 +115,69 @@ std::string slurp(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring wide(const std::string& utf8) { return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring(); }
+
+// Quotes one argument so that the program's runtime splits it back out
+// unchanged: backslashes double only before a quote.
+std::wstring quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(2 * backslashes, L'\\');
+    return out + L"\"";
+}
+
+HANDLE inheritable(const std::filesystem::path& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return ::CreateFileW(path.wstring().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& arguments) {
+    TempDir streams;
+    std::wstring command_line = quoted(wide(program));
+    for (const std::string& argument : arguments) command_line += L" " + quoted(wide(argument));
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    startup.hStdOutput = inheritable(streams / "out", GENERIC_WRITE, CREATE_ALWAYS);
+    startup.hStdError = inheritable(streams / "err", GENERIC_WRITE, CREATE_ALWAYS);
+    PROCESS_INFORMATION process{};
+    const BOOL started = ::CreateProcessW(wide(program).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                                          nullptr, nullptr, &startup, &process);
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) ::CloseHandle(handle);
+    if (!started) throw std::runtime_error("cannot start " + program);
+
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exit_code = 0;
+    RunResult result;
+    if (::GetExitCodeProcess(process.hProcess, &exit_code)) result.status = static_cast<int>(exit_code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    result.out = slurp(streams / "out");
+    result.err = slurp(streams / "err");
+    return result;
+}
+
+#else
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& arguments) {
     TempDir streams;
@@ -129,6 +208,13 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     result.out = slurp(out_path);
     result.err = slurp(err_path);
     return result;
+}
+
+#endif
+
+std::string utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 }  // namespace pal::test

@@ -59,7 +59,10 @@ struct RunResult {
     std::string err;
 };
 
-// Runs a program with the given arguments and captures both streams.
+// Runs a program with the given arguments (UTF-8) and captures both streams.
 RunResult run_program(const std::string& program, const std::vector<std::string>& arguments);
+
+// A path as the UTF-8 the programs take on every system.
+std::string utf8(const std::filesystem::path& path);
 
 }  // namespace pal::test
