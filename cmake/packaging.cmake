@@ -1,5 +1,13 @@
-# Installation (bin/ and the manual pages under share/man/man1, below any
-# CMAKE_INSTALL_PREFIX) and the Debian package built by `cpack -G DEB`.
+# Installation and packages. On Windows, `cpack -G ZIP` gives a zip of both
+# programs with the README, the format document and the manual pages as
+# plain text. Elsewhere the programs go to bin/ and the manual pages to
+# share/man/man1, below any CMAKE_INSTALL_PREFIX, and `cpack -G DEB` builds
+# the Debian package.
+if(WIN32)
+  include(cmake/windows-package.cmake)
+  return()
+endif()
+
 include(GNUInstallDirs)
 
 install(TARGETS palquant palexpand RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

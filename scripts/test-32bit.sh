@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds everything for 32-bit x86 (-m32), where size_t has 32 bits, and runs
+# the whole test suite: sizes read from headers must hold there too.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh g++-multilib googletest cmake make groff-base
+cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-m32 \
+      -DPAL_GTEST_SOURCE_DIR=/usr/src/googletest -DPAL_WARNINGS_AS_ERRORS="${PAL_WERROR:-OFF}" >/dev/null
+cmake --build build-m32 -j "$(nproc)"
+ctest --test-dir build-m32 --output-on-failure -j "$(nproc)"
