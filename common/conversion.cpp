@@ -18,7 +18,7 @@ constexpr std::uint64_t batch_bytes = std::uint64_t{1} << 20;
 
 }  // namespace
 
-std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout) {
+std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, NearestColourGrid* grid) {
     const std::uint64_t rows = std::max<std::uint64_t>(1, batch_bytes / std::max<std::uint64_t>(1, layout.row_stride));
     const std::uint64_t rows_per_batch = std::min<std::uint64_t>(rows, layout.height);
     // Below 2^64: a batch is one row, or about batch_bytes.
@@ -31,21 +31,21 @@ std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout) {
     std::optional<NearestColourTable> table;
     if (std::uint64_t{layout.width} * layout.height >= table_min_pixels) table = NearestColourTable::create();  // else the grid
     return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(*pixels), std::move(*indices),
-                        std::move(table));
+                        std::move(table), grid);
 }
 
 BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
-                           std::optional<NearestColourTable> table)
+                           std::optional<NearestColourTable> table, NearestColourGrid* grid)
     : layout_(layout),
       rows_per_batch_(rows_per_batch),
       pixels_(std::move(pixels)),
       indices_(std::move(indices)),
-      table_(std::move(table)) {}
+      table_(std::move(table)),
+      own_grid_(grid == nullptr ? std::make_unique<NearestColourGrid>() : nullptr),
+      grid_(grid == nullptr ? own_grid_.get() : grid) {}
 
 QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
-    // A picture of width 0 may still claim two billion empty rows.
-    if (layout_.width == 0) return QuantiseStatus::ok;
-    return table_ ? run_with(*table_, read, write) : run_with(grid_, read, write);
+    return table_ ? run_with(*table_, read, write) : run_with(*grid_, read, write);
 }
 
 template <class Search>
@@ -72,21 +72,31 @@ QuantiseStatus BmpQuantiser::run_with(Search& search, const PixelReader& read, c
     return QuantiseStatus::ok;
 }
 
-bool quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices) {
-    std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout);
-    if (!quantiser) return false;
+namespace {
+
+// Fills `out` from `bytes` at `offset`, or fails where a file would end.
+bool read_from_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::span<std::uint8_t> out) {
+    if (offset > bytes.size() || out.size() > bytes.size() - offset) return false;
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+    return true;
+}
+
+}  // namespace
+
+QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
+                            NearestColourGrid* grid) {
+    std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout, grid);
+    if (!quantiser) return QuantiseStatus::out_of_memory;
     std::size_t written = 0;
-    quantiser->run(
-        [&](std::uint64_t offset, std::span<std::uint8_t> out) {
-            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
-            return true;
-        },
+    return quantiser->run([file](std::uint64_t offset, std::span<std::uint8_t> out) {
+        return read_from_memory(file, offset, out);
+    },
         [&](std::span<const std::uint8_t> batch) {
+            if (batch.size() > indices.size() - written) return false;
             std::copy(batch.begin(), batch.end(), indices.begin() + static_cast<std::ptrdiff_t>(written));
             written += batch.size();
             return true;
         });
-    return true;
 }
 
 BmpInput open_bmp_input(InputFile& file) {
@@ -107,9 +117,8 @@ BmpInput open_bmp_input(InputFile& file) {
     if (whole.status != ReadStatus::ok) return {whole.status, 0, {}, {}};
     input.file_size = whole.bytes.size();
     input.contents = std::move(whole.bytes);
-    input.read_pixels = [contents = input.contents.data()](std::uint64_t offset, std::span<std::uint8_t> out) {
-        std::copy_n(contents + offset, out.size(), out.begin());
-        return true;
+    input.read_pixels = [contents = input.contents.bytes()](std::uint64_t offset, std::span<std::uint8_t> out) {
+        return read_from_memory(contents, offset, out);
     };
     return input;
 }
@@ -134,6 +143,7 @@ const char* bmp_error_message(BmpError error) {
         case BmpError::none: break;
         case BmpError::headers_cut_short: return messages::bmp_headers_cut_short;
         case BmpError::not_24_bit: return messages::not_24_bit;
+        case BmpError::info_header_too_short: return messages::bmp_info_header_too_short;
         case BmpError::negative_width: return messages::bmp_negative_width;
         case BmpError::height_out_of_range: return messages::bmp_height_out_of_range;
         case BmpError::compressed: return messages::bmp_compressed;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -17,7 +18,7 @@ using PixelReader = std::function<bool(std::uint64_t offset, std::span<std::uint
 // Takes the next indices in QLX order; false if they cannot be written.
 using IndexWriter = std::function<bool(std::span<const std::uint8_t> indices)>;
 
-enum class QuantiseStatus { ok, read_failed, write_failed };
+enum class QuantiseStatus { ok, read_failed, write_failed, out_of_memory };
 
 // Quantises a validated BMP a batch of rows at a time, in QLX order (top row
 // first), so that a picture of any size needs about a megabyte of buffers
@@ -25,14 +26,16 @@ enum class QuantiseStatus { ok, read_failed, write_failed };
 // any output is opened.
 class BmpQuantiser {
 public:
-    // Empty when the memory cannot be had.
-    static std::optional<BmpQuantiser> create(const BmpLayout& layout);
+    // Empty when the memory cannot be had. Small pictures are searched with
+    // `grid` when one is given: a caller that converts many pictures keeps
+    // one, so that its cells are built once. Otherwise with a grid of its own.
+    static std::optional<BmpQuantiser> create(const BmpLayout& layout, NearestColourGrid* grid = nullptr);
 
     QuantiseStatus run(const PixelReader& read, const IndexWriter& write);
 
 private:
     BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
-                 std::optional<NearestColourTable> table);
+                 std::optional<NearestColourTable> table, NearestColourGrid* grid);
     template <class Search>
     QuantiseStatus run_with(Search& search, const PixelReader& read, const IndexWriter& write);
 
@@ -40,13 +43,16 @@ private:
     std::size_t rows_per_batch_;
     ByteBuffer pixels_;
     ByteBuffer indices_;
-    std::optional<NearestColourTable> table_;  // for large pictures
-    NearestColourGrid grid_;                   // for small ones
+    std::optional<NearestColourTable> table_;      // for large pictures
+    std::unique_ptr<NearestColourGrid> own_grid_;  // on the heap, so grid_ survives a move
+    NearestColourGrid* grid_;                      // for small ones
 };
 
-// Quantises a whole BMP held in memory into `indices` (width * height bytes).
-// False only when memory runs out.
-bool quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices);
+// Quantises a whole BMP held in memory into `indices` (width * height bytes),
+// reading only inside `file`: pixels past its end fail the read, as they
+// would from a short file.
+QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
+                            NearestColourGrid* grid = nullptr);
 
 // A BMP opened for palquant: its first bytes for the header checks and a
 // reader for its pixels. A regular file is read where it lies, a batch at a

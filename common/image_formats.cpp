@@ -105,6 +105,8 @@ BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_siz
     const std::size_t bit_count_at = core ? core_bit_count_offset : bit_count_offset;
     if (headers.size() < bit_count_at + 2) return {BmpError::headers_cut_short, {}};
     if (get_le16(headers, bit_count_at) != 24) return {BmpError::not_24_bit, {}};
+    // Such a header would be read as 40 bytes, taking pixels for fields.
+    if (!core && declared_info_size < bmp_info_header_size) return {BmpError::info_header_too_short, {}};
 
     const std::size_t headers_end =
         bmp_file_header_size + (core ? bmp_core_header_size : info_header_size(declared_info_size));
@@ -125,6 +127,8 @@ BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_siz
         layout.top_down = height < 0;
         layout.height = static_cast<std::size_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
     }
+
+    if (layout.width == 0 || layout.height == 0) layout = {};  // nothing to read, however many empty rows
 
     layout.pixel_offset = get_le32(headers, off_bits_offset);
     if (layout.pixel_offset < headers_end || layout.pixel_offset > file_size) {

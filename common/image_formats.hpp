@@ -8,7 +8,8 @@
 //     8  2  bfReserved2  0
 //    10  4  bfOffBits    offset of the pixel array
 // Information header at offset 14. The 40-byte form (biSize 40; the longer
-// 52, 56, 64, 108 and 124-byte forms start with the same 40 bytes):
+// 52, 56, 64, 108 and 124-byte forms start with the same 40 bytes; any other
+// size from 40 up is read as 40, and one below 40 is refused):
 //    14  4  biSize         length of this header
 //    18  4  biWidth        signed; negative is refused
 //    22  4  biHeight       signed; negative means rows stored top-down
@@ -88,6 +89,7 @@ enum class BmpError {
     none,
     headers_cut_short,
     not_24_bit,
+    info_header_too_short,
     negative_width,
     height_out_of_range,
     compressed,
@@ -95,7 +97,8 @@ enum class BmpError {
     pixel_data_cut_short,
 };
 
-// Where the pixels of a validated 24-bit BMP lie in its file.
+// Where the pixels of a validated 24-bit BMP lie in its file. A picture with
+// no pixels is always 0 x 0, whatever its header claimed.
 struct BmpLayout {
     std::size_t width = 0;
     std::size_t height = 0;

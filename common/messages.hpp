@@ -13,6 +13,7 @@ inline constexpr char not_24_bit[] = "the file is not 24bit bmp \n";  // the one
 
 inline constexpr char bmp_not_read[] = "bmpfile could not be read\n";
 inline constexpr char bmp_headers_cut_short[] = "bmpfile headers are cut short\n";
+inline constexpr char bmp_info_header_too_short[] = "bmpfile information header is too short\n";
 inline constexpr char bmp_negative_width[] = "bmpfile width is negative\n";
 inline constexpr char bmp_height_out_of_range[] = "bmpfile height is out of range\n";
 inline constexpr char bmp_compressed[] = "bmpfile is compressed\n";

@@ -1,10 +1,12 @@
 // Drives the whole BMP-to-QLX conversion on one input held in memory: the
-// header checks, then quantising every pixel the checks let through.
+// header checks, then quantising every pixel the checks let through. One grid
+// serves the whole run, as it serves a whole picture in palquant, so inputs
+// are not spent rebuilding its cells.
 //
 // Build and run (clang with its libFuzzer runtime):
 //   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
 //   cmake --build build-fuzz --target bmp_to_qlx_fuzzer
-//   build-fuzz/bin/bmp_to_qlx_fuzzer -max_total_time=60 fuzz/corpus
+//   build-fuzz/bin/bmp_to_qlx_fuzzer -max_total_time=60 -artifact_prefix=fuzz/findings/ fuzz/corpus
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,11 +15,12 @@
 #include "image_formats.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static pal::NearestColourGrid grid;
     const std::span<const std::uint8_t> file(data, size);
     const pal::BmpParse parsed = pal::parse_bmp(file);
     if (parsed.error != pal::BmpError::none) return 0;
     // Checked against the input's size, so this is at most size / 3 bytes.
     std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
-    pal::quantise_bmp(file, parsed.layout, indices);  // the batch loop palquant runs
+    if (pal::quantise_bmp(file, parsed.layout, indices, &grid) != pal::QuantiseStatus::ok) __builtin_trap();
     return 0;
 }

@@ -16,7 +16,7 @@ Bytes quantise_file(const Bytes& file) {
     const BmpParse parsed = parse_bmp(file);
     if (parsed.error != BmpError::none) return {};
     Bytes indices(parsed.layout.width * parsed.layout.height);
-    quantise_bmp(file, parsed.layout, indices);
+    EXPECT_EQ(quantise_bmp(file, parsed.layout, indices), QuantiseStatus::ok);
     return indices;
 }
 
@@ -100,6 +100,60 @@ Bytes expand(const Bytes& qlx) {
     expand_qlx(std::span<const std::uint8_t, qlx_size>(qlx.data(), qlx_size),
                std::span<std::uint8_t, expanded_bmp_size>(bmp.data(), expanded_bmp_size));
     return bmp;
+}
+
+TEST(QuantiseBmp, PixelsPastTheEndOfTheDataFailTheRead) {
+    Bytes file = test::make_bmp({.width = 4, .height = 4});
+    const BmpLayout layout = parse_bmp(file).layout;
+    file.pop_back();
+    Bytes indices(16);
+    EXPECT_EQ(quantise_bmp(file, layout, indices), QuantiseStatus::read_failed);
+}
+
+// A plain statement of what a conversion must give for a parsed layout.
+Bytes reference_indices(const Bytes& file, const BmpLayout& layout) {
+    Bytes indices;
+    for (std::size_t row = 0; row < layout.height; ++row) {
+        const std::size_t stored = layout.top_down ? row : layout.height - 1 - row;
+        const std::size_t start = layout.pixel_offset + stored * layout.row_stride;
+        const Bytes row_indices = nearest_of_each(Bytes(file.begin() + static_cast<std::ptrdiff_t>(start),
+                                                file.begin() + static_cast<std::ptrdiff_t>(start + 3 * layout.width)));
+        indices.insert(indices.end(), row_indices.begin(), row_indices.end());
+    }
+    return indices;
+}
+
+// Every single-byte change of the headers, and every truncation, of a few
+// small valid files: each is refused or converted as its layout says, and
+// never read out of bounds (the sanitizer build checks that).
+TEST(MalformedInputs, EveryHeaderByteChangeAndTruncationEndsCleanly) {
+    NearestColourGrid grid;
+    const auto expect_clean = [&](const Bytes& file, const std::string& what) {
+        const BmpParse parsed = parse_bmp(file);
+        if (parsed.error != BmpError::none) return;
+        Bytes indices(parsed.layout.width * parsed.layout.height);
+        ASSERT_EQ(quantise_bmp(file, parsed.layout, indices, &grid), QuantiseStatus::ok) << what;
+        ASSERT_EQ(indices, reference_indices(file, parsed.layout)) << what;
+    };
+    const Bytes files[] = {
+        test::make_bmp({.width = 5, .height = 3, .pixels = test::gradient_pixels(5, 3)}),
+        test::make_bmp({.width = 3, .height = 2, .info_size = 12, .pixels = test::gradient_pixels(3, 2)}),
+        test::make_bmp({.width = 4, .height = 2, .top_down = true, .info_size = 124, .pixels = test::gradient_pixels(4, 2)}),
+    };
+    for (const Bytes& original : files) {
+        const std::size_t headers_end = 14 + original[14];
+        for (std::size_t at = 0; at < headers_end; ++at) {
+            Bytes file = original;
+            for (int value = 0; value < 256; ++value) {
+                file[at] = static_cast<std::uint8_t>(value);
+                expect_clean(file, "byte " + std::to_string(at) + " set to " + std::to_string(value));
+            }
+        }
+        for (std::size_t length = 0; length < original.size(); ++length) {
+            expect_clean(Bytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(length)),
+                         "cut to " + std::to_string(length));
+        }
+    }
 }
 
 TEST(ExpandQlx, WritesPaletteColoursBottomRowFirst) {

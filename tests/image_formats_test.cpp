@@ -21,12 +21,6 @@ TEST(ExpandedBmpHeaders, AreTheFixedFiftyFourBytes) {
     EXPECT_EQ(expanded_bmp_size, 192054u);
 }
 
-TEST(FlippedRow, MapsTopAndBottomOntoEachOther) {
-    EXPECT_EQ(flipped_row(0, 200), 199u);
-    EXPECT_EQ(flipped_row(199, 200), 0u);
-    EXPECT_EQ(flipped_row(0, 1), 0u);
-}
-
 BmpParse parse(const Bytes& file) { return parse_bmp(file); }
 
 TEST(ParseBmp, ReadsLayoutOfEveryHeaderFormAndRowOrder) {
@@ -43,11 +37,26 @@ TEST(ParseBmp, ReadsLayoutOfEveryHeaderFormAndRowOrder) {
     EXPECT_TRUE(parse(make_bmp(recipe)).layout.top_down);
     EXPECT_EQ(parse(make_bmp(recipe)).layout.height, 3u);
 
-    for (std::uint32_t info_size : {52u, 56u, 108u, 124u}) {
+    // The pixels may start right after a longer header, never inside it.
+    for (std::uint32_t info_size : {40u, 52u, 56u, 64u, 108u, 124u}) {
         recipe.info_size = info_size;
-        const BmpParse extended = parse(make_bmp(recipe));
+        Bytes file = make_bmp(recipe);
+        const BmpParse extended = parse(file);
         EXPECT_EQ(extended.error, BmpError::none) << info_size;
         EXPECT_EQ(extended.layout.pixel_offset, 14u + info_size);
+        test::put_le32(file, 10, 14 + info_size - 1);
+        EXPECT_EQ(parse(file).error, BmpError::pixel_offset_out_of_range) << info_size;
+    }
+}
+
+// Below 40 bytes only the core header is known; anything else would be read
+// as 40 bytes, taking pixels for fields.
+TEST(ParseBmp, RefusesInformationHeadersShorterThanFortyBytes) {
+    for (std::uint32_t info_size = 0; info_size < 40; ++info_size) {
+        if (info_size == 12) continue;
+        Bytes file = make_bmp({.width = 2, .height = 2});
+        test::put_le32(file, 14, info_size);
+        EXPECT_EQ(parse(file).error, BmpError::info_header_too_short) << info_size;
     }
 }
 
@@ -63,8 +72,16 @@ TEST(ParseBmp, ReadsTheCoreHeaderOfOldFiles) {
 }
 
 TEST(ParseBmp, AcceptsEmptyPicturesAndAMissingLastRowPadding) {
-    EXPECT_EQ(parse(make_bmp({.width = 0, .height = 7})).error, BmpError::none);
-    EXPECT_EQ(parse(make_bmp({.width = 9, .height = 0})).error, BmpError::none);
+    // Empty is 0 x 0, so that no later loop runs over claimed empty rows.
+    Bytes two_billion_empty_rows = make_bmp({.width = 0, .height = 7});
+    test::put_le32(two_billion_empty_rows, 22, 0x7FFFFFFF);
+    for (const Bytes& file : {make_bmp({.width = 9, .height = 0}), two_billion_empty_rows,
+                              make_bmp({.width = 0, .height = 5, .top_down = true})}) {
+        const BmpParse parsed = parse(file);
+        EXPECT_EQ(parsed.error, BmpError::none);
+        EXPECT_EQ(parsed.layout.width, 0u);
+        EXPECT_EQ(parsed.layout.height, 0u);
+    }
     Bytes file = make_bmp({.width = 1, .height = 2});
     file.pop_back();  // 1 of the 2 padding bytes of the last row
     EXPECT_EQ(parse(file).error, BmpError::none);
