@@ -115,7 +115,7 @@ Bytes reference_indices(const Bytes& file, const BmpLayout& layout) {
     Bytes indices;
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::size_t stored = layout.top_down ? row : layout.height - 1 - row;
-        const std::size_t start = layout.pixel_offset + stored * layout.row_stride;
+        const auto start = static_cast<std::size_t>(layout.pixel_offset + stored * layout.row_stride);
         const Bytes row_indices = nearest_of_each(Bytes(file.begin() + static_cast<std::ptrdiff_t>(start),
                                                 file.begin() + static_cast<std::ptrdiff_t>(start + 3 * layout.width)));
         indices.insert(indices.end(), row_indices.begin(), row_indices.end());
