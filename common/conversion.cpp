@@ -18,7 +18,8 @@ constexpr std::uint64_t batch_bytes = std::uint64_t{1} << 20;
 
 }  // namespace
 
-std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, NearestColourGrid* grid) {
+std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const DitherOptions& dither,
+                                                 NearestColourGrid* grid) {
     const std::uint64_t rows = std::max<std::uint64_t>(1, batch_bytes / std::max<std::uint64_t>(1, layout.row_stride));
     const std::uint64_t rows_per_batch = std::min<std::uint64_t>(rows, layout.height);
     // Below 2^64: a batch is one row, or about batch_bytes.
@@ -27,19 +28,21 @@ std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, Neares
     if (!pixel_bytes || !index_bytes) return std::nullopt;
     std::optional<ByteBuffer> pixels = ByteBuffer::allocate(*pixel_bytes);
     std::optional<ByteBuffer> indices = ByteBuffer::allocate(*index_bytes);
-    if (!pixels || !indices) return std::nullopt;
+    std::optional<Ditherer> ditherer = Ditherer::create(dither, layout.width);
+    if (!pixels || !indices || !ditherer) return std::nullopt;
     std::optional<NearestColourTable> table;
     if (std::uint64_t{layout.width} * layout.height >= table_min_pixels) table = NearestColourTable::create();  // else the grid
     return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(*pixels), std::move(*indices),
-                        std::move(table), grid);
+                        std::move(*ditherer), std::move(table), grid);
 }
 
 BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
-                           std::optional<NearestColourTable> table, NearestColourGrid* grid)
+                           Ditherer ditherer, std::optional<NearestColourTable> table, NearestColourGrid* grid)
     : layout_(layout),
       rows_per_batch_(rows_per_batch),
       pixels_(std::move(pixels)),
       indices_(std::move(indices)),
+      ditherer_(std::move(ditherer)),
       table_(std::move(table)),
       own_grid_(grid == nullptr ? std::make_unique<NearestColourGrid>() : nullptr),
       grid_(grid == nullptr ? own_grid_.get() : grid) {}
@@ -65,7 +68,8 @@ QuantiseStatus BmpQuantiser::run_with(Search& search, const PixelReader& read, c
         }
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t stored = layout_.top_down ? first + i : flipped_row(first + i, height);
-            search.quantise_row(pixels_.data() + (stored - lowest_stored) * stride, width, indices_.data() + i * width);
+            ditherer_.quantise_row(search, pixels_.data() + (stored - lowest_stored) * stride, first + i,
+                                   indices_.data() + i * width);
         }
         if (!write(indices_.bytes().first(count * width))) return QuantiseStatus::write_failed;
     }
@@ -84,8 +88,8 @@ bool read_from_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset,
 }  // namespace
 
 QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
-                            NearestColourGrid* grid) {
-    std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout, grid);
+                            const DitherOptions& dither, NearestColourGrid* grid) {
+    std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout, dither, grid);
     if (!quantiser) return QuantiseStatus::out_of_memory;
     std::size_t written = 0;
     return quantiser->run([file](std::uint64_t offset, std::span<std::uint8_t> out) {
@@ -123,19 +127,37 @@ BmpInput open_bmp_input(InputFile& file) {
     return input;
 }
 
-void expand_qlx(std::span<const std::uint8_t, qlx_size> indices, std::span<std::uint8_t, expanded_bmp_size> bmp) {
-    const auto headers = expanded_bmp_headers();
-    std::copy(headers.begin(), headers.end(), bmp.begin());
-    std::uint8_t* out = bmp.data() + bmp_headers_size;
-    for (std::size_t row = 0; row < qlx_height; ++row) {
-        const std::uint8_t* index = indices.data() + flipped_row(row, qlx_height) * qlx_width;
-        for (std::size_t column = 0; column < qlx_width; ++column) {
+bool expand_qlx(std::span<const std::uint8_t> indices, std::size_t width, std::size_t height, const ByteWriter& write) {
+    // Sides are at most 16384, so a row fits in size_t everywhere.
+    const auto stride = static_cast<std::size_t>(padded_row_bytes(width));
+    const std::size_t rows_per_batch =
+        std::max<std::size_t>(1, std::min(static_cast<std::size_t>(batch_bytes) / stride, height));
+    std::optional<ByteBuffer> buffer = ByteBuffer::allocate(bmp_headers_size + rows_per_batch * stride);
+    if (!buffer) return false;
+    const auto headers = expanded_bmp_headers(width, height);
+    std::copy(headers.begin(), headers.end(), buffer->data());
+    std::size_t filled = bmp_headers_size;
+    for (std::size_t row = 0; row < height; ++row) {
+        const std::uint8_t* index = indices.data() + flipped_row(row, height) * width;
+        std::uint8_t* out = buffer->data() + filled;
+        for (std::size_t column = 0; column < width; ++column) {
             const Colour colour = palette_colour(index[column]);
             *out++ = colour.blue;
             *out++ = colour.green;
             *out++ = colour.red;
         }
+        std::fill(out, buffer->data() + filled + stride, std::uint8_t{0});
+        filled += stride;
+        if (filled + stride > buffer->size()) {
+            if (!write(buffer->bytes().first(filled))) return false;
+            filled = 0;
+        }
     }
+    return filled == 0 || write(buffer->bytes().first(filled));
+}
+
+std::string qlx_too_short_message(std::size_t picture_bytes) {
+    return "qlxfile is shorter than " + std::to_string(picture_bytes) + " bytes\n";
 }
 
 const char* bmp_error_message(BmpError error) {

@@ -76,13 +76,13 @@ std::array<std::uint8_t, bmp_info_header_size> encode_bmp_info_header(const BmpI
     return bytes;
 }
 
-std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers() {
+std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers(std::size_t width, std::size_t height) {
     BmpFileHeader file_header;
-    file_header.bfSize = expanded_bmp_size;
+    file_header.bfSize = static_cast<std::uint32_t>(expanded_bmp_file_size(width, height));
     file_header.bfOffBits = bmp_headers_size;
     BmpInfoHeader info_header;
-    info_header.biWidth = static_cast<std::int32_t>(qlx_width);
-    info_header.biHeight = static_cast<std::int32_t>(qlx_height);
+    info_header.biWidth = static_cast<std::int32_t>(width);
+    info_header.biHeight = static_cast<std::int32_t>(height);
 
     std::array<std::uint8_t, bmp_headers_size> bytes{};
     const auto file_bytes = encode_bmp_file_header(file_header);

@@ -24,8 +24,8 @@
 // negative. The padding of the last row may be missing.
 //
 // QLX: no header. width * height palette indices, top row first, rows
-// unpadded. The standard picture is 320 x 200 = 64000 bytes, the only size
-// palexpand reads, since the file records no dimensions.
+// unpadded. The standard picture is 320 x 200 = 64000 bytes, the size
+// palexpand reads unless told another, since the file records none.
 //
 // Row order: QLX row k holds BMP stored row height - 1 - k (bottom-up BMP).
 
@@ -51,7 +51,8 @@ inline constexpr std::size_t qlx_width = 320;
 inline constexpr std::size_t qlx_height = 200;
 inline constexpr std::size_t qlx_size = qlx_width * qlx_height;
 
-// palexpand writes 320 x 200 pictures, whose 960-byte rows need no padding.
+// palexpand writes 320 x 200 pictures unless told another size; their
+// 960-byte rows need no padding.
 inline constexpr std::size_t expanded_row_size = qlx_width * bytes_per_pixel;
 inline constexpr std::size_t expanded_bmp_size = bmp_headers_size + qlx_height * expanded_row_size;
 static_assert(expanded_row_size % 4 == 0);
@@ -81,8 +82,10 @@ struct BmpInfoHeader {
 std::array<std::uint8_t, bmp_file_header_size> encode_bmp_file_header(const BmpFileHeader& header);
 std::array<std::uint8_t, bmp_info_header_size> encode_bmp_info_header(const BmpInfoHeader& header);
 
-// The 54 header bytes of every BMP that palexpand writes.
-std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers();
+// The 54 header bytes of the BMP that palexpand writes for a picture of
+// that size; bfSize is the whole file's length.
+std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers(std::size_t width = qlx_width,
+                                                                std::size_t height = qlx_height);
 
 // Why a BMP cannot be converted. Each has its own message.
 enum class BmpError {
@@ -124,6 +127,9 @@ inline BmpParse parse_bmp(std::span<const std::uint8_t> file) { return parse_bmp
 // array below 2^64 and the offset below 2^32.
 constexpr std::uint64_t row_pixel_bytes(std::size_t width) { return std::uint64_t{width} * bytes_per_pixel; }
 constexpr std::uint64_t padded_row_bytes(std::size_t width) { return (row_pixel_bytes(width) + 3) / 4 * 4; }
+constexpr std::uint64_t expanded_bmp_file_size(std::size_t width, std::size_t height) {
+    return bmp_headers_size + padded_row_bytes(width) * height;
+}
 // Offset one past the last pixel byte: the last row's padding is not required.
 std::uint64_t pixel_array_end(const BmpLayout& layout);
 // A 64-bit size as a memory size, or empty where size_t is narrower (32-bit

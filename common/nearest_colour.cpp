@@ -143,18 +143,22 @@ std::span<const NearestColourGrid::Candidate> NearestColourGrid::candidates(int 
     return {pool_.data() + span.first, span.count};
 }
 
-// The portable search: every candidate of the pixel's cell, ranked by key.
-void NearestColourGrid::quantise_row_portable(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
-    for (std::size_t x = 0; x < width; ++x, pixels += 3) {
-        std::uint32_t best = UINT32_MAX;
-        for (const Candidate& candidate : candidates(cell_of(colour_key(pixels)))) {
-            const int distance = absolute_difference(pixels[0], candidate.blue) +
-                                 absolute_difference(pixels[1], candidate.green) +
-                                 absolute_difference(pixels[2], candidate.red);
-            best = std::min(best, rank_key(distance, candidate.index));
-        }
-        indices[x] = static_cast<std::uint8_t>(best);
+// The portable search: every candidate of the colour's cell, ranked by key.
+std::uint8_t NearestColourGrid::nearest(std::uint32_t key) {
+    const auto blue = static_cast<int>(key & 0xFF);
+    const auto green = static_cast<int>(key >> 8 & 0xFF);
+    const auto red = static_cast<int>(key >> 16);
+    std::uint32_t best = UINT32_MAX;
+    for (const Candidate& candidate : candidates(cell_of(key))) {
+        const int distance = absolute_difference(blue, candidate.blue) + absolute_difference(green, candidate.green) +
+                             absolute_difference(red, candidate.red);
+        best = std::min(best, rank_key(distance, candidate.index));
     }
+    return static_cast<std::uint8_t>(best);
+}
+
+void NearestColourGrid::quantise_row_portable(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+    for (std::size_t x = 0; x < width; ++x, pixels += 3) indices[x] = nearest(colour_key(pixels));
 }
 
 #if PAL_X86_DISPATCH

@@ -64,6 +64,8 @@ public:
     void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
     // The same in plain C++, the path of processors without it.
     void quantise_row_portable(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
+    // One colour, for searches whose next colour depends on this answer.
+    std::uint8_t nearest(std::uint32_t key);
     // The entries searched for colours of a cell, in increasing index order.
     std::span<const Candidate> candidates(int cell_index);
 
@@ -99,6 +101,11 @@ public:
     static std::optional<NearestColourTable> create();
 
     void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
+    // One colour, for searches whose next colour depends on this answer.
+    std::uint8_t nearest(std::uint32_t key) {
+        const std::uint8_t stored = answers_.data()[key];
+        return static_cast<std::uint8_t>((stored != 0 ? stored : fill_cell_of(key)) - 1);
+    }
 
 private:
     explicit NearestColourTable(ByteBuffer answers);

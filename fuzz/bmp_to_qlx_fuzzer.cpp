@@ -21,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed.error != pal::BmpError::none) return 0;
     // Checked against the input's size, so this is at most size / 3 bytes.
     std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
-    if (pal::quantise_bmp(file, parsed.layout, indices, &grid) != pal::QuantiseStatus::ok) __builtin_trap();
+    if (pal::quantise_bmp(file, parsed.layout, indices, {}, &grid) != pal::QuantiseStatus::ok) __builtin_trap();
     return 0;
 }

@@ -1,14 +1,15 @@
-// palexpand: 320 x 200 QLX in, 24-bit BMP of its palette colours out.
-// Exit status 0 on success and 1 on failure, the opposite of palquant.
+// palexpand: QLX (320 x 200 unless told another size) in, 24-bit BMP of its
+// palette colours out. Exit status 0 on success and 1 on failure, the
+// opposite of palquant.
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "command_line.hpp"
 #include "conversion.hpp"
 #include "file_io.hpp"
-#include "image_formats.hpp"
 #include "messages.hpp"
 #include "platform.hpp"
 
@@ -17,33 +18,40 @@ namespace {
 constexpr int status_success = 0;
 constexpr int status_failure = 1;
 
-int fail(const char* message) {
+int report(const char* message, int status) {
     std::fputs(message, stdout);
-    return status_failure;
+    return status;
 }
+
+int fail(const char* message) { return report(message, status_failure); }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
     namespace msg = pal::messages;
     pal::platform::use_binary_standard_streams();
-    const std::vector<std::string> arguments = pal::platform::utf8_arguments(argc, argv);
-    if (arguments.size() < 3) return fail(msg::palexpand_usage);
+    const pal::PalexpandCommand command = pal::parse_palexpand_command(pal::platform::utf8_arguments(argc, argv));
+    switch (command.action) {
+        case pal::CommandAction::usage: return fail(msg::palexpand_usage);
+        case pal::CommandAction::help: return report(msg::palexpand_help, status_success);
+        case pal::CommandAction::version: return report(msg::palexpand_version, status_success);
+        case pal::CommandAction::refuse: return fail(command.refusal);
+        case pal::CommandAction::convert: break;
+    }
 
-    std::optional<pal::InputFile> input = pal::InputFile::open(arguments[1]);
+    std::optional<pal::InputFile> input = pal::InputFile::open(command.qlx_path);
     if (!input) return fail(msg::qlx_not_opened);
     // Both files are opened before anything is read; the target is replaced only on commit.
-    std::optional<pal::OutputFile> output = pal::OutputFile::open(arguments[2]);
+    std::optional<pal::OutputFile> output = pal::OutputFile::open(command.bmp_path);
     if (!output) return fail(msg::bmp_not_opened);
 
-    pal::ReadResult qlx = input->read_up_to(pal::qlx_size);
+    const std::size_t picture_bytes = command.width * command.height;  // at most 2^28
+    pal::ReadResult qlx = input->read_up_to(picture_bytes);
     if (qlx.status != pal::ReadStatus::ok) return fail(msg::qlx_not_read);
-    if (qlx.bytes.size() < pal::qlx_size) return fail(msg::qlx_too_short);
+    if (qlx.bytes.size() < picture_bytes) return fail(pal::qlx_too_short_message(picture_bytes).c_str());
 
-    std::optional<pal::ByteBuffer> bmp = pal::ByteBuffer::allocate(pal::expanded_bmp_size);
-    if (!bmp) return fail(msg::bmp_not_written);
-    pal::expand_qlx(qlx.bytes.bytes().first<pal::qlx_size>(), bmp->bytes().first<pal::expanded_bmp_size>());
-
-    if (!output->write(bmp->bytes()) || !output->commit()) return fail(msg::bmp_not_written);
+    const bool expanded = pal::expand_qlx(qlx.bytes.bytes(), command.width, command.height,
+                                          [&](std::span<const std::uint8_t> bytes) { return output->write(bytes); });
+    if (!expanded || !output->commit()) return fail(msg::bmp_not_written);
     return status_success;
 }

@@ -1,11 +1,11 @@
-// palquant: 24-bit BMP in, QLX (nearest palette index per pixel) out.
+// palquant: 24-bit BMP in, QLX (nearest palette index per pixel, dithered
+// if asked) out.
 // Exit status 1 on success and 0 on failure, as scripts have always relied on.
 
 #include <cstdio>
 #include <optional>
-#include <string>
-#include <vector>
 
+#include "command_line.hpp"
 #include "conversion.hpp"
 #include "file_io.hpp"
 #include "image_formats.hpp"
@@ -17,20 +17,28 @@ namespace {
 constexpr int status_success = 1;
 constexpr int status_failure = 0;
 
-int fail(const char* message, std::FILE* stream = stdout) {
+int report(const char* message, int status, std::FILE* stream = stdout) {
     std::fputs(message, stream);
-    return status_failure;
+    return status;
 }
+
+int fail(const char* message, std::FILE* stream = stdout) { return report(message, status_failure, stream); }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
     namespace msg = pal::messages;
     pal::platform::use_binary_standard_streams();
-    const std::vector<std::string> arguments = pal::platform::utf8_arguments(argc, argv);
-    if (arguments.size() < 3) return fail(msg::palquant_usage);
+    const pal::PalquantCommand command = pal::parse_palquant_command(pal::platform::utf8_arguments(argc, argv));
+    switch (command.action) {
+        case pal::CommandAction::usage: return fail(msg::palquant_usage);
+        case pal::CommandAction::help: return report(msg::palquant_help, status_success);
+        case pal::CommandAction::version: return report(msg::palquant_version, status_success);
+        case pal::CommandAction::refuse: return fail(command.refusal);
+        case pal::CommandAction::convert: break;
+    }
 
-    std::optional<pal::InputFile> input = pal::InputFile::open(arguments[1]);
+    std::optional<pal::InputFile> input = pal::InputFile::open(command.bmp_path);
     if (!input) return fail(msg::bmp_not_opened);
     const pal::BmpInput bmp = pal::open_bmp_input(*input);
     if (bmp.status == pal::ReadStatus::read_failed) return fail(msg::bmp_not_read);
@@ -39,12 +47,12 @@ int main(int argc, char* argv[]) {
     const pal::BmpParse parsed = pal::parse_bmp(bmp.contents.bytes(), bmp.file_size);
     if (parsed.error == pal::BmpError::not_24_bit) return fail(msg::not_24_bit, stderr);
     if (parsed.error != pal::BmpError::none) return fail(pal::bmp_error_message(parsed.error));
-    std::optional<pal::BmpQuantiser> quantiser = pal::BmpQuantiser::create(parsed.layout);
+    std::optional<pal::BmpQuantiser> quantiser = pal::BmpQuantiser::create(parsed.layout, command.dither);
     if (!quantiser) return fail(msg::bmp_too_large);
 
     // Every allocation succeeded and no check is left that could refuse the
     // picture, so the output is created now and filled as the rows are converted.
-    std::optional<pal::OutputFile> qlx = pal::OutputFile::open(arguments[2]);
+    std::optional<pal::OutputFile> qlx = pal::OutputFile::open(command.qlx_path);
     if (!qlx) return fail(msg::qlx_not_opened);
     const pal::QuantiseStatus converted =
         quantiser->run(bmp.read_pixels, [&](std::span<const std::uint8_t> indices) { return qlx->write(indices); });

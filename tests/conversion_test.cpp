@@ -95,10 +95,12 @@ TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {
     EXPECT_NE(swapped, plain);
 }
 
-Bytes expand(const Bytes& qlx) {
-    Bytes bmp(expanded_bmp_size);
-    expand_qlx(std::span<const std::uint8_t, qlx_size>(qlx.data(), qlx_size),
-               std::span<std::uint8_t, expanded_bmp_size>(bmp.data(), expanded_bmp_size));
+Bytes expand(const Bytes& qlx, std::size_t width = qlx_width, std::size_t height = qlx_height) {
+    Bytes bmp;
+    EXPECT_TRUE(expand_qlx(qlx, width, height, [&](std::span<const std::uint8_t> bytes) {
+        bmp.insert(bmp.end(), bytes.begin(), bytes.end());
+        return true;
+    }));
     return bmp;
 }
 
@@ -132,7 +134,7 @@ TEST(MalformedInputs, EveryHeaderByteChangeAndTruncationEndsCleanly) {
         const BmpParse parsed = parse_bmp(file);
         if (parsed.error != BmpError::none) return;
         Bytes indices(parsed.layout.width * parsed.layout.height);
-        ASSERT_EQ(quantise_bmp(file, parsed.layout, indices, &grid), QuantiseStatus::ok) << what;
+        ASSERT_EQ(quantise_bmp(file, parsed.layout, indices, {}, &grid), QuantiseStatus::ok) << what;
         ASSERT_EQ(indices, reference_indices(file, parsed.layout)) << what;
     };
     const Bytes files[] = {

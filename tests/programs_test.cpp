@@ -462,6 +462,126 @@ TEST_F(Programs, TheNullDeviceIsWrittenInPlace) {
     expect_directory_holds(0);
 }
 
+// Options come first, in exact spellings, until "--"; anything else is the
+// first file name.
+TEST_F(Programs, OptionsAreReadOnlyBeforeTheFileNames) {
+    fs::copy_file(sample, dir / "-x.bmp");
+    const auto dashed = run_program(palquant, {(dir / "-x.bmp").string(), (dir / "a.qlx").string()});
+    EXPECT_EQ(dashed.status, palquant_success);
+    EXPECT_EQ(read_file(dir / "a.qlx"), read_file(sample_qlx));
+
+    // After "--" even an option's spelling is a file name.
+    fs::copy_file(sample, dir / "--dither=ordered");
+    const auto ended = run_program(palquant, {"--dither=floyd-steinberg", "--", (dir / "--dither=ordered").string(),
+                                              (dir / "b.qlx").string(), "--dither=none"});
+    EXPECT_EQ(ended.status, palquant_success);
+    EXPECT_NE(read_file(dir / "b.qlx"), read_file(sample_qlx));  // dithered
+
+    // A misspelt option is the first file name, which does not exist.
+    const auto misspelt = run_program(palquant, {"--dithering=ordered", sample.string(), (dir / "c.qlx").string()});
+    EXPECT_EQ(misspelt.out, "bmpfile was not opened\n");
+
+    const auto too_few = run_program(palquant, {"--dither=ordered", sample.string()});
+    EXPECT_EQ(too_few.status, palquant_failure);
+    EXPECT_EQ(too_few.out, "Usage: palquant <>.bmp <>.qlx \n\a");
+    const auto only_options = run_program(palexpand, {"--size=10x10", "--"});
+    EXPECT_EQ(only_options.status, palexpand_failure);
+    EXPECT_EQ(only_options.out, "Usage: palexpand <>.qlx <>.bmp \n\a");
+    expect_directory_holds(4);
+}
+
+TEST_F(Programs, UnknownOptionValuesAreRefusedNamingTheValidOnes) {
+    const std::pair<std::vector<std::string>, std::string> palquant_cases[] = {
+        {{"--dither=sparkle"}, "--dither must be none, floyd-steinberg or ordered\n"},
+        {{"--dither="}, "--dither must be none, floyd-steinberg or ordered\n"},
+        {{"--dither-strength=101"}, "--dither-strength must be a whole number from 0 to 100\n"},
+        {{"--dither-strength=-1"}, "--dither-strength must be a whole number from 0 to 100\n"},
+        {{"--dither=ordered", "--dither-strength=5%"}, "--dither-strength must be a whole number from 0 to 100\n"},
+    };
+    for (const auto& [options, message] : palquant_cases) {
+        std::vector<std::string> arguments = options;
+        arguments.insert(arguments.end(), {sample.string(), (dir / "out.qlx").string()});
+        const auto run = run_program(palquant, arguments);
+        EXPECT_EQ(run.status, palquant_failure) << options.back();
+        EXPECT_EQ(run.out, message);
+        EXPECT_EQ(run.err, "");
+    }
+    for (const std::string size : {"abc", "320", "0x200", "320x0", "16385x1", "320x200x1", "x", "320X200"}) {
+        const auto run = run_program(palexpand, {"--size=" + size, sample_qlx.string(), (dir / "out.bmp").string()});
+        EXPECT_EQ(run.status, palexpand_failure) << size;
+        EXPECT_EQ(run.out, "--size must be WIDTHxHEIGHT, each a whole number from 1 to 16384\n") << size;
+    }
+    expect_directory_holds(0);
+}
+
+TEST_F(Programs, HelpAndVersionAlone) {
+    const auto help = run_program(palquant, {"--help"});
+    EXPECT_EQ(help.status, palquant_success);
+    EXPECT_TRUE(help.out.starts_with("Usage: palquant [OPTION]... PICTURE.bmp PICTURE.qlx\n")) << help.out;
+    EXPECT_NE(help.out.find("--dither=METHOD"), std::string::npos);
+    const auto version = run_program(palexpand, {"--version"});
+    EXPECT_EQ(version.status, palexpand_success);
+    EXPECT_EQ(version.out, "palexpand " PAL_VERSION "\n");
+    // With anything else they are file names.
+    EXPECT_EQ(run_program(palexpand, {"--help", (dir / "x.bmp").string()}).out, "qlxfile was not opened\n");
+}
+
+TEST_F(Programs, DitheredConversionsAreRepeatableAndStrengthZeroIsPlain) {
+    for (const std::string method : {"floyd-steinberg", "ordered"}) {
+        const std::string option = "--dither=" + method;
+        EXPECT_EQ(run_program(palquant, {option, sample.string(), (dir / "1.qlx").string()}).status, 1);
+        EXPECT_EQ(run_program(palquant, {option, sample.string(), (dir / "2.qlx").string()}).status, 1);
+        EXPECT_EQ(read_file(dir / "1.qlx"), read_file(dir / "2.qlx")) << method;
+        EXPECT_NE(read_file(dir / "1.qlx"), read_file(sample_qlx)) << method;
+        EXPECT_EQ(run_program(palquant, {option, "--dither-strength=0", sample.string(), (dir / "0.qlx").string()}).status, 1);
+        EXPECT_EQ(read_file(dir / "0.qlx"), read_file(sample_qlx)) << method;
+    }
+    EXPECT_EQ(run_program(palquant, {"--dither=none", sample.string(), (dir / "none.qlx").string()}).status, 1);
+    EXPECT_EQ(read_file(dir / "none.qlx"), read_file(sample_qlx));
+}
+
+// 317 x 203: rows of 951 bytes padded to 952, and a size whose QLX file
+// palexpand could not read without being told.
+TEST_F(Programs, OtherSizesRoundTripThroughPalexpand) {
+    const Bytes pixels = test::gradient_pixels(317, 203);
+    write_file(dir / "odd.bmp", test::make_bmp({.width = 317, .height = 203, .pixels = pixels}));
+    ASSERT_EQ(run_program(palquant, {(dir / "odd.bmp").string(), (dir / "odd.qlx").string()}).status, 1);
+    const Bytes qlx = read_file(dir / "odd.qlx");
+    ASSERT_EQ(qlx.size(), 317u * 203u);
+
+    const auto expand = run_program(palexpand, {"--size=317x203", (dir / "odd.qlx").string(), (dir / "back.bmp").string()});
+    EXPECT_EQ(expand.status, palexpand_success);
+    EXPECT_EQ(expand.out, "");
+    const Bytes bmp = read_file(dir / "back.bmp");
+    ASSERT_EQ(bmp.size(), 54u + 952u * 203u);
+    EXPECT_EQ(bmp[2] | bmp[3] << 8 | bmp[4] << 16 | bmp[5] << 24, static_cast<int>(bmp.size()));  // bfSize
+    EXPECT_EQ(bmp[18] | bmp[19] << 8, 317);
+    EXPECT_EQ(bmp[22] | bmp[23] << 8, 203);
+    for (std::size_t row = 0; row < 203; ++row) {
+        const std::size_t padding = 54 + row * 952 + 951;
+        EXPECT_EQ(bmp[padding], 0) << "row " << row;
+        const std::uint32_t rgb = documented_palette[qlx[(202 - row) * 317]];  // bottom row first
+        EXPECT_EQ(bmp[54 + row * 952 + 2], static_cast<std::uint8_t>(rgb >> 16)) << "row " << row;
+    }
+    // Quantising the expansion gives back the indices: they are the first of their colours.
+    ASSERT_EQ(run_program(palquant, {(dir / "back.bmp").string(), (dir / "again.qlx").string()}).status, 1);
+    EXPECT_EQ(read_file(dir / "again.qlx"), qlx);
+
+    // Longer files are cut to the size; shorter ones refused with the size they lack.
+    Bytes longer = qlx;
+    longer.push_back(7);
+    write_file(dir / "longer.qlx", longer);
+    EXPECT_EQ(run_program(palexpand, {"--size=317x203", (dir / "longer.qlx").string(), (dir / "l.bmp").string()}).status, 0);
+    EXPECT_EQ(read_file(dir / "l.bmp"), bmp);
+    const auto short_input = run_program(palexpand, {"--size=318x203", (dir / "odd.qlx").string(), (dir / "s.bmp").string()});
+    EXPECT_EQ(short_input.status, palexpand_failure);
+    EXPECT_EQ(short_input.out, "qlxfile is shorter than 64554 bytes\n");
+    EXPECT_FALSE(fs::exists(dir / "s.bmp"));
+
+    EXPECT_EQ(run_program(palexpand, {"--size=320x200", sample_qlx.string(), (dir / "d.bmp").string()}).status, 0);
+    EXPECT_EQ(read_file(dir / "d.bmp"), expected_expansion(read_file(sample_qlx)));
+}
+
 // Inputs that once misbehaved; each file in tests/data/regressions has its test.
 TEST_F(Programs, RegressionZeroWidthWithTwoBillionRowsEndsAtOnce) {
     // It passed every check and then looped over 2^31 empty rows.

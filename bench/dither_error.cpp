@@ -1,0 +1,80 @@
+// How far each dithering method's result looks from the original, as the eye
+// sees it from a distance: both pictures blurred with a 5 x 5 binomial
+// kernel, then the mean squared difference per colour component.
+// Usage: dither_error PICTURE.bmp...   (one line a picture and method)
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "conversion.hpp"
+#include "load_bmp.hpp"
+#include "palette.hpp"
+
+namespace {
+
+// Colours as doubles, top row first, three components a pixel.
+using Plane = std::vector<double>;
+
+// Separable [1 4 6 4 1] / 16 in both directions, edges clamped.
+Plane blurred(const Plane& picture, std::size_t width, std::size_t height) {
+    constexpr std::array<double, 5> kernel = {1 / 16.0, 4 / 16.0, 6 / 16.0, 4 / 16.0, 1 / 16.0};
+    const auto pass = [&](const Plane& in, bool along_rows) {
+        Plane out(in.size());
+        for (std::size_t y = 0; y < height; ++y) {
+            for (std::size_t x = 0; x < width; ++x) {
+                for (std::size_t c = 0; c < 3; ++c) {
+                    double sum = 0;
+                    for (int k = -2; k <= 2; ++k) {
+                        const auto limit = static_cast<long>(along_rows ? width : height) - 1;
+                        const long at = std::clamp(static_cast<long>(along_rows ? x : y) + k, 0L, limit);
+                        const std::size_t sx = along_rows ? static_cast<std::size_t>(at) : x;
+                        const std::size_t sy = along_rows ? y : static_cast<std::size_t>(at);
+                        sum += kernel[static_cast<std::size_t>(k + 2)] * in[3 * (sy * width + sx) + c];
+                    }
+                    out[3 * (y * width + x) + c] = sum;
+                }
+            }
+        }
+        return out;
+    };
+    return pass(pass(picture, true), false);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    constexpr std::array<std::pair<pal::DitherMethod, const char*>, 3> methods = {
+        {{pal::DitherMethod::none, "none"},
+         {pal::DitherMethod::floyd_steinberg, "floyd-steinberg"},
+         {pal::DitherMethod::ordered, "ordered"}}};
+    for (int i = 1; i < argc; ++i) {
+        const std::optional<LoadedBmp> bmp = load_bmp(argv[i]);
+        if (!bmp) return 2;
+        const pal::BmpLayout& layout = bmp->layout;
+        const std::size_t pixels = layout.width * layout.height;
+        Plane original(3 * pixels);
+        for (std::size_t y = 0; y < layout.height; ++y) {
+            const std::size_t stored = layout.top_down ? y : layout.height - 1 - y;
+            const std::uint8_t* row = bmp->file.data() + layout.pixel_offset + stored * layout.row_stride;
+            for (std::size_t x = 0; x < 3 * layout.width; ++x) original[3 * y * layout.width + x] = row[x];
+        }
+        const Plane reference = blurred(original, layout.width, layout.height);
+        for (const auto& [method, name] : methods) {
+            std::vector<std::uint8_t> indices(pixels);
+            if (pal::quantise_bmp(bmp->file.bytes(), layout, indices, {method, 100}) != pal::QuantiseStatus::ok) return 2;
+            Plane result(3 * pixels);
+            for (std::size_t p = 0; p < pixels; ++p) {
+                const pal::Colour colour = pal::palette_colour(indices[p]);
+                result[3 * p] = colour.blue;
+                result[3 * p + 1] = colour.green;
+                result[3 * p + 2] = colour.red;
+            }
+            const Plane seen = blurred(result, layout.width, layout.height);
+            double squared = 0;
+            for (std::size_t k = 0; k < seen.size(); ++k) squared += (seen[k] - reference[k]) * (seen[k] - reference[k]);
+            std::printf("%-40s %-16s %8.1f\n", argv[i], name, squared / static_cast<double>(seen.size()));
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The two programs' command lines: options, then two file names.
+//
+// Options are recognised only before the first file name, only in exactly the
+// spellings below, and until "--", which ends them. Any other argument is the
+// first file name, so a file named "-x.bmp" or "--dither" is still a file.
+// Arguments after the second file name are ignored, as they always were.
+// "--help" and "--version" count only as the one argument.
+//
+//   palquant  [--dither=none|floyd-steinberg|ordered] [--dither-strength=0..100] BMP QLX
+//   palexpand [--size=WIDTHxHEIGHT] QLX BMP
+
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "dithering.hpp"
+#include "image_formats.hpp"
+
+namespace pal {
+
+// What a command line asks for. `refuse` carries the message that names the
+// valid values of the option whose value was not one of them.
+enum class CommandAction { convert, usage, help, version, refuse };
+
+// Largest side palexpand writes: a picture of 16384 x 16384 needs 256 MiB of
+// indices, and its BMP (805 MB) still has a size that bfSize can hold.
+inline constexpr std::size_t max_expanded_side = 16384;
+
+struct PalquantCommand {
+    CommandAction action = CommandAction::usage;
+    const char* refusal = "";
+    DitherOptions dither;
+    std::string bmp_path;
+    std::string qlx_path;
+};
+
+struct PalexpandCommand {
+    CommandAction action = CommandAction::usage;
+    const char* refusal = "";
+    std::size_t width = qlx_width;
+    std::size_t height = qlx_height;
+    std::string qlx_path;
+    std::string bmp_path;
+};
+
+// `arguments` start with the program's name.
+PalquantCommand parse_palquant_command(std::span<const std::string> arguments);
+PalexpandCommand parse_palexpand_command(std::span<const std::string> arguments);
+
+}  // namespace pal

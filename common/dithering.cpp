@@ -1,0 +1,100 @@
+#include "dithering.hpp"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "nearest_colour.hpp"
+#include "palette.hpp"
+
+namespace pal {
+namespace {
+
+// Carried errors are in sixteenths; strength is in percent.
+constexpr int carried_error_divisor = 16 * max_dither_strength;
+constexpr int ordered_divisor = 128 * max_dither_strength;
+constexpr int components = 3;
+
+std::uint8_t clamp_component(int value) { return static_cast<std::uint8_t>(std::clamp(value, 0, 255)); }
+
+}  // namespace
+
+std::optional<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t width) {
+    std::unique_ptr<std::int32_t[]> errors;
+    std::unique_ptr<std::uint8_t[]> working;
+    if (options.method == DitherMethod::floyd_steinberg) {
+        if (width > (SIZE_MAX / sizeof(std::int32_t) - 4) / (2 * components)) return std::nullopt;
+        errors.reset(new (std::nothrow) std::int32_t[2 * components * (width + 2)]());
+        if (!errors) return std::nullopt;
+    } else if (options.method == DitherMethod::ordered) {
+        if (width > SIZE_MAX / components) return std::nullopt;
+        working.reset(new (std::nothrow) std::uint8_t[components * width]);
+        if (!working) return std::nullopt;
+    }
+    return Ditherer(options, width, std::move(errors), std::move(working));
+}
+
+Ditherer::Ditherer(const DitherOptions& options, std::size_t width, std::unique_ptr<std::int32_t[]> errors,
+                   std::unique_ptr<std::uint8_t[]> working)
+    : options_(options), width_(width), errors_(std::move(errors)), working_(std::move(working)) {}
+
+template <class Search>
+void Ditherer::quantise_row(Search& search, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+    switch (options_.method) {
+        case DitherMethod::none: search.quantise_row(pixels, width_, indices); break;
+        case DitherMethod::floyd_steinberg: diffuse_row(search, pixels, y, indices); break;
+        case DitherMethod::ordered:
+            offset_row(pixels, y);
+            search.quantise_row(working_.get(), width_, indices);
+            break;
+    }
+}
+
+template <class Search>
+void Ditherer::diffuse_row(Search& search, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+    const std::size_t row_length = components * (width_ + 2);
+    std::int32_t* this_row = errors_.get() + (y % 2) * row_length;
+    std::int32_t* next_row = errors_.get() + (1 - y % 2) * row_length;
+    std::fill_n(next_row, row_length, 0);
+    const bool rightwards = y % 2 == 0;
+    // Offsets in the error rows, whose pixel x is at x + 1.
+    const std::ptrdiff_t ahead = rightwards ? components : -static_cast<std::ptrdiff_t>(components);
+    for (std::size_t step = 0; step < width_; ++step) {
+        const std::size_t x = rightwards ? step : width_ - 1 - step;
+        const std::uint8_t* pixel = pixels + components * x;
+        std::int32_t* carried = this_row + components * (x + 1);
+        std::int32_t* below = next_row + components * (x + 1);
+        std::array<std::uint8_t, components> working;
+        for (int c = 0; c < components; ++c) {
+            working[static_cast<std::size_t>(c)] = clamp_component(
+                pixel[c] + divide_rounding(carried[c] * options_.strength, carried_error_divisor));
+        }
+        const std::uint8_t index = search.nearest(colour_key(working.data()));
+        indices[x] = index;
+        const Colour chosen = palette_colour(index);
+        const std::array<int, components> error = {working[0] - chosen.blue, working[1] - chosen.green,
+                                                   working[2] - chosen.red};
+        for (std::size_t c = 0; c < components; ++c) {
+            carried[ahead + static_cast<std::ptrdiff_t>(c)] += 7 * error[c];
+            below[-ahead + static_cast<std::ptrdiff_t>(c)] += 3 * error[c];
+            below[c] += 5 * error[c];
+            below[ahead + static_cast<std::ptrdiff_t>(c)] += 1 * error[c];
+        }
+    }
+}
+
+void Ditherer::offset_row(const std::uint8_t* pixels, std::size_t y) {
+    const auto& thresholds = bayer_matrix[y % 8];
+    for (std::size_t x = 0; x < width_; ++x) {
+        const int threshold = 2 * thresholds[x % 8] - 63;
+        const int offset = divide_rounding(threshold * ordered_dither_amplitude * options_.strength, ordered_divisor);
+        for (std::size_t c = 0; c < components; ++c) {
+            working_[components * x + c] = clamp_component(pixels[components * x + c] + offset);
+        }
+    }
+}
+
+template void Ditherer::quantise_row(NearestColourGrid&, const std::uint8_t*, std::size_t, std::uint8_t*);
+template void Ditherer::quantise_row(NearestColourTable&, const std::uint8_t*, std::size_t, std::uint8_t*);
+
+}  // namespace pal

@@ -1,0 +1,172 @@
+#include "dithering.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "conversion.hpp"
+#include "nearest_colour.hpp"
+#include "palette.hpp"
+#include "test_support.hpp"
+
+namespace pal {
+namespace {
+
+using test::Bytes;
+
+// Rounding written another way: halves up, through floating point, which is
+// exact for numbers this small.
+int rounded(int n, int d) { return static_cast<int>(std::floor(static_cast<double>(n) / d + 0.5)); }
+
+int clamped(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
+
+// Plain statements of both methods on a picture given top row first, with
+// the literal search: whole arrays, no guard cells, no shared code.
+Bytes reference_floyd_steinberg(const Bytes& pixels, int width, int height, int strength) {
+    std::vector<std::vector<int>> carried(static_cast<std::size_t>(height + 1),
+                                          std::vector<int>(static_cast<std::size_t>(3 * width), 0));
+    Bytes indices(static_cast<std::size_t>(width * height));
+    for (int y = 0; y < height; ++y) {
+        const int direction = y % 2 == 0 ? 1 : -1;
+        for (int step = 0; step < width; ++step) {
+            const int x = direction == 1 ? step : width - 1 - step;
+            int working[3];
+            for (int c = 0; c < 3; ++c) {
+                const int pixel = pixels[static_cast<std::size_t>(3 * (y * width + x) + c)];
+                working[c] = clamped(pixel + rounded(carried[static_cast<std::size_t>(y)][static_cast<std::size_t>(3 * x + c)] * strength, 1600));
+            }
+            const std::uint8_t index = nearest_palette_index(static_cast<std::uint8_t>(working[0]),
+                                                             static_cast<std::uint8_t>(working[1]),
+                                                             static_cast<std::uint8_t>(working[2]));
+            indices[static_cast<std::size_t>(y * width + x)] = index;
+            const Colour chosen = palette_colour(index);
+            const int error[3] = {working[0] - chosen.blue, working[1] - chosen.green, working[2] - chosen.red};
+            const auto spread = [&](int row, int column, int weight) {
+                if (column < 0 || column >= width) return;
+                for (int c = 0; c < 3; ++c) {
+                    carried[static_cast<std::size_t>(row)][static_cast<std::size_t>(3 * column + c)] += weight * error[c];
+                }
+            };
+            spread(y, x + direction, 7);
+            spread(y + 1, x - direction, 3);
+            spread(y + 1, x, 5);
+            spread(y + 1, x + direction, 1);
+        }
+    }
+    return indices;
+}
+
+// The Bayer matrix built by its recursion, M(2n) = [4M, 4M+2; 4M+3, 4M+1].
+// The lowest bits of x and y choose the largest step.
+int bayer(int x, int y) {
+    constexpr int base[2][2] = {{0, 2}, {3, 1}};
+    int value = 0;
+    for (int bit = 0; bit < 3; ++bit) value += base[y >> bit & 1][x >> bit & 1] << (2 * (2 - bit));
+    return value;
+}
+
+Bytes reference_ordered(const Bytes& pixels, int width, int height, int strength) {
+    Bytes indices;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int offset = rounded((2 * bayer(x % 8, y % 8) - 63) * ordered_dither_amplitude * strength, 12800);
+            const auto at = static_cast<std::size_t>(3 * (y * width + x));
+            indices.push_back(nearest_palette_index(static_cast<std::uint8_t>(clamped(pixels[at] + offset)),
+                                                    static_cast<std::uint8_t>(clamped(pixels[at + 1] + offset)),
+                                                    static_cast<std::uint8_t>(clamped(pixels[at + 2] + offset))));
+        }
+    }
+    return indices;
+}
+
+Bytes quantised(const Bytes& pixels, int width, int height, DitherOptions options) {
+    const Bytes file = test::make_bmp({.width = width, .height = height, .pixels = pixels});
+    const BmpParse parsed = parse_bmp(file);
+    Bytes indices(static_cast<std::size_t>(width * height));
+    EXPECT_EQ(quantise_bmp(file, parsed.layout, indices, options), QuantiseStatus::ok);
+    return indices;
+}
+
+Bytes noise(int width, int height, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes pixels(static_cast<std::size_t>(3 * width * height));
+    for (auto& byte : pixels) byte = static_cast<std::uint8_t>(random());
+    return pixels;
+}
+
+TEST(Dithering, RoundingAndMatrixAreTheDocumentedOnes) {
+    for (int n = -5000; n <= 5000; ++n) ASSERT_EQ(divide_rounding(n, 16), rounded(n, 16)) << n;
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(bayer_matrix[std::size_t(y)][std::size_t(x)], bayer(x, y));
+    }
+}
+
+// Worked by hand. Red 14 lies between black (14 away) and 1B0000 (13 away):
+// the first pixel takes 1B0000, whose error -13 makes the second one red 8
+// (14 - 91/16 rounded), which is black.
+TEST(Dithering, SmallPicturesGiveTheWorkedBytes) {
+    const Bytes two_reds = {0, 0, 14, 0, 0, 14};
+    EXPECT_EQ(quantised(two_reds, 2, 1, {}), (Bytes{145, 145}));
+    EXPECT_EQ(quantised(two_reds, 2, 1, {DitherMethod::floyd_steinberg, 100}), (Bytes{145, 0}));
+    // The matrix's first offsets are -63 * 64 / 128 = -31.5, rounded to -31,
+    // and +0.5, rounded to +1: red 20 becomes black, then 21 stays 1B0000.
+    const Bytes two_dark_reds = {0, 0, 20, 0, 0, 20};
+    EXPECT_EQ(quantised(two_dark_reds, 2, 1, {DitherMethod::ordered, 100}), (Bytes{0, 145}));
+}
+
+TEST(Dithering, AgreesWithPlainStatementsOfBothMethods) {
+    for (const auto& [width, height] : {std::pair{1, 1}, {2, 3}, {5, 4}, {17, 9}, {64, 11}}) {
+        for (const int strength : {0, 37, 100}) {
+            for (const Bytes& pixels : {test::gradient_pixels(width, height), noise(width, height, 7)}) {
+                EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::floyd_steinberg, strength}),
+                          reference_floyd_steinberg(pixels, width, height, strength))
+                    << width << "x" << height << " at " << strength;
+                EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::ordered, strength}),
+                          reference_ordered(pixels, width, height, strength))
+                    << width << "x" << height << " at " << strength;
+            }
+        }
+    }
+}
+
+TEST(Dithering, StrengthZeroGivesTheUnditheredBytes) {
+    const Bytes pixels = noise(33, 20, 3);
+    const Bytes plain = quantised(pixels, 33, 20, {});
+    EXPECT_EQ(quantised(pixels, 33, 20, {DitherMethod::floyd_steinberg, 0}), plain);
+    EXPECT_EQ(quantised(pixels, 33, 20, {DitherMethod::ordered, 0}), plain);
+}
+
+TEST(Dithering, PalettePicturesComeThroughFloydSteinbergUnchanged) {
+    std::mt19937 random(11);
+    Bytes pixels;
+    for (int i = 0; i < 40 * 30; ++i) {
+        const Colour colour = palette_colour(static_cast<std::uint8_t>(random()));
+        pixels.insert(pixels.end(), {colour.blue, colour.green, colour.red});
+    }
+    EXPECT_EQ(quantised(pixels, 40, 30, {DitherMethod::floyd_steinberg, 100}), quantised(pixels, 40, 30, {}));
+}
+
+// The table serves pictures of a million pixels, the grid smaller ones:
+// dithered rows must come out the same from both, row after row.
+TEST(Dithering, EverySearchGivesTheSameBytes) {
+    constexpr std::size_t width = 97;
+    std::optional<NearestColourTable> table = NearestColourTable::create();
+    ASSERT_TRUE(table);
+    for (const DitherMethod method : {DitherMethod::floyd_steinberg, DitherMethod::ordered}) {
+        std::optional<Ditherer> with_grid = Ditherer::create({method, 100}, width);
+        std::optional<Ditherer> with_table = Ditherer::create({method, 100}, width);
+        ASSERT_TRUE(with_grid && with_table);
+        NearestColourGrid grid;
+        for (std::size_t y = 0; y < 40; ++y) {
+            const Bytes row = noise(static_cast<int>(width), 1, static_cast<unsigned>(y));
+            Bytes from_grid(width), from_table(width);
+            with_grid->quantise_row(grid, row.data(), y, from_grid.data());
+            with_table->quantise_row(*table, row.data(), y, from_table.data());
+            ASSERT_EQ(from_grid, from_table) << "row " << y;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pal
