@@ -161,10 +161,17 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     startup.hStdOutput = inheritable(streams / "out", GENERIC_WRITE, CREATE_ALWAYS);
     startup.hStdError = inheritable(streams / "err", GENERIC_WRITE, CREATE_ALWAYS);
     PROCESS_INFORMATION process{};
-    const BOOL started = ::CreateProcessW(wide(program).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                                          nullptr, nullptr, &startup, &process);
+    // Wine, under load, now and then fails to start a process at the first try.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) ::Sleep(100);
+        started = ::CreateProcessW(wide(program).c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   nullptr, &startup, &process);
+        error = started ? 0 : ::GetLastError();
+    }
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) ::CloseHandle(handle);
-    if (!started) throw std::runtime_error("cannot start " + program);
+    if (!started) throw std::runtime_error("cannot start " + program + ": error " + std::to_string(error));
 
     ::WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exit_code = 0;
