@@ -39,4 +39,8 @@ compare "palexpand 320x200" "$((rounds * 4))" "$bin/floor_expand $out/small.qlx 
 compare "literal search vs palquant, photo" 3 "$bin/palquant $data/photo-4096.bmp $out/q" \
   "$bin/literal_convert $data/photo-4096.bmp $out/l"
 echo
+echo "== dithering: mean squared error per component after a 5 x 5 binomial blur of both pictures"
+"$bin/dither_error" samples/sunset.bmp "$data/photo-4096.bmp" "$data/random-4096.bmp"
+
+echo
 echo "Peak memory allowed for palquant on 4096 x 4096: $(( (5 * 4096 * 4096 + 24 * 1048576) / 1024 )) KiB (5 bytes a pixel + 24 MiB)"

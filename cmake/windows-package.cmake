@@ -2,7 +2,7 @@
 install(TARGETS palquant palexpand RUNTIME DESTINATION .)
 install(FILES README.md docs/qlx-format.md DESTINATION .)
 
-# Manual pages as plain text (no overstrikes, no escapes), which any editor
+# Manual pages as plain UTF-8 text (no overstrikes, no escapes), which any editor
 # shows; formatted on the build machine where groff is at hand.
 find_program(PAL_GROFF groff)
 foreach(page palquant palexpand)
@@ -10,7 +10,7 @@ foreach(page palquant palexpand)
     add_custom_command(
       OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.txt
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-      COMMAND ${PAL_GROFF} -t -man -Tascii -P-cbou ${CMAKE_CURRENT_SOURCE_DIR}/docs/${page}.1
+      COMMAND ${PAL_GROFF} -t -man -Tutf8 -rHY=0 -P-cbou ${CMAKE_CURRENT_SOURCE_DIR}/docs/${page}.1
               > ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.txt
       DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/${page}.1
       VERBATIM)

@@ -38,7 +38,7 @@ struct DitherOptions {
     int strength = max_dither_strength;  // share of the diffused error, or of the pattern's amplitude
 };
 
-// The ordered pattern's spread per component (offsets of -32 to +32): about
+// The ordered pattern's spread per component (offsets of -31 to +32): about
 // two steps of the palette's colour ramps (27 to 32 between neighbours). One
 // step leaves colours between ramps, such as purples, grey; on the sample the
 // blurred error falls from 137 undithered to 106 at 32, 86 at 64, 62 at 128,
