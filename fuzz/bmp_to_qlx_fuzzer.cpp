@@ -1,5 +1,6 @@
 // Drives the whole BMP-to-QLX conversion on one input held in memory: the
-// header checks, then quantising every pixel the checks let through. One grid
+// header checks, then quantising every pixel the checks let through, with the
+// dithering method and strength that the input's last byte picks. One grid
 // serves the whole run, as it serves a whole picture in palquant, so inputs
 // are not spent rebuilding its cells.
 //
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed.error != pal::BmpError::none) return 0;
     // Checked against the input's size, so this is at most size / 3 bytes.
     std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
-    if (pal::quantise_bmp(file, parsed.layout, indices, {}, &grid) != pal::QuantiseStatus::ok) __builtin_trap();
+    const int choice = data[size - 1];  // a parsed file is never empty
+    const pal::DitherOptions dither{static_cast<pal::DitherMethod>(choice % 3), choice % 101};
+    if (pal::quantise_bmp(file, parsed.layout, indices, dither, &grid) != pal::QuantiseStatus::ok) __builtin_trap();
     return 0;
 }
