@@ -39,6 +39,24 @@ compare "palexpand 320x200" "$((rounds * 4))" "$bin/floor_expand $out/small.qlx 
 compare "literal search vs palquant, photo" 3 "$bin/palquant $data/photo-4096.bmp $out/q" \
   "$bin/literal_convert $data/photo-4096.bmp $out/l"
 echo
+echo "== 1000 conversions of the 320 x 200 sample, one process each, in a shell loop (ms; twice, in turns)"
+batch() {  # COMMAND...: milliseconds for 1000 runs
+  local start end
+  start=$(date +%s%N)
+  for _ in $(seq 1000); do "$@" >/dev/null || true; done
+  end=$(date +%s%N)
+  echo $(((end - start) / 1000000))
+}
+for turn in 1 2; do
+  floor_ms=$(batch "$bin/floor_convert" "$data/small-320.bmp" "$out/f")
+  ours_ms=$(batch "$bin/palquant" "$data/small-320.bmp" "$out/q")
+  expand_floor_ms=$(batch "$bin/floor_expand" "$out/small.qlx" "$out/f")
+  expand_ms=$(batch "$bin/palexpand" "$out/small.qlx" "$out/e.bmp")
+  echo "palquant $ours_ms against floor $floor_ms ($(awk "BEGIN{printf \"%.2f\", $ours_ms/$floor_ms}") x);" \
+       "palexpand $expand_ms against floor $expand_floor_ms ($(awk "BEGIN{printf \"%.2f\", $expand_ms/$expand_floor_ms}") x)"
+done
+
+echo
 echo "== dithering: mean squared error per component after a 5 x 5 binomial blur of both pictures"
 "$bin/dither_error" samples/sunset.bmp "$data/photo-4096.bmp" "$data/random-4096.bmp"
 

@@ -100,7 +100,10 @@ std::size_t prune_to_box(int red0, int green0, int blue0, int size, std::span<co
 
 }  // namespace
 
-NearestColourGrid::Span NearestColourGrid::build_cell(int cell_index) {
+// Cells are pruned from the candidates of their parent box of 4 x 4 x 4
+// cells, a few dozen entries instead of all 235 distinct colours: an entry
+// nearest to some colour of the cell is nearest to it in the parent too.
+std::span<const NearestColourGrid::Candidate> NearestColourGrid::parent_candidates(int cell_index) {
     static const std::vector<Candidate> distinct_entries = [] {
         std::vector<Candidate> entries;
         for (std::size_t i = 0; i < palette_size; ++i) {
@@ -110,10 +113,26 @@ NearestColourGrid::Span NearestColourGrid::build_cell(int cell_index) {
         }
         return entries;
     }();
+    constexpr int parent_size = cell_size << parent_bits;
+    const CellOrigin origin = origin_of(cell_index);
+    const int parent_index = origin.red / parent_size << (2 * parent_bits) | origin.green / parent_size << parent_bits |
+                             origin.blue / parent_size;
+    std::vector<Candidate>& parent = parents_[static_cast<std::size_t>(parent_index)];
+    if (parent.empty()) {
+        std::array<Candidate, palette_size> kept;
+        const auto round_down = [](int component) { return component / parent_size * parent_size; };
+        const std::size_t count = prune_to_box(round_down(origin.red), round_down(origin.green), round_down(origin.blue),
+                                               parent_size, distinct_entries, kept.data());
+        parent.assign(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+    return parent;
+}
+
+NearestColourGrid::Span NearestColourGrid::build_cell(int cell_index) {
     const CellOrigin origin = origin_of(cell_index);
     std::array<Candidate, palette_size> kept;
     const std::size_t count =
-        prune_to_box(origin.red, origin.green, origin.blue, cell_size, distinct_entries, kept.data());
+        prune_to_box(origin.red, origin.green, origin.blue, cell_size, parent_candidates(cell_index), kept.data());
     const Span span{static_cast<std::uint32_t>(pool_.size()), static_cast<std::uint32_t>(count),
                     static_cast<std::uint32_t>(blocks_.size()),
                     static_cast<std::uint32_t>((count + block_lanes - 1) / block_lanes)};

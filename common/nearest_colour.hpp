@@ -85,12 +85,16 @@ private:
     };
     const Span& cell(int cell_index);
     Span build_cell(int cell_index);
+    std::span<const Candidate> parent_candidates(int cell_index);
 #if PAL_X86_DISPATCH
     void quantise_row_sse41(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
 #endif
 
+    // Parent boxes of 4 x 4 x 4 cells, whose candidates cells are pruned from.
+    static constexpr int parent_bits = 2;
     // On the heap, so that moving a grid copies nothing.
     std::vector<Span> cells_ = std::vector<Span>(cell_count);
+    std::vector<std::vector<Candidate>> parents_ = std::vector<std::vector<Candidate>>(cell_count >> (3 * parent_bits));
     std::vector<Candidate> pool_;
     std::vector<CandidateBlock> blocks_;
 };
