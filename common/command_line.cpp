@@ -43,6 +43,30 @@ std::optional<CommandAction> lone_request(std::span<const std::string> arguments
     return std::nullopt;
 }
 
+enum class OptionResult { taken, not_an_option, refused };
+
+template <class Command>
+OptionResult refuse(Command& command, const char* message) {
+    command.refusal = message;
+    return OptionResult::refused;
+}
+
+// Hands the arguments after the program's name to `take` one by one until
+// "--" or the first that is no option. The index of the first file name, or
+// empty when `take` refused an option's value.
+template <class Take>
+std::optional<std::size_t> read_options(std::span<const std::string> arguments, Take take) {
+    for (std::size_t next = 1; next < arguments.size(); ++next) {
+        if (arguments[next] == end_of_options) return next + 1;
+        switch (take(std::string_view(arguments[next]))) {
+            case OptionResult::taken: break;
+            case OptionResult::not_an_option: return next;
+            case OptionResult::refused: return std::nullopt;
+        }
+    }
+    return arguments.size();
+}
+
 // Takes the two file names from `first` on; usage if there are fewer.
 template <class Command>
 Command with_file_names(Command command, std::span<const std::string> arguments, std::size_t first,
@@ -65,26 +89,26 @@ PalquantCommand parse_palquant_command(std::span<const std::string> arguments) {
         command.action = *request;
         return command;
     }
-    std::size_t next = 1;
-    for (; next < arguments.size(); ++next) {
-        const std::string_view argument = arguments[next];
-        if (argument == end_of_options) {
-            ++next;
-            break;
-        }
+    const std::optional<std::size_t> first_file = read_options(arguments, [&](std::string_view argument) {
         if (const auto name = option_value(argument, "--dither=")) {
             const std::optional<DitherMethod> method = dither_method(*name);
-            if (!method) return {CommandAction::refuse, messages::bad_dither, {}, {}, {}};
+            if (!method) return refuse(command, messages::bad_dither);
             command.dither.method = *method;
-        } else if (const auto percent = option_value(argument, "--dither-strength=")) {
-            const std::optional<std::size_t> strength = whole_number(*percent, 0, max_dither_strength);
-            if (!strength) return {CommandAction::refuse, messages::bad_dither_strength, {}, {}, {}};
-            command.dither.strength = static_cast<int>(*strength);
-        } else {
-            break;  // the first file name
+            return OptionResult::taken;
         }
+        if (const auto percent = option_value(argument, "--dither-strength=")) {
+            const std::optional<std::size_t> strength = whole_number(*percent, 0, max_dither_strength);
+            if (!strength) return refuse(command, messages::bad_dither_strength);
+            command.dither.strength = static_cast<int>(*strength);
+            return OptionResult::taken;
+        }
+        return OptionResult::not_an_option;
+    });
+    if (!first_file) {
+        command.action = CommandAction::refuse;
+        return command;
     }
-    return with_file_names(command, arguments, next, &PalquantCommand::bmp_path, &PalquantCommand::qlx_path);
+    return with_file_names(command, arguments, *first_file, &PalquantCommand::bmp_path, &PalquantCommand::qlx_path);
 }
 
 PalexpandCommand parse_palexpand_command(std::span<const std::string> arguments) {
@@ -93,27 +117,23 @@ PalexpandCommand parse_palexpand_command(std::span<const std::string> arguments)
         command.action = *request;
         return command;
     }
-    std::size_t next = 1;
-    for (; next < arguments.size(); ++next) {
-        const std::string_view argument = arguments[next];
-        if (argument == end_of_options) {
-            ++next;
-            break;
-        }
-        if (const auto size = option_value(argument, "--size=")) {
-            const std::size_t times = size->find('x');
-            const std::optional<std::size_t> width =
-                times == std::string_view::npos ? std::nullopt : whole_number(size->substr(0, times), 1, max_expanded_side);
-            const std::optional<std::size_t> height =
-                times == std::string_view::npos ? std::nullopt : whole_number(size->substr(times + 1), 1, max_expanded_side);
-            if (!width || !height) return {CommandAction::refuse, messages::bad_size, qlx_width, qlx_height, {}, {}};
-            command.width = *width;
-            command.height = *height;
-        } else {
-            break;  // the first file name
-        }
+    const std::optional<std::size_t> first_file = read_options(arguments, [&](std::string_view argument) {
+        const auto size = option_value(argument, "--size=");
+        if (!size) return OptionResult::not_an_option;
+        const std::size_t times = size->find('x');
+        if (times == std::string_view::npos) return refuse(command, messages::bad_size);
+        const std::optional<std::size_t> width = whole_number(size->substr(0, times), 1, max_expanded_side);
+        const std::optional<std::size_t> height = whole_number(size->substr(times + 1), 1, max_expanded_side);
+        if (!width || !height) return refuse(command, messages::bad_size);
+        command.width = *width;
+        command.height = *height;
+        return OptionResult::taken;
+    });
+    if (!first_file) {
+        command.action = CommandAction::refuse;
+        return command;
     }
-    return with_file_names(command, arguments, next, &PalexpandCommand::qlx_path, &PalexpandCommand::bmp_path);
+    return with_file_names(command, arguments, *first_file, &PalexpandCommand::qlx_path, &PalexpandCommand::bmp_path);
 }
 
 }  // namespace pal

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pal::platform {
@@ -26,9 +27,15 @@ public:
 
     FileHandle() = default;
     explicit FileHandle(Native native) : native_(native) {}
-    FileHandle(FileHandle&& other) noexcept;
-    FileHandle& operator=(FileHandle&& other) noexcept;
-    ~FileHandle();
+    FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, invalid)) {}
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        if (this != &other) {
+            close();
+            native_ = std::exchange(other.native_, invalid);
+        }
+        return *this;
+    }
+    ~FileHandle() { close(); }
 
     bool is_open() const { return native_ != invalid; }
     Native native() const { return native_; }

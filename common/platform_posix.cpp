@@ -60,18 +60,6 @@ mode_t creation_mode() {
 
 }  // namespace
 
-FileHandle::FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, invalid)) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        close();
-        native_ = std::exchange(other.native_, invalid);
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle() { close(); }
-
 bool FileHandle::close() {
     if (!is_open()) return true;
     return ::close(static_cast<int>(std::exchange(native_, invalid))) == 0;

@@ -147,18 +147,6 @@ FileHandle create_temporary(const std::wstring& target, std::wstring& temporary)
 
 }  // namespace
 
-FileHandle::FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, invalid)) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        close();
-        native_ = std::exchange(other.native_, invalid);
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle() { close(); }
-
 bool FileHandle::close() {
     if (!is_open()) return true;
     return ::CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, invalid))) != 0;
