@@ -221,10 +221,11 @@ bool write_all(const FileHandle& file, std::span<const std::uint8_t> bytes) {
 std::optional<PendingOutput> begin_output(const std::string& path) {
     const std::wstring wide = to_wide(path);
     if (names_a_device(wide)) {
-        const HANDLE device = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (device == INVALID_HANDLE_VALUE) return std::nullopt;
-        return PendingOutput{adopt(device), {}, path};
+        FileHandle device = adopt(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!device.is_open()) return std::nullopt;
+        // Newer Windows may take "nul.qlx" as a plain name; only a device is written in place.
+        if (::GetFileType(handle_of(device)) != FILE_TYPE_DISK) return PendingOutput{std::move(device), {}, path};
     }
     if (file_name_start(wide) == wide.size()) return std::nullopt;  // "" or a name ending in '\' names no file
 
