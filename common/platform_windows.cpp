@@ -223,9 +223,11 @@ std::optional<PendingOutput> begin_output(const std::string& path) {
     if (names_a_device(wide)) {
         FileHandle device = adopt(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!device.is_open()) return std::nullopt;
-        // Newer Windows may take "nul.qlx" as a plain name; only a device is written in place.
-        if (::GetFileType(handle_of(device)) != FILE_TYPE_DISK) return PendingOutput{std::move(device), {}, path};
+        // Newer Windows may take "nul.qlx" as a plain file name: only what
+        // opens as a device is written in place, the rest as any other file.
+        if (device.is_open() && ::GetFileType(handle_of(device)) != FILE_TYPE_DISK) {
+            return PendingOutput{std::move(device), {}, path};
+        }
     }
     if (file_name_start(wide) == wide.size()) return std::nullopt;  // "" or a name ending in '\' names no file
 
