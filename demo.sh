@@ -11,7 +11,8 @@ mkdir -p build/demo
 status=0; build/bin/palquant samples/sunset.bmp build/demo/sunset.qlx || status=$?
 [ "$status" -eq 1 ] || { echo "palquant failed (status $status)"; exit 1; }
 build/bin/palexpand build/demo/sunset.qlx build/demo/sunset-256.bmp
-build/bin/palquant --dither=floyd-steinberg samples/sunset.bmp build/demo/sunset-dithered.qlx || true
+status=0; build/bin/palquant --dither=floyd-steinberg samples/sunset.bmp build/demo/sunset-dithered.qlx || status=$?
+[ "$status" -eq 1 ] || { echo "palquant --dither failed (status $status)"; exit 1; }
 build/bin/palexpand build/demo/sunset-dithered.qlx build/demo/sunset-dithered.bmp
 
 echo "Programs:  build/bin/palquant, build/bin/palexpand"
