@@ -102,6 +102,11 @@ ReadResult InputFile::read_all() {
 }
 
 ReadResult InputFile::read_up_to(std::size_t limit) {
+    // A regular file gives no more than it holds: a limit from the command
+    // line (palexpand --size) allocates nothing beyond the file.
+    if (const std::optional<std::uint64_t> size = regular_size(); size && *size < limit) {
+        limit = static_cast<std::size_t>(*size);
+    }
     std::optional<ByteBuffer> buffer = ByteBuffer::allocate(limit);
     if (!buffer) return {ReadStatus::out_of_memory, {}};
     const std::int64_t count = read_fully(file_, buffer->bytes());

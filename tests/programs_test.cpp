@@ -255,6 +255,21 @@ TEST_F(Programs, PalquantReportsAPictureTooLargeForMemory) {
     expect_unchanged(out);
 }
 
+// The largest size palexpand takes is 256 MiB of indices; a short file is
+// refused for its length before any of that is allocated.
+TEST_F(Programs, PalexpandSizesNothingBeyondTheFile) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#endif
+    SKIP_WITHOUT_POSIX("an address-space limit set with ulimit");
+    write_file(dir / "tiny.qlx", Bytes(10, 1));
+    const auto run = run_program("/bin/sh", {"-c", "ulimit -v 64000; exec \"$0\" \"$1\" \"$2\" \"$3\"", palexpand,
+                                             "--size=16384x16384", (dir / "tiny.qlx").string(), (dir / "o.bmp").string()});
+    EXPECT_EQ(run.status, palexpand_failure);
+    EXPECT_EQ(run.out, "qlxfile is shorter than 268435456 bytes\n");
+    expect_directory_holds(1);
+}
+
 TEST_F(Programs, PalquantOutputFailures) {
     const auto no_directory = run_program(palquant, {sample.string(), (dir / "missing" / "o.qlx").string()});
     EXPECT_EQ(no_directory.status, palquant_failure);
