@@ -77,12 +77,10 @@ bool InputFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) {
 }
 
 ReadResult InputFile::read_all() {
-    if (const std::optional<std::uint64_t> size = regular_size()) {
-        // One read straight into the final buffer; a file that shrinks
-        // meanwhile just gives fewer bytes.
-        if (*size > SIZE_MAX) return {ReadStatus::out_of_memory, {}};
-        return read_up_to(static_cast<std::size_t>(*size));
-    }
+    // A regular file: one read straight into a buffer of its size (which
+    // read_up_to takes from the file system); one that shrinks meanwhile
+    // just gives fewer bytes.
+    if (regular_size()) return read_up_to(SIZE_MAX);
     std::optional<ByteBuffer> buffer = ByteBuffer::allocate(stream_chunk_size);
     std::size_t filled = 0;
     while (buffer) {

@@ -51,12 +51,6 @@ inline constexpr std::size_t qlx_width = 320;
 inline constexpr std::size_t qlx_height = 200;
 inline constexpr std::size_t qlx_size = qlx_width * qlx_height;
 
-// palexpand writes 320 x 200 pictures unless told another size; their
-// 960-byte rows need no padding.
-inline constexpr std::size_t expanded_row_size = qlx_width * bytes_per_pixel;
-inline constexpr std::size_t expanded_bmp_size = bmp_headers_size + qlx_height * expanded_row_size;
-static_assert(expanded_row_size % 4 == 0);
-
 struct BmpFileHeader {
     std::uint16_t bfType = 0x4D42;  // "BM"
     std::uint32_t bfSize = 0;

@@ -18,7 +18,7 @@ TEST(ExpandedBmpHeaders, AreTheFixedFiftyFourBytes) {
                             0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
     const auto headers = expanded_bmp_headers();
     EXPECT_EQ(Bytes(headers.begin(), headers.end()), expected);
-    EXPECT_EQ(expanded_bmp_size, 192054u);
+    EXPECT_EQ(expanded_bmp_file_size(qlx_width, qlx_height), 192054u);
 }
 
 BmpParse parse(const Bytes& file) { return parse_bmp(file); }
