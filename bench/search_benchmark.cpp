@@ -30,7 +30,8 @@ std::vector<std::uint8_t> smooth_pixels() {
 }
 
 template <class Search>
-void run(benchmark::State& state, Search& search, const std::vector<std::uint8_t>& pixels) {
+void BM_Search(benchmark::State& state, Search&& search) {
+    const auto pixels = state.range(0) != 0 ? random_pixels() : smooth_pixels();
     std::vector<std::uint8_t> out(pixel_count);
     for (auto _ : state) {
         search.quantise_row(pixels.data(), pixel_count, out.data());
@@ -47,49 +48,23 @@ struct Literal {
     }
 };
 
-template <class Search>
-void BM_Search(benchmark::State& state, Search search, bool random) {
-    const auto pixels = random ? random_pixels() : smooth_pixels();
-    run(state, search, pixels);
-}
+void BM_Literal(benchmark::State& state) { BM_Search(state, Literal{}); }
+void BM_BuiltIn(benchmark::State& state) { BM_Search(state, pal::BuiltInSearch{}); }
+void BM_Table(benchmark::State& state) { BM_Search(state, *pal::NearestColourTable::create()); }
 
-void BM_Literal(benchmark::State& state) { BM_Search(state, Literal{}, state.range(0) != 0); }
-void BM_Grid(benchmark::State& state) { BM_Search(state, pal::NearestColourGrid{}, state.range(0) != 0); }
-void BM_Table(benchmark::State& state) { BM_Search(state, *pal::NearestColourTable::create(), state.range(0) != 0); }
-
-// The one-off cost of answering every colour: filling all 4096 table cells.
-void BM_TableFillAll(benchmark::State& state) {
-    std::vector<std::uint8_t> one_pixel_per_cell;
-    for (int cell = 0; cell < pal::cell_count; ++cell) {
-        one_pixel_per_cell.push_back(static_cast<std::uint8_t>((cell & 15) << 4));
-        one_pixel_per_cell.push_back(static_cast<std::uint8_t>((cell >> 4 & 15) << 4));
-        one_pixel_per_cell.push_back(static_cast<std::uint8_t>((cell >> 8) << 4));
-    }
-    std::vector<std::uint8_t> out(pal::cell_count);
+// What a picture of scattered colours pays before its first row: copying
+// all 2^24 answers into the 16 MiB table.
+void BM_TableFill(benchmark::State& state) {
     for (auto _ : state) {
-        auto table = pal::NearestColourTable::create();
-        table->quantise_row(one_pixel_per_cell.data(), out.size(), out.data());
-        benchmark::DoNotOptimize(out.data());
+        std::optional<pal::NearestColourTable> table = pal::NearestColourTable::create();
+        table->fill(static_cast<unsigned>(state.range(0)));
+        benchmark::DoNotOptimize(&*table);
     }
-}
-
-// A 320 x 200 picture from a cold start, cell building included: what
-// palquant spends on a small picture beyond reading and writing.
-void BM_SmallPictureColdGrid(benchmark::State& state) {
-    const auto pixels = smooth_pixels();
-    std::vector<std::uint8_t> out(320 * 200);
-    for (auto _ : state) {
-        pal::NearestColourGrid grid;
-        grid.quantise_row(pixels.data(), out.size(), out.data());
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(out.size()));
 }
 
 }  // namespace
 
-BENCHMARK(BM_SmallPictureColdGrid)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Literal)->Arg(0)->Arg(1)->ArgName("random");
-BENCHMARK(BM_Grid)->Arg(0)->Arg(1)->ArgName("random");
+BENCHMARK(BM_BuiltIn)->Arg(0)->Arg(1)->ArgName("random");
 BENCHMARK(BM_Table)->Arg(0)->Arg(1)->ArgName("random");
-BENCHMARK(BM_TableFillAll)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableFill)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);

@@ -1,26 +1,44 @@
 #include "conversion.hpp"
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 #include <utility>
 
 #include "messages.hpp"
-#include "nearest_colour.hpp"
-#include "palette.hpp"
 
 namespace pal {
 namespace {
 
-// Below this many pixels filling table cells costs more than it saves.
-constexpr std::size_t table_min_pixels = std::size_t{1} << 20;
-// Rows are read and written in batches of about this many bytes: large
-// enough that system calls cost nothing, small enough to stay in cache.
-constexpr std::uint64_t batch_bytes = std::uint64_t{1} << 20;
+// From this many pixels on, the 16 MiB table pays for itself.
+constexpr std::uint64_t table_min_pixels = std::uint64_t{1} << 20;
+// Beyond this many threads the memory bus, not the cores, sets the pace.
+constexpr unsigned max_useful_threads = 8;
+
+// Threads help where every pixel waits for memory, in pictures of scattered
+// colours, which need the whole table; Floyd-Steinberg chains each row to
+// the one before, so it keeps to one.
+unsigned thread_count(const DitherOptions& dither, unsigned max_threads) {
+    if (dither.method == DitherMethod::floyd_steinberg) return 1;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::min({cores, max_threads == 0 ? max_useful_threads : max_threads, max_useful_threads});
+}
+
+// Judged from up to eight rows spread over the batch.
+bool batch_looks_scattered(const std::uint8_t* pixels, std::size_t rows, std::size_t stride, std::size_t width) {
+    const std::size_t samples = std::min<std::size_t>(rows, 8);
+    std::size_t scattered = 0;
+    for (std::size_t i = 0; i < samples; ++i) {
+        scattered += row_looks_scattered(pixels + i * rows / samples * stride, width);
+    }
+    return 2 * scattered > samples;
+}
 
 }  // namespace
 
 std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const DitherOptions& dither,
-                                                 NearestColourGrid* grid) {
-    const std::uint64_t rows = std::max<std::uint64_t>(1, batch_bytes / std::max<std::uint64_t>(1, layout.row_stride));
+                                                 unsigned max_threads) {
+    const std::uint64_t rows = std::max<std::uint64_t>(1, std::uint64_t{batch_bytes} / std::max<std::uint64_t>(1, layout.row_stride));
     const std::uint64_t rows_per_batch = std::min<std::uint64_t>(rows, layout.height);
     // Below 2^64: a batch is one row, or about batch_bytes.
     const std::optional<std::size_t> pixel_bytes = size_in_memory(rows_per_batch * layout.row_stride);
@@ -28,35 +46,35 @@ std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const 
     if (!pixel_bytes || !index_bytes) return std::nullopt;
     std::optional<ByteBuffer> pixels = ByteBuffer::allocate(*pixel_bytes);
     std::optional<ByteBuffer> indices = ByteBuffer::allocate(*index_bytes);
-    std::optional<Ditherer> ditherer = Ditherer::create(dither, layout.width);
-    if (!pixels || !indices || !ditherer) return std::nullopt;
+    if (!pixels || !indices) return std::nullopt;
+    // Without its 16 MiB a large picture is still converted, from the built-in table.
     std::optional<NearestColourTable> table;
-    if (std::uint64_t{layout.width} * layout.height >= table_min_pixels) table = NearestColourTable::create();  // else the grid
+    if (std::uint64_t{layout.width} * layout.height >= table_min_pixels) table = NearestColourTable::create();
+    std::vector<Ditherer> ditherers;
+    for (unsigned i = table ? thread_count(dither, max_threads) : 1; i > 0; --i) {
+        std::optional<Ditherer> ditherer = Ditherer::create(dither, layout.width);
+        if (!ditherer) return std::nullopt;
+        ditherers.push_back(std::move(*ditherer));
+    }
     return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(*pixels), std::move(*indices),
-                        std::move(*ditherer), std::move(table), grid);
+                        std::move(table), std::move(ditherers));
 }
 
 BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
-                           Ditherer ditherer, std::optional<NearestColourTable> table, NearestColourGrid* grid)
+                           std::optional<NearestColourTable> table, std::vector<Ditherer> ditherers)
     : layout_(layout),
       rows_per_batch_(rows_per_batch),
       pixels_(std::move(pixels)),
       indices_(std::move(indices)),
-      ditherer_(std::move(ditherer)),
       table_(std::move(table)),
-      own_grid_(grid == nullptr ? std::make_unique<NearestColourGrid>() : nullptr),
-      grid_(grid == nullptr ? own_grid_.get() : grid) {}
+      ditherers_(std::move(ditherers)) {}
 
 QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
-    return table_ ? run_with(*table_, read, write) : run_with(*grid_, read, write);
-}
-
-template <class Search>
-QuantiseStatus BmpQuantiser::run_with(Search& search, const PixelReader& read, const IndexWriter& write) {
     const std::size_t width = layout_.width;
     const std::size_t height = layout_.height;
     // Fits: create() checked that a batch of rows does.
     const std::size_t stride = static_cast<std::size_t>(layout_.row_stride);
+    bool parallel = false;
     for (std::size_t first = 0; first < height; first += rows_per_batch_) {
         // QLX rows [first, first + count) lie in one run of stored rows.
         const std::size_t count = std::min(rows_per_batch_, height - first);
@@ -66,14 +84,56 @@ QuantiseStatus BmpQuantiser::run_with(Search& search, const PixelReader& read, c
         if (!read(layout_.pixel_offset + lowest_stored * layout_.row_stride, pixels_.bytes().first(length))) {
             return QuantiseStatus::read_failed;
         }
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t stored = layout_.top_down ? first + i : flipped_row(first + i, height);
-            ditherer_.quantise_row(search, pixels_.data() + (stored - lowest_stored) * stride, first + i,
-                                   indices_.data() + i * width);
+        const Batch batch{first, count, lowest_stored};
+        if (first == 0 && table_ && ditherers_.size() > 1 && batch_looks_scattered(pixels_.data(), count, stride, width)) {
+            // Such a picture touches every cell soon anyway.
+            table_->fill(static_cast<unsigned>(ditherers_.size()));
+            parallel = true;
+        }
+        if (parallel) {
+            quantise_in_parallel(batch);
+        } else if (table_) {
+            quantise_rows(*table_, ditherers_[0], batch, first, first + count);
+        } else {
+            BuiltInSearch built_in;
+            quantise_rows(built_in, ditherers_[0], batch, first, first + count);
         }
         if (!write(indices_.bytes().first(count * width))) return QuantiseStatus::write_failed;
     }
     return QuantiseStatus::ok;
+}
+
+// Each thread takes an equal run of the batch's rows; a thread that cannot be
+// started leaves its rows to this one. The table is filled, so the threads
+// only read it.
+void BmpQuantiser::quantise_in_parallel(const Batch& batch) {
+    const std::size_t shares = ditherers_.size();
+    const auto share_start = [&](std::size_t share) { return batch.first + batch.count * share / shares; };
+    std::vector<std::jthread> helpers;
+    for (std::size_t share = 1; share < shares; ++share) {
+        const auto rows = [=, this] {
+            quantise_rows(*table_, ditherers_[share], batch, share_start(share), share_start(share + 1));
+        };
+        try {
+            helpers.emplace_back(rows);
+        } catch (const std::exception&) {
+            rows();
+        }
+    }
+    quantise_rows(*table_, ditherers_[0], batch, batch.first, share_start(1));
+}
+
+// QLX rows [begin, end) of the batch.
+template <class Search>
+void BmpQuantiser::quantise_rows(Search& search, Ditherer& ditherer, const Batch& batch, std::size_t begin,
+                                 std::size_t end) {
+    const std::size_t width = layout_.width;
+    const auto stride = static_cast<std::size_t>(layout_.row_stride);
+    for (std::size_t row = begin; row < end; ++row) {
+        const std::size_t stored = layout_.top_down ? row : flipped_row(row, layout_.height);
+        ditherer.quantise_row(search, pixels_.data() + (stored - batch.lowest_stored) * stride, row,
+                              indices_.data() + (row - batch.first) * width);
+    }
 }
 
 namespace {
@@ -88,8 +148,8 @@ bool read_from_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset,
 }  // namespace
 
 QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
-                            const DitherOptions& dither, NearestColourGrid* grid) {
-    std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout, dither, grid);
+                            const DitherOptions& dither, unsigned max_threads) {
+    std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout, dither, max_threads);
     if (!quantiser) return QuantiseStatus::out_of_memory;
     std::size_t written = 0;
     return quantiser->run([file](std::uint64_t offset, std::span<std::uint8_t> out) {
@@ -125,39 +185,6 @@ BmpInput open_bmp_input(InputFile& file) {
         return read_from_memory(contents, offset, out);
     };
     return input;
-}
-
-bool expand_qlx(std::span<const std::uint8_t> indices, std::size_t width, std::size_t height, const ByteWriter& write) {
-    // Sides are at most 16384, so a row fits in size_t everywhere.
-    const auto stride = static_cast<std::size_t>(padded_row_bytes(width));
-    const std::size_t rows_per_batch =
-        std::max<std::size_t>(1, std::min(static_cast<std::size_t>(batch_bytes) / stride, height));
-    std::optional<ByteBuffer> buffer = ByteBuffer::allocate(bmp_headers_size + rows_per_batch * stride);
-    if (!buffer) return false;
-    const auto headers = expanded_bmp_headers(width, height);
-    std::copy(headers.begin(), headers.end(), buffer->data());
-    std::size_t filled = bmp_headers_size;
-    for (std::size_t row = 0; row < height; ++row) {
-        const std::uint8_t* index = indices.data() + flipped_row(row, height) * width;
-        std::uint8_t* out = buffer->data() + filled;
-        for (std::size_t column = 0; column < width; ++column) {
-            const Colour colour = palette_colour(index[column]);
-            *out++ = colour.blue;
-            *out++ = colour.green;
-            *out++ = colour.red;
-        }
-        std::fill(out, buffer->data() + filled + stride, std::uint8_t{0});
-        filled += stride;
-        if (filled + stride > buffer->size()) {
-            if (!write(buffer->bytes().first(filled))) return false;
-            filled = 0;
-        }
-    }
-    return filled == 0 || write(buffer->bytes().first(filled));
-}
-
-std::string qlx_too_short_message(std::size_t picture_bytes) {
-    return "qlxfile is shorter than " + std::to_string(picture_bytes) + " bytes\n";
 }
 
 const char* bmp_error_message(BmpError error) {

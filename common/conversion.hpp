@@ -3,10 +3,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "dithering.hpp"
 #include "file_io.hpp"
@@ -14,6 +14,10 @@
 #include "nearest_colour.hpp"
 
 namespace pal {
+
+// Both conversions read and write in batches of about this many bytes: large
+// enough that system calls cost nothing, small enough to stay in cache.
+inline constexpr std::size_t batch_bytes = std::size_t{1} << 20;
 
 // Fills `out` with the BMP's bytes from `offset` on; false if they cannot be had.
 using PixelReader = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)>;
@@ -23,40 +27,45 @@ using IndexWriter = std::function<bool(std::span<const std::uint8_t> indices)>;
 enum class QuantiseStatus { ok, read_failed, write_failed, out_of_memory };
 
 // Quantises a validated BMP a batch of rows at a time, in QLX order (top row
-// first), so that a picture of any size needs about a megabyte of buffers
-// besides the search structures. Everything is allocated by create(), before
-// any output is opened.
+// first), so that a picture of any size needs about a megabyte of buffers.
+// Everything is allocated by create(), before any output is opened. Rows of
+// large pictures of scattered colours are shared among the processor's cores
+// unless Floyd-Steinberg dithering chains each row to the one before; the
+// bytes are the same whatever the number of cores.
 class BmpQuantiser {
 public:
-    // Empty when the memory cannot be had. Small pictures are searched with
-    // `grid` when one is given: a caller that converts many pictures keeps
-    // one, so that its cells are built once. Otherwise with a grid of its own.
+    // Empty when the memory cannot be had. `max_threads` caps the threads a
+    // picture is converted on; 0 means one for each core.
     static std::optional<BmpQuantiser> create(const BmpLayout& layout, const DitherOptions& dither = {},
-                                              NearestColourGrid* grid = nullptr);
+                                              unsigned max_threads = 0);
 
     QuantiseStatus run(const PixelReader& read, const IndexWriter& write);
 
 private:
     BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
-                 Ditherer ditherer, std::optional<NearestColourTable> table, NearestColourGrid* grid);
+                 std::optional<NearestColourTable> table, std::vector<Ditherer> ditherers);
+    // QLX rows [first, first + count), read into pixels_ from stored row
+    // lowest_stored on, and converted into indices_ from its start.
+    struct Batch {
+        std::size_t first, count, lowest_stored;
+    };
+    void quantise_in_parallel(const Batch& batch);
     template <class Search>
-    QuantiseStatus run_with(Search& search, const PixelReader& read, const IndexWriter& write);
+    void quantise_rows(Search& search, Ditherer& ditherer, const Batch& batch, std::size_t begin, std::size_t end);
 
     BmpLayout layout_;
     std::size_t rows_per_batch_;
     ByteBuffer pixels_;
     ByteBuffer indices_;
-    Ditherer ditherer_;
-    std::optional<NearestColourTable> table_;      // for large pictures
-    std::unique_ptr<NearestColourGrid> own_grid_;  // on the heap, so grid_ survives a move
-    NearestColourGrid* grid_;                      // for small ones
+    std::optional<NearestColourTable> table_;  // for large pictures
+    std::vector<Ditherer> ditherers_;          // one for each thread
 };
 
 // Quantises a whole BMP held in memory into `indices` (width * height bytes),
 // reading only inside `file`: pixels past its end fail the read, as they
 // would from a short file.
 QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
-                            const DitherOptions& dither = {}, NearestColourGrid* grid = nullptr);
+                            const DitherOptions& dither = {}, unsigned max_threads = 0);
 
 // A BMP opened for palquant: its first bytes for the header checks and a
 // reader for its pixels. A regular file is read where it lies, a batch at a

@@ -69,7 +69,7 @@ void Ditherer::diffuse_row(Search& search, const std::uint8_t* pixels, std::size
             working[static_cast<std::size_t>(c)] = clamp_component(
                 pixel[c] + divide_rounding(carried[c] * options_.strength, carried_error_divisor));
         }
-        const std::uint8_t index = search.nearest(colour_key(working.data()));
+        const std::uint8_t index = search.nearest(working.data());
         indices[x] = index;
         const Colour chosen = palette_colour(index);
         const std::array<int, components> error = {working[0] - chosen.blue, working[1] - chosen.green,
@@ -94,7 +94,7 @@ void Ditherer::offset_row(const std::uint8_t* pixels, std::size_t y) {
     }
 }
 
-template void Ditherer::quantise_row(NearestColourGrid&, const std::uint8_t*, std::size_t, std::uint8_t*);
+template void Ditherer::quantise_row(BuiltInSearch&, const std::uint8_t*, std::size_t, std::uint8_t*);
 template void Ditherer::quantise_row(NearestColourTable&, const std::uint8_t*, std::size_t, std::uint8_t*);
 
 }  // namespace pal

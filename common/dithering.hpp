@@ -63,8 +63,9 @@ constexpr int divide_rounding(int n, int d) {
     return shifted >= 0 ? shifted / d : -((-shifted + d - 1) / d);
 }
 
-// Maps rows of a picture to palette indices with dithering, using a search
-// that answers single colours (nearest) and whole rows (quantise_row).
+// Maps rows of a picture to palette indices, dithered as the options ask,
+// with a search that answers single colours (nearest) and whole rows
+// (quantise_row).
 class Ditherer {
 public:
     // Empty when the memory for its rows cannot be had.

@@ -1,46 +1,45 @@
 #pragma once
-// Fast searches for the nearest palette index that give exactly the answer of
-// nearest_palette_index() for every one of the 2^24 colours, ties included.
+// The nearest palette index of every one of the 2^24 colours, exactly as
+// nearest_palette_index() gives it, ties included, read from a table that is
+// computed when the programs are built and lies in their read-only data: a
+// program starts with every answer ready and builds nothing at run time.
 //
-// RGB space is cut into 16 x 16 x 16 cells of 16 x 16 x 16 colours. For each
-// cell the grid keeps every entry that could be nearest to some colour in it:
-// an entry whose smallest possible distance to the cell exceeds the largest
-// possible distance of some other entry can never win, and a repeated colour
-// never beats its first index. That leaves about 8 candidates a cell, 29 at
-// most. The table goes one step further for large pictures: it stores the
-// answer for every colour, filled a cell at a time the first time a pixel
-// falls in the cell, so a pixel costs one load. It stores index + 1, so that
-// the zero of a fresh page means "not filled yet": index 255 repeats white
-// and is never an answer, so index + 1 never wraps to 0.
+// RGB space is cut into 64 x 64 x 64 blocks of 4 x 4 x 4 colours. 77 % of the
+// blocks have one answer throughout; the rest hold two or three. So the table
+// has two levels:
 //
-// Both rank a candidate by the key distance * 256 + index: the smallest key
-// has the smallest distance and, among equals, the lowest index, exactly the
-// full search's strict less-than in index order. Taking a minimum of keys
-// needs no branch, so compilers can vectorise it.
+//   block_slots   262144 x uint16, indexed by block: the block's slot.
+//                 block = (red >> 2) << 12 | (green >> 2) << 6 | blue >> 2
+//   slot_answers  64 bytes a slot, a cache line: the answers of the block's
+//                 colours, at offset (red & 3) << 4 | (green & 3) << 2 | (blue & 3).
+//                 Slots 0 to 255 are the uniform blocks, slot i answering i
+//                 everywhere; slots 256 on are the other blocks, in block order.
+//
+// A colour costs two dependent loads and no branch: 512 KiB of slots and
+// 3.6 MiB of answers, of which a picture touches only the pages its colours
+// fall in. generate_nearest_table.cpp writes both arrays.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
-#include <vector>
 
 #include "file_io.hpp"
 
-// Where the toolchain can build it (a configure-time check), the grid search
-// has an SSE4.1 path, taken when the processor has it. PAL_PORTABLE_ONLY
-// builds leave it out, to test the plain C++ paths alone.
-#if defined(PAL_HAVE_SSE41_DISPATCH)
-#define PAL_X86_DISPATCH 1
-#else
-#define PAL_X86_DISPATCH 0
-#endif
-
 namespace pal {
 
-inline constexpr int cell_bits = 4;
-inline constexpr int cell_size = 1 << cell_bits;
-inline constexpr int cell_count = 1 << (3 * cell_bits);
+inline constexpr int block_bits = 2;                      // 4 colours a side
+inline constexpr std::size_t block_count = 1u << 18;      // 64^3
+inline constexpr std::size_t slot_bytes = 64;             // 4^3 answers
+inline constexpr std::size_t uniform_slot_count = 256;    // one per index
+
+namespace nearest_table {
+// Defined in the generated source. The answers are declared as 64-bit words
+// so that the generated initialiser stays short; they are read as bytes, in
+// the order the generator, built for the same machine, laid them out.
+extern const std::uint16_t block_slots[block_count];
+extern const std::uint64_t slot_answers[];
+}  // namespace nearest_table
 
 // Pixels are blue, green, red; read as a little-endian number they are the
 // colour key red << 16 | green << 8 | blue.
@@ -48,85 +47,85 @@ constexpr std::uint32_t colour_key(const std::uint8_t* pixel) {
     return static_cast<std::uint32_t>(pixel[0] | pixel[1] << 8 | pixel[2] << 16);
 }
 
-constexpr int cell_of(std::uint32_t key) {
-    constexpr int high = cell_size - 1;
-    return static_cast<int>((key >> 4 & high) | (key >> 12 & high) << 4 | (key >> 20 & high) << 8);
+// A colour's place in the table, block << 6 | offset in the block, is the sum
+// of one entry per component: each puts its high six bits in the block
+// number and its low two in the offset, fields that never overlap. Three
+// lookups in these 3 KiB cost less than gathering the bits with shifts.
+struct ComponentPlaces {
+    std::array<std::uint32_t, 256> blue, green, red;
+};
+inline constexpr ComponentPlaces component_places = [] {
+    ComponentPlaces places{};
+    for (std::uint32_t c = 0; c < 256; ++c) {
+        places.blue[c] = (c >> 2) << 6 | (c & 3);
+        places.green[c] = (c >> 2) << 12 | (c & 3) << 2;
+        places.red[c] = (c >> 2) << 18 | (c & 3) << 4;
+    }
+    return places;
+}();
+
+constexpr std::uint32_t table_place(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+    return component_places.blue[blue] + component_places.green[green] + component_places.red[red];
 }
 
-class NearestColourGrid {
-public:
-    struct Candidate {
-        std::uint8_t blue, green, red, index;
-    };
+constexpr std::uint32_t block_of(std::uint32_t place) { return place >> 6; }
+constexpr std::uint32_t offset_in_block(std::uint32_t place) { return place & 63; }
 
-    // Quantises `width` pixels of blue-green-red triples, with SIMD where the
-    // processor has it.
-    void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
-    // The same in plain C++, the path of processors without it.
-    void quantise_row_portable(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
-    // One colour, for searches whose next colour depends on this answer.
-    std::uint8_t nearest(std::uint32_t key);
-    // The entries searched for colours of a cell, in increasing index order.
-    std::span<const Candidate> candidates(int cell_index);
+inline const std::uint8_t* slot_answer_bytes() {
+    return reinterpret_cast<const std::uint8_t*>(nearest_table::slot_answers);
+}
 
-private:
-    // The same candidates again in groups of eight, one array per component,
-    // so that a pixel is ranked against eight at once. A short last group is
-    // padded with copies of its last candidate, which can never win a tie.
-    static constexpr int block_lanes = 8;
-    struct CandidateBlock {
-        std::array<std::uint16_t, block_lanes> blue, green, red, index;
-    };
-    struct Span {
-        std::uint32_t first = 0;
-        std::uint32_t count = 0;  // 0: not built yet; every cell has a candidate
-        std::uint32_t first_block = 0;
-        std::uint32_t block_count = 0;
-    };
-    const Span& cell(int cell_index);
-    Span build_cell(int cell_index);
-    std::span<const Candidate> parent_candidates(int cell_index);
-#if PAL_X86_DISPATCH
-    void quantise_row_sse41(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
-#endif
+// The nearest index of the blue-green-red triple at `pixel`.
+inline std::uint8_t nearest_index(const std::uint8_t* pixel) {
+    const std::uint32_t place = table_place(pixel[0], pixel[1], pixel[2]);
+    return slot_answer_bytes()[std::size_t{nearest_table::block_slots[block_of(place)]} * slot_bytes +
+                               offset_in_block(place)];
+}
 
-    // Parent boxes of 4 x 4 x 4 cells, whose candidates cells are pruned from.
-    static constexpr int parent_bits = 2;
-    // On the heap, so that moving a grid copies nothing.
-    std::vector<Span> cells_ = std::vector<Span>(cell_count);
-    std::vector<std::vector<Candidate>> parents_ = std::vector<std::vector<Candidate>>(cell_count >> (3 * parent_bits));
-    std::vector<Candidate> pool_;
-    std::vector<CandidateBlock> blocks_;
+// The built-in table read where it lies, for small pictures: nothing to
+// allocate or fill, and a picture touches only the pages its colours need.
+struct BuiltInSearch {
+    std::uint8_t nearest(const std::uint8_t* pixel) const { return nearest_index(pixel); }
+    // Quantises `width` pixels of blue-green-red triples.
+    void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) const;
 };
 
+// Every answer in one 16 MiB array indexed by colour key (red << 16 | green
+// << 8 | blue), for large pictures: one load a pixel instead of two. It is
+// copied from the built-in table a 16 x 16 x 16 cell at a time, the first
+// time a pixel falls in the cell, or whole by fill() for pictures whose
+// colours are scattered all over. It stores index + 1, so that the zero of a
+// fresh page means "not copied yet" (index 255 repeats white and is never an
+// answer, so index + 1 never wraps).
 class NearestColourTable {
 public:
     // Empty when its 16 MiB cannot be had.
     static std::optional<NearestColourTable> create();
 
-    void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
-    // One colour, for searches whose next colour depends on this answer.
-    std::uint8_t nearest(std::uint32_t key) {
+    std::uint8_t nearest(const std::uint8_t* pixel) {
+        const std::uint32_t key = colour_key(pixel);
         const std::uint8_t stored = answers_.data()[key];
         return static_cast<std::uint8_t>((stored != 0 ? stored : fill_cell_of(key)) - 1);
     }
+    void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
+    // Copies every cell, on `threads` threads. Afterwards nothing is written,
+    // so that rows can be converted on several threads at once.
+    void fill(unsigned threads);
+
+    static constexpr int cell_bits = 4;
 
 private:
     explicit NearestColourTable(ByteBuffer answers);
     template <bool prefetch>
     void quantise_row_with(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
-    void quantise_coherent_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
-    void quantise_scattered_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
     std::uint8_t fill_cell_of(std::uint32_t key);
-    void fill_box(int red0, int green0, int blue0, int size, std::span<const NearestColourGrid::Candidate> list);
-    static void rank_box(int red0, int green0, int blue0, std::span<const NearestColourGrid::Candidate> list,
-                         std::uint8_t* answers);
+    void copy_box(int red0, int red_count, int green0, int green_count, int blue0, int blue_count);
 
-    // Boxes this small are ranked colour by colour rather than split further.
-    static constexpr int smallest_box = 8;
-
-    ByteBuffer answers_;  // index + 1, or 0 where not filled yet; indexed by colour key
-    NearestColourGrid grid_;
+    ByteBuffer answers_;  // index + 1, or 0 where not copied yet
 };
+
+// Whether neighbouring pixels of a row mostly fall in different blocks, as in
+// noise, judged from a few pairs: such rows miss the caches on every pixel.
+bool row_looks_scattered(const std::uint8_t* pixels, std::size_t width);
 
 }  // namespace pal

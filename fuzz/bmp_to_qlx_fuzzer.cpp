@@ -1,8 +1,6 @@
 // Drives the whole BMP-to-QLX conversion on one input held in memory: the
 // header checks, then quantising every pixel the checks let through, with the
-// dithering method and strength that the input's last byte picks. One grid
-// serves the whole run, as it serves a whole picture in palquant, so inputs
-// are not spent rebuilding its cells.
+// dithering method and strength that the input's last byte picks.
 //
 // Build and run (clang with its libFuzzer runtime):
 //   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
@@ -16,7 +14,6 @@
 #include "image_formats.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static pal::NearestColourGrid grid;
     const std::span<const std::uint8_t> file(data, size);
     const pal::BmpParse parsed = pal::parse_bmp(file);
     if (parsed.error != pal::BmpError::none) return 0;
@@ -24,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
     const int choice = data[size - 1];  // a parsed file is never empty
     const pal::DitherOptions dither{static_cast<pal::DitherMethod>(choice % 3), choice % 101};
-    if (pal::quantise_bmp(file, parsed.layout, indices, dither, &grid) != pal::QuantiseStatus::ok) __builtin_trap();
+    if (pal::quantise_bmp(file, parsed.layout, indices, dither) != pal::QuantiseStatus::ok) __builtin_trap();
     return 0;
 }

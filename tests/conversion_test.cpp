@@ -12,11 +12,11 @@ using test::BmpRecipe;
 using test::Bytes;
 
 // The QLX bytes of a BMP file, or an empty result if it is refused.
-Bytes quantise_file(const Bytes& file) {
+Bytes quantise_file(const Bytes& file, const DitherOptions& dither = {}, unsigned threads = 0) {
     const BmpParse parsed = parse_bmp(file);
     if (parsed.error != BmpError::none) return {};
     Bytes indices(parsed.layout.width * parsed.layout.height);
-    EXPECT_EQ(quantise_bmp(file, parsed.layout, indices), QuantiseStatus::ok);
+    EXPECT_EQ(quantise_bmp(file, parsed.layout, indices, dither, threads), QuantiseStatus::ok);
     return indices;
 }
 
@@ -42,9 +42,9 @@ TEST(QuantiseBmp, GivesTopRowFirstWhateverTheStorage) {
     }
 }
 
-// Over a million pixels: the answer table instead of the grid, and rows read
-// in several batches of which the last is partial.
-TEST(QuantiseBmp, LargePicturesInBatchesGiveTheSameIndices) {
+// Over a million pixels: rows read in several batches, the last partial, and
+// shared among threads in uneven runs. The bytes never depend on how many.
+TEST(QuantiseBmp, LargePicturesGiveTheSameIndicesOnAnyNumberOfThreads) {
     constexpr int width = 1023;  // rows of 3069 bytes, padded to 3072
     constexpr int height = 1100;
     const Bytes pixels = test::gradient_pixels(width, height);
@@ -52,7 +52,9 @@ TEST(QuantiseBmp, LargePicturesInBatchesGiveTheSameIndices) {
     BmpRecipe recipe{.width = width, .height = height, .pixels = pixels};
     Bytes bottom_up = test::make_bmp(recipe);
     bottom_up.resize(bottom_up.size() - 3);  // the last row's padding is optional
-    EXPECT_EQ(quantise_file(bottom_up), expected);
+    for (const unsigned threads : {1u, 2u, 3u}) EXPECT_EQ(quantise_file(bottom_up, {}, threads), expected) << threads;
+    const DitherOptions ordered{DitherMethod::ordered, 100};
+    EXPECT_EQ(quantise_file(bottom_up, ordered, 3), quantise_file(bottom_up, ordered, 1));
     recipe.top_down = true;
     EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected);
 }
@@ -129,12 +131,11 @@ Bytes reference_indices(const Bytes& file, const BmpLayout& layout) {
 // small valid files: each is refused or converted as its layout says, and
 // never read out of bounds (the sanitizer build checks that).
 TEST(MalformedInputs, EveryHeaderByteChangeAndTruncationEndsCleanly) {
-    NearestColourGrid grid;
     const auto expect_clean = [&](const Bytes& file, const std::string& what) {
         const BmpParse parsed = parse_bmp(file);
         if (parsed.error != BmpError::none) return;
         Bytes indices(parsed.layout.width * parsed.layout.height);
-        ASSERT_EQ(quantise_bmp(file, parsed.layout, indices, {}, &grid), QuantiseStatus::ok) << what;
+        ASSERT_EQ(quantise_bmp(file, parsed.layout, indices), QuantiseStatus::ok) << what;
         ASSERT_EQ(indices, reference_indices(file, parsed.layout)) << what;
     };
     const Bytes files[] = {

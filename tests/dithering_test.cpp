@@ -6,7 +6,6 @@
 #include <random>
 
 #include "conversion.hpp"
-#include "nearest_colour.hpp"
 #include "palette.hpp"
 #include "test_support.hpp"
 
@@ -145,27 +144,6 @@ TEST(Dithering, PalettePicturesComeThroughFloydSteinbergUnchanged) {
         pixels.insert(pixels.end(), {colour.blue, colour.green, colour.red});
     }
     EXPECT_EQ(quantised(pixels, 40, 30, {DitherMethod::floyd_steinberg, 100}), quantised(pixels, 40, 30, {}));
-}
-
-// The table serves pictures of a million pixels, the grid smaller ones:
-// dithered rows must come out the same from both, row after row.
-TEST(Dithering, EverySearchGivesTheSameBytes) {
-    constexpr std::size_t width = 97;
-    std::optional<NearestColourTable> table = NearestColourTable::create();
-    ASSERT_TRUE(table);
-    for (const DitherMethod method : {DitherMethod::floyd_steinberg, DitherMethod::ordered}) {
-        std::optional<Ditherer> with_grid = Ditherer::create({method, 100}, width);
-        std::optional<Ditherer> with_table = Ditherer::create({method, 100}, width);
-        ASSERT_TRUE(with_grid && with_table);
-        NearestColourGrid grid;
-        for (std::size_t y = 0; y < 40; ++y) {
-            const Bytes row = noise(static_cast<int>(width), 1, static_cast<unsigned>(y));
-            Bytes from_grid(width), from_table(width);
-            with_grid->quantise_row(grid, row.data(), y, from_grid.data());
-            with_table->quantise_row(*table, row.data(), y, from_table.data());
-            ASSERT_EQ(from_grid, from_table) << "row " << y;
-        }
-    }
 }
 
 }  // namespace

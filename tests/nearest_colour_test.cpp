@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 #include "palette.hpp"
 
@@ -29,21 +31,22 @@ int literal_nearest(int blue, int green, int red) {
 }
 
 // Each search answers whole lines of 256 colours that differ only in blue,
-// so the SIMD and plain paths, the lazily built grid cells and the lazily
-// filled table cells are all exercised as palquant uses them. The table sees
-// each line twice: in order, and with blue bit-reversed so that neighbours
-// fall in different cells, as in a noisy picture.
+// each twice: in order, and with blue bit-reversed so that neighbours fall in
+// different blocks, as in a noisy picture. So both row loops of each search
+// run as palquant runs them, the lazy table copies its cells on demand, and
+// the filled one was copied whole on two threads. Single colours are asked
+// too, as dithering asks them.
 TEST(NearestColour, EverySearchAgreesWithTheLiteralOneOnEveryColour) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "2^24 literal searches take too long under sanitizers";
 #endif
-    NearestColourGrid grid;
-    NearestColourGrid portable_grid;
-    std::optional<NearestColourTable> table = NearestColourTable::create();
-    std::optional<NearestColourTable> scattered_table = NearestColourTable::create();
-    ASSERT_TRUE(table && scattered_table);
+    const BuiltInSearch built_in;
+    std::optional<NearestColourTable> lazy = NearestColourTable::create();
+    std::optional<NearestColourTable> filled = NearestColourTable::create();
+    ASSERT_TRUE(lazy && filled);
+    filled->fill(2);
     std::array<std::uint8_t, 3 * 256> line{}, scattered_line{};
-    std::array<std::uint8_t, 256> from_grid{}, from_portable{}, from_table{}, from_scattered{};
+    std::array<std::array<std::uint8_t, 256>, 6> answers{};
     const auto reversed = [](std::size_t blue) {
         std::size_t bits = 0;
         for (int i = 0; i < 8; ++i) bits |= (blue >> i & 1) << (7 - i);
@@ -58,38 +61,30 @@ TEST(NearestColour, EverySearchAgreesWithTheLiteralOneOnEveryColour) {
                 line[3 * blue + 2] = static_cast<std::uint8_t>(red);
                 std::copy_n(&line[3 * blue], 3, &scattered_line[3 * reversed(blue)]);
             }
-            grid.quantise_row(line.data(), 256, from_grid.data());
-            portable_grid.quantise_row_portable(line.data(), 256, from_portable.data());
-            table->quantise_row(line.data(), 256, from_table.data());
-            scattered_table->quantise_row(scattered_line.data(), 256, from_scattered.data());
-            for (int blue = 0; blue < 256; ++blue) {
-                const int expected = literal_nearest(blue, green, red);
-                const auto b = static_cast<std::size_t>(blue);
-                const bool agree = from_grid[b] == expected && from_portable[b] == expected &&
-                                   from_table[b] == expected && from_scattered[reversed(b)] == expected &&
-                                   nearest_palette_index(line[3 * b], line[3 * b + 1], line[3 * b + 2]) == expected;
+            built_in.quantise_row(line.data(), 256, answers[0].data());
+            built_in.quantise_row(scattered_line.data(), 256, answers[1].data());
+            // Every other green scattered first, so that cells are copied from either loop.
+            const bool scattered_first = green % 2 == 1;
+            lazy->quantise_row(scattered_first ? scattered_line.data() : line.data(), 256, answers[2].data());
+            lazy->quantise_row(scattered_first ? line.data() : scattered_line.data(), 256, answers[3].data());
+            if (scattered_first) std::swap(answers[2], answers[3]);
+            filled->quantise_row(line.data(), 256, answers[4].data());
+            filled->quantise_row(scattered_line.data(), 256, answers[5].data());
+            for (std::size_t blue = 0; blue < 256; ++blue) {
+                const int expected = literal_nearest(static_cast<int>(blue), green, red);
+                const std::uint8_t* colour = &line[3 * blue];
+                const std::size_t at_reversed = reversed(blue);
+                const bool agree = answers[0][blue] == expected && answers[1][at_reversed] == expected &&
+                                   answers[2][blue] == expected && answers[3][at_reversed] == expected &&
+                                   answers[4][blue] == expected && answers[5][at_reversed] == expected &&
+                                   built_in.nearest(colour) == expected && filled->nearest(colour) == expected &&
+                                   nearest_palette_index(colour[0], colour[1], colour[2]) == expected;
                 if (!agree && ++mismatches <= 5)
                     ADD_FAILURE() << "red " << red << " green " << green << " blue " << blue;
             }
         }
     }
     EXPECT_EQ(mismatches, 0);
-}
-
-// The grid's speed rests on its pruning: a weaker bound still gives exact
-// answers, but ranks several times the candidates for every pixel.
-TEST(NearestColour, GridKeepsFewCandidatesPerCell) {
-    NearestColourGrid grid;
-    std::size_t total = 0;
-    std::size_t most = 0;
-    for (int cell = 0; cell < cell_count; ++cell) {
-        const std::size_t count = grid.candidates(cell).size();
-        EXPECT_GE(count, 1u);
-        total += count;
-        most = std::max(most, count);
-    }
-    EXPECT_LE(most, 29u);
-    EXPECT_LE(total, 8u * cell_count);  // 7.9 on average
 }
 
 }  // namespace
