@@ -1,7 +1,12 @@
 #include "conversion.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -12,27 +17,103 @@ namespace {
 
 // From this many pixels on, the 16 MiB table pays for itself.
 constexpr std::uint64_t table_min_pixels = std::uint64_t{1} << 20;
+// From this many on, so does filling it whole (about 5 ms) for more threads.
+constexpr std::uint64_t parallel_min_pixels = std::uint64_t{1} << 22;
 // Beyond this many threads the memory bus, not the cores, sets the pace.
 constexpr unsigned max_useful_threads = 8;
 
-// Threads help where every pixel waits for memory, in pictures of scattered
-// colours, which need the whole table; Floyd-Steinberg chains each row to
-// the one before, so it keeps to one.
+// Large pictures are converted on every core, the one that reads and writes
+// included; Floyd-Steinberg chains each row to the one before, so it keeps
+// to one.
 unsigned thread_count(const DitherOptions& dither, unsigned max_threads) {
     if (dither.method == DitherMethod::floyd_steinberg) return 1;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     return std::min({cores, max_threads == 0 ? max_useful_threads : max_threads, max_useful_threads});
 }
 
-// Judged from up to eight rows spread over the batch.
-bool batch_looks_scattered(const std::uint8_t* pixels, std::size_t rows, std::size_t stride, std::size_t width) {
-    const std::size_t samples = std::min<std::size_t>(rows, 8);
-    std::size_t scattered = 0;
-    for (std::size_t i = 0; i < samples; ++i) {
-        scattered += row_looks_scattered(pixels + i * rows / samples * stride, width);
+// Threads that convert the rows of one batch at a time together with the
+// thread that reads and writes, which counts as thread 0. Rows are taken a
+// few at a time from a shared counter, so a thread busy elsewhere takes fewer;
+// which thread converts a row never changes its bytes.
+class RowCrew {
+public:
+    using ConvertRows = std::function<void(std::size_t thread, std::size_t begin, std::size_t end)>;
+
+    // Starts up to `helpers` threads; fewer if the system refuses more.
+    RowCrew(unsigned helpers, ConvertRows convert) : convert_(std::move(convert)) {
+        for (std::size_t thread = 1; thread <= helpers; ++thread) {
+            try {
+                helpers_.emplace_back([this, thread] { work(thread); });
+            } catch (const std::exception&) {
+                break;
+            }
+        }
     }
-    return 2 * scattered > samples;
-}
+    RowCrew(const RowCrew&) = delete;
+    RowCrew& operator=(const RowCrew&) = delete;
+    // Lets the rows in hand be finished, then stops the helpers.
+    ~RowCrew() {
+        {
+            std::unique_lock lock(mutex_);
+            done_.wait(lock, [this] { return busy_ == 0; });
+            stopping_ = true;
+        }
+        wake_.notify_all();
+    }
+
+    // Hands out rows [begin, end) to the helpers.
+    void begin(std::size_t begin, std::size_t end) {
+        {
+            const std::lock_guard lock(mutex_);
+            next_row_ = begin;
+            end_row_ = end;
+            busy_ = helpers_.size();
+            ++generation_;
+        }
+        wake_.notify_all();
+    }
+    // Converts rows on this thread until none are left, then waits for the helpers.
+    void help_and_wait() {
+        take_rows(0);
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return busy_ == 0; });
+    }
+
+private:
+    static constexpr std::size_t rows_at_a_time = 4;
+
+    void work(std::size_t thread) {
+        std::size_t seen = 0;
+        for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+                if (stopping_) return;
+                seen = generation_;
+            }
+            take_rows(thread);
+            const std::lock_guard lock(mutex_);
+            if (--busy_ == 0) done_.notify_all();
+        }
+    }
+    void take_rows(std::size_t thread) {
+        for (;;) {
+            const std::size_t begin = next_row_.fetch_add(rows_at_a_time);
+            if (begin >= end_row_) return;
+            convert_(thread, begin, std::min(begin + rows_at_a_time, end_row_));
+        }
+    }
+
+    ConvertRows convert_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::size_t generation_ = 0;
+    std::size_t busy_ = 0;  // helpers still on the rows handed out
+    bool stopping_ = false;
+    std::atomic<std::size_t> next_row_{0};
+    std::size_t end_row_ = 0;
+    std::vector<std::jthread> helpers_;  // last, so that they stop before the rest goes
+};
 
 }  // namespace
 
@@ -44,83 +125,92 @@ std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const 
     const std::optional<std::size_t> pixel_bytes = size_in_memory(rows_per_batch * layout.row_stride);
     const std::optional<std::size_t> index_bytes = size_in_memory(rows_per_batch * layout.width);
     if (!pixel_bytes || !index_bytes) return std::nullopt;
-    std::optional<ByteBuffer> pixels = ByteBuffer::allocate(*pixel_bytes);
-    std::optional<ByteBuffer> indices = ByteBuffer::allocate(*index_bytes);
-    if (!pixels || !indices) return std::nullopt;
+    std::array<Buffers, 2> buffers;
+    for (Buffers& buffer : buffers) {
+        std::optional<ByteBuffer> pixels = ByteBuffer::allocate(*pixel_bytes);
+        std::optional<ByteBuffer> indices = ByteBuffer::allocate(*index_bytes);
+        if (!pixels || !indices) return std::nullopt;
+        buffer = {std::move(*pixels), std::move(*indices)};
+    }
     // Without its 16 MiB a large picture is still converted, from the built-in table.
+    const std::uint64_t pixel_count = std::uint64_t{layout.width} * layout.height;
     std::optional<NearestColourTable> table;
-    if (std::uint64_t{layout.width} * layout.height >= table_min_pixels) table = NearestColourTable::create();
+    if (pixel_count >= table_min_pixels) table = NearestColourTable::create();
     std::vector<Ditherer> ditherers;
-    for (unsigned i = table ? thread_count(dither, max_threads) : 1; i > 0; --i) {
+    for (unsigned i = table && pixel_count >= parallel_min_pixels ? thread_count(dither, max_threads) : 1; i > 0; --i) {
         std::optional<Ditherer> ditherer = Ditherer::create(dither, layout.width);
         if (!ditherer) return std::nullopt;
         ditherers.push_back(std::move(*ditherer));
     }
-    return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(*pixels), std::move(*indices),
-                        std::move(table), std::move(ditherers));
+    return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(buffers), std::move(table),
+                        std::move(ditherers));
 }
 
-BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
+BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
                            std::optional<NearestColourTable> table, std::vector<Ditherer> ditherers)
     : layout_(layout),
       rows_per_batch_(rows_per_batch),
-      pixels_(std::move(pixels)),
-      indices_(std::move(indices)),
+      buffers_(std::move(buffers)),
       table_(std::move(table)),
       ditherers_(std::move(ditherers)) {}
 
-QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
-    const std::size_t width = layout_.width;
-    const std::size_t height = layout_.height;
-    // Fits: create() checked that a batch of rows does.
-    const std::size_t stride = static_cast<std::size_t>(layout_.row_stride);
-    bool parallel = false;
-    for (std::size_t first = 0; first < height; first += rows_per_batch_) {
-        // QLX rows [first, first + count) lie in one run of stored rows.
-        const std::size_t count = std::min(rows_per_batch_, height - first);
-        const std::size_t lowest_stored = layout_.top_down ? first : height - first - count;
-        // The padding after the run's last row may be missing at the end of the file.
-        const std::size_t length = (count - 1) * stride + width * bytes_per_pixel;
-        if (!read(layout_.pixel_offset + lowest_stored * layout_.row_stride, pixels_.bytes().first(length))) {
-            return QuantiseStatus::read_failed;
-        }
-        const Batch batch{first, count, lowest_stored};
-        if (first == 0 && table_ && ditherers_.size() > 1 && batch_looks_scattered(pixels_.data(), count, stride, width)) {
-            // Such a picture touches every cell soon anyway.
-            table_->fill(static_cast<unsigned>(ditherers_.size()));
-            parallel = true;
-        }
-        if (parallel) {
-            quantise_in_parallel(batch);
-        } else if (table_) {
-            quantise_rows(*table_, ditherers_[0], batch, first, first + count);
-        } else {
-            BuiltInSearch built_in;
-            quantise_rows(built_in, ditherers_[0], batch, first, first + count);
-        }
-        if (!write(indices_.bytes().first(count * width))) return QuantiseStatus::write_failed;
-    }
-    return QuantiseStatus::ok;
+BmpQuantiser::Batch BmpQuantiser::batch_from(std::size_t first, std::size_t buffer) const {
+    // QLX rows [first, first + count) lie in one run of stored rows.
+    const std::size_t count = std::min(rows_per_batch_, layout_.height - first);
+    return {first, count, layout_.top_down ? first : layout_.height - first - count, buffer};
 }
 
-// Each thread takes an equal run of the batch's rows; a thread that cannot be
-// started leaves its rows to this one. The table is filled, so the threads
-// only read it.
-void BmpQuantiser::quantise_in_parallel(const Batch& batch) {
-    const std::size_t shares = ditherers_.size();
-    const auto share_start = [&](std::size_t share) { return batch.first + batch.count * share / shares; };
-    std::vector<std::jthread> helpers;
-    for (std::size_t share = 1; share < shares; ++share) {
-        const auto rows = [=, this] {
-            quantise_rows(*table_, ditherers_[share], batch, share_start(share), share_start(share + 1));
-        };
+bool BmpQuantiser::read_batch(const PixelReader& read, const Batch& batch) {
+    // Fits: create() checked that a batch of rows does.
+    const auto stride = static_cast<std::size_t>(layout_.row_stride);
+    // The padding after the run's last row may be missing at the end of the file.
+    const std::size_t length = (batch.count - 1) * stride + layout_.width * bytes_per_pixel;
+    return read(layout_.pixel_offset + batch.lowest_stored * layout_.row_stride,
+                buffers_[batch.buffer].pixels.bytes().first(length));
+}
+
+// Each batch is converted while the next is read and the last written. With
+// more than one thread, the table is filled first, so that they only read it:
+// filling it whole costs about 5 ms, a few hundred cells' worth.
+QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
+    const std::size_t height = layout_.height;
+    if (height == 0) return QuantiseStatus::ok;
+    Batch batch = batch_from(0, 0);
+    std::unique_ptr<RowCrew> crew;
+    if (table_ && ditherers_.size() > 1) {
+        table_->fill(static_cast<unsigned>(ditherers_.size()));
+        Batch* in_hand = &batch;
         try {
-            helpers.emplace_back(rows);
+            crew = std::make_unique<RowCrew>(static_cast<unsigned>(ditherers_.size() - 1),
+                                             [this, in_hand](std::size_t thread, std::size_t begin, std::size_t end) {
+                                                 quantise_rows(*table_, ditherers_[thread], *in_hand, begin, end);
+                                             });
         } catch (const std::exception&) {
-            rows();
+            crew.reset();  // the rows are converted on this thread alone
         }
     }
-    quantise_rows(*table_, ditherers_[0], batch, batch.first, share_start(1));
+    if (!read_batch(read, batch)) return QuantiseStatus::read_failed;
+    BuiltInSearch built_in;
+    if (crew) crew->begin(batch.first, batch.first + batch.count);
+    for (;;) {
+        const bool last = batch.first + batch.count == height;
+        const Batch next = last ? batch : batch_from(batch.first + batch.count, 1 - batch.buffer);
+        if (!last && !read_batch(read, next)) return QuantiseStatus::read_failed;
+        if (crew) {
+            crew->help_and_wait();
+        } else if (table_) {
+            quantise_rows(*table_, ditherers_[0], batch, batch.first, batch.first + batch.count);
+        } else {
+            quantise_rows(built_in, ditherers_[0], batch, batch.first, batch.first + batch.count);
+        }
+        const Batch done = batch;
+        batch = next;
+        if (crew && !last) crew->begin(batch.first, batch.first + batch.count);
+        if (!write(buffers_[done.buffer].indices.bytes().first(done.count * layout_.width))) {
+            return QuantiseStatus::write_failed;
+        }
+        if (last) return QuantiseStatus::ok;
+    }
 }
 
 // QLX rows [begin, end) of the batch.
@@ -129,10 +219,11 @@ void BmpQuantiser::quantise_rows(Search& search, Ditherer& ditherer, const Batch
                                  std::size_t end) {
     const std::size_t width = layout_.width;
     const auto stride = static_cast<std::size_t>(layout_.row_stride);
+    Buffers& buffers = buffers_[batch.buffer];
     for (std::size_t row = begin; row < end; ++row) {
         const std::size_t stored = layout_.top_down ? row : flipped_row(row, layout_.height);
-        ditherer.quantise_row(search, pixels_.data() + (stored - batch.lowest_stored) * stride, row,
-                              indices_.data() + (row - batch.first) * width);
+        ditherer.quantise_row(search, buffers.pixels.data() + (stored - batch.lowest_stored) * stride, row,
+                              buffers.indices.data() + (row - batch.first) * width);
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The two conversions.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -17,7 +18,7 @@ namespace pal {
 
 // Both conversions read and write in batches of about this many bytes: large
 // enough that system calls cost nothing, small enough to stay in cache.
-inline constexpr std::size_t batch_bytes = std::size_t{1} << 20;
+inline constexpr std::size_t batch_bytes = std::size_t{1} << 19;
 
 // Fills `out` with the BMP's bytes from `offset` on; false if they cannot be had.
 using PixelReader = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)>;
@@ -27,11 +28,12 @@ using IndexWriter = std::function<bool(std::span<const std::uint8_t> indices)>;
 enum class QuantiseStatus { ok, read_failed, write_failed, out_of_memory };
 
 // Quantises a validated BMP a batch of rows at a time, in QLX order (top row
-// first), so that a picture of any size needs about a megabyte of buffers.
+// first), so that a picture of any size needs about a megabyte of buffers:
+// two batches, so that the next can be read while this one is converted.
 // Everything is allocated by create(), before any output is opened. Rows of
-// large pictures of scattered colours are shared among the processor's cores
-// unless Floyd-Steinberg dithering chains each row to the one before; the
-// bytes are the same whatever the number of cores.
+// large pictures are shared among the processor's cores unless
+// Floyd-Steinberg dithering chains each row to the one before; the bytes are
+// the same whatever the number of cores.
 class BmpQuantiser {
 public:
     // Empty when the memory cannot be had. `max_threads` caps the threads a
@@ -42,21 +44,24 @@ public:
     QuantiseStatus run(const PixelReader& read, const IndexWriter& write);
 
 private:
-    BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, ByteBuffer pixels, ByteBuffer indices,
-                 std::optional<NearestColourTable> table, std::vector<Ditherer> ditherers);
-    // QLX rows [first, first + count), read into pixels_ from stored row
-    // lowest_stored on, and converted into indices_ from its start.
-    struct Batch {
-        std::size_t first, count, lowest_stored;
+    struct Buffers {
+        ByteBuffer pixels, indices;
     };
-    void quantise_in_parallel(const Batch& batch);
+    BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
+                 std::optional<NearestColourTable> table, std::vector<Ditherer> ditherers);
+    // QLX rows [first, first + count), read into buffers_[buffer].pixels
+    // from stored row lowest_stored on, converted into its indices.
+    struct Batch {
+        std::size_t first, count, lowest_stored, buffer;
+    };
+    Batch batch_from(std::size_t first, std::size_t buffer) const;
+    bool read_batch(const PixelReader& read, const Batch& batch);
     template <class Search>
     void quantise_rows(Search& search, Ditherer& ditherer, const Batch& batch, std::size_t begin, std::size_t end);
 
     BmpLayout layout_;
     std::size_t rows_per_batch_;
-    ByteBuffer pixels_;
-    ByteBuffer indices_;
+    std::array<Buffers, 2> buffers_;
     std::optional<NearestColourTable> table_;  // for large pictures
     std::vector<Ditherer> ditherers_;          // one for each thread
 };
