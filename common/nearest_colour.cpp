@@ -23,6 +23,10 @@ namespace pal {
 
 static_assert(palette_rgb[palette_size - 1] == palette_rgb[47], "index + 1 must fit in a byte for every answer");
 
+namespace {
+
+// Whether neighbouring pixels of a row mostly fall in different blocks, as in
+// noise, judged from a few pairs: such rows miss the caches on every pixel.
 bool row_looks_scattered(const std::uint8_t* pixels, std::size_t width) {
     constexpr std::size_t pairs = 16;
     if (width < 2 * pairs) return false;
@@ -35,34 +39,11 @@ bool row_looks_scattered(const std::uint8_t* pixels, std::size_t width) {
     return apart > pairs / 2;
 }
 
-namespace {
-
-// Both loads of a scattered pixel miss, and the second needs the first, so
-// each is fetched well ahead: a pixel's slot far ahead, its answer line once
-// the slot has had time to arrive.
-void quantise_scattered_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
-    constexpr std::size_t slot_distance = 64;
-    constexpr std::size_t answer_distance = 24;
-    const auto place_at = [pixels](std::size_t x) {
-        return table_place(pixels[3 * x], pixels[3 * x + 1], pixels[3 * x + 2]);
-    };
-    for (std::size_t x = 0; x < width; ++x) {
-        if (x + slot_distance < width) PAL_PREFETCH(nearest_table::block_slots + block_of(place_at(x + slot_distance)));
-        if (x + answer_distance < width) {
-            const std::uint32_t slot = nearest_table::block_slots[block_of(place_at(x + answer_distance))];
-            PAL_PREFETCH(slot_answer_bytes() + std::size_t{slot} * slot_bytes);
-        }
-        indices[x] = nearest_index(pixels + 3 * x);
-    }
-}
-
 }  // namespace
 
+// Small pictures touch a few thousand blocks at most, so prefetching would
+// cost more instructions than the misses it hides.
 void BuiltInSearch::quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) const {
-    if (row_looks_scattered(pixels, width)) {
-        quantise_scattered_row(pixels, width, indices);
-        return;
-    }
     for (std::size_t x = 0; x < width; ++x) indices[x] = nearest_index(pixels + 3 * x);
 }
 

@@ -5,8 +5,8 @@
 // program starts with every answer ready and builds nothing at run time.
 //
 // RGB space is cut into 64 x 64 x 64 blocks of 4 x 4 x 4 colours. 77 % of the
-// blocks have one answer throughout; the rest hold two or three. So the table
-// has two levels:
+// blocks (202,750) have one answer throughout; of the other 59,394 most hold
+// two. So the table has two levels:
 //
 //   block_slots   262144 x uint16, indexed by block: the block's slot.
 //                 block = (red >> 2) << 12 | (green >> 2) << 6 | blue >> 2
@@ -17,7 +17,8 @@
 //
 // A colour costs two dependent loads and no branch: 512 KiB of slots and
 // 3.6 MiB of answers, of which a picture touches only the pages its colours
-// fall in. generate_nearest_table.cpp writes both arrays.
+// fall in. generate_nearest_table.cpp writes both arrays. Large pictures copy
+// them into a flat table of one byte a colour (NearestColourTable below).
 
 #include <array>
 #include <cstddef>
@@ -28,10 +29,10 @@
 
 namespace pal {
 
-inline constexpr int block_bits = 2;                      // 4 colours a side
-inline constexpr std::size_t block_count = 1u << 18;      // 64^3
-inline constexpr std::size_t slot_bytes = 64;             // 4^3 answers
-inline constexpr std::size_t uniform_slot_count = 256;    // one per index
+inline constexpr int block_bits = 2;                    // 4 colours a side
+inline constexpr std::size_t block_count = 1u << 18;    // 64^3
+inline constexpr std::size_t slot_bytes = 64;           // 4^3 answers
+inline constexpr std::size_t uniform_slot_count = 256;  // one per index
 
 namespace nearest_table {
 // Defined in the generated source. The answers are declared as 64-bit words
@@ -123,9 +124,5 @@ private:
 
     ByteBuffer answers_;  // index + 1, or 0 where not copied yet
 };
-
-// Whether neighbouring pixels of a row mostly fall in different blocks, as in
-// noise, judged from a few pairs: such rows miss the caches on every pixel.
-bool row_looks_scattered(const std::uint8_t* pixels, std::size_t width);
 
 }  // namespace pal

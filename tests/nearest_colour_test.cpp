@@ -32,10 +32,10 @@ int literal_nearest(int blue, int green, int red) {
 
 // Each search answers whole lines of 256 colours that differ only in blue,
 // each twice: in order, and with blue bit-reversed so that neighbours fall in
-// different blocks, as in a noisy picture. So both row loops of each search
-// run as palquant runs them, the lazy table copies its cells on demand, and
-// the filled one was copied whole on two threads. Single colours are asked
-// too, as dithering asks them.
+// different blocks, as in a noisy picture. So both row loops of the flat
+// table run as palquant runs them, the lazy table copies its cells on demand
+// from either loop, and the filled one was copied whole on two threads.
+// Single colours are asked too, as dithering asks them.
 TEST(NearestColour, EverySearchAgreesWithTheLiteralOneOnEveryColour) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "2^24 literal searches take too long under sanitizers";
