@@ -9,6 +9,7 @@
 // 247, and 006B6B at 172 and 235, so the later copies are never chosen.
 
 #include <array>
+#include <bit>
 #include <cstdint>
 
 namespace pal {
@@ -74,6 +75,16 @@ inline constexpr Palette palette = [] {
         split.blue[i] = static_cast<std::uint8_t>(palette_rgb[i]);
     }
     return split;
+}();
+
+// Each entry's blue, green and red as the first three bytes of a 32-bit word,
+// in memory order on any machine: expanding a pixel is one load and one store.
+inline constexpr std::array<std::uint32_t, palette_size> palette_bgr_words = [] {
+    std::array<std::uint32_t, palette_size> words{};
+    for (std::size_t i = 0; i < palette_size; ++i) {
+        words[i] = std::bit_cast<std::uint32_t>(std::array<std::uint8_t, 4>{palette.blue[i], palette.green[i], palette.red[i], 0});
+    }
+    return words;
 }();
 
 // Largest possible city-block distance between two colours: 3 * 255.
