@@ -48,23 +48,16 @@ struct Literal {
     }
 };
 
-void BM_Literal(benchmark::State& state) { BM_Search(state, Literal{}); }
-void BM_BuiltIn(benchmark::State& state) { BM_Search(state, pal::BuiltInSearch{}); }
-void BM_Table(benchmark::State& state) { BM_Search(state, *pal::NearestColourTable::create()); }
-
-// What a picture of scattered colours pays before its first row: copying
-// all 2^24 answers into the 16 MiB table.
-void BM_TableFill(benchmark::State& state) {
-    for (auto _ : state) {
-        std::optional<pal::NearestColourTable> table = pal::NearestColourTable::create();
-        table->fill(static_cast<unsigned>(state.range(0)));
-        benchmark::DoNotOptimize(&*table);
+struct Table {
+    void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+        pal::quantise_row(pixels, width, indices);
     }
-}
+};
+
+void BM_Literal(benchmark::State& state) { BM_Search(state, Literal{}); }
+void BM_Table(benchmark::State& state) { BM_Search(state, Table{}); }
 
 }  // namespace
 
 BENCHMARK(BM_Literal)->Arg(0)->Arg(1)->ArgName("random");
-BENCHMARK(BM_BuiltIn)->Arg(0)->Arg(1)->ArgName("random");
 BENCHMARK(BM_Table)->Arg(0)->Arg(1)->ArgName("random");
-BENCHMARK(BM_TableFill)->Arg(1)->Arg(2)->ArgName("threads")->Unit(benchmark::kMillisecond);

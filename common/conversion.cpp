@@ -15,10 +15,8 @@
 namespace pal {
 namespace {
 
-// From this many pixels on, the 16 MiB table pays for itself.
-constexpr std::uint64_t table_min_pixels = std::uint64_t{1} << 20;
-// From this many on, so does filling it whole (about 5 ms) for more threads.
-constexpr std::uint64_t parallel_min_pixels = std::uint64_t{1} << 22;
+// From this many pixels on, starting threads (about 0.1 ms) pays.
+constexpr std::uint64_t parallel_min_pixels = std::uint64_t{1} << 20;
 // Beyond this many threads the memory bus, not the cores, sets the pace.
 constexpr unsigned max_useful_threads = 8;
 
@@ -132,27 +130,19 @@ std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const 
         if (!pixels || !indices) return std::nullopt;
         buffer = {std::move(*pixels), std::move(*indices)};
     }
-    // Without its 16 MiB a large picture is still converted, from the built-in table.
-    const std::uint64_t pixel_count = std::uint64_t{layout.width} * layout.height;
-    std::optional<NearestColourTable> table;
-    if (pixel_count >= table_min_pixels) table = NearestColourTable::create();
+    const bool large = std::uint64_t{layout.width} * layout.height >= parallel_min_pixels;
     std::vector<Ditherer> ditherers;
-    for (unsigned i = table && pixel_count >= parallel_min_pixels ? thread_count(dither, max_threads) : 1; i > 0; --i) {
+    for (unsigned i = large ? thread_count(dither, max_threads) : 1; i > 0; --i) {
         std::optional<Ditherer> ditherer = Ditherer::create(dither, layout.width);
         if (!ditherer) return std::nullopt;
         ditherers.push_back(std::move(*ditherer));
     }
-    return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(buffers), std::move(table),
-                        std::move(ditherers));
+    return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(buffers), std::move(ditherers));
 }
 
 BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
-                           std::optional<NearestColourTable> table, std::vector<Ditherer> ditherers)
-    : layout_(layout),
-      rows_per_batch_(rows_per_batch),
-      buffers_(std::move(buffers)),
-      table_(std::move(table)),
-      ditherers_(std::move(ditherers)) {}
+                           std::vector<Ditherer> ditherers)
+    : layout_(layout), rows_per_batch_(rows_per_batch), buffers_(std::move(buffers)), ditherers_(std::move(ditherers)) {}
 
 BmpQuantiser::Batch BmpQuantiser::batch_from(std::size_t first, std::size_t buffer) const {
     // QLX rows [first, first + count) lie in one run of stored rows.
@@ -169,28 +159,25 @@ bool BmpQuantiser::read_batch(const PixelReader& read, const Batch& batch) {
                 buffers_[batch.buffer].pixels.bytes().first(length));
 }
 
-// Each batch is converted while the next is read and the last written. With
-// more than one thread, the table is filled first, so that they only read it:
-// filling it whole costs about 5 ms, a few hundred cells' worth.
+// Each batch is converted while the next is read and the last written, on
+// the crew's threads when there is more than one.
 QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
     const std::size_t height = layout_.height;
     if (height == 0) return QuantiseStatus::ok;
     Batch batch = batch_from(0, 0);
     std::unique_ptr<RowCrew> crew;
-    if (table_ && ditherers_.size() > 1) {
-        table_->fill(static_cast<unsigned>(ditherers_.size()));
-        Batch* in_hand = &batch;
+    if (ditherers_.size() > 1) {
+        const Batch* in_hand = &batch;
         try {
             crew = std::make_unique<RowCrew>(static_cast<unsigned>(ditherers_.size() - 1),
                                              [this, in_hand](std::size_t thread, std::size_t begin, std::size_t end) {
-                                                 quantise_rows(*table_, ditherers_[thread], *in_hand, begin, end);
+                                                 quantise_rows(ditherers_[thread], *in_hand, begin, end);
                                              });
         } catch (const std::exception&) {
             crew.reset();  // the rows are converted on this thread alone
         }
     }
     if (!read_batch(read, batch)) return QuantiseStatus::read_failed;
-    BuiltInSearch built_in;
     if (crew) crew->begin(batch.first, batch.first + batch.count);
     for (;;) {
         const bool last = batch.first + batch.count == height;
@@ -198,10 +185,8 @@ QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& wri
         if (!last && !read_batch(read, next)) return QuantiseStatus::read_failed;
         if (crew) {
             crew->help_and_wait();
-        } else if (table_) {
-            quantise_rows(*table_, ditherers_[0], batch, batch.first, batch.first + batch.count);
         } else {
-            quantise_rows(built_in, ditherers_[0], batch, batch.first, batch.first + batch.count);
+            quantise_rows(ditherers_[0], batch, batch.first, batch.first + batch.count);
         }
         const Batch done = batch;
         batch = next;
@@ -214,15 +199,13 @@ QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& wri
 }
 
 // QLX rows [begin, end) of the batch.
-template <class Search>
-void BmpQuantiser::quantise_rows(Search& search, Ditherer& ditherer, const Batch& batch, std::size_t begin,
-                                 std::size_t end) {
+void BmpQuantiser::quantise_rows(Ditherer& ditherer, const Batch& batch, std::size_t begin, std::size_t end) {
     const std::size_t width = layout_.width;
     const auto stride = static_cast<std::size_t>(layout_.row_stride);
     Buffers& buffers = buffers_[batch.buffer];
     for (std::size_t row = begin; row < end; ++row) {
         const std::size_t stored = layout_.top_down ? row : flipped_row(row, layout_.height);
-        ditherer.quantise_row(search, buffers.pixels.data() + (stored - batch.lowest_stored) * stride, row,
+        ditherer.quantise_row(buffers.pixels.data() + (stored - batch.lowest_stored) * stride, row,
                               buffers.indices.data() + (row - batch.first) * width);
     }
 }

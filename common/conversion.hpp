@@ -12,7 +12,6 @@
 #include "dithering.hpp"
 #include "file_io.hpp"
 #include "image_formats.hpp"
-#include "nearest_colour.hpp"
 
 namespace pal {
 
@@ -48,7 +47,7 @@ private:
         ByteBuffer pixels, indices;
     };
     BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
-                 std::optional<NearestColourTable> table, std::vector<Ditherer> ditherers);
+                 std::vector<Ditherer> ditherers);
     // QLX rows [first, first + count), read into buffers_[buffer].pixels
     // from stored row lowest_stored on, converted into its indices.
     struct Batch {
@@ -56,14 +55,12 @@ private:
     };
     Batch batch_from(std::size_t first, std::size_t buffer) const;
     bool read_batch(const PixelReader& read, const Batch& batch);
-    template <class Search>
-    void quantise_rows(Search& search, Ditherer& ditherer, const Batch& batch, std::size_t begin, std::size_t end);
+    void quantise_rows(Ditherer& ditherer, const Batch& batch, std::size_t begin, std::size_t end);
 
     BmpLayout layout_;
     std::size_t rows_per_batch_;
     std::array<Buffers, 2> buffers_;
-    std::optional<NearestColourTable> table_;  // for large pictures
-    std::vector<Ditherer> ditherers_;          // one for each thread
+    std::vector<Ditherer> ditherers_;  // one for each thread
 };
 
 // Quantises a whole BMP held in memory into `indices` (width * height bytes),

@@ -38,20 +38,18 @@ Ditherer::Ditherer(const DitherOptions& options, std::size_t width, std::unique_
                    std::unique_ptr<std::uint8_t[]> working)
     : options_(options), width_(width), errors_(std::move(errors)), working_(std::move(working)) {}
 
-template <class Search>
-void Ditherer::quantise_row(Search& search, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+void Ditherer::quantise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
     switch (options_.method) {
-        case DitherMethod::none: search.quantise_row(pixels, width_, indices); break;
-        case DitherMethod::floyd_steinberg: diffuse_row(search, pixels, y, indices); break;
+        case DitherMethod::none: pal::quantise_row(pixels, width_, indices); break;
+        case DitherMethod::floyd_steinberg: diffuse_row(pixels, y, indices); break;
         case DitherMethod::ordered:
             offset_row(pixels, y);
-            search.quantise_row(working_.get(), width_, indices);
+            pal::quantise_row(working_.get(), width_, indices);
             break;
     }
 }
 
-template <class Search>
-void Ditherer::diffuse_row(Search& search, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+void Ditherer::diffuse_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
     const std::size_t row_length = components * (width_ + 2);
     std::int32_t* this_row = errors_.get() + (y % 2) * row_length;
     std::int32_t* next_row = errors_.get() + (1 - y % 2) * row_length;
@@ -69,7 +67,7 @@ void Ditherer::diffuse_row(Search& search, const std::uint8_t* pixels, std::size
             working[static_cast<std::size_t>(c)] = clamp_component(
                 pixel[c] + divide_rounding(carried[c] * options_.strength, carried_error_divisor));
         }
-        const std::uint8_t index = search.nearest(working.data());
+        const std::uint8_t index = nearest_index(working.data());
         indices[x] = index;
         const Colour chosen = palette_colour(index);
         const std::array<int, components> error = {working[0] - chosen.blue, working[1] - chosen.green,
@@ -93,8 +91,5 @@ void Ditherer::offset_row(const std::uint8_t* pixels, std::size_t y) {
         }
     }
 }
-
-template void Ditherer::quantise_row(BuiltInSearch&, const std::uint8_t*, std::size_t, std::uint8_t*);
-template void Ditherer::quantise_row(NearestColourTable&, const std::uint8_t*, std::size_t, std::uint8_t*);
 
 }  // namespace pal

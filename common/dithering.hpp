@@ -1,7 +1,7 @@
 #pragma once
 // Optional dithering for palquant. Integers only, no randomness: the same
-// picture and options give the same bytes on every system, build and search
-// path. docs/qlx-format.md states both methods byte for byte.
+// picture and options give the same bytes on every system and build, on any
+// number of threads. docs/qlx-format.md states both methods byte for byte.
 //
 // Rows are taken top row first; x counts from the left, y from the top.
 // divide_rounding(n, d) is n / d rounded to the nearest integer, halves up.
@@ -63,23 +63,19 @@ constexpr int divide_rounding(int n, int d) {
     return shifted >= 0 ? shifted / d : -((-shifted + d - 1) / d);
 }
 
-// Maps rows of a picture to palette indices, dithered as the options ask,
-// with a search that answers single colours (nearest) and whole rows
-// (quantise_row).
+// Maps rows of a picture to palette indices, dithered as the options ask.
 class Ditherer {
 public:
     // Empty when the memory for its rows cannot be had.
     static std::optional<Ditherer> create(const DitherOptions& options, std::size_t width);
 
     // `pixels` is picture row `y` (counted from the top) as blue-green-red triples.
-    template <class Search>
-    void quantise_row(Search& search, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
+    void quantise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
 
 private:
     Ditherer(const DitherOptions& options, std::size_t width, std::unique_ptr<std::int32_t[]> errors,
              std::unique_ptr<std::uint8_t[]> working);
-    template <class Search>
-    void diffuse_row(Search& search, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
+    void diffuse_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
     void offset_row(const std::uint8_t* pixels, std::size_t y);
 
     DitherOptions options_;

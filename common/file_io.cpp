@@ -51,13 +51,6 @@ std::optional<ByteBuffer> ByteBuffer::allocate(std::size_t size) {
     return adopt(std::malloc(size + slack + (size == 0)), size + slack, size);
 }
 
-std::optional<ByteBuffer> ByteBuffer::allocate_zeroed(std::size_t size) {
-    // calloc maps fresh zero pages for large blocks instead of clearing them.
-    const std::size_t slack = size < huge_page_size ? 0 : huge_page_size;
-    if (size > SIZE_MAX - slack) return std::nullopt;
-    return adopt(std::calloc(size + slack + (size == 0), 1), size + slack, size);
-}
-
 std::optional<InputFile> InputFile::open(const std::string& path) {
     platform::FileHandle file = platform::open_for_reading(path);
     if (!file.is_open()) return std::nullopt;

@@ -21,8 +21,6 @@ public:
     // Not zero-filled: for buffers whose every byte is written before it is
     // read. Empty when the memory cannot be had.
     static std::optional<ByteBuffer> allocate(std::size_t size);
-    // Zero-filled, at no cost beyond the page faults for large blocks.
-    static std::optional<ByteBuffer> allocate_zeroed(std::size_t size);
 
     std::uint8_t* data() { return data_; }
     const std::uint8_t* data() const { return data_; }

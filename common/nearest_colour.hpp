@@ -17,15 +17,11 @@
 //
 // A colour costs two dependent loads and no branch: 512 KiB of slots and
 // 3.6 MiB of answers, of which a picture touches only the pages its colours
-// fall in. generate_nearest_table.cpp writes both arrays. Large pictures copy
-// them into a flat table of one byte a colour (NearestColourTable below).
+// fall in. generate_nearest_table.cpp writes both arrays.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-
-#include "file_io.hpp"
 
 namespace pal {
 
@@ -41,12 +37,6 @@ namespace nearest_table {
 extern const std::uint16_t block_slots[block_count];
 extern const std::uint64_t slot_answers[];
 }  // namespace nearest_table
-
-// Pixels are blue, green, red; read as a little-endian number they are the
-// colour key red << 16 | green << 8 | blue.
-constexpr std::uint32_t colour_key(const std::uint8_t* pixel) {
-    return static_cast<std::uint32_t>(pixel[0] | pixel[1] << 8 | pixel[2] << 16);
-}
 
 // A colour's place in the table, block << 6 | offset in the block, is the sum
 // of one entry per component: each puts its high six bits in the block
@@ -83,46 +73,7 @@ inline std::uint8_t nearest_index(const std::uint8_t* pixel) {
                                offset_in_block(place)];
 }
 
-// The built-in table read where it lies, for small pictures: nothing to
-// allocate or fill, and a picture touches only the pages its colours need.
-struct BuiltInSearch {
-    std::uint8_t nearest(const std::uint8_t* pixel) const { return nearest_index(pixel); }
-    // Quantises `width` pixels of blue-green-red triples.
-    void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) const;
-};
-
-// Every answer in one 16 MiB array indexed by colour key (red << 16 | green
-// << 8 | blue), for large pictures: one load a pixel instead of two. It is
-// copied from the built-in table a 16 x 16 x 16 cell at a time, the first
-// time a pixel falls in the cell, or whole by fill() for pictures whose
-// colours are scattered all over. It stores index + 1, so that the zero of a
-// fresh page means "not copied yet" (index 255 repeats white and is never an
-// answer, so index + 1 never wraps).
-class NearestColourTable {
-public:
-    // Empty when its 16 MiB cannot be had.
-    static std::optional<NearestColourTable> create();
-
-    std::uint8_t nearest(const std::uint8_t* pixel) {
-        const std::uint32_t key = colour_key(pixel);
-        const std::uint8_t stored = answers_.data()[key];
-        return static_cast<std::uint8_t>((stored != 0 ? stored : fill_cell_of(key)) - 1);
-    }
-    void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
-    // Copies every cell, on `threads` threads. Afterwards nothing is written,
-    // so that rows can be converted on several threads at once.
-    void fill(unsigned threads);
-
-    static constexpr int cell_bits = 4;
-
-private:
-    explicit NearestColourTable(ByteBuffer answers);
-    template <bool prefetch>
-    void quantise_row_with(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
-    std::uint8_t fill_cell_of(std::uint32_t key);
-    void copy_box(int red0, int red_count, int green0, int green_count, int blue0, int blue_count);
-
-    ByteBuffer answers_;  // index + 1, or 0 where not copied yet
-};
+// Quantises `width` pixels of blue-green-red triples.
+void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
 
 }  // namespace pal
