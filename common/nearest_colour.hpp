@@ -83,7 +83,8 @@ inline std::uint8_t nearest_index(const std::uint8_t* pixel) {
                                offset_in_block(place)];
 }
 
-// Quantises `width` pixels of blue-green-red triples.
+// Quantises `width` pixels of blue-green-red triples. Rows of noise fetch
+// their answers ahead.
 void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
 
 }  // namespace pal

@@ -30,8 +30,8 @@ int literal_nearest(int blue, int green, int red) {
 
 // The table answers whole lines of 256 colours that differ only in blue,
 // each twice: in order, and with blue bit-reversed so that neighbours fall in
-// different blocks, as in a noisy picture. Single colours are asked too, as
-// dithering asks them.
+// different cells, as in a noisy picture, so that both row loops run. Single
+// colours are asked too, as dithering asks them.
 TEST(NearestColour, TableAgreesWithTheLiteralSearchOnEveryColour) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "2^24 literal searches take too long under sanitizers";
