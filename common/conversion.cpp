@@ -17,7 +17,8 @@ namespace {
 
 // From this many pixels on, starting threads (about 0.1 ms) pays.
 constexpr std::uint64_t parallel_min_pixels = std::uint64_t{1} << 20;
-// Beyond this many threads the memory bus, not the cores, sets the pace.
+// A cap, so that a machine of many cores does not start dozens of threads to
+// share a few batches.
 constexpr unsigned max_useful_threads = 8;
 
 // Large pictures are converted on every core, the one that reads and writes
@@ -123,8 +124,9 @@ std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const 
     const std::optional<std::size_t> pixel_bytes = size_in_memory(rows_per_batch * layout.row_stride);
     const std::optional<std::size_t> index_bytes = size_in_memory(rows_per_batch * layout.width);
     if (!pixel_bytes || !index_bytes) return std::nullopt;
+    // A picture of one batch needs no second buffer to read ahead into.
     std::array<Buffers, 2> buffers;
-    for (Buffers& buffer : buffers) {
+    for (Buffers& buffer : std::span(buffers).first(rows_per_batch < layout.height ? 2 : 1)) {
         std::optional<ByteBuffer> pixels = ByteBuffer::allocate(*pixel_bytes);
         std::optional<ByteBuffer> indices = ByteBuffer::allocate(*index_bytes);
         if (!pixels || !indices) return std::nullopt;
