@@ -118,7 +118,8 @@ private:
 
 std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const DitherOptions& dither,
                                                  unsigned max_threads) {
-    const std::uint64_t rows = std::max<std::uint64_t>(1, std::uint64_t{batch_bytes} / std::max<std::uint64_t>(1, layout.row_stride));
+    const std::uint64_t rows =
+        std::max<std::uint64_t>(1, std::uint64_t{batch_bytes} / std::max<std::uint64_t>(1, layout.row_stride));
     const std::uint64_t rows_per_batch = std::min<std::uint64_t>(rows, layout.height);
     // Below 2^64: a batch is one row, or about batch_bytes.
     const std::optional<std::size_t> pixel_bytes = size_in_memory(rows_per_batch * layout.row_stride);
@@ -144,7 +145,10 @@ std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const 
 
 BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
                            std::vector<Ditherer> ditherers)
-    : layout_(layout), rows_per_batch_(rows_per_batch), buffers_(std::move(buffers)), ditherers_(std::move(ditherers)) {}
+    : layout_(layout),
+      rows_per_batch_(rows_per_batch),
+      buffers_(std::move(buffers)),
+      ditherers_(std::move(ditherers)) {}
 
 BmpQuantiser::Batch BmpQuantiser::batch_from(std::size_t first, std::size_t buffer) const {
     // QLX rows [first, first + count) lie in one run of stored rows.
@@ -169,6 +173,8 @@ QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& wri
     Batch batch = batch_from(0, 0);
     std::unique_ptr<RowCrew> crew;
     if (ditherers_.size() > 1) {
+        // The helpers read `batch` only between begin() and help_and_wait(),
+        // and it changes only outside them.
         const Batch* in_hand = &batch;
         try {
             crew = std::make_unique<RowCrew>(static_cast<unsigned>(ditherers_.size() - 1),
@@ -223,14 +229,13 @@ bool read_from_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset,
 
 }  // namespace
 
-QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
-                            const DitherOptions& dither, unsigned max_threads) {
+QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout,
+                            std::span<std::uint8_t> indices, const DitherOptions& dither, unsigned max_threads) {
     std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout, dither, max_threads);
     if (!quantiser) return QuantiseStatus::out_of_memory;
     std::size_t written = 0;
-    return quantiser->run([file](std::uint64_t offset, std::span<std::uint8_t> out) {
-        return read_from_memory(file, offset, out);
-    },
+    return quantiser->run(
+        [file](std::uint64_t offset, std::span<std::uint8_t> out) { return read_from_memory(file, offset, out); },
         [&](std::span<const std::uint8_t> batch) {
             if (batch.size() > indices.size() - written) return false;
             std::copy(batch.begin(), batch.end(), indices.begin() + static_cast<std::ptrdiff_t>(written));

@@ -68,8 +68,9 @@ private:
 // Quantises a whole BMP held in memory into `indices` (width * height bytes),
 // reading only inside `file`: pixels past its end fail the read, as they
 // would from a short file.
-QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout, std::span<std::uint8_t> indices,
-                            const DitherOptions& dither = {}, unsigned max_threads = 0);
+QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout,
+                            std::span<std::uint8_t> indices, const DitherOptions& dither = {},
+                            unsigned max_threads = 0);
 
 // A BMP opened for palquant: its first bytes for the header checks and a
 // reader for its pixels. A regular file is read where it lies, a batch at a

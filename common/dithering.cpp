@@ -64,8 +64,8 @@ void Ditherer::diffuse_row(const std::uint8_t* pixels, std::size_t y, std::uint8
         std::int32_t* below = next_row + components * (x + 1);
         std::array<std::uint8_t, components> working;
         for (int c = 0; c < components; ++c) {
-            working[static_cast<std::size_t>(c)] = clamp_component(
-                pixel[c] + divide_rounding(carried[c] * options_.strength, carried_error_divisor));
+            working[static_cast<std::size_t>(c)] =
+                clamp_component(pixel[c] + divide_rounding(carried[c] * options_.strength, carried_error_divisor));
         }
         const std::uint8_t index = nearest_index(working.data());
         indices[x] = index;

@@ -11,8 +11,7 @@ namespace pal {
 bool expand_qlx(std::span<const std::uint8_t> indices, std::size_t width, std::size_t height, const ByteWriter& write) {
     // Sides are at most 16384, so a row fits in size_t everywhere.
     const auto stride = static_cast<std::size_t>(padded_row_bytes(width));
-    const std::size_t rows_per_batch =
-        std::max<std::size_t>(1, std::min(batch_bytes / stride, height));
+    const std::size_t rows_per_batch = std::max<std::size_t>(1, std::min(batch_bytes / stride, height));
     const std::size_t capacity = bmp_headers_size + rows_per_batch * stride;
     // Each pixel is stored as four bytes, the fourth overwritten by what
     // follows; the byte after the batch takes the last pixel's fourth.

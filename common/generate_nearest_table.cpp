@@ -37,7 +37,8 @@ Bounds axis_bounds(int c, int low, int size) {
 // Keeps, in order, the entries that may be nearest to some colour of the box:
 // every colour has one within the least farthest distance, so an entry
 // always farther than that never wins; one at equal may tie.
-std::vector<std::uint8_t> prune_to_box(int red0, int green0, int blue0, int size, const std::vector<std::uint8_t>& list) {
+std::vector<std::uint8_t> prune_to_box(int red0, int green0, int blue0, int size,
+                                       const std::vector<std::uint8_t>& list) {
     std::vector<Bounds> bounds;
     int least_farthest = pal::max_colour_distance;
     for (const std::uint8_t i : list) {
@@ -120,8 +121,10 @@ int main(int argc, char* argv[]) {
 
     std::FILE* out = std::fopen(argv[1], "w");
     if (out == nullptr) return 1;
-    std::fputs("// Written by generate_nearest_table at build time.\n#include \"nearest_colour.hpp\"\n\n"
-               "namespace pal::nearest_table {\n\nconst std::uint16_t block_slots[block_count] = {\n", out);
+    std::fputs(
+        "// Written by generate_nearest_table at build time.\n#include \"nearest_colour.hpp\"\n\n"
+        "namespace pal::nearest_table {\n\nconst std::uint16_t block_slots[block_count] = {\n",
+        out);
     for (std::size_t block = 0; block < block_slots.size(); ++block) {
         std::fprintf(out, "%u,%s", block_slots[block], block % 32 == 31 ? "\n" : "");
     }

@@ -19,7 +19,9 @@ namespace {
 bool row_looks_scattered(const std::uint8_t* pixels, std::size_t width) {
     constexpr std::size_t pairs = 16;
     if (width < 2 * pairs) return false;
-    const auto cell_at = [](const std::uint8_t* pixel) { return (pixel[0] >> 4) | (pixel[1] >> 4) << 4 | (pixel[2] >> 4) << 8; };
+    const auto cell_at = [](const std::uint8_t* pixel) {
+        return (pixel[0] >> 4) | (pixel[1] >> 4) << 4 | (pixel[2] >> 4) << 8;
+    };
     std::size_t apart = 0;
     for (std::size_t i = 0; i < pairs; ++i) {
         const std::uint8_t* pixel = pixels + 3 * (i * (width - 1) / pairs);

@@ -82,7 +82,8 @@ inline constexpr Palette palette = [] {
 inline constexpr std::array<std::uint32_t, palette_size> palette_bgr_words = [] {
     std::array<std::uint32_t, palette_size> words{};
     for (std::size_t i = 0; i < palette_size; ++i) {
-        words[i] = std::bit_cast<std::uint32_t>(std::array<std::uint8_t, 4>{palette.blue[i], palette.green[i], palette.red[i], 0});
+        words[i] = std::bit_cast<std::uint32_t>(
+            std::array<std::uint8_t, 4>{palette.blue[i], palette.green[i], palette.red[i], 0});
     }
     return words;
 }();

@@ -62,7 +62,8 @@ TEST(QuantiseBmp, LargePicturesGiveTheSameIndicesOnAnyNumberOfThreads) {
         BmpRecipe recipe{.width = width, .height = height, .pixels = pixels};
         Bytes bottom_up = test::make_bmp(recipe);
         bottom_up.resize(bottom_up.size() - 3);  // the last row's padding is optional
-        for (const unsigned threads : {1u, 2u, 3u}) EXPECT_EQ(quantise_file(bottom_up, {}, threads), expected) << threads;
+        for (const unsigned threads : {1u, 2u, 3u})
+            EXPECT_EQ(quantise_file(bottom_up, {}, threads), expected) << threads;
         const DitherOptions ordered{DitherMethod::ordered, 100};
         EXPECT_EQ(quantise_file(bottom_up, ordered, 3), quantise_file(bottom_up, ordered, 1));
         recipe.top_down = true;
@@ -131,8 +132,9 @@ Bytes reference_indices(const Bytes& file, const BmpLayout& layout) {
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::size_t stored = layout.top_down ? row : layout.height - 1 - row;
         const auto start = static_cast<std::size_t>(layout.pixel_offset + stored * layout.row_stride);
-        const Bytes row_indices = nearest_of_each(Bytes(file.begin() + static_cast<std::ptrdiff_t>(start),
-                                                file.begin() + static_cast<std::ptrdiff_t>(start + 3 * layout.width)));
+        const Bytes row_indices =
+            nearest_of_each(Bytes(file.begin() + static_cast<std::ptrdiff_t>(start),
+                                  file.begin() + static_cast<std::ptrdiff_t>(start + 3 * layout.width)));
         indices.insert(indices.end(), row_indices.begin(), row_indices.end());
     }
     return indices;
@@ -152,7 +154,8 @@ TEST(MalformedInputs, EveryHeaderByteChangeAndTruncationEndsCleanly) {
     const Bytes files[] = {
         test::make_bmp({.width = 5, .height = 3, .pixels = test::gradient_pixels(5, 3)}),
         test::make_bmp({.width = 3, .height = 2, .info_size = 12, .pixels = test::gradient_pixels(3, 2)}),
-        test::make_bmp({.width = 4, .height = 2, .top_down = true, .info_size = 124, .pixels = test::gradient_pixels(4, 2)}),
+        test::make_bmp(
+            {.width = 4, .height = 2, .top_down = true, .info_size = 124, .pixels = test::gradient_pixels(4, 2)}),
     };
     for (const Bytes& original : files) {
         const std::size_t headers_end = 14 + original[14];
