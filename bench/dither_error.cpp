@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "conversion.hpp"
+#include "quantiser.hpp"
 #include "load_bmp.hpp"
 #include "palette.hpp"
 
@@ -51,7 +51,7 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         const std::optional<LoadedBmp> bmp = load_bmp(argv[i]);
         if (!bmp) return 2;
-        const pal::BmpLayout& layout = bmp->layout;
+        const pal::PixelLayout& layout = bmp->layout;
         const std::size_t pixels = layout.width * layout.height;
         Plane original(3 * pixels);
         for (std::size_t y = 0; y < layout.height; ++y) {

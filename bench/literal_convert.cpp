@@ -10,7 +10,7 @@ int main(int argc, char* argv[]) {
     if (argc < 3) return 2;
     const std::optional<LoadedBmp> bmp = load_bmp(argv[1]);
     if (!bmp) return 2;
-    const pal::BmpLayout& layout = bmp->layout;
+    const pal::PixelLayout& layout = bmp->layout;
     auto out = pal::ByteBuffer::allocate(layout.width * layout.height);
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::uint8_t* pixel = bmp->file.data() + layout.pixel_offset + row * layout.row_stride;

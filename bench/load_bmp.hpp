@@ -4,11 +4,11 @@
 #include <optional>
 
 #include "file_io.hpp"
-#include "image_formats.hpp"
+#include "bmp_format.hpp"
 
 struct LoadedBmp {
     pal::ByteBuffer file;
-    pal::BmpLayout layout;
+    pal::PixelLayout layout;
 };
 
 // Empty when the file cannot be read or is not a BMP palquant accepts.
@@ -18,6 +18,6 @@ inline std::optional<LoadedBmp> load_bmp(const char* path) {
     pal::ReadResult read = input->read_all();
     if (read.status != pal::ReadStatus::ok) return std::nullopt;
     const pal::BmpParse parsed = pal::parse_bmp(read.bytes.bytes());
-    if (parsed.error != pal::BmpError::none) return std::nullopt;
+    if (parsed.status != pal::QLX_OK) return std::nullopt;
     return LoadedBmp{std::move(read.bytes), parsed.layout};
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image_formats.hpp"
+#include "bmp_format.hpp"
 #include "load_bmp.hpp"
 
 namespace {
@@ -38,7 +38,7 @@ int main(int argc, char* argv[]) {
     if (argc < 3) return 2;
     const std::optional<LoadedBmp> sample = load_bmp(argv[1]);
     if (!sample) return 2;
-    const pal::BmpLayout& in = sample->layout;
+    const pal::PixelLayout& in = sample->layout;
     const std::string dir = argv[2];
 
     constexpr int size = 4096;  // rows of 4096 * 3 bytes need no padding

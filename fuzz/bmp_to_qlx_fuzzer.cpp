@@ -10,17 +10,17 @@
 #include <cstdint>
 #include <vector>
 
-#include "conversion.hpp"
-#include "image_formats.hpp"
+#include "quantiser.hpp"
+#include "bmp_format.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> file(data, size);
-    const pal::BmpParse parsed = pal::parse_bmp(file);
-    if (parsed.error != pal::BmpError::none) return 0;
+    const qlx::BmpParse parsed = qlx::parse_bmp(file);
+    if (parsed.status != qlx::QLX_OK) return 0;
     // Checked against the input's size, so this is at most size / 3 bytes.
     std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
     const int choice = data[size - 1];  // a parsed file is never empty
-    const pal::DitherOptions dither{static_cast<pal::DitherMethod>(choice % 3), choice % 101};
-    if (pal::quantise_bmp(file, parsed.layout, indices, dither) != pal::QuantiseStatus::ok) __builtin_trap();
+    const qlx::DitherOptions dither{static_cast<qlx::DitherMethod>(choice % 3), choice % 101};
+    if (qlx::quantise_bmp(file, parsed.layout, indices, dither) != qlx::QuantiseStatus::ok) __builtin_trap();
     return 0;
 }

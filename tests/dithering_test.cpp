@@ -5,11 +5,11 @@
 #include <cmath>
 #include <random>
 
-#include "conversion.hpp"
+#include "quantiser.hpp"
 #include "palette.hpp"
 #include "test_support.hpp"
 
-namespace pal {
+namespace qlx {
 namespace {
 
 using test::Bytes;
@@ -35,9 +35,9 @@ Bytes reference_floyd_steinberg(const Bytes& pixels, int width, int height, int 
                 const int pixel = pixels[static_cast<std::size_t>(3 * (y * width + x) + c)];
                 working[c] = clamped(pixel + rounded(carried[static_cast<std::size_t>(y)][static_cast<std::size_t>(3 * x + c)] * strength, 1600));
             }
-            const std::uint8_t index = nearest_palette_index(static_cast<std::uint8_t>(working[0]),
+            const std::uint8_t index = nearest_palette_index(static_cast<std::uint8_t>(working[2]),
                                                              static_cast<std::uint8_t>(working[1]),
-                                                             static_cast<std::uint8_t>(working[2]));
+                                                             static_cast<std::uint8_t>(working[0]));
             indices[static_cast<std::size_t>(y * width + x)] = index;
             const Colour chosen = palette_colour(index);
             const int error[3] = {working[0] - chosen.blue, working[1] - chosen.green, working[2] - chosen.red};
@@ -71,9 +71,9 @@ Bytes reference_ordered(const Bytes& pixels, int width, int height, int strength
         for (int x = 0; x < width; ++x) {
             const int offset = rounded((2 * bayer(x % 8, y % 8) - 63) * ordered_dither_amplitude * strength, 12800);
             const auto at = static_cast<std::size_t>(3 * (y * width + x));
-            indices.push_back(nearest_palette_index(static_cast<std::uint8_t>(clamped(pixels[at] + offset)),
+            indices.push_back(nearest_palette_index(static_cast<std::uint8_t>(clamped(pixels[at + 2] + offset)),
                                                     static_cast<std::uint8_t>(clamped(pixels[at + 1] + offset)),
-                                                    static_cast<std::uint8_t>(clamped(pixels[at + 2] + offset))));
+                                                    static_cast<std::uint8_t>(clamped(pixels[at] + offset))));
         }
     }
     return indices;
@@ -83,7 +83,7 @@ Bytes quantised(const Bytes& pixels, int width, int height, DitherOptions option
     const Bytes file = test::make_bmp({.width = width, .height = height, .pixels = pixels});
     const BmpParse parsed = parse_bmp(file);
     Bytes indices(static_cast<std::size_t>(width * height));
-    EXPECT_EQ(quantise_bmp(file, parsed.layout, indices, options), QuantiseStatus::ok);
+    EXPECT_EQ(quantise_in_memory(file, parsed.layout, indices, {.dither = options}), QLX_OK);
     return indices;
 }
 
@@ -147,4 +147,4 @@ TEST(Dithering, PalettePicturesComeThroughFloydSteinbergUnchanged) {
 }
 
 }  // namespace
-}  // namespace pal
+}  // namespace qlx

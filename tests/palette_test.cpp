@@ -4,13 +4,13 @@
 
 #include <set>
 
-namespace pal {
+namespace qlx {
 namespace {
 
 TEST(Palette, TableHoldsTheDocumentedColours) {
     EXPECT_EQ(palette_colour(0), (Colour{0, 0, 0}));
-    EXPECT_EQ(palette_colour(8), (Colour{0x00, 0x00, 0xB7}));
-    EXPECT_EQ(palette_colour(2), (Colour{0xAB, 0x2F, 0x17}));
+    EXPECT_EQ(palette_colour(8), (Colour{0xB7, 0x00, 0x00}));
+    EXPECT_EQ(palette_colour(2), (Colour{0x17, 0x2F, 0xAB}));
     EXPECT_EQ(palette_colour(255), (Colour{0xFF, 0xFF, 0xFF}));
     std::set<std::uint32_t> distinct(palette_rgb.begin(), palette_rgb.end());
     EXPECT_EQ(distinct.size(), 235u);
@@ -31,7 +31,7 @@ TEST(NearestPaletteIndex, PrimariesAndTiesTakeTheLowestIndex) {
         {128, 128, 128, 83},  // 7F7F7F at distance 3
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(nearest_palette_index(c.blue, c.green, c.red), c.expected)
+        EXPECT_EQ(nearest_palette_index(c.red, c.green, c.blue), c.expected)
             << "red " << int(c.red) << " green " << int(c.green) << " blue " << int(c.blue);
     }
 }
@@ -41,7 +41,7 @@ TEST(NearestPaletteIndex, ColourRoundTripKeepsAllButTheTwentyOneRepeats) {
                                    194, 195, 196, 197, 198, 199, 232, 235, 247, 255};
     for (int i = 0; i < 256; ++i) {
         const Colour colour = palette_colour(static_cast<std::uint8_t>(i));
-        const int back = nearest_palette_index(colour.blue, colour.green, colour.red);
+        const int back = nearest_palette_index(colour.red, colour.green, colour.blue);
         if (!repeats.contains(i)) {
             EXPECT_EQ(back, i);
             continue;
@@ -56,4 +56,4 @@ TEST(NearestPaletteIndex, ColourRoundTripKeepsAllButTheTwentyOneRepeats) {
 }
 
 }  // namespace
-}  // namespace pal
+}  // namespace qlx

@@ -10,9 +10,10 @@
 #include <fstream>
 #include <future>
 
+#include "qlx.h"
 #include "test_support.hpp"
 
-namespace pal {
+namespace qlx {
 namespace {
 
 namespace fs = std::filesystem;
@@ -536,7 +537,7 @@ TEST_F(Programs, HelpAndVersionAlone) {
     EXPECT_NE(help.out.find("--dither=METHOD"), std::string::npos);
     const auto version = run_program(palexpand, {"--version"});
     EXPECT_EQ(version.status, palexpand_success);
-    EXPECT_EQ(version.out, "palexpand " PAL_VERSION "\n");
+    EXPECT_EQ(version.out, "palexpand " QLX_VERSION_STRING "\n");
     // With anything else they are file names.
     EXPECT_EQ(run_program(palexpand, {"--help", (dir / "x.bmp").string()}).out, "qlxfile was not opened\n");
 }
@@ -635,4 +636,4 @@ TEST_F(Programs, NoSuiteFileCrashesEitherProgram) {
 }
 
 }  // namespace
-}  // namespace pal
+}  // namespace qlx

@@ -18,7 +18,7 @@
 #include <random>
 #include <stdexcept>
 
-namespace pal::test {
+namespace qlx::test {
 
 void put_le32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
     for (std::size_t i = 0; i < 4; ++i) bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -224,4 +224,4 @@ std::string utf8(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-}  // namespace pal::test
+}  // namespace qlx::test

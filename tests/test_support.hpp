@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace pal::test {
+namespace qlx::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -65,4 +65,4 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 // A path as the UTF-8 the programs take on every system.
 std::string utf8(const std::filesystem::path& path);
 
-}  // namespace pal::test
+}  // namespace qlx::test

@@ -21,13 +21,16 @@
 //
 // A colour costs two dependent loads and no branch: 512 KiB of slots and
 // 3.6 MiB of answers, of which a picture touches only the pages its colours
-// fall in. generate_nearest_table.cpp writes both arrays.
+// fall in. tools/generate_nearest_table.cpp writes both arrays as numbers,
+// so their bytes are the same whatever machine builds or runs them.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-namespace pal {
+#include "pixel_format.hpp"
+
+namespace qlx {
 
 inline constexpr int block_bits = 2;                    // 4 colours a side
 inline constexpr std::size_t block_count = 1u << 18;    // 64^3
@@ -35,11 +38,9 @@ inline constexpr std::size_t slot_bytes = 64;           // 4^3 answers
 inline constexpr std::size_t uniform_slot_count = 256;  // one per index
 
 namespace nearest_table {
-// Defined in the generated source. The answers are declared as 64-bit words
-// so that the generated initialiser stays short; they are read as bytes, in
-// the order the generator, built for the same machine, laid them out.
+// Defined in the generated source.
 extern const std::uint16_t block_slots[block_count];
-extern const std::uint64_t slot_answers[];
+extern const std::uint8_t slot_answers[];
 }  // namespace nearest_table
 
 // A colour's place in the table, block << 6 | offset in the block, is the sum
@@ -47,7 +48,7 @@ extern const std::uint64_t slot_answers[];
 // number and its low two in the offset, bits that never overlap. Three
 // lookups in these 3 KiB cost less than gathering the bits with shifts.
 struct ComponentPlaces {
-    std::array<std::uint32_t, 256> blue, green, red;
+    std::array<std::uint32_t, 256> red, green, blue;
 };
 inline constexpr ComponentPlaces component_places = [] {
     // Bit i of a component's high six goes to bit 3i of the block number.
@@ -58,33 +59,36 @@ inline constexpr ComponentPlaces component_places = [] {
     };
     ComponentPlaces places{};
     for (std::uint32_t c = 0; c < 256; ++c) {
-        places.blue[c] = spread(c >> 2) << 6 | (c & 3);
-        places.green[c] = spread(c >> 2) << 7 | (c & 3) << 2;
         places.red[c] = spread(c >> 2) << 8 | (c & 3) << 4;
+        places.green[c] = spread(c >> 2) << 7 | (c & 3) << 2;
+        places.blue[c] = spread(c >> 2) << 6 | (c & 3);
     }
     return places;
 }();
 
-constexpr std::uint32_t table_place(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
-    return component_places.blue[blue] + component_places.green[green] + component_places.red[red];
+constexpr std::uint32_t table_place(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    return component_places.red[red] + component_places.green[green] + component_places.blue[blue];
 }
 
 constexpr std::uint32_t block_of(std::uint32_t place) { return place >> 6; }
 constexpr std::uint32_t offset_in_block(std::uint32_t place) { return place & 63; }
 
-inline const std::uint8_t* slot_answer_bytes() {
-    return reinterpret_cast<const std::uint8_t*>(nearest_table::slot_answers);
+inline std::uint8_t nearest_index(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    const std::uint32_t place = table_place(red, green, blue);
+    return nearest_table::slot_answers[std::size_t{nearest_table::block_slots[block_of(place)]} * slot_bytes +
+                                       offset_in_block(place)];
 }
 
-// The nearest index of the blue-green-red triple at `pixel`.
-inline std::uint8_t nearest_index(const std::uint8_t* pixel) {
-    const std::uint32_t place = table_place(pixel[0], pixel[1], pixel[2]);
-    return slot_answer_bytes()[std::size_t{nearest_table::block_slots[block_of(place)]} * slot_bytes +
-                               offset_in_block(place)];
+// The nearest index of the pixel of format F at `pixel`.
+template <qlx_pixel_format F>
+inline std::uint8_t nearest_index_of(const std::uint8_t* pixel) {
+    constexpr PixelOrder order = pixel_order(F);
+    return nearest_index(pixel[order.red], pixel[order.green], pixel[order.blue]);
 }
 
-// Quantises `width` pixels of blue-green-red triples. Rows of noise fetch
+// Quantises `width` pixels of format F, alpha ignored. Rows of noise fetch
 // their answers ahead.
+template <qlx_pixel_format F>
 void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices);
 
-}  // namespace pal
+}  // namespace qlx

@@ -15,7 +15,8 @@
 #include <string>
 
 #include "dithering.hpp"
-#include "image_formats.hpp"
+#include "bmp_format.hpp"
+#include "qlx.h"
 
 namespace pal {
 
@@ -23,14 +24,10 @@ namespace pal {
 // valid values of the option whose value was not one of them.
 enum class CommandAction { convert, usage, help, version, refuse };
 
-// Largest side palexpand writes: a picture of 16384 x 16384 needs 256 MiB of
-// indices, and its BMP (805 MB) still has a size that bfSize can hold.
-inline constexpr std::size_t max_expanded_side = 16384;
-
 struct PalquantCommand {
     CommandAction action = CommandAction::usage;
     const char* refusal = "";
-    DitherOptions dither;
+    qlx::DitherOptions dither;
     std::string bmp_path;
     std::string qlx_path;
 };
@@ -38,8 +35,8 @@ struct PalquantCommand {
 struct PalexpandCommand {
     CommandAction action = CommandAction::usage;
     const char* refusal = "";
-    std::size_t width = qlx_width;
-    std::size_t height = qlx_height;
+    std::size_t width = qlx::qlx_width;
+    std::size_t height = qlx::qlx_height;
     std::string qlx_path;
     std::string bmp_path;
 };

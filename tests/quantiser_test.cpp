@@ -1,13 +1,14 @@
-#include "conversion.hpp"
+#include "quantiser.hpp"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "expander.hpp"
 #include "palette.hpp"
 #include "test_support.hpp"
 
-namespace pal {
+namespace qlx {
 namespace {
 
 using test::BmpRecipe;
@@ -16,16 +17,16 @@ using test::Bytes;
 // The QLX bytes of a BMP file, or an empty result if it is refused.
 Bytes quantise_file(const Bytes& file, const DitherOptions& dither = {}, unsigned threads = 0) {
     const BmpParse parsed = parse_bmp(file);
-    if (parsed.error != BmpError::none) return {};
+    if (parsed.status != QLX_OK) return {};
     Bytes indices(parsed.layout.width * parsed.layout.height);
-    EXPECT_EQ(quantise_bmp(file, parsed.layout, indices, dither, threads), QuantiseStatus::ok);
+    EXPECT_EQ(quantise_in_memory(file, parsed.layout, indices, {.dither = dither, .max_threads = threads}), QLX_OK);
     return indices;
 }
 
 Bytes nearest_of_each(const Bytes& pixels) {
     Bytes indices;
     for (std::size_t i = 0; i < pixels.size(); i += 3) {
-        indices.push_back(nearest_palette_index(pixels[i], pixels[i + 1], pixels[i + 2]));
+        indices.push_back(nearest_palette_index(pixels[i + 2], pixels[i + 1], pixels[i]));
     }
     return indices;
 }
@@ -77,8 +78,8 @@ TEST(QuantiseBmp, LargePicturesGiveTheSameIndicesOnAnyNumberOfThreads) {
 TEST(QuantiseBmp, RefusesBatchesThatMemorySizesCannotHold) {
     if constexpr (sizeof(std::size_t) >= 8) GTEST_SKIP() << "a 64-bit size_t holds every batch";
     constexpr std::size_t widest = 0x7FFFFFFF;
-    const BmpLayout layout{.width = widest, .height = 2, .pixel_offset = 54, .row_stride = padded_row_bytes(widest)};
-    EXPECT_FALSE(BmpQuantiser::create(layout));
+    const PixelLayout layout{.width = widest, .height = 2, .pixel_offset = 54, .row_stride = padded_row_bytes(widest)};
+    EXPECT_EQ(BmpQuantiser::create(layout).status, QLX_BMP_TOO_LARGE);
 }
 
 TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {
@@ -111,7 +112,10 @@ TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {
 
 Bytes expand(const Bytes& qlx, std::size_t width = qlx_width, std::size_t height = qlx_height) {
     Bytes bmp;
-    EXPECT_TRUE(expand_qlx(qlx, width, height, [&](std::span<const std::uint8_t> bytes) {
+    BmpExpander::Created created = BmpExpander::create(width, height);
+    EXPECT_EQ(created.status, QLX_OK);
+    EXPECT_EQ(created.expander->check_input(qlx), QLX_OK);
+    EXPECT_TRUE(created.expander->run(qlx, [&](std::span<const std::uint8_t> bytes) {
         bmp.insert(bmp.end(), bytes.begin(), bytes.end());
         return true;
     }));
@@ -120,14 +124,14 @@ Bytes expand(const Bytes& qlx, std::size_t width = qlx_width, std::size_t height
 
 TEST(QuantiseBmp, PixelsPastTheEndOfTheDataFailTheRead) {
     Bytes file = test::make_bmp({.width = 4, .height = 4});
-    const BmpLayout layout = parse_bmp(file).layout;
+    const PixelLayout layout = parse_bmp(file).layout;
     file.pop_back();
     Bytes indices(16);
-    EXPECT_EQ(quantise_bmp(file, layout, indices), QuantiseStatus::read_failed);
+    EXPECT_EQ(quantise_in_memory(file, layout, indices), QLX_BMP_PIXEL_DATA_CUT_SHORT);
 }
 
 // A plain statement of what a conversion must give for a parsed layout.
-Bytes reference_indices(const Bytes& file, const BmpLayout& layout) {
+Bytes reference_indices(const Bytes& file, const PixelLayout& layout) {
     Bytes indices;
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::size_t stored = layout.top_down ? row : layout.height - 1 - row;
@@ -146,9 +150,9 @@ Bytes reference_indices(const Bytes& file, const BmpLayout& layout) {
 TEST(MalformedInputs, EveryHeaderByteChangeAndTruncationEndsCleanly) {
     const auto expect_clean = [&](const Bytes& file, const std::string& what) {
         const BmpParse parsed = parse_bmp(file);
-        if (parsed.error != BmpError::none) return;
+        if (parsed.status != QLX_OK) return;
         Bytes indices(parsed.layout.width * parsed.layout.height);
-        ASSERT_EQ(quantise_bmp(file, parsed.layout, indices), QuantiseStatus::ok) << what;
+        ASSERT_EQ(quantise_in_memory(file, parsed.layout, indices), QLX_OK) << what;
         ASSERT_EQ(indices, reference_indices(file, parsed.layout)) << what;
     };
     const Bytes files[] = {
@@ -195,10 +199,10 @@ TEST(ExpandQlx, QuantisingTheExpansionGivesBackCanonicalIndices) {
     ASSERT_EQ(back.size(), qlx_size);
     for (std::size_t i = 0; i < qlx.size(); ++i) {
         const Colour colour = palette_colour(qlx[i]);
-        ASSERT_EQ(back[i], nearest_palette_index(colour.blue, colour.green, colour.red)) << i;
+        ASSERT_EQ(back[i], nearest_palette_index(colour.red, colour.green, colour.blue)) << i;
         ASSERT_EQ(palette_colour(back[i]), colour) << i;
     }
 }
 
 }  // namespace
-}  // namespace pal
+}  // namespace qlx

@@ -4,7 +4,6 @@
 #define _FILE_OFFSET_BITS 64
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,11 +148,5 @@ bool commit_output(const PendingOutput& output) {
 }
 
 void remove_file(const std::string& path) { ::unlink(path.c_str()); }
-
-void advise_huge_pages([[maybe_unused]] void* start, [[maybe_unused]] std::size_t length) {
-#ifdef MADV_HUGEPAGE
-    ::madvise(start, length, MADV_HUGEPAGE);
-#endif
-}
 
 }  // namespace pal::platform

@@ -1,6 +1,6 @@
 #pragma once
-// File input and output for both programs: whole-file reads into one buffer,
-// and outputs that replace their target only once every byte is written.
+// File input and output for both programs: reads at any offset or up to a
+// limit, and outputs that replace their target only once every byte is written.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,37 +10,12 @@
 #include <string>
 #include <utility>
 
+#include "byte_buffer.hpp"
 #include "platform.hpp"
 
 namespace pal {
 
-// A heap block of bytes. Large blocks are aligned and advised for huge pages,
-// since page faults, not arithmetic, dominate the time spent on big pictures.
-class ByteBuffer {
-public:
-    // Not zero-filled: for buffers whose every byte is written before it is
-    // read. Empty when the memory cannot be had.
-    static std::optional<ByteBuffer> allocate(std::size_t size);
-
-    std::uint8_t* data() { return data_; }
-    const std::uint8_t* data() const { return data_; }
-    std::size_t size() const { return size_; }
-    std::span<std::uint8_t> bytes() { return {data_, size_}; }
-    std::span<const std::uint8_t> bytes() const { return {data_, size_}; }
-
-    // Forgets the bytes past `size`; the memory stays until the buffer goes.
-    void shrink(std::size_t size) { size_ = size < size_ ? size : size_; }
-
-private:
-    struct Free {
-        void operator()(std::uint8_t* block) const;
-    };
-    static std::optional<ByteBuffer> adopt(void* block, std::size_t block_size, std::size_t size);
-
-    std::unique_ptr<std::uint8_t, Free> block_;
-    std::uint8_t* data_ = nullptr;  // inside block_, aligned for huge pages when large
-    std::size_t size_ = 0;
-};
+using qlx::ByteBuffer;
 
 enum class ReadStatus { ok, read_failed, out_of_memory };
 

@@ -1,5 +1,5 @@
 #pragma once
-// Optional dithering for palquant. Integers only, no randomness: the same
+// Optional dithering. Integers only, no randomness: the same
 // picture and options give the same bytes on every system and build, on any
 // number of threads. docs/qlx-format.md states both methods byte for byte.
 //
@@ -27,9 +27,12 @@
 #include <memory>
 #include <optional>
 
-namespace pal {
+#include "qlx.h"
 
-enum class DitherMethod { none, floyd_steinberg, ordered };
+namespace qlx {
+
+// The values of qlx_dither.
+enum class DitherMethod { none = QLX_DITHER_NONE, floyd_steinberg = QLX_DITHER_FLOYD_STEINBERG, ordered = QLX_DITHER_ORDERED };
 
 inline constexpr int max_dither_strength = 100;  // percent
 
@@ -63,28 +66,45 @@ constexpr int divide_rounding(int n, int d) {
     return shifted >= 0 ? shifted / d : -((-shifted + d - 1) / d);
 }
 
+// How the pixels of a picture are given. With a transparent index (0-255)
+// and a format with alpha, every pixel whose alpha is below 128 gets that
+// index and takes part in no error diffusion.
+struct PixelRules {
+    qlx_pixel_format format = QLX_BGR;
+    int transparent_index = -1;
+};
+
 // Maps rows of a picture to palette indices, dithered as the options ask.
 class Ditherer {
 public:
     // Empty when the memory for its rows cannot be had.
-    static std::optional<Ditherer> create(const DitherOptions& options, std::size_t width);
+    static std::optional<Ditherer> create(const DitherOptions& options, std::size_t width,
+                                          const PixelRules& rules = {});
 
-    // `pixels` is picture row `y` (counted from the top) as blue-green-red triples.
+    // `pixels` is picture row `y` (counted from the top).
     void quantise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
 
 private:
-    Ditherer(const DitherOptions& options, std::size_t width, std::unique_ptr<std::int32_t[]> errors,
-             std::unique_ptr<std::uint8_t[]> working);
+    Ditherer(const DitherOptions& options, std::size_t width, const PixelRules& rules,
+             std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint8_t[]> working);
+    template <qlx_pixel_format F>
+    void quantise_row_as(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
+    template <qlx_pixel_format F>
     void diffuse_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
+    template <qlx_pixel_format F>
     void offset_row(const std::uint8_t* pixels, std::size_t y);
+    template <qlx_pixel_format F>
+    void mark_transparent(const std::uint8_t* pixels, std::uint8_t* indices) const;
 
     DitherOptions options_;
     std::size_t width_;
+    PixelRules rules_;
+    bool keyed_;  // a transparent index applies to this format
     // Floyd-Steinberg: this row's and the next row's carried errors, each
     // width + 2 pixels of 3 components, with one pixel to spare at both ends
     // for the errors that leave the picture.
     std::unique_ptr<std::int32_t[]> errors_;
-    std::unique_ptr<std::uint8_t[]> working_;  // ordered: the offset row, searched whole
+    std::unique_ptr<std::uint8_t[]> working_;  // ordered: the offset row as RGB, searched whole
 };
 
-}  // namespace pal
+}  // namespace qlx

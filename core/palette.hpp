@@ -12,12 +12,12 @@
 #include <bit>
 #include <cstdint>
 
-namespace pal {
+namespace qlx {
 
 struct Colour {
-    std::uint8_t blue;
-    std::uint8_t green;
     std::uint8_t red;
+    std::uint8_t green;
+    std::uint8_t blue;
     friend bool operator==(const Colour&, const Colour&) = default;
 };
 
@@ -62,9 +62,9 @@ inline constexpr std::array<std::uint32_t, palette_size> palette_rgb = {
 // Three parallel component tables, indexed by palette index: every byte is a
 // valid index, so a lookup needs no bounds check.
 struct Palette {
-    std::array<std::uint8_t, palette_size> blue;
-    std::array<std::uint8_t, palette_size> green;
     std::array<std::uint8_t, palette_size> red;
+    std::array<std::uint8_t, palette_size> green;
+    std::array<std::uint8_t, palette_size> blue;
 };
 
 inline constexpr Palette palette = [] {
@@ -92,23 +92,23 @@ inline constexpr std::array<std::uint32_t, palette_size> palette_bgr_words = [] 
 inline constexpr int max_colour_distance = 765;
 
 constexpr Colour palette_colour(std::uint8_t index) {
-    return {palette.blue[index], palette.green[index], palette.red[index]};
+    return {palette.red[index], palette.green[index], palette.blue[index]};
 }
 
-constexpr int colour_distance(int blue, int green, int red, std::uint8_t index) {
+constexpr int colour_distance(int red, int green, int blue, std::uint8_t index) {
     const auto difference = [](int a, int b) { return a > b ? a - b : b - a; };
-    return difference(blue, palette.blue[index]) + difference(green, palette.green[index]) +
-           difference(red, palette.red[index]);
+    return difference(red, palette.red[index]) + difference(green, palette.green[index]) +
+           difference(blue, palette.blue[index]);
 }
 
 // The defining search: every entry in index order, replaced only on a strictly
 // smaller distance, so ties keep the lowest index. Every faster search in the
 // project must agree with it on all 2^24 colours.
-constexpr std::uint8_t nearest_palette_index(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+constexpr std::uint8_t nearest_palette_index(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     int best_index = 0;
     int best_distance = max_colour_distance + 1;
     for (int i = 0; i < palette_size; ++i) {
-        const int distance = colour_distance(blue, green, red, static_cast<std::uint8_t>(i));
+        const int distance = colour_distance(red, green, blue, static_cast<std::uint8_t>(i));
         if (distance < best_distance) {
             best_distance = distance;
             best_index = i;
@@ -117,4 +117,4 @@ constexpr std::uint8_t nearest_palette_index(std::uint8_t blue, std::uint8_t gre
     return static_cast<std::uint8_t>(best_index);
 }
 
-}  // namespace pal
+}  // namespace qlx

@@ -1,4 +1,4 @@
-#include "conversion.hpp"
+#include "quantiser.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -10,9 +10,9 @@
 #include <thread>
 #include <utility>
 
-#include "messages.hpp"
+#include "pixel_format.hpp"
 
-namespace pal {
+namespace qlx {
 namespace {
 
 // From this many pixels on, starting threads (about 0.1 ms) pays.
@@ -24,8 +24,9 @@ constexpr unsigned max_useful_threads = 8;
 // Large pictures are converted on every core, the one that reads and writes
 // included; Floyd-Steinberg chains each row to the one before, so it keeps
 // to one.
-unsigned thread_count(const DitherOptions& dither, unsigned max_threads) {
-    if (dither.method == DitherMethod::floyd_steinberg) return 1;
+unsigned thread_count(const QuantiseOptions& options) {
+    if (options.dither.method == DitherMethod::floyd_steinberg) return 1;
+    const unsigned max_threads = options.max_threads;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     return std::min({cores, max_threads == 0 ? max_useful_threads : max_threads, max_useful_threads});
 }
@@ -116,34 +117,35 @@ private:
 
 }  // namespace
 
-std::optional<BmpQuantiser> BmpQuantiser::create(const BmpLayout& layout, const DitherOptions& dither,
-                                                 unsigned max_threads) {
+BmpQuantiser::Created BmpQuantiser::create(const PixelLayout& layout, const QuantiseOptions& options) {
     const std::uint64_t rows =
         std::max<std::uint64_t>(1, std::uint64_t{batch_bytes} / std::max<std::uint64_t>(1, layout.row_stride));
     const std::uint64_t rows_per_batch = std::min<std::uint64_t>(rows, layout.height);
     // Below 2^64: a batch is one row, or about batch_bytes.
     const std::optional<std::size_t> pixel_bytes = size_in_memory(rows_per_batch * layout.row_stride);
     const std::optional<std::size_t> index_bytes = size_in_memory(rows_per_batch * layout.width);
-    if (!pixel_bytes || !index_bytes) return std::nullopt;
+    if (!pixel_bytes || !index_bytes) return {QLX_BMP_TOO_LARGE, {}};
     // A picture of one batch needs no second buffer to read ahead into.
     std::array<Buffers, 2> buffers;
     for (Buffers& buffer : std::span(buffers).first(rows_per_batch < layout.height ? 2 : 1)) {
         std::optional<ByteBuffer> pixels = ByteBuffer::allocate(*pixel_bytes);
         std::optional<ByteBuffer> indices = ByteBuffer::allocate(*index_bytes);
-        if (!pixels || !indices) return std::nullopt;
+        if (!pixels || !indices) return {QLX_OUT_OF_MEMORY, {}};
         buffer = {std::move(*pixels), std::move(*indices)};
     }
     const bool large = std::uint64_t{layout.width} * layout.height >= parallel_min_pixels;
     std::vector<Ditherer> ditherers;
-    for (unsigned i = large ? thread_count(dither, max_threads) : 1; i > 0; --i) {
-        std::optional<Ditherer> ditherer = Ditherer::create(dither, layout.width);
-        if (!ditherer) return std::nullopt;
+    const PixelRules rules{layout.format, options.transparent_index};
+    for (unsigned i = large ? thread_count(options) : 1; i > 0; --i) {
+        std::optional<Ditherer> ditherer = Ditherer::create(options.dither, layout.width, rules);
+        if (!ditherer) return {QLX_OUT_OF_MEMORY, {}};
         ditherers.push_back(std::move(*ditherer));
     }
-    return BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(buffers), std::move(ditherers));
+    return {QLX_OK,
+            BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(buffers), std::move(ditherers))};
 }
 
-BmpQuantiser::BmpQuantiser(const BmpLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
+BmpQuantiser::BmpQuantiser(const PixelLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
                            std::vector<Ditherer> ditherers)
     : layout_(layout),
       rows_per_batch_(rows_per_batch),
@@ -160,16 +162,16 @@ bool BmpQuantiser::read_batch(const PixelReader& read, const Batch& batch) {
     // Fits: create() checked that a batch of rows does.
     const auto stride = static_cast<std::size_t>(layout_.row_stride);
     // The padding after the run's last row may be missing at the end of the file.
-    const std::size_t length = (batch.count - 1) * stride + layout_.width * bytes_per_pixel;
+    const std::size_t length = (batch.count - 1) * stride + layout_.width * pixel_order(layout_.format).bytes;
     return read(layout_.pixel_offset + batch.lowest_stored * layout_.row_stride,
                 buffers_[batch.buffer].pixels.bytes().first(length));
 }
 
 // Each batch is converted while the next is read and the last written, on
 // the crew's threads when there is more than one.
-QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
+RunStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
     const std::size_t height = layout_.height;
-    if (height == 0) return QuantiseStatus::ok;
+    if (height == 0) return RunStatus::ok;
     Batch batch = batch_from(0, 0);
     std::unique_ptr<RowCrew> crew;
     if (ditherers_.size() > 1) {
@@ -185,12 +187,12 @@ QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& wri
             crew.reset();  // the rows are converted on this thread alone
         }
     }
-    if (!read_batch(read, batch)) return QuantiseStatus::read_failed;
+    if (!read_batch(read, batch)) return RunStatus::read_failed;
     if (crew) crew->begin(batch.first, batch.first + batch.count);
     for (;;) {
         const bool last = batch.first + batch.count == height;
         const Batch next = last ? batch : batch_from(batch.first + batch.count, 1 - batch.buffer);
-        if (!last && !read_batch(read, next)) return QuantiseStatus::read_failed;
+        if (!last && !read_batch(read, next)) return RunStatus::read_failed;
         if (crew) {
             crew->help_and_wait();
         } else {
@@ -200,9 +202,9 @@ QuantiseStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& wri
         batch = next;
         if (crew && !last) crew->begin(batch.first, batch.first + batch.count);
         if (!write(buffers_[done.buffer].indices.bytes().first(done.count * layout_.width))) {
-            return QuantiseStatus::write_failed;
+            return RunStatus::write_failed;
         }
-        if (last) return QuantiseStatus::ok;
+        if (last) return RunStatus::ok;
     }
 }
 
@@ -218,69 +220,26 @@ void BmpQuantiser::quantise_rows(Ditherer& ditherer, const Batch& batch, std::si
     }
 }
 
-namespace {
-
-// Fills `out` from `bytes` at `offset`, or fails where a file would end.
 bool read_from_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::span<std::uint8_t> out) {
     if (offset > bytes.size() || out.size() > bytes.size() - offset) return false;
     std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
     return true;
 }
 
-}  // namespace
-
-QuantiseStatus quantise_bmp(std::span<const std::uint8_t> file, const BmpLayout& layout,
-                            std::span<std::uint8_t> indices, const DitherOptions& dither, unsigned max_threads) {
-    std::optional<BmpQuantiser> quantiser = BmpQuantiser::create(layout, dither, max_threads);
-    if (!quantiser) return QuantiseStatus::out_of_memory;
+qlx_status quantise_in_memory(std::span<const std::uint8_t> source, const PixelLayout& layout,
+                              std::span<std::uint8_t> indices, const QuantiseOptions& options) {
+    if (std::uint64_t{layout.width} * layout.height > indices.size()) return QLX_CAPACITY_TOO_SMALL;
+    BmpQuantiser::Created created = BmpQuantiser::create(layout, options);
+    if (!created.quantiser) return created.status;
     std::size_t written = 0;
-    return quantiser->run(
-        [file](std::uint64_t offset, std::span<std::uint8_t> out) { return read_from_memory(file, offset, out); },
+    const RunStatus run = created.quantiser->run(
+        [source](std::uint64_t offset, std::span<std::uint8_t> out) { return read_from_memory(source, offset, out); },
         [&](std::span<const std::uint8_t> batch) {
-            if (batch.size() > indices.size() - written) return false;
             std::copy(batch.begin(), batch.end(), indices.begin() + static_cast<std::ptrdiff_t>(written));
             written += batch.size();
             return true;
         });
+    return run == RunStatus::ok ? QLX_OK : QLX_BMP_PIXEL_DATA_CUT_SHORT;
 }
 
-BmpInput open_bmp_input(InputFile& file) {
-    BmpInput input;
-    if (const std::optional<std::uint64_t> size = file.regular_size()) {
-        input.file_size = *size;
-        std::optional<ByteBuffer> headers =
-            ByteBuffer::allocate(static_cast<std::size_t>(std::min<std::uint64_t>(*size, bmp_max_headers_size)));
-        if (!headers) return {ReadStatus::out_of_memory, 0, {}, {}};
-        if (!file.read_at(0, headers->bytes())) return {ReadStatus::read_failed, 0, {}, {}};
-        input.contents = std::move(*headers);
-        input.read_pixels = [&file](std::uint64_t offset, std::span<std::uint8_t> out) {
-            return file.read_at(offset, out);
-        };
-        return input;
-    }
-    ReadResult whole = file.read_all();
-    if (whole.status != ReadStatus::ok) return {whole.status, 0, {}, {}};
-    input.file_size = whole.bytes.size();
-    input.contents = std::move(whole.bytes);
-    input.read_pixels = [contents = input.contents.bytes()](std::uint64_t offset, std::span<std::uint8_t> out) {
-        return read_from_memory(contents, offset, out);
-    };
-    return input;
-}
-
-const char* bmp_error_message(BmpError error) {
-    switch (error) {
-        case BmpError::none: break;
-        case BmpError::headers_cut_short: return messages::bmp_headers_cut_short;
-        case BmpError::not_24_bit: return messages::not_24_bit;
-        case BmpError::info_header_too_short: return messages::bmp_info_header_too_short;
-        case BmpError::negative_width: return messages::bmp_negative_width;
-        case BmpError::height_out_of_range: return messages::bmp_height_out_of_range;
-        case BmpError::compressed: return messages::bmp_compressed;
-        case BmpError::pixel_offset_out_of_range: return messages::bmp_pixel_offset_out_of_range;
-        case BmpError::pixel_data_cut_short: return messages::bmp_pixel_data_cut_short;
-    }
-    return "";
-}
-
-}  // namespace pal
+}  // namespace qlx

@@ -8,7 +8,6 @@
 namespace pal {
 namespace {
 
-constexpr std::size_t huge_page_size = std::size_t{2} << 20;
 // Growth step for inputs whose size the file system cannot tell (pipes).
 constexpr std::size_t stream_chunk_size = std::size_t{1} << 20;
 
@@ -25,31 +24,6 @@ std::int64_t read_fully(const platform::FileHandle& file, std::span<std::uint8_t
 }
 
 }  // namespace
-
-void ByteBuffer::Free::operator()(std::uint8_t* block) const { std::free(block); }
-
-std::optional<ByteBuffer> ByteBuffer::adopt(void* block, std::size_t block_size, std::size_t size) {
-    if (block == nullptr) return std::nullopt;
-    ByteBuffer buffer;
-    buffer.block_.reset(static_cast<std::uint8_t*>(block));
-    buffer.size_ = size;
-    const auto address = reinterpret_cast<std::uintptr_t>(block);
-    if (size < huge_page_size) {
-        buffer.data_ = buffer.block_.get();
-        return buffer;
-    }
-    const std::uintptr_t aligned = (address + huge_page_size - 1) / huge_page_size * huge_page_size;
-    buffer.data_ = buffer.block_.get() + (aligned - address);
-    platform::advise_huge_pages(buffer.data_, block_size - (aligned - address));
-    return buffer;
-}
-
-// Large blocks get a huge page of slack, so that their start can be aligned.
-std::optional<ByteBuffer> ByteBuffer::allocate(std::size_t size) {
-    const std::size_t slack = size < huge_page_size ? 0 : huge_page_size;
-    if (size > SIZE_MAX - slack) return std::nullopt;
-    return adopt(std::malloc(size + slack + (size == 0)), size + slack, size);
-}
 
 std::optional<InputFile> InputFile::open(const std::string& path) {
     platform::FileHandle file = platform::open_for_reading(path);

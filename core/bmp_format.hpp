@@ -1,33 +1,8 @@
 #pragma once
-// The two picture formats and the row order between them.
-//
-// BMP, little-endian throughout. File header, 14 bytes at offset 0:
-//     0  2  bfType       "BM" (not examined when reading)
-//     2  4  bfSize       whole file length (not examined)
-//     6  2  bfReserved1  0
-//     8  2  bfReserved2  0
-//    10  4  bfOffBits    offset of the pixel array
-// Information header at offset 14. The 40-byte form (biSize 40; the longer
-// 52, 56, 64, 108 and 124-byte forms start with the same 40 bytes; any other
-// size from 40 up is read as 40, and one below 40 is refused):
-//    14  4  biSize         length of this header
-//    18  4  biWidth        signed; negative is refused
-//    22  4  biHeight       signed; negative means rows stored top-down
-//    26  2  biPlanes       1 (not examined)
-//    28  2  biBitCount     must be 24
-//    30  4  biCompression  must be 0, uncompressed
-//    34 20  sizes, resolution and colour counts (not examined)
-// The 12-byte core form of old files (biSize 12):
-//    18  2  bcWidth, 20 2 bcHeight (unsigned), 22 2 bcPlanes, 24 2 bcBitCount
-// Pixel array at bfOffBits: rows of width blue-green-red triples, each row
-// padded to a multiple of 4 bytes, bottom row first unless the height is
-// negative. The padding of the last row may be missing.
-//
-// QLX: no header. width * height palette indices, top row first, rows
-// unpadded. The standard picture is 320 x 200 = 64000 bytes, the size
-// palexpand reads unless told another, since the file records none.
-//
-// Row order: QLX row k holds BMP stored row height - 1 - k (bottom-up BMP).
+// Reading and writing 24-bit BMP headers, and where the pixels of a
+// picture lie. The byte layouts of BMP and QLX are documented at the top of
+// include/qlx.h. Row order: QLX row k holds BMP stored row height - 1 - k
+// of a bottom-up BMP.
 
 #include <array>
 #include <cstddef>
@@ -36,7 +11,9 @@
 #include <optional>
 #include <span>
 
-namespace pal {
+#include "qlx.h"
+
+namespace qlx {
 
 inline constexpr std::size_t bmp_file_header_size = 14;
 inline constexpr std::size_t bmp_info_header_size = 40;
@@ -47,8 +24,8 @@ inline constexpr std::size_t bmp_max_headers_size = bmp_file_header_size + 124;
 inline constexpr std::uint32_t bmp_uncompressed = 0;
 inline constexpr std::size_t bytes_per_pixel = 3;
 
-inline constexpr std::size_t qlx_width = 320;
-inline constexpr std::size_t qlx_height = 200;
+inline constexpr std::size_t qlx_width = QLX_STANDARD_WIDTH;
+inline constexpr std::size_t qlx_height = QLX_STANDARD_HEIGHT;
 inline constexpr std::size_t qlx_size = qlx_width * qlx_height;
 
 struct BmpFileHeader {
@@ -81,32 +58,21 @@ std::array<std::uint8_t, bmp_info_header_size> encode_bmp_info_header(const BmpI
 std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers(std::size_t width = qlx_width,
                                                                 std::size_t height = qlx_height);
 
-// Why a BMP cannot be converted. Each has its own message.
-enum class BmpError {
-    none,
-    headers_cut_short,
-    not_24_bit,
-    info_header_too_short,
-    negative_width,
-    height_out_of_range,
-    compressed,
-    pixel_offset_out_of_range,
-    pixel_data_cut_short,
-};
-
-// Where the pixels of a validated 24-bit BMP lie in its file. A picture with
-// no pixels is always 0 x 0, whatever its header claimed.
-struct BmpLayout {
+// Where the pixels of a picture lie in a run of bytes: a validated 24-bit
+// BMP's in its file, or a caller's rows in memory. A picture with no pixels
+// is always 0 x 0, whatever its header claimed.
+struct PixelLayout {
     std::size_t width = 0;
     std::size_t height = 0;
     bool top_down = false;
     std::uint64_t pixel_offset = 0;  // bfOffBits
-    std::uint64_t row_stride = 0;    // width * 3 rounded up to a multiple of 4
+    std::uint64_t row_stride = 0;    // a BMP's: width * 3 rounded up to a multiple of 4
+    qlx_pixel_format format = QLX_BGR;
 };
 
 struct BmpParse {
-    BmpError error = BmpError::none;
-    BmpLayout layout;
+    qlx_status status = QLX_OK;  // QLX_OK or one of the QLX_BMP_ refusals
+    PixelLayout layout;
 };
 
 // Validates the headers at the start of a file of `file_size` bytes (`headers`
@@ -125,7 +91,9 @@ constexpr std::uint64_t expanded_bmp_file_size(std::size_t width, std::size_t he
     return bmp_headers_size + padded_row_bytes(width) * height;
 }
 // Offset one past the last pixel byte: the last row's padding is not required.
-std::uint64_t pixel_array_end(const BmpLayout& layout);
+std::uint64_t pixel_array_end(const PixelLayout& layout);
+// Bytes from the first pixel to one past the last.
+std::uint64_t pixel_span(const PixelLayout& layout);
 // A 64-bit size as a memory size, or empty where size_t is narrower (32-bit
 // builds) and cannot hold it.
 constexpr std::optional<std::size_t> size_in_memory(std::uint64_t size) {
@@ -137,4 +105,4 @@ constexpr std::optional<std::size_t> size_in_memory(std::uint64_t size) {
 // bottom-up picture is QLX row height - 1 - row, and the other way round.
 constexpr std::size_t flipped_row(std::size_t row, std::size_t height) { return height - 1 - row; }
 
-}  // namespace pal
+}  // namespace qlx

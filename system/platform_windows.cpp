@@ -259,6 +259,5 @@ bool commit_output(const PendingOutput& output) {
 
 void remove_file(const std::string& path) { ::DeleteFileW(to_wide(path).c_str()); }
 
-void advise_huge_pages(void*, std::size_t) {}  // large pages need a privilege that users lack
 
 }  // namespace pal::platform

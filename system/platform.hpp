@@ -2,7 +2,7 @@
 // Everything that touches the operating system, behind one small interface.
 // platform_posix.cpp implements it for Linux, the BSDs and macOS,
 // platform_windows.cpp for Windows; CMake builds the one for the target.
-// The rest of common/ is plain C++ and calls nothing else of the system.
+// Nothing else in the project calls the system.
 //
 // File names are UTF-8 strings everywhere in the programs. The Windows side
 // turns them into UTF-16 at each call, so any name the file system holds
@@ -86,8 +86,5 @@ std::optional<PendingOutput> begin_output(const std::string& path);
 // file in one step.
 bool commit_output(const PendingOutput& output);
 void remove_file(const std::string& path);
-
-// Advice only: the range backs a large buffer, which huge pages serve faster.
-void advise_huge_pages(void* start, std::size_t length);
 
 }  // namespace pal::platform

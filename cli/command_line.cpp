@@ -28,10 +28,10 @@ std::optional<std::size_t> whole_number(std::string_view text, std::size_t low, 
     return value;
 }
 
-std::optional<DitherMethod> dither_method(std::string_view name) {
-    if (name == "none") return DitherMethod::none;
-    if (name == "floyd-steinberg") return DitherMethod::floyd_steinberg;
-    if (name == "ordered") return DitherMethod::ordered;
+std::optional<qlx::DitherMethod> dither_method(std::string_view name) {
+    if (name == "none") return qlx::DitherMethod::none;
+    if (name == "floyd-steinberg") return qlx::DitherMethod::floyd_steinberg;
+    if (name == "ordered") return qlx::DitherMethod::ordered;
     return std::nullopt;
 }
 
@@ -91,13 +91,13 @@ PalquantCommand parse_palquant_command(std::span<const std::string> arguments) {
     }
     const std::optional<std::size_t> first_file = read_options(arguments, [&](std::string_view argument) {
         if (const auto name = option_value(argument, "--dither=")) {
-            const std::optional<DitherMethod> method = dither_method(*name);
+            const std::optional<qlx::DitherMethod> method = dither_method(*name);
             if (!method) return refuse(command, messages::bad_dither);
             command.dither.method = *method;
             return OptionResult::taken;
         }
         if (const auto percent = option_value(argument, "--dither-strength=")) {
-            const std::optional<std::size_t> strength = whole_number(*percent, 0, max_dither_strength);
+            const std::optional<std::size_t> strength = whole_number(*percent, 0, qlx::max_dither_strength);
             if (!strength) return refuse(command, messages::bad_dither_strength);
             command.dither.strength = static_cast<int>(*strength);
             return OptionResult::taken;
@@ -122,8 +122,8 @@ PalexpandCommand parse_palexpand_command(std::span<const std::string> arguments)
         if (!size) return OptionResult::not_an_option;
         const std::size_t times = size->find('x');
         if (times == std::string_view::npos) return refuse(command, messages::bad_size);
-        const std::optional<std::size_t> width = whole_number(size->substr(0, times), 1, max_expanded_side);
-        const std::optional<std::size_t> height = whole_number(size->substr(times + 1), 1, max_expanded_side);
+        const std::optional<std::size_t> width = whole_number(size->substr(0, times), 1, QLX_MAX_BMP_SIDE);
+        const std::optional<std::size_t> height = whole_number(size->substr(times + 1), 1, QLX_MAX_BMP_SIDE);
         if (!width || !height) return refuse(command, messages::bad_size);
         command.width = *width;
         command.height = *height;

@@ -1,9 +1,11 @@
-#include "image_formats.hpp"
+#include "bmp_format.hpp"
 
 #include <algorithm>
 #include <limits>
 
-namespace pal {
+#include "pixel_format.hpp"
+
+namespace qlx {
 namespace {
 
 void put_le16(std::uint8_t* out, std::uint16_t value) {
@@ -92,37 +94,40 @@ std::array<std::uint8_t, bmp_headers_size> expanded_bmp_headers(std::size_t widt
     return bytes;
 }
 
-std::uint64_t pixel_array_end(const BmpLayout& layout) {
-    if (layout.width == 0 || layout.height == 0) return layout.pixel_offset;
-    return layout.pixel_offset + layout.row_stride * (layout.height - 1) + row_pixel_bytes(layout.width);
+std::uint64_t pixel_span(const PixelLayout& layout) {
+    if (layout.width == 0 || layout.height == 0) return 0;
+    const std::uint64_t row_bytes = std::uint64_t{layout.width} * pixel_order(layout.format).bytes;
+    return layout.row_stride * (layout.height - 1) + row_bytes;
 }
+
+std::uint64_t pixel_array_end(const PixelLayout& layout) { return layout.pixel_offset + pixel_span(layout); }
 
 BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_size) {
     // The bit count is judged first, as soon as the bytes that hold it exist.
-    if (headers.size() < info_size_offset + 4) return {BmpError::headers_cut_short, {}};
+    if (headers.size() < info_size_offset + 4) return {QLX_BMP_HEADERS_CUT_SHORT, {}};
     const std::uint32_t declared_info_size = get_le32(headers, info_size_offset);
     const bool core = declared_info_size == bmp_core_header_size;
     const std::size_t bit_count_at = core ? core_bit_count_offset : bit_count_offset;
-    if (headers.size() < bit_count_at + 2) return {BmpError::headers_cut_short, {}};
-    if (get_le16(headers, bit_count_at) != 24) return {BmpError::not_24_bit, {}};
+    if (headers.size() < bit_count_at + 2) return {QLX_BMP_HEADERS_CUT_SHORT, {}};
+    if (get_le16(headers, bit_count_at) != 24) return {QLX_BMP_NOT_24_BIT, {}};
     // Such a header would be read as 40 bytes, taking pixels for fields.
-    if (!core && declared_info_size < bmp_info_header_size) return {BmpError::info_header_too_short, {}};
+    if (!core && declared_info_size < bmp_info_header_size) return {QLX_BMP_INFO_HEADER_TOO_SHORT, {}};
 
     const std::size_t headers_end =
         bmp_file_header_size + (core ? bmp_core_header_size : info_header_size(declared_info_size));
-    if (headers.size() < headers_end) return {BmpError::headers_cut_short, {}};
+    if (headers.size() < headers_end) return {QLX_BMP_HEADERS_CUT_SHORT, {}};
 
-    BmpLayout layout;
+    PixelLayout layout;
     if (core) {
         layout.width = get_le16(headers, core_width_offset);
         layout.height = get_le16(headers, core_height_offset);
     } else {
         const std::int32_t width = get_le32_signed(headers, width_offset);
         const std::int32_t height = get_le32_signed(headers, height_offset);
-        if (width < 0) return {BmpError::negative_width, {}};
+        if (width < 0) return {QLX_BMP_NEGATIVE_WIDTH, {}};
         // Its magnitude has no 32-bit form, so it cannot mark a top-down picture.
-        if (height == std::numeric_limits<std::int32_t>::min()) return {BmpError::height_out_of_range, {}};
-        if (get_le32(headers, compression_offset) != bmp_uncompressed) return {BmpError::compressed, {}};
+        if (height == std::numeric_limits<std::int32_t>::min()) return {QLX_BMP_HEIGHT_OUT_OF_RANGE, {}};
+        if (get_le32(headers, compression_offset) != bmp_uncompressed) return {QLX_BMP_COMPRESSED, {}};
         layout.width = static_cast<std::size_t>(width);
         layout.top_down = height < 0;
         layout.height = static_cast<std::size_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
@@ -132,11 +137,11 @@ BmpParse parse_bmp(std::span<const std::uint8_t> headers, std::uint64_t file_siz
 
     layout.pixel_offset = get_le32(headers, off_bits_offset);
     if (layout.pixel_offset < headers_end || layout.pixel_offset > file_size) {
-        return {BmpError::pixel_offset_out_of_range, {}};
+        return {QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE, {}};
     }
     layout.row_stride = padded_row_bytes(layout.width);
-    if (pixel_array_end(layout) > file_size) return {BmpError::pixel_data_cut_short, {}};
-    return {BmpError::none, layout};
+    if (pixel_array_end(layout) > file_size) return {QLX_BMP_PIXEL_DATA_CUT_SHORT, {}};
+    return {QLX_OK, layout};
 }
 
-}  // namespace pal
+}  // namespace qlx

@@ -1,7 +1,7 @@
-// Writes the C++ source of the nearest-colour table (nearest_colour.hpp says
-// its layout) to the file named by its one argument. The build runs it, built
-// for the machine the programs are for, so the answers' bytes come out in
-// that machine's order.
+// Writes the C++ source of the nearest-colour table (core/nearest_colour.hpp
+// says its layout) to the file named by its one argument. It is a tool of
+// the build machine: the table is written as numbers, which mean the same
+// to every compiler, so cross builds run it where they are built.
 //
 // Every answer is exact: boxes of colours are halved from the whole RGB cube
 // down to the 4 x 4 x 4 blocks, each keeping only the entries that may be
@@ -11,9 +11,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "nearest_colour.hpp"
@@ -21,8 +19,8 @@
 
 namespace {
 
-using pal::palette;
-using Answers = std::array<std::uint8_t, pal::slot_bytes>;
+using qlx::palette;
+using Answers = std::array<std::uint8_t, qlx::slot_bytes>;
 
 struct Bounds {
     int nearest;   // smallest distance from the entry to any colour of the box
@@ -40,7 +38,7 @@ Bounds axis_bounds(int c, int low, int size) {
 std::vector<std::uint8_t> prune_to_box(int red0, int green0, int blue0, int size,
                                        const std::vector<std::uint8_t>& list) {
     std::vector<Bounds> bounds;
-    int least_farthest = pal::max_colour_distance;
+    int least_farthest = qlx::max_colour_distance;
     for (const std::uint8_t i : list) {
         const Bounds r = axis_bounds(palette.red[i], red0, size);
         const Bounds g = axis_bounds(palette.green[i], green0, size);
@@ -57,13 +55,13 @@ std::vector<std::uint8_t> prune_to_box(int red0, int green0, int blue0, int size
 
 Answers rank_block(int red0, int green0, int blue0, const std::vector<std::uint8_t>& list) {
     Answers answers{};
-    for (int offset = 0; offset < static_cast<int>(pal::slot_bytes); ++offset) {
+    for (int offset = 0; offset < static_cast<int>(qlx::slot_bytes); ++offset) {
         const int red = red0 + (offset >> 4);
         const int green = green0 + (offset >> 2 & 3);
         const int blue = blue0 + (offset & 3);
-        int best_distance = pal::max_colour_distance + 1;
+        int best_distance = qlx::max_colour_distance + 1;
         for (const std::uint8_t i : list) {
-            const int distance = pal::colour_distance(blue, green, red, i);
+            const int distance = qlx::colour_distance(red, green, blue, i);
             if (distance < best_distance) {
                 best_distance = distance;
                 answers[static_cast<std::size_t>(offset)] = i;
@@ -76,7 +74,7 @@ Answers rank_block(int red0, int green0, int blue0, const std::vector<std::uint8
 void answer_box(int red0, int green0, int blue0, int size, const std::vector<std::uint8_t>& list,
                 std::vector<Answers>& blocks) {
     const std::vector<std::uint8_t> kept = prune_to_box(red0, green0, blue0, size, list);
-    constexpr int block_size = 1 << pal::block_bits;
+    constexpr int block_size = 1 << qlx::block_bits;
     if (size > block_size) {
         const int half = size / 2;
         for (int octant = 0; octant < 8; ++octant) {
@@ -85,9 +83,9 @@ void answer_box(int red0, int green0, int blue0, int size, const std::vector<std
         }
         return;
     }
-    const std::uint32_t place = pal::table_place(static_cast<std::uint8_t>(blue0), static_cast<std::uint8_t>(green0),
-                                                 static_cast<std::uint8_t>(red0));
-    blocks[pal::block_of(place)] = rank_block(red0, green0, blue0, kept);
+    const std::uint32_t place = qlx::table_place(static_cast<std::uint8_t>(red0), static_cast<std::uint8_t>(green0),
+                                                 static_cast<std::uint8_t>(blue0));
+    blocks[qlx::block_of(place)] = rank_block(red0, green0, blue0, kept);
 }
 
 }  // namespace
@@ -97,13 +95,13 @@ int main(int argc, char* argv[]) {
         std::fputs("usage: generate_nearest_table OUTPUT.cpp\n", stderr);
         return 2;
     }
-    std::vector<std::uint8_t> every_index(pal::palette_size);
+    std::vector<std::uint8_t> every_index(qlx::palette_size);
     for (std::size_t i = 0; i < every_index.size(); ++i) every_index[i] = static_cast<std::uint8_t>(i);
-    std::vector<Answers> blocks(pal::block_count);
+    std::vector<Answers> blocks(qlx::block_count);
     answer_box(0, 0, 0, 256, every_index, blocks);
 
-    std::vector<std::uint16_t> block_slots(pal::block_count);
-    std::vector<Answers> slots(pal::uniform_slot_count);
+    std::vector<std::uint16_t> block_slots(qlx::block_count);
+    std::vector<Answers> slots(qlx::uniform_slot_count);
     for (std::size_t i = 0; i < slots.size(); ++i) slots[i].fill(static_cast<std::uint8_t>(i));
     for (std::size_t block = 0; block < blocks.size(); ++block) {
         const Answers& answers = blocks[block];
@@ -123,20 +121,16 @@ int main(int argc, char* argv[]) {
     if (out == nullptr) return 1;
     std::fputs(
         "// Written by generate_nearest_table at build time.\n#include \"nearest_colour.hpp\"\n\n"
-        "namespace pal::nearest_table {\n\nconst std::uint16_t block_slots[block_count] = {\n",
+        "namespace qlx::nearest_table {\n\nconst std::uint16_t block_slots[block_count] = {\n",
         out);
     for (std::size_t block = 0; block < block_slots.size(); ++block) {
         std::fprintf(out, "%u,%s", block_slots[block], block % 32 == 31 ? "\n" : "");
     }
-    std::fprintf(out, "};\n\nalignas(64) const std::uint64_t slot_answers[%zu] = {\n", slots.size() * 8);
+    std::fprintf(out, "};\n\nalignas(64) const std::uint8_t slot_answers[%zu] = {\n", slots.size() * qlx::slot_bytes);
     for (const Answers& answers : slots) {
-        for (std::size_t word = 0; word < 8; ++word) {
-            std::uint64_t bytes = 0;
-            std::memcpy(&bytes, answers.data() + 8 * word, sizeof bytes);
-            std::fprintf(out, "0x%" PRIx64 ",", bytes);
-        }
+        for (const std::uint8_t answer : answers) std::fprintf(out, "%u,", answer);
         std::fputc('\n', out);
     }
-    std::fputs("};\n\n}  // namespace pal::nearest_table\n", out);
+    std::fputs("};\n\n}  // namespace qlx::nearest_table\n", out);
     return std::fclose(out) == 0 ? 0 : 1;
 }

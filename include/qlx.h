@@ -1,0 +1,204 @@
+/* qlx.h: libqlx, exact conversion between true-colour pixels and QLX.
+
+   QLX is the index format of one fixed palette of 256 colours. A QLX file
+   has no header, no palette and no recorded size:
+
+     offset y * width + x   1 byte   the palette index of the pixel in
+                                     column x (from the left) and row y
+                                     (from the top), both from 0
+
+   so a picture of width x height is exactly width * height bytes, top row
+   first, rows unpadded. The standard picture is 320 x 200 (64000 bytes).
+
+   The palette rule: a colour's index is that of the palette entry at the
+   smallest city-block distance |dr| + |dg| + |db|, unweighted; on a tie the
+   lowest index wins. The palette holds 235 distinct colours, so some
+   indices (80, 255, 71, ...) are never chosen: black is always 0, white
+   47, yellow 63.
+
+   24-bit BMP, as read by qlx_from_bmp (little-endian throughout):
+      0  2  bfType         "BM", not examined
+      2  4  bfSize         not examined
+     10  4  bfOffBits      offset of the pixel array, inside the file
+     14  4  biSize         40, or 52, 56, 64, 108, 124 (longer headers);
+                           any other size from 40 up is read as 40;
+                           12 is the old core header (16-bit sides at 18
+                           and 20, bit count at 24)
+     18  4  biWidth        signed, not negative
+     22  4  biHeight       signed; negative means rows stored top-down
+     28  2  biBitCount     24
+     30  4  biCompression  0
+   Pixels: rows of width blue-green-red triples, each row padded to a
+   multiple of 4 bytes (the last row's padding may be missing), bottom row
+   first unless the height is negative.
+
+   As written by qlx_to_bmp: the 14-byte file header ("BM", bfSize the
+   file's length, bfOffBits 54), the 40-byte information header (biSize
+   40, the sides, biPlanes 1, biBitCount 24, zeros), then the rows bottom
+   first, each padded with zero bytes to a multiple of 4.
+
+   The API: every buffer is the caller's, with its capacity. A function
+   checks everything it is given before it writes anything, and writes
+   nothing unless it returns QLX_OK. Nothing allocates memory that outlives
+   the call, nothing throws, and every function may be called from several
+   threads at once. The results are the same bytes on every system, build
+   and number of threads, and the same as the palquant and palexpand
+   programs give. */
+#ifndef QLX_H
+#define QLX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define QLX_VERSION_MAJOR 1
+#define QLX_VERSION_MINOR 2
+#define QLX_VERSION_PATCH 0
+#define QLX_VERSION_STRING "1.2.0"
+
+#if defined(QLX_BUILDING_SHARED) && defined(_WIN32)
+#define QLX_API __declspec(dllexport)
+#elif defined(QLX_BUILDING_SHARED) && defined(__GNUC__)
+#define QLX_API __attribute__((visibility("default")))
+#else
+#define QLX_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The standard picture, which a QLX file of unknown size is taken to be. */
+#define QLX_STANDARD_WIDTH 320
+#define QLX_STANDARD_HEIGHT 200
+/* The largest side qlx_to_bmp writes: a BMP of 16384 x 16384 (805 MB)
+   still has a length that bfSize's 32 bits hold. */
+#define QLX_MAX_BMP_SIDE 16384
+/* Alpha below this marks a pixel transparent (see transparent_index). */
+#define QLX_ALPHA_THRESHOLD 128
+
+/* Every failure has its own code and text. The values never change. */
+typedef enum qlx_status {
+    QLX_OK = 0,
+    /* BMPs that qlx_from_bmp refuses, as palquant refuses them. */
+    QLX_BMP_HEADERS_CUT_SHORT = 1,
+    QLX_BMP_NOT_24_BIT = 2,
+    QLX_BMP_INFO_HEADER_TOO_SHORT = 3,
+    QLX_BMP_NEGATIVE_WIDTH = 4,
+    QLX_BMP_HEIGHT_OUT_OF_RANGE = 5,
+    QLX_BMP_COMPRESSED = 6,
+    QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE = 7,
+    QLX_BMP_PIXEL_DATA_CUT_SHORT = 8,
+    QLX_BMP_TOO_LARGE = 9, /* its sizes do not fit this machine's size_t */
+    /* Arguments the call cannot use. */
+    QLX_NULL_POINTER = 20,          /* NULL where bytes or a result belong */
+    QLX_SIZE_OVERFLOW = 21,         /* width * height (* pixel bytes) overflows size_t */
+    QLX_SIDE_OUT_OF_RANGE = 22,     /* a BMP side of 0 or above QLX_MAX_BMP_SIDE */
+    QLX_STRIDE_TOO_SHORT = 23,      /* shorter than a row of pixels */
+    QLX_INPUT_TOO_SHORT = 24,       /* fewer QLX bytes than width * height */
+    QLX_CAPACITY_TOO_SMALL = 25,    /* the output buffer cannot hold the result */
+    QLX_UNKNOWN_PIXEL_FORMAT = 26,
+    QLX_UNKNOWN_DITHER = 27,
+    QLX_STRENGTH_OUT_OF_RANGE = 28, /* not 0 to 100 */
+    QLX_TRANSPARENT_INDEX_OUT_OF_RANGE = 29, /* not -1 to 255 */
+    QLX_THREADS_OUT_OF_RANGE = 30,  /* negative */
+    QLX_UNKNOWN_OPTION = 31,        /* a reserved word of qlx_options is not zero */
+    QLX_OUT_OF_MEMORY = 40
+} qlx_status;
+
+/* The library's version, QLX_VERSION_STRING of the library actually linked
+   ("1.2.0"): the number the programs' --version prints. */
+QLX_API const char *qlx_version(void);
+
+/* A text for every status, never NULL (an unknown code has one too). A BMP
+   refusal gives palquant's message without its newline: "bmpfile pixel data
+   is cut short", "the file is not 24bit bmp " (with its space). */
+QLX_API const char *qlx_status_text(qlx_status status);
+
+/* Palette entry `index` as 0xRRGGBB. */
+QLX_API uint32_t qlx_palette_colour(uint8_t index);
+
+/* The index of the colour nearest to red, green, blue by the palette rule. */
+QLX_API uint8_t qlx_nearest_index(uint8_t red, uint8_t green, uint8_t blue);
+
+typedef enum qlx_dither {
+    QLX_DITHER_NONE = 0,            /* the nearest colour of every pixel */
+    QLX_DITHER_FLOYD_STEINBERG = 1, /* error diffusion 7, 3, 5, 1 sixteenths, serpentine */
+    QLX_DITHER_ORDERED = 2          /* 8 x 8 Bayer offsets added before the search */
+} qlx_dither;
+
+/* How pixels are quantised. Take it from qlx_default_options() and change
+   what you need.
+
+   Growth: the struct keeps this size and layout in every 1.x version. A new
+   option takes the place of a reserved word, and zero in it always means
+   what this version does, so a caller built against this header gets the
+   same bytes from any later 1.x library. A caller built against a later
+   header that sets a new option and runs on an older library gets
+   QLX_UNKNOWN_OPTION, never a silently different result. */
+typedef struct qlx_options {
+    qlx_dither dither;     /* QLX_DITHER_NONE */
+    int strength;          /* 0-100 percent of the diffused error or the pattern: 100 */
+    int transparent_index; /* -1: alpha is ignored (the default). 0-255: every pixel
+                              whose alpha is below QLX_ALPHA_THRESHOLD gets this index
+                              and takes part in no error diffusion: it neither receives
+                              error nor passes any on. Formats without alpha are opaque. */
+    int threads;           /* 0: one thread a core, up to 8, for pictures of a million
+                              pixels or more (the default); 1: the calling thread alone;
+                              n: at most n. The bytes never depend on it. */
+    int reserved[12];      /* zero */
+} qlx_options;
+
+/* QLX_DITHER_NONE, strength 100, transparent_index -1, threads 0. */
+QLX_API qlx_options qlx_default_options(void);
+
+/* Whole files in memory: byte for byte what palquant and palexpand write. */
+
+/* The sides of a BMP that qlx_from_bmp would convert, after every check
+   it makes; on failure the results are left alone. */
+QLX_API qlx_status qlx_bmp_dimensions(const uint8_t *bmp, size_t bmp_size, size_t *width, size_t *height);
+
+/* Quantises a 24-bit BMP into width * height bytes of QLX at `qlx`.
+   `options` NULL means the defaults. */
+QLX_API qlx_status qlx_from_bmp(const uint8_t *bmp, size_t bmp_size, const qlx_options *options, uint8_t *qlx,
+                                size_t qlx_capacity);
+
+/* The length of the BMP qlx_to_bmp writes for these sides: 54 + the padded
+   row length * height. 0 if a side is 0 or above QLX_MAX_BMP_SIDE. */
+QLX_API size_t qlx_bmp_size(size_t width, size_t height);
+
+/* Writes the BMP of the first width * height bytes of `qlx` (a longer input
+   is fine, as palexpand reads a longer file). */
+QLX_API qlx_status qlx_to_bmp(const uint8_t *qlx, size_t qlx_size, size_t width, size_t height, uint8_t *bmp,
+                              size_t bmp_capacity);
+
+/* Pixels in memory: rows top first, `stride` bytes from one row's start to
+   the next's, at least a row of pixels. A picture with a side of 0 has no
+   pixels, needs no buffers, and is converted to nothing. */
+typedef enum qlx_pixel_format {
+    QLX_RGB = 0,  /* 3 bytes: red, green, blue */
+    QLX_BGR = 1,  /* 3 bytes: blue, green, red, as in a BMP */
+    QLX_RGBA = 2, /* 4 bytes: red, green, blue, alpha, as a canvas gives them */
+    QLX_BGRA = 3  /* 4 bytes: blue, green, red, alpha */
+} qlx_pixel_format;
+
+/* Bytes per pixel of a format: 3 or 4, or 0 for an unknown one. */
+QLX_API size_t qlx_pixel_bytes(qlx_pixel_format format);
+
+/* Quantises height rows of width pixels (reading stride * (height - 1) +
+   width * pixel bytes) into width * height indices, top row first. The same
+   pixels give the same bytes as qlx_from_bmp. */
+QLX_API qlx_status qlx_quantise(const uint8_t *pixels, size_t width, size_t height, size_t stride,
+                                qlx_pixel_format format, const qlx_options *options, uint8_t *indices,
+                                size_t indices_capacity);
+
+/* Writes the palette colour of each of width * height indices, rows top
+   first and `stride` bytes apart, alpha 255. The bytes between rows are
+   left alone; `pixels_capacity` must hold stride * (height - 1) + a row. */
+QLX_API qlx_status qlx_expand(const uint8_t *indices, size_t width, size_t height, qlx_pixel_format format,
+                              uint8_t *pixels, size_t stride, size_t pixels_capacity);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QLX_H */
