@@ -1,16 +1,46 @@
 # Installation and packages. On Windows, `cpack -G ZIP` gives a zip of both
-# programs with the README, the format document and the manual pages as
-# plain text. Elsewhere the programs go to bin/ and the manual pages to
-# share/man/man1, below any CMAKE_INSTALL_PREFIX, and `cpack -G DEB` builds
-# the Debian package.
+# programs and the library with the README, the format document and the
+# manual pages as plain text. Elsewhere the programs go to bin/, the library
+# to lib/ with its header, pkg-config file and CMake package, and the manual
+# pages to share/man, below any CMAKE_INSTALL_PREFIX; `cpack -G DEB` builds
+# the Debian packages: palconvert (the programs), libqlx1 (the shared
+# library, in a shared build) and libqlx-dev.
 if(WIN32)
   include(cmake/windows-package.cmake)
   return()
 endif()
 
-include(GNUInstallDirs)
+install(TARGETS palquant palexpand RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
 
-install(TARGETS palquant palexpand RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The library: find_package(qlx CONFIG) and pkg-config both find it, below
+# whatever prefix it is installed to.
+include(CMakePackageConfigHelpers)
+set(qlx_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/qlx)
+install(TARGETS qlx EXPORT qlxTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+if(BUILD_SHARED_LIBS)
+  # A shared build installs the static library too, for `pkg-config --static`.
+  add_library(qlx_static STATIC $<TARGET_OBJECTS:qlx_objects>)
+  set_target_properties(qlx_static PROPERTIES OUTPUT_NAME qlx)
+  install(TARGETS qlx_static ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+endif()
+install(EXPORT qlxTargets NAMESPACE qlx:: DESTINATION ${qlx_cmake_dir} COMPONENT development)
+configure_package_config_file(cmake/qlxConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/qlxConfig.cmake
+  INSTALL_DESTINATION ${qlx_cmake_dir})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/qlxConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qlxConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/qlxConfigVersion.cmake
+  DESTINATION ${qlx_cmake_dir} COMPONENT development)
+
+# The static library needs the C++ runtime and threads, which a C program's
+# link does not bring by itself.
+file(RELATIVE_PATH QLX_PC_PREFIX_FROM_PCFILEDIR /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+set(QLX_PC_PRIVATE_LIBS "-lstdc++ -lm -pthread")
+configure_file(cmake/qlx.pc.in ${CMAKE_CURRENT_BINARY_DIR}/qlx.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qlx.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+install(FILES docs/qlx.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
 
 # Debian installs manual pages compressed.
 foreach(page palquant.1 palexpand.1)
@@ -23,9 +53,10 @@ foreach(page palquant.1 palexpand.1)
   list(APPEND compressed_pages ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz)
 endforeach()
 add_custom_target(manual_pages ALL DEPENDS ${compressed_pages})
-install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
 
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_PACKAGE_NAME palconvert)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert 24-bit BMP pictures to and from 256-colour QLX files")
@@ -37,10 +68,33 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
  256-colour palette (city-block distance, lowest index on ties) and writes
  the indices as a headerless QLX file. palexpand turns a 320 x 200 QLX file
  back into a 24-bit BMP. Outputs are replaced atomically.")
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME palconvert)
+set(CPACK_DEBIAN_PROGRAMS_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libqlx${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
+  "exact conversion of true-colour pixels to a fixed 256-colour palette (library)
+ libqlx maps pixels to the nearest colour of a fixed 256-colour palette
+ (city-block distance, lowest index on ties), optionally dithered, and reads
+ and writes 24-bit BMP and QLX index pictures in memory, byte for byte as
+ the palquant and palexpand programs do.")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libqlx-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+  "exact conversion of true-colour pixels to a fixed 256-colour palette (development files)
+ The C header, the static library, a pkg-config file, a CMake package and
+ the qlx(3) manual page for libqlx.")
+if(BUILD_SHARED_LIBS)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libqlx${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+  set(CPACK_COMPONENTS_ALL programs library development)
+else()
+  set(CPACK_COMPONENTS_ALL programs development)
+endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends is worked out from the binaries: the C and C++ runtimes alone.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

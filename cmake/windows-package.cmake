@@ -1,5 +1,8 @@
-# The Windows zip: everything at its top level, ready to unpack and run.
+# The Windows zip: the programs at its top level, ready to unpack and run,
+# and the library with its header (a DLL with its import library in a
+# shared build) under include/ and lib/.
 install(TARGETS palquant palexpand RUNTIME DESTINATION .)
+install(TARGETS qlx RUNTIME DESTINATION . ARCHIVE DESTINATION lib PUBLIC_HEADER DESTINATION include)
 install(FILES README.md docs/qlx-format.md DESTINATION .)
 
 # Manual pages as plain UTF-8 text (no overstrikes, no escapes), which any editor
