@@ -44,14 +44,14 @@ Plane blurred(const Plane& picture, std::size_t width, std::size_t height) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    constexpr std::array<std::pair<pal::DitherMethod, const char*>, 3> methods = {
-        {{pal::DitherMethod::none, "none"},
-         {pal::DitherMethod::floyd_steinberg, "floyd-steinberg"},
-         {pal::DitherMethod::ordered, "ordered"}}};
+    constexpr std::array<std::pair<qlx::DitherMethod, const char*>, 3> methods = {
+        {{qlx::DitherMethod::none, "none"},
+         {qlx::DitherMethod::floyd_steinberg, "floyd-steinberg"},
+         {qlx::DitherMethod::ordered, "ordered"}}};
     for (int i = 1; i < argc; ++i) {
         const std::optional<LoadedBmp> bmp = load_bmp(argv[i]);
         if (!bmp) return 2;
-        const pal::PixelLayout& layout = bmp->layout;
+        const qlx::PixelLayout& layout = bmp->layout;
         const std::size_t pixels = layout.width * layout.height;
         Plane original(3 * pixels);
         for (std::size_t y = 0; y < layout.height; ++y) {
@@ -62,10 +62,10 @@ int main(int argc, char* argv[]) {
         const Plane reference = blurred(original, layout.width, layout.height);
         for (const auto& [method, name] : methods) {
             std::vector<std::uint8_t> indices(pixels);
-            if (pal::quantise_bmp(bmp->file.bytes(), layout, indices, {method, 100}) != pal::QuantiseStatus::ok) return 2;
+            if (qlx::quantise_in_memory(bmp->file.bytes(), layout, indices, {.dither = {method, 100}}) != QLX_OK) return 2;
             Plane result(3 * pixels);
             for (std::size_t p = 0; p < pixels; ++p) {
-                const pal::Colour colour = pal::palette_colour(indices[p]);
+                const qlx::Colour colour = qlx::palette_colour(indices[p]);
                 result[3 * p] = colour.blue;
                 result[3 * p + 1] = colour.green;
                 result[3 * p + 2] = colour.red;

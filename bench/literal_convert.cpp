@@ -10,13 +10,13 @@ int main(int argc, char* argv[]) {
     if (argc < 3) return 2;
     const std::optional<LoadedBmp> bmp = load_bmp(argv[1]);
     if (!bmp) return 2;
-    const pal::PixelLayout& layout = bmp->layout;
-    auto out = pal::ByteBuffer::allocate(layout.width * layout.height);
+    const qlx::PixelLayout& layout = bmp->layout;
+    auto out = qlx::ByteBuffer::allocate(layout.width * layout.height);
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::uint8_t* pixel = bmp->file.data() + layout.pixel_offset + row * layout.row_stride;
-        std::uint8_t* index = out->data() + pal::flipped_row(row, layout.height) * layout.width;
+        std::uint8_t* index = out->data() + qlx::flipped_row(row, layout.height) * layout.width;
         for (std::size_t x = 0; x < layout.width; ++x, pixel += 3) {
-            index[x] = pal::nearest_palette_index(pixel[0], pixel[1], pixel[2]);
+            index[x] = qlx::nearest_palette_index(pixel[2], pixel[1], pixel[0]);
         }
     }
     std::FILE* output = std::fopen(argv[2], "wb");

@@ -7,8 +7,8 @@
 #include "bmp_format.hpp"
 
 struct LoadedBmp {
-    pal::ByteBuffer file;
-    pal::PixelLayout layout;
+    qlx::ByteBuffer file;
+    qlx::PixelLayout layout;
 };
 
 // Empty when the file cannot be read or is not a BMP palquant accepts.
@@ -17,7 +17,7 @@ inline std::optional<LoadedBmp> load_bmp(const char* path) {
     if (!input) return std::nullopt;
     pal::ReadResult read = input->read_all();
     if (read.status != pal::ReadStatus::ok) return std::nullopt;
-    const pal::BmpParse parsed = pal::parse_bmp(read.bytes.bytes());
-    if (parsed.status != pal::QLX_OK) return std::nullopt;
+    const qlx::BmpParse parsed = qlx::parse_bmp(read.bytes.bytes());
+    if (parsed.status != QLX_OK) return std::nullopt;
     return LoadedBmp{std::move(read.bytes), parsed.layout};
 }

@@ -16,14 +16,14 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 bool write_bmp(const std::string& path, int width, int height, const Bytes& stored_pixels) {
-    pal::BmpFileHeader file_header;
-    file_header.bfOffBits = pal::bmp_headers_size;
-    file_header.bfSize = static_cast<std::uint32_t>(pal::bmp_headers_size + stored_pixels.size());
-    pal::BmpInfoHeader info_header;
+    qlx::BmpFileHeader file_header;
+    file_header.bfOffBits = qlx::bmp_headers_size;
+    file_header.bfSize = static_cast<std::uint32_t>(qlx::bmp_headers_size + stored_pixels.size());
+    qlx::BmpInfoHeader info_header;
     info_header.biWidth = width;
     info_header.biHeight = height;
-    const auto a = pal::encode_bmp_file_header(file_header);
-    const auto b = pal::encode_bmp_info_header(info_header);
+    const auto a = qlx::encode_bmp_file_header(file_header);
+    const auto b = qlx::encode_bmp_info_header(info_header);
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) return false;
     std::fwrite(a.data(), 1, a.size(), out);
@@ -38,7 +38,7 @@ int main(int argc, char* argv[]) {
     if (argc < 3) return 2;
     const std::optional<LoadedBmp> sample = load_bmp(argv[1]);
     if (!sample) return 2;
-    const pal::PixelLayout& in = sample->layout;
+    const qlx::PixelLayout& in = sample->layout;
     const std::string dir = argv[2];
 
     constexpr int size = 4096;  // rows of 4096 * 3 bytes need no padding

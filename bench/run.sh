@@ -19,6 +19,13 @@ echo "== search micro-benchmarks (items_per_second = pixels per second)"
 "$bin/search_benchmark" --benchmark_min_time=0.2 2>/dev/null | grep -E '^BM_'
 
 echo
+echo "== the C API in memory: qlx_quantise on RGB pixels against qlx_from_bmp, palquant's conversion (median of 9)"
+"$bin/api_benchmark" "$data/photo-4096.bmp" --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv 2>/dev/null | awk -F, '/_median"/ { gsub(/"/, "", $1); sub(/_median/, "", $1); t[$1] = $3 }
+  END { for (m in t) if (m ~ /^BM_FromBmp/) { q = m; sub(/FromBmp/, "QuantiseRgb", q);
+          printf "%-28s from_bmp %7.1f ms  quantise %7.1f ms  ratio %.2f\n", substr(m, 12), t[m], t[q], t[q] / t[m] } }'
+
+echo
 echo "== whole process, median of $rounds alternating runs"
 printf '%-34s %10s %10s %8s %10s %10s\n' case "floor ms" "ours ms" ratio "floor KiB" "ours KiB"
 compare() {  # label rounds floor-command our-command

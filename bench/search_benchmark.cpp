@@ -43,14 +43,14 @@ void BM_Search(benchmark::State& state, Search&& search) {
 struct Literal {
     void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
         for (std::size_t x = 0; x < width; ++x, pixels += 3) {
-            indices[x] = pal::nearest_palette_index(pixels[0], pixels[1], pixels[2]);
+            indices[x] = qlx::nearest_palette_index(pixels[2], pixels[1], pixels[0]);
         }
     }
 };
 
 struct Table {
     void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
-        pal::quantise_row(pixels, width, indices);
+        qlx::quantise_row<QLX_BGR>(pixels, width, indices);
     }
 };
 

@@ -14,8 +14,8 @@
 #include <span>
 #include <string>
 
-#include "dithering.hpp"
 #include "bmp_format.hpp"
+#include "dithering.hpp"
 #include "qlx.h"
 
 namespace pal {

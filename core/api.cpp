@@ -18,16 +18,6 @@
 namespace qlx {
 namespace {
 
-// An enum as the plain int a C caller may have put in it, whatever its value;
-// reading it as the enum type would be undefined for an unknown value.
-template <class Enum>
-int raw_value(const Enum& value) {
-    int raw = 0;
-    static_assert(sizeof raw == sizeof value);
-    std::memcpy(&raw, &value, sizeof raw);
-    return raw;
-}
-
 // Bytes where `size` bytes are promised: NULL only for none.
 bool bytes_present(const void* bytes, std::size_t size) { return bytes != nullptr || size == 0; }
 
@@ -40,7 +30,7 @@ bool multiply_fits(std::size_t a, std::size_t b, std::size_t& product) {
 
 qlx_status read_options(const qlx_options* given, QuantiseOptions& options) {
     const qlx_options chosen = given != nullptr ? *given : qlx_default_options();
-    const int dither = raw_value(chosen.dither);
+    const int dither = static_cast<int>(chosen.dither);
     if (dither < QLX_DITHER_NONE || dither > QLX_DITHER_ORDERED) return QLX_UNKNOWN_DITHER;
     if (chosen.strength < 0 || chosen.strength > max_dither_strength) return QLX_STRENGTH_OUT_OF_RANGE;
     if (chosen.transparent_index < -1 || chosen.transparent_index > 255) return QLX_TRANSPARENT_INDEX_OUT_OF_RANGE;
@@ -88,33 +78,43 @@ qlx_status guarded(Convert convert) noexcept {
 }  // namespace
 }  // namespace qlx
 
-using namespace qlx;
+using qlx::BmpExpander;
+using qlx::BmpParse;
+using qlx::bytes_present;
+using qlx::guarded;
+using qlx::measure_rows;
+using qlx::PixelLayout;
+using qlx::PixelRows;
+using qlx::QuantiseOptions;
+using qlx::read_options;
 
 extern "C" {
 
 QLX_API const char* qlx_version(void) { return QLX_VERSION_STRING; }
 
-QLX_API uint32_t qlx_palette_colour(uint8_t index) { return palette_rgb[index]; }
+QLX_API uint32_t qlx_palette_colour(uint8_t index) { return qlx::palette_rgb[index]; }
 
-QLX_API uint8_t qlx_nearest_index(uint8_t red, uint8_t green, uint8_t blue) { return nearest_index(red, green, blue); }
+QLX_API uint8_t qlx_nearest_index(uint8_t red, uint8_t green, uint8_t blue) {
+    return qlx::nearest_index(red, green, blue);
+}
 
 QLX_API qlx_options qlx_default_options(void) {
     qlx_options options{};
     options.dither = QLX_DITHER_NONE;
-    options.strength = max_dither_strength;
+    options.strength = qlx::max_dither_strength;
     options.transparent_index = -1;
     options.threads = 0;
     return options;
 }
 
 QLX_API size_t qlx_pixel_bytes(qlx_pixel_format format) {
-    const int code = raw_value(format);
-    return code >= QLX_RGB && code <= QLX_BGRA ? pixel_order(static_cast<qlx_pixel_format>(code)).bytes : 0;
+    const int code = static_cast<int>(format);
+    return code >= QLX_RGB && code <= QLX_BGRA ? qlx::pixel_order(static_cast<qlx_pixel_format>(code)).bytes : 0;
 }
 
 QLX_API qlx_status qlx_bmp_dimensions(const uint8_t* bmp, size_t bmp_size, size_t* width, size_t* height) {
     if (!bytes_present(bmp, bmp_size) || width == nullptr || height == nullptr) return QLX_NULL_POINTER;
-    const BmpParse parsed = parse_bmp({bmp, bmp_size});
+    const BmpParse parsed = qlx::parse_bmp({bmp, bmp_size});
     if (parsed.status != QLX_OK) return parsed.status;
     *width = parsed.layout.width;
     *height = parsed.layout.height;
@@ -127,15 +127,15 @@ QLX_API qlx_status qlx_from_bmp(const uint8_t* bmp, size_t bmp_size, const qlx_o
         if (!bytes_present(bmp, bmp_size) || !bytes_present(qlx, qlx_capacity)) return QLX_NULL_POINTER;
         QuantiseOptions chosen;
         if (const qlx_status status = read_options(options, chosen); status != QLX_OK) return status;
-        const BmpParse parsed = parse_bmp({bmp, bmp_size});
+        const BmpParse parsed = qlx::parse_bmp({bmp, bmp_size});
         if (parsed.status != QLX_OK) return parsed.status;
-        return quantise_in_memory({bmp, bmp_size}, parsed.layout, {qlx, qlx_capacity}, chosen);
+        return qlx::quantise_in_memory({bmp, bmp_size}, parsed.layout, {qlx, qlx_capacity}, chosen);
     });
 }
 
 QLX_API size_t qlx_bmp_size(size_t width, size_t height) {
     if (width == 0 || height == 0 || width > QLX_MAX_BMP_SIDE || height > QLX_MAX_BMP_SIDE) return 0;
-    return static_cast<size_t>(expanded_bmp_file_size(width, height));  // at most 805 MB
+    return static_cast<size_t>(qlx::expanded_bmp_file_size(width, height));  // at most 805 MB
 }
 
 QLX_API qlx_status qlx_to_bmp(const uint8_t* qlx, size_t qlx_size, size_t width, size_t height, uint8_t* bmp,
@@ -174,7 +174,7 @@ QLX_API qlx_status qlx_quantise(const uint8_t* pixels, size_t width, size_t heig
         }
         if (indices_capacity < rows.count) return QLX_CAPACITY_TOO_SMALL;
         const PixelLayout layout{width, height, true, 0, stride, format};
-        return quantise_in_memory({pixels, rows.span}, layout, {indices, indices_capacity}, chosen);
+        return qlx::quantise_in_memory({pixels, rows.span}, layout, {indices, indices_capacity}, chosen);
     });
 }
 
@@ -187,7 +187,7 @@ QLX_API qlx_status qlx_expand(const uint8_t* indices, size_t width, size_t heigh
     PixelRows rows;
     if (const qlx_status status = measure_rows(width, height, stride, format, rows); status != QLX_OK) return status;
     if (pixels_capacity < rows.span) return QLX_CAPACITY_TOO_SMALL;
-    for (size_t y = 0; y < height; ++y) expand_row(indices + y * width, width, format, pixels + y * stride);
+    for (size_t y = 0; y < height; ++y) qlx::expand_row(indices + y * width, width, format, pixels + y * stride);
     return QLX_OK;
 }
 

@@ -32,7 +32,11 @@
 namespace qlx {
 
 // The values of qlx_dither.
-enum class DitherMethod { none = QLX_DITHER_NONE, floyd_steinberg = QLX_DITHER_FLOYD_STEINBERG, ordered = QLX_DITHER_ORDERED };
+enum class DitherMethod {
+    none = QLX_DITHER_NONE,
+    floyd_steinberg = QLX_DITHER_FLOYD_STEINBERG,
+    ordered = QLX_DITHER_ORDERED
+};
 
 inline constexpr int max_dither_strength = 100;  // percent
 

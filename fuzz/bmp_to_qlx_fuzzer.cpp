@@ -10,17 +10,17 @@
 #include <cstdint>
 #include <vector>
 
-#include "quantiser.hpp"
 #include "bmp_format.hpp"
+#include "quantiser.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> file(data, size);
     const qlx::BmpParse parsed = qlx::parse_bmp(file);
-    if (parsed.status != qlx::QLX_OK) return 0;
+    if (parsed.status != QLX_OK) return 0;
     // Checked against the input's size, so this is at most size / 3 bytes.
     std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
     const int choice = data[size - 1];  // a parsed file is never empty
-    const qlx::DitherOptions dither{static_cast<qlx::DitherMethod>(choice % 3), choice % 101};
-    if (qlx::quantise_bmp(file, parsed.layout, indices, dither) != qlx::QuantiseStatus::ok) __builtin_trap();
+    const qlx::QuantiseOptions options{.dither = {static_cast<qlx::DitherMethod>(choice % 3), choice % 101}};
+    if (qlx::quantise_in_memory(file, parsed.layout, indices, options) != QLX_OK) __builtin_trap();
     return 0;
 }

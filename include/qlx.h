@@ -63,6 +63,15 @@
 #define QLX_API
 #endif
 
+/* In C any int may be passed for an enum, and in C++ these types take any
+   int too, so a function can refuse an unknown value instead of meeting
+   undefined behaviour. */
+#ifdef __cplusplus
+#define QLX_ANY_INT : int
+#else
+#define QLX_ANY_INT
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -77,7 +86,7 @@ extern "C" {
 #define QLX_ALPHA_THRESHOLD 128
 
 /* Every failure has its own code and text. The values never change. */
-typedef enum qlx_status {
+typedef enum qlx_status QLX_ANY_INT {
     QLX_OK = 0,
     /* BMPs that qlx_from_bmp refuses, as palquant refuses them. */
     QLX_BMP_HEADERS_CUT_SHORT = 1,
@@ -120,7 +129,7 @@ QLX_API uint32_t qlx_palette_colour(uint8_t index);
 /* The index of the colour nearest to red, green, blue by the palette rule. */
 QLX_API uint8_t qlx_nearest_index(uint8_t red, uint8_t green, uint8_t blue);
 
-typedef enum qlx_dither {
+typedef enum qlx_dither QLX_ANY_INT {
     QLX_DITHER_NONE = 0,            /* the nearest colour of every pixel */
     QLX_DITHER_FLOYD_STEINBERG = 1, /* error diffusion 7, 3, 5, 1 sixteenths, serpentine */
     QLX_DITHER_ORDERED = 2          /* 8 x 8 Bayer offsets added before the search */
@@ -174,7 +183,7 @@ QLX_API qlx_status qlx_to_bmp(const uint8_t *qlx, size_t qlx_size, size_t width,
 /* Pixels in memory: rows top first, `stride` bytes from one row's start to
    the next's, at least a row of pixels. A picture with a side of 0 has no
    pixels, needs no buffers, and is converted to nothing. */
-typedef enum qlx_pixel_format {
+typedef enum qlx_pixel_format QLX_ANY_INT {
     QLX_RGB = 0,  /* 3 bytes: red, green, blue */
     QLX_BGR = 1,  /* 3 bytes: blue, green, red, as in a BMP */
     QLX_RGBA = 2, /* 4 bytes: red, green, blue, alpha, as a canvas gives them */

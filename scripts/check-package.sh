@@ -1,27 +1,38 @@
 #!/usr/bin/env bash
-# Builds the Debian package, unpacks it into a scratch root and runs both
-# programs from there on the sample picture, as a user of the package would.
+# Builds the Debian packages (palconvert, libqlx1, libqlx-dev) from a shared
+# build, unpacks them into a scratch root and runs both programs from there
+# on the sample picture, as a user of the packages would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh g++ cmake make dpkg-dev man-db
-cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DPAL_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DPAL_BUILD_TESTS=OFF -DBUILD_SHARED_LIBS=ON \
+      -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build-package -j "$(nproc)" >/dev/null
 (cd build-package && cpack -G DEB >/dev/null)
-deb=$(ls build-package/palconvert_*.deb)
-echo "Package: $deb"
-dpkg-deb --field "$deb" Package Version Architecture Maintainer Depends Section
-
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-dpkg -x "$deb" "$root"
+for name in palconvert libqlx1 libqlx-dev; do
+  deb=$(ls build-package/"${name}"_*.deb)
+  echo "Package: $deb"
+  dpkg-deb --field "$deb" Package Version Architecture Maintainer Depends Section
+  dpkg -x "$deb" "$root"
+done
+# What each package must hold, in Debian's places.
+libdir=$(dirname "$(find "$root/usr/lib" -name libqlx.so.1 | head -1)")
+libdir=${libdir#"$root/"}
+for file in "$libdir/libqlx.so.1" "$libdir/libqlx.so" "$libdir/libqlx.a" \
+            "$libdir/pkgconfig/qlx.pc" "$libdir/cmake/qlx/qlxConfig.cmake" \
+            usr/include/qlx.h usr/share/man/man3/qlx.3; do
+  [ -e "$root/$file" ] || { echo "missing from the packages: /$file"; exit 1; }
+done
 status=0
 "$root/usr/bin/palquant" samples/sunset.bmp "$root/sunset.qlx" || status=$?
 [ "$status" -eq 1 ] || { echo "palquant from the package failed with status $status"; exit 1; }
 cmp "$root/sunset.qlx" tests/data/sunset.qlx
 "$root/usr/bin/palexpand" "$root/sunset.qlx" "$root/sunset.bmp"
 [ "$(stat -c %s "$root/sunset.bmp")" -eq 192054 ]
-for page in palquant palexpand; do
-  out=$(man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
-  [ -z "$out" ] || { echo "$page.1: $out"; exit 1; }
+for page in man1/palquant.1.gz man1/palexpand.1.gz man3/qlx.3; do
+  out=$(man --warnings -l "$root/usr/share/man/$page" 2>&1 >/dev/null)
+  [ -z "$out" ] || { echo "$page: $out"; exit 1; }
 done
-echo "The package installs and both programs run from it."
+echo "The packages install, and both programs run from them."

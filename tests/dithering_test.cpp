@@ -5,8 +5,8 @@
 #include <cmath>
 #include <random>
 
-#include "quantiser.hpp"
 #include "palette.hpp"
+#include "quantiser.hpp"
 #include "test_support.hpp"
 
 namespace qlx {
@@ -33,18 +33,22 @@ Bytes reference_floyd_steinberg(const Bytes& pixels, int width, int height, int 
             int working[3];
             for (int c = 0; c < 3; ++c) {
                 const int pixel = pixels[static_cast<std::size_t>(3 * (y * width + x) + c)];
-                working[c] = clamped(pixel + rounded(carried[static_cast<std::size_t>(y)][static_cast<std::size_t>(3 * x + c)] * strength, 1600));
+                working[c] =
+                    clamped(pixel + rounded(carried[static_cast<std::size_t>(y)][static_cast<std::size_t>(3 * x + c)] *
+                                                strength,
+                                            1600));
             }
-            const std::uint8_t index = nearest_palette_index(static_cast<std::uint8_t>(working[2]),
-                                                             static_cast<std::uint8_t>(working[1]),
-                                                             static_cast<std::uint8_t>(working[0]));
+            const std::uint8_t index =
+                nearest_palette_index(static_cast<std::uint8_t>(working[2]), static_cast<std::uint8_t>(working[1]),
+                                      static_cast<std::uint8_t>(working[0]));
             indices[static_cast<std::size_t>(y * width + x)] = index;
             const Colour chosen = palette_colour(index);
             const int error[3] = {working[0] - chosen.blue, working[1] - chosen.green, working[2] - chosen.red};
             const auto spread = [&](int row, int column, int weight) {
                 if (column < 0 || column >= width) return;
                 for (int c = 0; c < 3; ++c) {
-                    carried[static_cast<std::size_t>(row)][static_cast<std::size_t>(3 * column + c)] += weight * error[c];
+                    carried[static_cast<std::size_t>(row)][static_cast<std::size_t>(3 * column + c)] +=
+                        weight * error[c];
                 }
             };
             spread(y, x + direction, 7);

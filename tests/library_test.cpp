@@ -35,8 +35,7 @@ Conversion from_bmp(const Bytes& bmp, const qlx_options& options) {
 
 std::vector<std::string> program_options(const qlx_options& options) {
     static const char* const names[] = {"none", "floyd-steinberg", "ordered"};
-    return {std::string("--dither=") + names[options.dither],
-            "--dither-strength=" + std::to_string(options.strength)};
+    return {std::string("--dither=") + names[options.dither], "--dither-strength=" + std::to_string(options.strength)};
 }
 
 std::vector<fs::path> test_pictures() {
@@ -55,9 +54,11 @@ TEST(Library, FromBmpGivesPalquantsBytesAndRefusals) {
     const fs::path qlx = dir / "out.qlx";
     for (const fs::path& picture : test_pictures()) {
         const Bytes bmp = test::read_file(picture);
-        for (const auto& [dither, strength] :
-             {std::pair{QLX_DITHER_NONE, 100}, {QLX_DITHER_FLOYD_STEINBERG, 100}, {QLX_DITHER_FLOYD_STEINBERG, 41},
-              {QLX_DITHER_ORDERED, 100}, {QLX_DITHER_ORDERED, 7}}) {
+        for (const auto& [dither, strength] : {std::pair{QLX_DITHER_NONE, 100},
+                                               {QLX_DITHER_FLOYD_STEINBERG, 100},
+                                               {QLX_DITHER_FLOYD_STEINBERG, 41},
+                                               {QLX_DITHER_ORDERED, 100},
+                                               {QLX_DITHER_ORDERED, 7}}) {
             qlx_options options = qlx_default_options();
             options.dither = dither;
             options.strength = strength;
@@ -110,8 +111,8 @@ TEST(Library, QuantiseGivesFromBmpsBytesInEveryFormat) {
                 ASSERT_EQ(qlx_quantise(pixels.data(), width, height, stride, format, &options, indices.data(),
                                        indices.size()),
                           QLX_OK);
-                EXPECT_EQ(indices, expected.indices) << "dither " << dither << " format " << format << " threads "
-                                                     << threads;
+                EXPECT_EQ(indices, expected.indices)
+                    << "dither " << dither << " format " << format << " threads " << threads;
             }
         }
     }

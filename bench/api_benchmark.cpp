@@ -1,0 +1,67 @@
+// The C API on a picture in memory: qlx_quantise on its pixels as an RGB
+// buffer against qlx_from_bmp on the BMP file, which runs palquant's own
+// conversion (batches read from the file, threads, dithering) without the
+// file system. Both in one process, so their ratio holds on a noisy machine.
+//   api_benchmark PICTURE.bmp [--benchmark_...]
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "load_bmp.hpp"
+#include "qlx.h"
+
+int main(int argc, char* argv[]) {
+    benchmark::Initialize(&argc, argv);
+    if (argc != 2) {
+        std::fputs("usage: api_benchmark PICTURE.bmp [--benchmark_...]\n", stderr);
+        return 2;
+    }
+    const std::optional<LoadedBmp> bmp = load_bmp(argv[1]);
+    if (!bmp) return 2;
+    const qlx::PixelLayout& layout = bmp->layout;
+    const std::size_t width = layout.width, height = layout.height;
+    std::vector<std::uint8_t> rgb(3 * width * height), indices(width * height);
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::size_t stored = layout.top_down ? y : height - 1 - y;
+        const std::uint8_t* row = bmp->file.data() + layout.pixel_offset + stored * layout.row_stride;
+        for (std::size_t x = 0; x < width; ++x) {
+            for (std::size_t c = 0; c < 3; ++c) rgb[3 * (y * width + x) + c] = row[3 * x + 2 - c];
+        }
+    }
+    const std::int64_t pixels = static_cast<std::int64_t>(width * height);
+    for (const qlx_dither dither : {QLX_DITHER_NONE, QLX_DITHER_FLOYD_STEINBERG}) {
+        qlx_options options = qlx_default_options();
+        options.dither = dither;
+        const char* method = dither == QLX_DITHER_NONE ? "none" : "floyd-steinberg";
+        benchmark::RegisterBenchmark((std::string("BM_FromBmp/") + method).c_str(),
+                                     [&, options](benchmark::State& state) {
+                                         for (auto _ : state) {
+                                             if (qlx_from_bmp(bmp->file.data(), bmp->file.size(), &options,
+                                                              indices.data(), indices.size()) != QLX_OK) {
+                                                 state.SkipWithError("refused");
+                                             }
+                                             benchmark::DoNotOptimize(indices.data());
+                                         }
+                                         state.SetItemsProcessed(state.iterations() * pixels);
+                                     })
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("BM_QuantiseRgb/") + method).c_str(),
+                                     [&, options](benchmark::State& state) {
+                                         for (auto _ : state) {
+                                             if (qlx_quantise(rgb.data(), width, height, 3 * width, QLX_RGB, &options,
+                                                              indices.data(), indices.size()) != QLX_OK) {
+                                                 state.SkipWithError("refused");
+                                             }
+                                             benchmark::DoNotOptimize(indices.data());
+                                         }
+                                         state.SetItemsProcessed(state.iterations() * pixels);
+                                     })
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

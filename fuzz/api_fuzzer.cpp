@@ -1,0 +1,113 @@
+// Drives the C API with arbitrary buffers, sides, strides, formats,
+// capacities and options, as a careless caller might: every call must
+// return a status, never read or write outside the buffers it was given
+// (each is allocated to its exact capacity, so the sanitizers see a stray
+// byte), and a refused call must write nothing.
+//
+// Build and run (clang with its libFuzzer runtime):
+//   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
+//   cmake --build build-fuzz --target api_fuzzer
+//   build-fuzz/bin/api_fuzzer -max_total_time=60 -max_len=4096 -artifact_prefix=fuzz/findings/ fuzz/corpus
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "qlx.h"
+
+namespace {
+
+constexpr std::uint8_t untouched = 0xEE;
+
+// Mostly small sides, now and then one that overflows any product.
+std::size_t side(FuzzedDataProvider& input) {
+    switch (input.ConsumeIntegralInRange(0, 15)) {
+        case 0: return std::numeric_limits<std::size_t>::max() - input.ConsumeIntegralInRange<std::size_t>(0, 8);
+        case 1: return std::numeric_limits<std::size_t>::max() / input.ConsumeIntegralInRange<std::size_t>(1, 8);
+        default: return input.ConsumeIntegralInRange<std::size_t>(0, 70);
+    }
+}
+
+// An enum holding whatever int the input gives, as a C caller can make one.
+template <class Enum>
+Enum any_value(FuzzedDataProvider& input, int usual_high) {
+    return static_cast<Enum>(input.ConsumeBool() ? input.ConsumeIntegralInRange(0, usual_high)
+                                                 : input.ConsumeIntegral<int>());
+}
+
+qlx_options options_from(FuzzedDataProvider& input) {
+    qlx_options options = qlx_default_options();
+    options.dither = any_value<qlx_dither>(input, 3);
+    options.strength = input.ConsumeIntegralInRange(-2, 102);
+    options.transparent_index = input.ConsumeIntegralInRange(-2, 256);
+    options.threads = input.ConsumeIntegralInRange(-1, 3);
+    if (input.ConsumeIntegralInRange(0, 15) == 0) options.reserved[input.ConsumeIntegralInRange(0, 11)] = 1;
+    return options;
+}
+
+// A buffer of exactly `capacity` bytes, or none.
+struct Output {
+    std::vector<std::uint8_t> bytes;
+    bool absent;
+    std::uint8_t* data() { return absent ? nullptr : bytes.data(); }
+    void check(qlx_status status) const {
+        if (status == QLX_OK) return;
+        for (const std::uint8_t byte : bytes) {
+            if (byte != untouched) __builtin_trap();  // a refused call wrote
+        }
+    }
+};
+
+Output output(FuzzedDataProvider& input, std::size_t capacity) {
+    return {std::vector<std::uint8_t>(capacity, untouched), input.ConsumeIntegralInRange(0, 31) == 0};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    const std::size_t width = side(input);
+    const std::size_t height = side(input);
+    const std::size_t stride = input.ConsumeBool() ? width * 4 + input.ConsumeIntegralInRange<std::size_t>(0, 3)
+                                                   : input.ConsumeIntegralInRange<std::size_t>(0, 300);
+    const qlx_pixel_format format = any_value<qlx_pixel_format>(input, 4);
+    const qlx_options options = options_from(input);
+    const bool no_options = input.ConsumeIntegralInRange(0, 7) == 0;
+    const std::size_t capacity = input.ConsumeIntegralInRange<std::size_t>(0, 6000);
+    std::vector<std::uint8_t> bytes = input.ConsumeRemainingBytes<std::uint8_t>();
+    const std::uint8_t* source = bytes.empty() && width % 2 == 0 ? nullptr : bytes.data();
+
+    // The pixels qlx_quantise may read are the caller's promise, so they are
+    // made to exist; sizes that overflow must be refused before any read.
+    std::size_t before_last = 0, row_bytes = 0, span = 0;
+    const bool overflows = __builtin_mul_overflow(stride, height == 0 ? 0 : height - 1, &before_last) ||
+                           __builtin_mul_overflow(width, std::size_t{4}, &row_bytes) ||
+                           __builtin_add_overflow(before_last, row_bytes, &span);
+    std::vector<std::uint8_t> pixel_bytes = bytes;
+    if (!overflows && span <= (std::size_t{1} << 20)) pixel_bytes.resize(std::max(span, pixel_bytes.size()));
+    if (overflows || span <= pixel_bytes.size()) {
+        Output indices = output(input, capacity);
+        const std::uint8_t* pixels = source == nullptr ? nullptr : pixel_bytes.data();
+        indices.check(qlx_quantise(pixels, width, height, stride, format, no_options ? nullptr : &options,
+                                   indices.data(), capacity));
+    }
+    Output pixels = output(input, capacity);
+    pixels.check(
+        qlx_expand(source, std::min(width, bytes.size()), height ? 1 : 0, format, pixels.data(), stride, capacity));
+
+    std::size_t bmp_width = 0, bmp_height = 0;
+    if (qlx_bmp_dimensions(source, bytes.size(), &bmp_width, &bmp_height) == QLX_OK) {
+        Output qlx = output(input, bmp_width * bmp_height > capacity ? bmp_width * bmp_height : capacity);
+        const qlx_status status =
+            qlx_from_bmp(source, bytes.size(), no_options ? nullptr : &options, qlx.data(), qlx.bytes.size());
+        qlx.check(status);
+    }
+    Output bmp = output(input, capacity);
+    bmp.check(qlx_to_bmp(source, bytes.size(), width, height, bmp.data(), capacity));
+    if (qlx_status_text(any_value<qlx_status>(input, 45)) == nullptr) __builtin_trap();
+    return 0;
+}
