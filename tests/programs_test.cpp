@@ -35,45 +35,45 @@ constexpr int palexpand_failure = 1;
 // The palette as documented (red, green, blue as six hex digits), written
 // out again here so that a mistyped entry in the program cannot pass.
 constexpr std::array<std::uint32_t, 256> documented_palette = {
-        0x000000, 0x00009B, 0x172FAB, 0x3763BB, 0x5B93CB, 0x83BFDB, 0xB3E3EB, 0xE7FFFF,  // 0-7
-        0xB70000, 0xBF1717, 0xCB3333, 0xD35353, 0xDF7777, 0xE79B9B, 0xF3C3C3, 0xFFEFEF,  // 8-15
-        0x003723, 0x07533B, 0x176F53, 0x2F8B73, 0x4FA78F, 0x73C3B3, 0x9FDFD3, 0xD3FFF7,  // 16-23
-        0xFF4B00, 0xFF771F, 0xFF9F3F, 0xFFBF63, 0xFFDB83, 0xFFEBA7, 0xFFF7C7, 0xFFFFEB,  // 24-31
-        0x672B00, 0x7B3B0B, 0x8F4F23, 0xA7673B, 0xBB835B, 0xD39F7F, 0xE7BFA7, 0xFFE7D7,  // 32-39
-        0x7F004B, 0x8F135B, 0xA32B73, 0xB34B8B, 0xC76FA3, 0xD79BBF, 0xEBCBDF, 0xFFFFFF,  // 40-47
-        0x0B2373, 0x1B3387, 0x2F479B, 0x4B63AF, 0x677FC3, 0x8B9FD7, 0xB3BFEB, 0xDFE7FF,  // 48-55
-        0x337F23, 0x438F1F, 0x53A31F, 0x6BB31B, 0x87C717, 0xABD70F, 0xCFEB07, 0xFFFF00,  // 56-63
-        0xC30000, 0xAF1700, 0xBB3300, 0xC75300, 0xD77B00, 0xE3A300, 0xEFCF00, 0xFFFF00,  // 64-71
-        0x4B4B33, 0x636347, 0x7B7B5B, 0x979773, 0xAFAF8B, 0xCBCBA3, 0xE3E3BF, 0xFFFFDB,  // 72-79
-        0x000000, 0x434343, 0x636363, 0x7F7F7F, 0x9F9F9F, 0xBBBBBB, 0xDBDBDB, 0xFBFBFB,  // 80-87
-        0xA36F57, 0xAF7F63, 0xBB8F6F, 0xC7A37B, 0xD7B78B, 0xE3C79B, 0xEFDBAB, 0xFFEFBB,  // 88-95
-        0x00ABCB, 0x17B3CF, 0x33BBD7, 0x4FC7DF, 0x6BCFE3, 0x8BDBEB, 0xAFE7F3, 0xD3F3FB,  // 96-103
-        0x00D300, 0x17D717, 0x2FDF2F, 0x4BE34B, 0x67EB67, 0x83EF83, 0xA3F7A3, 0xC3FFC3,  // 104-111
-        0x4F4F67, 0x5F5F7B, 0x73738F, 0x8B8BA7, 0x9F9FBB, 0xB7B7D3, 0xCBCBE7, 0xE7E7FF,  // 112-119
-        0x8B8300, 0x9B930F, 0xABA323, 0xBBB33B, 0xCBC353, 0xDBD773, 0xEBE793, 0xFFFBBB,  // 120-127
-        0x375757, 0x3B6F6F, 0x3B8787, 0x3B9F9F, 0x33B7B7, 0x27CFCF, 0x17E7E7, 0x07FFFF,  // 128-135
-        0x000000, 0x00001B, 0x000037, 0x00004F, 0x00006B, 0x000087, 0x0000A3, 0x0000BF,  // 136-143
-        0x000000, 0x1B0000, 0x370000, 0x4F0000, 0x6B0000, 0x870000, 0xA30000, 0xBF0000,  // 144-151
-        0x000000, 0x1B001B, 0x370037, 0x4F004F, 0x6B006B, 0x870087, 0xA300A3, 0xBF00BF,  // 152-159
-        0x000000, 0x001B00, 0x003700, 0x004F00, 0x006B00, 0x008700, 0x00A300, 0x00BF00,  // 160-167
-        0x000000, 0x001B1B, 0x003737, 0x004F4F, 0x006B6B, 0x008787, 0x00A3A3, 0x00BFBF,  // 168-175
-        0x000000, 0x1B1B00, 0x373700, 0x4F4F00, 0x6B6B00, 0x878700, 0xA3A300, 0xBFBF00,  // 176-183
-        0x000000, 0x1B1B1B, 0x373737, 0x4F4F4F, 0x6B6B6B, 0x878787, 0xA3A3A3, 0xBFBFBF,  // 184-191
-        0x000000, 0x000000, 0x000000, 0x000000, 0x000000, 0x000000, 0x000000, 0x000000,  // 192-199
-        0x00003F, 0x000057, 0x000073, 0x00008F, 0x0000AB, 0x0000C7, 0x0000E3, 0x0000FF,  // 200-207
-        0x3F0000, 0x570000, 0x730000, 0x8F0000, 0xAB0000, 0xC70000, 0xE30000, 0xFF0000,  // 208-215
-        0x3F003F, 0x570057, 0x730073, 0x8F008F, 0xAB00AB, 0xC700C7, 0xE300E3, 0xFF00FF,  // 216-223
-        0x003F00, 0x005700, 0x007300, 0x008F00, 0x00AB00, 0x00C700, 0x00E300, 0x00FF00,  // 224-231
-        0x000000, 0x002323, 0x004747, 0x006B6B, 0x008F8F, 0x00B3B3, 0x00DBDB, 0x00FFFF,  // 232-239
-        0x3F3F00, 0x575700, 0x737300, 0x8F8F00, 0xABAB00, 0xC7C700, 0xE3E300, 0xFFFF00,  // 240-247
-        0x3F3F3F, 0x575757, 0x737373, 0x8F8F8F, 0xABABAB, 0xC7C7C7, 0xE3E3E3, 0xFFFFFF,  // 248-255
+    0x000000, 0x00009B, 0x172FAB, 0x3763BB, 0x5B93CB, 0x83BFDB, 0xB3E3EB, 0xE7FFFF,  // 0-7
+    0xB70000, 0xBF1717, 0xCB3333, 0xD35353, 0xDF7777, 0xE79B9B, 0xF3C3C3, 0xFFEFEF,  // 8-15
+    0x003723, 0x07533B, 0x176F53, 0x2F8B73, 0x4FA78F, 0x73C3B3, 0x9FDFD3, 0xD3FFF7,  // 16-23
+    0xFF4B00, 0xFF771F, 0xFF9F3F, 0xFFBF63, 0xFFDB83, 0xFFEBA7, 0xFFF7C7, 0xFFFFEB,  // 24-31
+    0x672B00, 0x7B3B0B, 0x8F4F23, 0xA7673B, 0xBB835B, 0xD39F7F, 0xE7BFA7, 0xFFE7D7,  // 32-39
+    0x7F004B, 0x8F135B, 0xA32B73, 0xB34B8B, 0xC76FA3, 0xD79BBF, 0xEBCBDF, 0xFFFFFF,  // 40-47
+    0x0B2373, 0x1B3387, 0x2F479B, 0x4B63AF, 0x677FC3, 0x8B9FD7, 0xB3BFEB, 0xDFE7FF,  // 48-55
+    0x337F23, 0x438F1F, 0x53A31F, 0x6BB31B, 0x87C717, 0xABD70F, 0xCFEB07, 0xFFFF00,  // 56-63
+    0xC30000, 0xAF1700, 0xBB3300, 0xC75300, 0xD77B00, 0xE3A300, 0xEFCF00, 0xFFFF00,  // 64-71
+    0x4B4B33, 0x636347, 0x7B7B5B, 0x979773, 0xAFAF8B, 0xCBCBA3, 0xE3E3BF, 0xFFFFDB,  // 72-79
+    0x000000, 0x434343, 0x636363, 0x7F7F7F, 0x9F9F9F, 0xBBBBBB, 0xDBDBDB, 0xFBFBFB,  // 80-87
+    0xA36F57, 0xAF7F63, 0xBB8F6F, 0xC7A37B, 0xD7B78B, 0xE3C79B, 0xEFDBAB, 0xFFEFBB,  // 88-95
+    0x00ABCB, 0x17B3CF, 0x33BBD7, 0x4FC7DF, 0x6BCFE3, 0x8BDBEB, 0xAFE7F3, 0xD3F3FB,  // 96-103
+    0x00D300, 0x17D717, 0x2FDF2F, 0x4BE34B, 0x67EB67, 0x83EF83, 0xA3F7A3, 0xC3FFC3,  // 104-111
+    0x4F4F67, 0x5F5F7B, 0x73738F, 0x8B8BA7, 0x9F9FBB, 0xB7B7D3, 0xCBCBE7, 0xE7E7FF,  // 112-119
+    0x8B8300, 0x9B930F, 0xABA323, 0xBBB33B, 0xCBC353, 0xDBD773, 0xEBE793, 0xFFFBBB,  // 120-127
+    0x375757, 0x3B6F6F, 0x3B8787, 0x3B9F9F, 0x33B7B7, 0x27CFCF, 0x17E7E7, 0x07FFFF,  // 128-135
+    0x000000, 0x00001B, 0x000037, 0x00004F, 0x00006B, 0x000087, 0x0000A3, 0x0000BF,  // 136-143
+    0x000000, 0x1B0000, 0x370000, 0x4F0000, 0x6B0000, 0x870000, 0xA30000, 0xBF0000,  // 144-151
+    0x000000, 0x1B001B, 0x370037, 0x4F004F, 0x6B006B, 0x870087, 0xA300A3, 0xBF00BF,  // 152-159
+    0x000000, 0x001B00, 0x003700, 0x004F00, 0x006B00, 0x008700, 0x00A300, 0x00BF00,  // 160-167
+    0x000000, 0x001B1B, 0x003737, 0x004F4F, 0x006B6B, 0x008787, 0x00A3A3, 0x00BFBF,  // 168-175
+    0x000000, 0x1B1B00, 0x373700, 0x4F4F00, 0x6B6B00, 0x878700, 0xA3A300, 0xBFBF00,  // 176-183
+    0x000000, 0x1B1B1B, 0x373737, 0x4F4F4F, 0x6B6B6B, 0x878787, 0xA3A3A3, 0xBFBFBF,  // 184-191
+    0x000000, 0x000000, 0x000000, 0x000000, 0x000000, 0x000000, 0x000000, 0x000000,  // 192-199
+    0x00003F, 0x000057, 0x000073, 0x00008F, 0x0000AB, 0x0000C7, 0x0000E3, 0x0000FF,  // 200-207
+    0x3F0000, 0x570000, 0x730000, 0x8F0000, 0xAB0000, 0xC70000, 0xE30000, 0xFF0000,  // 208-215
+    0x3F003F, 0x570057, 0x730073, 0x8F008F, 0xAB00AB, 0xC700C7, 0xE300E3, 0xFF00FF,  // 216-223
+    0x003F00, 0x005700, 0x007300, 0x008F00, 0x00AB00, 0x00C700, 0x00E300, 0x00FF00,  // 224-231
+    0x000000, 0x002323, 0x004747, 0x006B6B, 0x008F8F, 0x00B3B3, 0x00DBDB, 0x00FFFF,  // 232-239
+    0x3F3F00, 0x575700, 0x737300, 0x8F8F00, 0xABAB00, 0xC7C700, 0xE3E300, 0xFFFF00,  // 240-247
+    0x3F3F3F, 0x575757, 0x737373, 0x8F8F8F, 0xABABAB, 0xC7C7C7, 0xE3E3E3, 0xFFFFFF,  // 248-255
 };
 
 // The BMP palexpand must write for the first 64000 bytes of `qlx`, built
 // without any of the program's code.
 Bytes expected_expansion(const Bytes& qlx) {
-    constexpr std::uint8_t headers[54] = {0x42, 0x4D, 0x36, 0xEE, 0x02, 0, 0, 0, 0, 0, 0x36, 0, 0, 0,
-                                          0x28, 0,    0,    0,    0x40, 1, 0, 0, 0xC8, 0, 0, 0, 1, 0, 0x18};
+    constexpr std::uint8_t headers[54] = {0x42, 0x4D, 0x36, 0xEE, 0x02, 0, 0, 0,    0, 0, 0x36, 0, 0, 0,   0x28,
+                                          0,    0,    0,    0x40, 1,    0, 0, 0xC8, 0, 0, 0,    1, 0, 0x18};
     Bytes bmp(std::begin(headers), std::end(headers));
     for (int row = 199; row >= 0; --row) {
         for (int column = 0; column < 320; ++column) {
@@ -256,6 +256,40 @@ TEST_F(Programs, PalquantReportsAPictureTooLargeForMemory) {
     expect_unchanged(out);
 }
 
+// However little memory there is, once a program has started it ends with
+// its own status and one of its messages, never by a signal or an escaping
+// exception, and a failed run leaves the output alone. The picture is large
+// enough for threads and several batches.
+TEST_F(Programs, UnderAnyMemoryLimitEachProgramEndsWithItsOwnStatus) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#endif
+    SKIP_WITHOUT_POSIX("an address-space limit set with ulimit");
+    write_file(dir / "big.bmp",
+               test::make_bmp({.width = 2000, .height = 600, .pixels = test::gradient_pixels(2000, 600)}));
+    write_file(dir / "big.qlx", Bytes(2000 * 600, 9));
+    const fs::path qlx = existing_file("out.qlx");
+    const fs::path bmp = existing_file("out.bmp");
+    for (int limit = 8000; limit <= 24000; limit += 2000) {
+        const std::string ulimit = "ulimit -v " + std::to_string(limit) + "; exec \"$0\" \"$1\" \"$2\" \"$3\"";
+        const auto quantised = run_program(
+            "/bin/sh", {"-c", ulimit, palquant, "--dither=ordered", (dir / "big.bmp").string(), qlx.string()});
+        if (quantised.status != palquant_success) {
+            EXPECT_EQ(quantised.status, palquant_failure) << limit;
+            EXPECT_EQ(quantised.out, "bmpfile is too large for memory\n") << limit;
+            expect_unchanged(qlx);
+        }
+        const auto expanded = run_program(
+            "/bin/sh", {"-c", ulimit, palexpand, "--size=2000x600", (dir / "big.qlx").string(), bmp.string()});
+        if (expanded.status != palexpand_success) {
+            EXPECT_EQ(expanded.status, palexpand_failure) << limit;
+            EXPECT_TRUE(expanded.out == "bmpfile was not written\n" || expanded.out == "qlxfile could not be read\n")
+                << limit << ": " << expanded.out;
+            expect_unchanged(bmp);
+        }
+    }
+}
+
 // The largest size palexpand takes is 256 MiB of indices; a short file is
 // refused for its length before any of that is allocated.
 TEST_F(Programs, PalexpandSizesNothingBeyondTheFile) {
@@ -264,8 +298,9 @@ TEST_F(Programs, PalexpandSizesNothingBeyondTheFile) {
 #endif
     SKIP_WITHOUT_POSIX("an address-space limit set with ulimit");
     write_file(dir / "tiny.qlx", Bytes(10, 1));
-    const auto run = run_program("/bin/sh", {"-c", "ulimit -v 64000; exec \"$0\" \"$1\" \"$2\" \"$3\"", palexpand,
-                                             "--size=16384x16384", (dir / "tiny.qlx").string(), (dir / "o.bmp").string()});
+    const auto run =
+        run_program("/bin/sh", {"-c", "ulimit -v 64000; exec \"$0\" \"$1\" \"$2\" \"$3\"", palexpand,
+                                "--size=16384x16384", (dir / "tiny.qlx").string(), (dir / "o.bmp").string()});
     EXPECT_EQ(run.status, palexpand_failure);
     EXPECT_EQ(run.out, "qlxfile is shorter than 268435456 bytes\n");
     expect_directory_holds(1);
@@ -549,7 +584,9 @@ TEST_F(Programs, DitheredConversionsAreRepeatableAndStrengthZeroIsPlain) {
         EXPECT_EQ(run_program(palquant, {option, sample.string(), (dir / "2.qlx").string()}).status, 1);
         EXPECT_EQ(read_file(dir / "1.qlx"), read_file(dir / "2.qlx")) << method;
         EXPECT_NE(read_file(dir / "1.qlx"), read_file(sample_qlx)) << method;
-        EXPECT_EQ(run_program(palquant, {option, "--dither-strength=0", sample.string(), (dir / "0.qlx").string()}).status, 1);
+        EXPECT_EQ(
+            run_program(palquant, {option, "--dither-strength=0", sample.string(), (dir / "0.qlx").string()}).status,
+            1);
         EXPECT_EQ(read_file(dir / "0.qlx"), read_file(sample_qlx)) << method;
     }
     EXPECT_EQ(run_program(palquant, {"--dither=none", sample.string(), (dir / "none.qlx").string()}).status, 1);
@@ -565,7 +602,8 @@ TEST_F(Programs, OtherSizesRoundTripThroughPalexpand) {
     const Bytes qlx = read_file(dir / "odd.qlx");
     ASSERT_EQ(qlx.size(), 317u * 203u);
 
-    const auto expand = run_program(palexpand, {"--size=317x203", (dir / "odd.qlx").string(), (dir / "back.bmp").string()});
+    const auto expand =
+        run_program(palexpand, {"--size=317x203", (dir / "odd.qlx").string(), (dir / "back.bmp").string()});
     EXPECT_EQ(expand.status, palexpand_success);
     EXPECT_EQ(expand.out, "");
     const Bytes bmp = read_file(dir / "back.bmp");
@@ -587,9 +625,11 @@ TEST_F(Programs, OtherSizesRoundTripThroughPalexpand) {
     Bytes longer = qlx;
     longer.push_back(7);
     write_file(dir / "longer.qlx", longer);
-    EXPECT_EQ(run_program(palexpand, {"--size=317x203", (dir / "longer.qlx").string(), (dir / "l.bmp").string()}).status, 0);
+    EXPECT_EQ(
+        run_program(palexpand, {"--size=317x203", (dir / "longer.qlx").string(), (dir / "l.bmp").string()}).status, 0);
     EXPECT_EQ(read_file(dir / "l.bmp"), bmp);
-    const auto short_input = run_program(palexpand, {"--size=318x203", (dir / "odd.qlx").string(), (dir / "s.bmp").string()});
+    const auto short_input =
+        run_program(palexpand, {"--size=318x203", (dir / "odd.qlx").string(), (dir / "s.bmp").string()});
     EXPECT_EQ(short_input.status, palexpand_failure);
     EXPECT_EQ(short_input.out, "qlxfile is shorter than 64554 bytes\n");
     EXPECT_FALSE(fs::exists(dir / "s.bmp"));
