@@ -18,6 +18,7 @@ set(PAL_STATIC_RUNTIME ON CACHE BOOL "")
 # Debian ships GoogleTest for Linux only; build it from its sources.
 set(PAL_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "")
 
+# The tests run under Wine; the build itself runs nothing of the target's.
 find_program(PAL_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(PAL_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PAL_WINE})

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh g++-multilib googletest cmake make groff-base
-cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-m32 \
+cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_C_FLAGS=-m32 \
       -DPAL_GTEST_SOURCE_DIR=/usr/src/googletest -DPAL_WARNINGS_AS_ERRORS="${PAL_WERROR:-OFF}" >/dev/null
 cmake --build build-m32 -j "$(nproc)"
 ctest --test-dir build-m32 --output-on-failure -j "$(nproc)"
