@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "load_bmp.hpp"
@@ -30,36 +31,30 @@ int main(int argc, char* argv[]) {
         }
     }
     const std::int64_t pixels = static_cast<std::int64_t>(width * height);
+    // Times `convert`, one whole picture an iteration.
+    const auto time = [&](const std::string& name, auto convert) {
+        benchmark::RegisterBenchmark(name.c_str(),
+                                     [=](benchmark::State& state) {
+                                         for (auto _ : state) {
+                                             if (convert() != QLX_OK) state.SkipWithError("refused");
+                                             benchmark::DoNotOptimize(indices.data());
+                                         }
+                                         state.SetItemsProcessed(state.iterations() * pixels);
+                                     })
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    };
     for (const qlx_dither dither : {QLX_DITHER_NONE, QLX_DITHER_FLOYD_STEINBERG}) {
         qlx_options options = qlx_default_options();
         options.dither = dither;
-        const char* method = dither == QLX_DITHER_NONE ? "none" : "floyd-steinberg";
-        benchmark::RegisterBenchmark((std::string("BM_FromBmp/") + method).c_str(),
-                                     [&, options](benchmark::State& state) {
-                                         for (auto _ : state) {
-                                             if (qlx_from_bmp(bmp->file.data(), bmp->file.size(), &options,
-                                                              indices.data(), indices.size()) != QLX_OK) {
-                                                 state.SkipWithError("refused");
-                                             }
-                                             benchmark::DoNotOptimize(indices.data());
-                                         }
-                                         state.SetItemsProcessed(state.iterations() * pixels);
-                                     })
-            ->UseRealTime()
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("BM_QuantiseRgb/") + method).c_str(),
-                                     [&, options](benchmark::State& state) {
-                                         for (auto _ : state) {
-                                             if (qlx_quantise(rgb.data(), width, height, 3 * width, QLX_RGB, &options,
-                                                              indices.data(), indices.size()) != QLX_OK) {
-                                                 state.SkipWithError("refused");
-                                             }
-                                             benchmark::DoNotOptimize(indices.data());
-                                         }
-                                         state.SetItemsProcessed(state.iterations() * pixels);
-                                     })
-            ->UseRealTime()
-            ->Unit(benchmark::kMillisecond);
+        const std::string method = dither == QLX_DITHER_NONE ? "none" : "floyd-steinberg";
+        time("BM_FromBmp/" + method, [&, options] {
+            return qlx_from_bmp(bmp->file.data(), bmp->file.size(), &options, indices.data(), indices.size());
+        });
+        time("BM_QuantiseRgb/" + method, [&, options] {
+            return qlx_quantise(rgb.data(), width, height, 3 * width, QLX_RGB, &options, indices.data(),
+                                indices.size());
+        });
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
