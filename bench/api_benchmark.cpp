@@ -34,7 +34,7 @@ int main(int argc, char* argv[]) {
     // Times `convert`, one whole picture an iteration.
     const auto time = [&](const std::string& name, auto convert) {
         benchmark::RegisterBenchmark(name.c_str(),
-                                     [=](benchmark::State& state) {
+                                     [convert, pixels, &indices](benchmark::State& state) {
                                          for (auto _ : state) {
                                              if (convert() != QLX_OK) state.SkipWithError("refused");
                                              benchmark::DoNotOptimize(indices.data());
