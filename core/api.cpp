@@ -14,12 +14,15 @@
 #include "pixel_format.hpp"
 #include "qlx.h"
 #include "quantiser.hpp"
+#include "resample.hpp"
 
 namespace qlx {
 namespace {
 
 // Bytes where `size` bytes are promised: NULL only for none.
 bool bytes_present(const void* bytes, std::size_t size) { return bytes != nullptr || size == 0; }
+
+bool resample_side_fits(std::size_t side) { return side >= 1 && side <= QLX_MAX_RESAMPLE_SIDE; }
 
 // a * b, or false if it overflows size_t.
 bool multiply_fits(std::size_t a, std::size_t b, std::size_t& product) {
@@ -189,6 +192,44 @@ QLX_API qlx_status qlx_expand(const uint8_t* indices, size_t width, size_t heigh
     if (pixels_capacity < rows.span) return QLX_CAPACITY_TOO_SMALL;
     for (size_t y = 0; y < height; ++y) qlx::expand_row(indices + y * width, width, format, pixels + y * stride);
     return QLX_OK;
+}
+
+QLX_API qlx_status qlx_fit_placement(size_t width, size_t height, size_t box_width, size_t box_height, qlx_fit fit,
+                                     qlx_placement* placement) {
+    if (placement == nullptr) return QLX_NULL_POINTER;
+    const int code = static_cast<int>(fit);
+    if (code < QLX_FIT_KEEP || code > QLX_FIT_STRETCH) return QLX_UNKNOWN_FIT;
+    if (!qlx::resample_side_fits(width) || !qlx::resample_side_fits(height) ||
+        !qlx::resample_side_fits(box_width) || !qlx::resample_side_fits(box_height)) {
+        return QLX_SIDE_OUT_OF_RANGE;
+    }
+    *placement = qlx::place_in_box(width, height, box_width, box_height, static_cast<qlx_fit>(code));
+    return QLX_OK;
+}
+
+QLX_API qlx_status qlx_resample(const uint8_t* pixels, size_t width, size_t height, size_t stride,
+                                qlx_pixel_format format, uint8_t* resampled, size_t resampled_width,
+                                size_t resampled_height, size_t resampled_capacity) {
+    return guarded([&] {
+        if (qlx_pixel_bytes(format) == 0) return QLX_UNKNOWN_PIXEL_FORMAT;
+        if (pixels == nullptr || resampled == nullptr) return QLX_NULL_POINTER;
+        if (!qlx::resample_side_fits(width) || !qlx::resample_side_fits(height) ||
+            !qlx::resample_side_fits(resampled_width) || !qlx::resample_side_fits(resampled_height)) {
+            return QLX_SIDE_OUT_OF_RANGE;
+        }
+        PixelRows rows;
+        if (const qlx_status status = measure_rows(width, height, stride, format, rows); status != QLX_OK) {
+            return status;
+        }
+        PixelRows result;
+        const size_t result_row = resampled_width * qlx_pixel_bytes(format);
+        if (const qlx_status status = measure_rows(resampled_width, resampled_height, result_row, format, result);
+            status != QLX_OK) {
+            return status;
+        }
+        if (resampled_capacity < result.span) return QLX_CAPACITY_TOO_SMALL;
+        return qlx::resample({pixels, width, height, stride, format}, resampled_width, resampled_height, resampled);
+    });
 }
 
 }  // extern "C"

@@ -23,6 +23,10 @@
 // 3.6 MiB of answers, of which a picture touches only the pages its colours
 // fall in. tools/generate_nearest_table.cpp writes both arrays as numbers,
 // so their bytes are the same whatever machine builds or runs them.
+//
+// A build defining QLX_NEAREST_TABLE_AT_LOAD (the WebAssembly module, whose
+// download must stay small) instead computes the same arrays once while it
+// loads, before anything can call it: nearest_table_at_load.cpp.
 
 #include <array>
 #include <cstddef>
@@ -37,10 +41,15 @@ inline constexpr std::size_t block_count = 1u << 18;    // 64^3
 inline constexpr std::size_t slot_bytes = 64;           // 4^3 answers
 inline constexpr std::size_t uniform_slot_count = 256;  // one per index
 
+#ifdef QLX_NEAREST_TABLE_AT_LOAD
+#define QLX_NEAREST_TABLE_STORAGE
+#else
+#define QLX_NEAREST_TABLE_STORAGE const
+#endif
 namespace nearest_table {
-// Defined in the generated source.
-extern const std::uint16_t block_slots[block_count];
-extern const std::uint8_t slot_answers[];
+// Defined in the generated source, or filled at load.
+extern QLX_NEAREST_TABLE_STORAGE std::uint16_t block_slots[block_count];
+extern QLX_NEAREST_TABLE_STORAGE std::uint8_t slot_answers[];
 }  // namespace nearest_table
 
 // A colour's place in the table, block << 6 | offset in the block, is the sum

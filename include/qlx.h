@@ -51,9 +51,9 @@
 #include <stdint.h>
 
 #define QLX_VERSION_MAJOR 1
-#define QLX_VERSION_MINOR 2
+#define QLX_VERSION_MINOR 3
 #define QLX_VERSION_PATCH 0
-#define QLX_VERSION_STRING "1.2.0"
+#define QLX_VERSION_STRING "1.3.0"
 
 #if defined(QLX_BUILDING_SHARED) && defined(_WIN32)
 #define QLX_API __declspec(dllexport)
@@ -111,11 +111,12 @@ typedef enum qlx_status QLX_ANY_INT {
     QLX_TRANSPARENT_INDEX_OUT_OF_RANGE = 29, /* not -1 to 255 */
     QLX_THREADS_OUT_OF_RANGE = 30,  /* negative */
     QLX_UNKNOWN_OPTION = 31,        /* a reserved word of qlx_options is not zero */
+    QLX_UNKNOWN_FIT = 32,
     QLX_OUT_OF_MEMORY = 40
 } qlx_status;
 
 /* The library's version, QLX_VERSION_STRING of the library actually linked
-   ("1.2.0"): the number the programs' --version prints. */
+   ("1.3.0"): the number the programs' --version prints. */
 QLX_API const char *qlx_version(void);
 
 /* A text for every status, never NULL (an unknown code has one too). A BMP
@@ -205,6 +206,52 @@ QLX_API qlx_status qlx_quantise(const uint8_t *pixels, size_t width, size_t heig
    left alone; `pixels_capacity` must hold stride * (height - 1) + a row. */
 QLX_API qlx_status qlx_expand(const uint8_t *indices, size_t width, size_t height, qlx_pixel_format format,
                               uint8_t *pixels, size_t stride, size_t pixels_capacity);
+
+/* Fitting a picture of any size into a box, such as the standard 320 x 200,
+   before it is quantised. The resampling averages areas in linear light,
+   in integers, so it gives the same bytes everywhere: each result pixel is
+   the average of the source area it covers, each source pixel weighted by
+   the part of it inside; colours are weighted by alpha, so transparent
+   pixels lend none of their colour, and alpha is averaged as it is.
+   Light values are 16-bit, round(65535 * L(code / 255)) with the sRGB
+   curve L, and an average goes back to the code whose value is nearest. */
+
+/* The largest side qlx_resample takes or makes: with it every sum of
+   16-bit light times alpha times area fits 64 bits. */
+#define QLX_MAX_RESAMPLE_SIDE 16384
+
+typedef enum qlx_fit QLX_ANY_INT {
+    QLX_FIT_KEEP = 0,    /* the picture's own sides; nothing is resampled */
+    QLX_FIT_CONTAIN = 1, /* all of the picture, as large as the box allows, centred;
+                            the rest of the box is the caller's (the web page
+                            fills it with index 0) */
+    QLX_FIT_COVER = 2,   /* all of the box, from the centre of the picture cut
+                            to the box's aspect */
+    QLX_FIT_STRETCH = 3  /* all of the picture onto all of the box */
+} qlx_fit;
+
+/* Where a fitted picture comes from and where it lands. */
+typedef struct qlx_placement {
+    size_t source_x, source_y, source_width, source_height; /* the part of the picture used */
+    size_t x, y, width, height;                             /* its resampled copy, in the box */
+    size_t box_width, box_height; /* the result's sides: the box's, or the picture's own
+                                     for QLX_FIT_KEEP */
+} qlx_placement;
+
+/* Computes the placement of a width x height picture in the box. Every
+   side from 1 to QLX_MAX_RESAMPLE_SIDE. A side that does not fit exactly
+   is rounded to the nearest pixel, halves up, and centred with the odd
+   pixel after it (to the right or below). */
+QLX_API qlx_status qlx_fit_placement(size_t width, size_t height, size_t box_width, size_t box_height, qlx_fit fit,
+                                     qlx_placement *placement);
+
+/* Resamples height rows of width pixels (stride bytes apart) to
+   resampled_width x resampled_height pixels of the same format, rows
+   unpadded. A part of a picture is resampled by pointing at its first
+   pixel and passing its sides, with the picture's stride. */
+QLX_API qlx_status qlx_resample(const uint8_t *pixels, size_t width, size_t height, size_t stride,
+                                qlx_pixel_format format, uint8_t *resampled, size_t resampled_width,
+                                size_t resampled_height, size_t resampled_capacity);
 
 #ifdef __cplusplus
 }

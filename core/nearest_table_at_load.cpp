@@ -1,0 +1,30 @@
+// The nearest-colour table of a QLX_NEAREST_TABLE_AT_LOAD build: the same
+// arrays the build tool writes into the programs, computed by the same code
+// while the module starts (about a tenth of a second), so that they cost
+// nothing to download.
+#include <algorithm>
+#include <cstdlib>
+
+#include "nearest_colour.hpp"
+#include "nearest_table_builder.hpp"
+
+namespace qlx::nearest_table {
+
+std::uint16_t block_slots[block_count];
+// The slot numbers are 16 bits, so there are at most 65536 slots.
+alignas(64) std::uint8_t slot_answers[(std::size_t{UINT16_MAX} + 1) * slot_bytes];
+
+namespace {
+
+// Runs before any exported function can be called.
+const bool filled = [] {
+    const NearestTable table = compute_nearest_table();
+    if (table.slots.size() > std::size_t{UINT16_MAX} + 1) std::abort();
+    std::copy(table.block_slots.begin(), table.block_slots.end(), block_slots);
+    std::uint8_t* answers = slot_answers;
+    for (const NearestTable::Answers& slot : table.slots) answers = std::copy(slot.begin(), slot.end(), answers);
+    return true;
+}();
+
+}  // namespace
+}  // namespace qlx::nearest_table
