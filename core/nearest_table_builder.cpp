@@ -19,50 +19,71 @@ Bounds axis_bounds(int c, int low, int size) {
     return {std::max(0, low - c) + std::max(0, c - high), std::max(c - low, high - c)};
 }
 
+// Palette entries in index order, held on the stack: the halving visits
+// about 300,000 boxes, and allocating a list for each cost more than the rest.
+struct EntryList {
+    std::array<std::uint8_t, palette_size> entries;
+    std::size_t count = 0;
+};
+
+Bounds entry_bounds(std::uint8_t i, int red0, int green0, int blue0, int size) {
+    const Bounds r = axis_bounds(palette.red[i], red0, size);
+    const Bounds g = axis_bounds(palette.green[i], green0, size);
+    const Bounds b = axis_bounds(palette.blue[i], blue0, size);
+    return {r.nearest + g.nearest + b.nearest, r.farthest + g.farthest + b.farthest};
+}
+
 // Keeps, in order, the entries that may be nearest to some colour of the box:
 // every colour has one within the least farthest distance, so an entry
 // always farther than that never wins; one at equal may tie.
-std::vector<std::uint8_t> prune_to_box(int red0, int green0, int blue0, int size,
-                                       const std::vector<std::uint8_t>& list) {
-    std::vector<Bounds> bounds;
-    bounds.reserve(list.size());
+EntryList prune_to_box(int red0, int green0, int blue0, int size, const EntryList& list) {
     int least_farthest = max_colour_distance;
-    for (const std::uint8_t i : list) {
-        const Bounds r = axis_bounds(palette.red[i], red0, size);
-        const Bounds g = axis_bounds(palette.green[i], green0, size);
-        const Bounds b = axis_bounds(palette.blue[i], blue0, size);
-        bounds.push_back({r.nearest + g.nearest + b.nearest, r.farthest + g.farthest + b.farthest});
-        least_farthest = std::min(least_farthest, bounds.back().farthest);
+    for (std::size_t k = 0; k < list.count; ++k) {
+        least_farthest = std::min(least_farthest, entry_bounds(list.entries[k], red0, green0, blue0, size).farthest);
     }
-    std::vector<std::uint8_t> kept;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (bounds[i].nearest <= least_farthest) kept.push_back(list[i]);
+    EntryList kept;
+    for (std::size_t k = 0; k < list.count; ++k) {
+        const std::uint8_t i = list.entries[k];
+        if (entry_bounds(i, red0, green0, blue0, size).nearest <= least_farthest) kept.entries[kept.count++] = i;
     }
     return kept;
 }
 
-Answers rank_block(int red0, int green0, int blue0, const std::vector<std::uint8_t>& list) {
+Answers rank_block(int red0, int green0, int blue0, const EntryList& list) {
     Answers answers{};
     for (int offset = 0; offset < static_cast<int>(slot_bytes); ++offset) {
         const int red = red0 + (offset >> 4);
         const int green = green0 + (offset >> 2 & 3);
         const int blue = blue0 + (offset & 3);
         int best_distance = max_colour_distance + 1;
-        for (const std::uint8_t i : list) {
-            const int distance = colour_distance(red, green, blue, i);
+        for (std::size_t k = 0; k < list.count; ++k) {
+            const int distance = colour_distance(red, green, blue, list.entries[k]);
             if (distance < best_distance) {
                 best_distance = distance;
-                answers[static_cast<std::size_t>(offset)] = i;
+                answers[static_cast<std::size_t>(offset)] = list.entries[k];
             }
         }
     }
     return answers;
 }
 
-void answer_box(int red0, int green0, int blue0, int size, const std::vector<std::uint8_t>& list,
-                std::vector<Answers>& blocks) {
-    const std::vector<std::uint8_t> kept = prune_to_box(red0, green0, blue0, size, list);
+void answer_box(int red0, int green0, int blue0, int size, const EntryList& list, std::vector<Answers>& blocks) {
+    const EntryList kept = prune_to_box(red0, green0, blue0, size, list);
     constexpr int block_size = 1 << block_bits;
+    if (kept.count == 1) {
+        // One entry left answers the whole box: most boxes end here.
+        Answers uniform;
+        uniform.fill(kept.entries[0]);
+        for (int red = red0; red < red0 + size; red += block_size) {
+            for (int green = green0; green < green0 + size; green += block_size) {
+                for (int blue = blue0; blue < blue0 + size; blue += block_size) {
+                    blocks[block_of(table_place(static_cast<std::uint8_t>(red), static_cast<std::uint8_t>(green),
+                                                static_cast<std::uint8_t>(blue)))] = uniform;
+                }
+            }
+        }
+        return;
+    }
     if (size > block_size) {
         const int half = size / 2;
         for (int octant = 0; octant < 8; ++octant) {
@@ -79,8 +100,8 @@ void answer_box(int red0, int green0, int blue0, int size, const std::vector<std
 }  // namespace
 
 NearestTable compute_nearest_table() {
-    std::vector<std::uint8_t> every_index(palette_size);
-    for (std::size_t i = 0; i < every_index.size(); ++i) every_index[i] = static_cast<std::uint8_t>(i);
+    EntryList every_index;
+    for (std::size_t i = 0; i < palette_size; ++i) every_index.entries[every_index.count++] = static_cast<std::uint8_t>(i);
     std::vector<Answers> blocks(block_count);
     answer_box(0, 0, 0, 256, every_index, blocks);
 

@@ -82,8 +82,9 @@ inline constexpr Palette palette = [] {
 inline constexpr std::array<std::uint32_t, palette_size> palette_bgr_words = [] {
     std::array<std::uint32_t, palette_size> words{};
     for (std::size_t i = 0; i < palette_size; ++i) {
-        words[i] = std::bit_cast<std::uint32_t>(
-            std::array<std::uint8_t, 4>{palette.blue[i], palette.green[i], palette.red[i], 0});
+        const std::uint32_t blue = palette.blue[i], green = palette.green[i], red = palette.red[i];
+        words[i] = std::endian::native == std::endian::little ? blue | green << 8 | red << 16
+                                                              : blue << 24 | green << 16 | red << 8;
     }
     return words;
 }();

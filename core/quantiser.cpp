@@ -21,11 +21,19 @@ constexpr std::uint64_t parallel_min_pixels = std::uint64_t{1} << 20;
 // share a few batches.
 constexpr unsigned max_useful_threads = 8;
 
+// A build for a machine without threads (WebAssembly without shared
+// memory) converts on the calling thread alone.
+#ifdef QLX_WITHOUT_THREADS
+constexpr bool threads_available = false;
+#else
+constexpr bool threads_available = true;
+#endif
+
 // Large pictures are converted on every core, the one that reads and writes
 // included; Floyd-Steinberg chains each row to the one before, so it keeps
 // to one.
 unsigned thread_count(const QuantiseOptions& options) {
-    if (options.dither.method == DitherMethod::floyd_steinberg) return 1;
+    if (!threads_available || options.dither.method == DitherMethod::floyd_steinberg) return 1;
     const unsigned max_threads = options.max_threads;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     return std::min({cores, max_threads == 0 ? max_useful_threads : max_threads, max_useful_threads});
@@ -59,6 +67,7 @@ public:
             stopping_ = true;
         }
         wake_.notify_all();
+        for (std::thread& helper : helpers_) helper.join();
     }
 
     // Hands out rows [begin, end) to the helpers.
@@ -112,7 +121,7 @@ private:
     bool stopping_ = false;
     std::atomic<std::size_t> next_row_{0};
     std::size_t end_row_ = 0;
-    std::vector<std::jthread> helpers_;  // last, so that they stop before the rest goes
+    std::vector<std::thread> helpers_;
 };
 
 }  // namespace

@@ -37,9 +37,10 @@ public:
         first_source_ = allocate<std::size_t>(result_length);
         weights_ = allocate<std::uint32_t>(source_length + result_length);
         if (!first_weight_ || !first_source_ || !weights_) return false;
+        // Below 2^28 with sides of at most 2^14.
         const std::uint64_t s = source_length, d = result_length;
         std::size_t stored = 0;
-        for (std::uint64_t i = 0; i < d; ++i) {
+        for (std::size_t i = 0; i < result_length; ++i) {
             first_weight_[i] = stored;
             first_source_[i] = static_cast<std::size_t>(i * s / d);
             const std::uint64_t begin = i * s, end = (i + 1) * s;
