@@ -126,13 +126,21 @@ function download(bytes, name, type) {
   setTimeout(() => URL.revokeObjectURL(url), 60_000);
 }
 
-controls.saveQlx.addEventListener('click', () => {
+// The entry shown, if its result is current and can be saved.
+function savable() {
   const entry = entries[shown];
+  return running === null && entry?.result ? entry : null;
+}
+
+controls.saveQlx.addEventListener('click', () => {
+  const entry = savable();
+  if (!entry) return;
   download(entry.result.indices, `${baseName(entry.name)}.qlx`, 'application/octet-stream');
 });
 
 controls.saveBmp.addEventListener('click', async () => {
-  const entry = entries[shown];
+  const entry = savable();
+  if (!entry) return;
   const { indices, width, height } = entry.result;
   try {
     download(await ask('bmp', { indices, width, height }), `${baseName(entry.name)}.bmp`, 'image/bmp');
@@ -142,7 +150,8 @@ controls.saveBmp.addEventListener('click', async () => {
 });
 
 controls.savePng.addEventListener('click', () => {
-  const entry = entries[shown];
+  const entry = savable();
+  if (!entry) return;
   const { width, height, result } = entry.result;
   const canvas = document.createElement('canvas');
   canvas.width = width;
@@ -155,6 +164,7 @@ controls.savePng.addEventListener('click', () => {
 });
 
 controls.saveZip.addEventListener('click', () => {
+  if (running !== null) return;
   const files = {};
   for (const entry of entries) {
     if (!entry.result) continue;
@@ -311,20 +321,22 @@ async function convertAll() {
   document.body.dataset.converted = String(Number(document.body.dataset.converted ?? 0) + 1);
 }
 
+async function convertUntilCurrent() {
+  do {
+    rerun = false;
+    await convertAll();
+  } while (rerun);
+  running = null;
+  updateSaveButtons();
+}
+
 function schedule() {
   if (running) {
     rerun = true;
     return;
   }
-  running = (async () => {
-    updateSaveButtons();
-    do {
-      rerun = false;
-      await convertAll();
-    } while (rerun);
-    running = null;
-    updateSaveButtons();
-  })();
+  running = convertUntilCurrent();
+  updateSaveButtons();
 }
 
 // Replaces the pictures. The worker takes requests in order, so each
@@ -349,11 +361,15 @@ function openPictures(files) {
   open([...files].map((file) => ({ id: nextId++, name: file.name || 'pasted picture', kind: 'picture', file })));
 }
 
-controls.pictures.addEventListener('change', () => openPictures(controls.pictures.files));
+controls.pictures.addEventListener('change', () => {
+  controls.openQlx.value = '';
+  openPictures(controls.pictures.files);
+});
 
 controls.openQlx.addEventListener('change', async () => {
   const file = controls.openQlx.files[0];
   if (!file) return;
+  controls.pictures.value = '';
   open([{ id: nextId++, name: file.name, kind: 'qlx', bytes: new Uint8Array(await file.arrayBuffer()) }]);
 });
 

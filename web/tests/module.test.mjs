@@ -1,0 +1,203 @@
+// The WebAssembly module under Node: the native programs' bytes for every
+// test picture and option, the library's refusals, and fitting checked
+// against a plain implementation of its definition.
+import assert from 'node:assert/strict';
+import { readFileSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import {
+  bmpToRgba, loadModule, runPalexpand, runPalquant, sample, scratch, testPictures,
+} from './support.mjs';
+
+const OPTION_SETS = [
+  { args: [], options: {} },
+  { args: ['--dither=floyd-steinberg'], options: { dither: 'floyd-steinberg' } },
+  { args: ['--dither=floyd-steinberg', '--dither-strength=37'], options: { dither: 'floyd-steinberg', strength: 37 } },
+  { args: ['--dither=ordered'], options: { dither: 'ordered' } },
+  { args: ['--dither=ordered', '--dither-strength=0'], options: { dither: 'ordered', strength: 0 } },
+];
+
+let qlx;
+let work;
+before(async () => {
+  qlx = await loadModule();
+  work = scratch();
+});
+after(() => work.remove());
+
+describe('fromBmp and toBmp against the programs', () => {
+  test('every test picture with every method gives palquant\'s bytes or its refusal', () => {
+    let compared = 0;
+    for (const picture of testPictures()) {
+      const bytes = readFileSync(picture);
+      for (const { args, options } of OPTION_SETS) {
+        const expected = runPalquant(picture, args, work.folder);
+        let actual;
+        try {
+          const { indices } = qlx.fromBmp(bytes, options);
+          actual = { ok: true, bytes: Buffer.from(indices) };
+        } catch (error) {
+          actual = { ok: false, message: `${error.message}\n` };
+        }
+        assert.deepEqual(actual, expected, `${picture} ${args.join(' ')}`);
+        compared += 1;
+      }
+    }
+    assert.ok(compared >= 400, `only ${compared} cases`);
+  });
+
+  test('toBmp gives palexpand\'s bytes at several sizes', () => {
+    for (const [width, height] of [[320, 200], [1, 1], [3, 5], [17, 2], [64, 64]]) {
+      const indices = Uint8Array.from({ length: width * height }, (_, i) => (i * 37 + (i >> 3)) & 255);
+      const file = join(work.folder, 'in.qlx');
+      writeFileSync(file, indices);
+      assert.deepEqual(Buffer.from(qlx.toBmp(indices, width, height)), runPalexpand(file, width, height, work.folder),
+        `${width} x ${height}`);
+    }
+  });
+
+  test('version is the programs\' --version number', () => {
+    assert.match(qlx.version, /^\d+\.\d+\.\d+$/);
+  });
+});
+
+describe('quantise', () => {
+  const { rgba, width, height } = bmpToRgba(readFileSync(sample));
+
+  test('RGBA pixels give the same bytes as the BMP they came from, with every method', () => {
+    for (const { options } of OPTION_SETS) {
+      assert.deepEqual(qlx.quantise(rgba, width, height, options), qlx.fromBmp(readFileSync(sample), options).indices);
+    }
+  });
+
+  test('pixels with alpha below 128 take the transparent index; the rest are unchanged', () => {
+    const seeThrough = rgba.slice();
+    for (let i = 0; i < width * height; i += 7) seeThrough[i * 4 + 3] = i % 2 ? 127 : 0;
+    const plain = qlx.quantise(rgba, width, height);
+    const marked = qlx.quantise(seeThrough, width, height, { transparentIndex: 200 });
+    for (let i = 0; i < width * height; i += 1) assert.equal(marked[i], i % 7 === 0 ? 200 : plain[i], `pixel ${i}`);
+    // Without the option, alpha is ignored.
+    assert.deepEqual(qlx.quantise(seeThrough, width, height), plain);
+  });
+});
+
+describe('refusals in the library\'s words', () => {
+  const bmp = readFileSync(sample);
+  const refusals = [
+    [() => qlx.fromBmp(bmp.subarray(0, 20)), 'bmpfile headers are cut short'],
+    [() => qlx.fromBmp(bmp.subarray(0, 1000)), 'bmpfile pixel data is cut short'],
+    [() => qlx.fromBmp(bmp, { dither: 'sideways' }), 'unknown dithering method'],
+    [() => qlx.fromBmp(bmp, { strength: 101 }), 'strength must be a whole number from 0 to 100'],
+    [() => qlx.fromBmp(bmp, { strength: 2.5 }), 'strength must be a whole number from 0 to 100'],
+    [() => qlx.quantise(new Uint8Array(4), 1, 1, { transparentIndex: 256 }),
+      'transparent_index must be -1 or from 0 to 255'],
+    [() => qlx.quantise(new Uint8Array(4), 2, 1), 'the input is shorter than width x height'],
+    [() => qlx.toBmp(new Uint8Array(4), 2, 3), 'the input is shorter than width x height'],
+    [() => qlx.toBmp(new Uint8Array(4), 0, 3), 'a side is 0 or larger than 16384'],
+    [() => qlx.toBmp(new Uint8Array(4), 16385, 1), 'a side is 0 or larger than 16384'],
+    [() => qlx.placement(10, 10, 5, 5, 'squash'), 'unknown fit'],
+  ];
+  for (const [call, message] of refusals) {
+    test(message, () => assert.throws(call, { message }));
+  }
+
+  test('a picture too large for memory is refused, and the module goes on', () => {
+    const indices = new Uint8Array(520_000_000); // its RGBA would be beyond the 2 GiB the module may have
+    assert.throws(() => qlx.expand(indices, 26_000, 20_000), { message: 'out of memory' });
+    assert.deepEqual(qlx.fromBmp(bmp).indices, qlx.fromBmp(bmp).indices);
+  });
+});
+
+// Area averaging in linear light, from its definition, in plain numbers
+// (every sum stays below 2^53, so they are exact).
+const linear = Array.from({ length: 256 }, (_, c) => {
+  const v = c / 255;
+  return Math.round((v <= 0.04045 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4) * 65535);
+});
+function nearestCode(value) {
+  let best = 0;
+  for (let c = 1; c < 256; c += 1) if (Math.abs(linear[c] - value) < Math.abs(linear[best] - value)) best = c;
+  return best;
+}
+function overlaps(source, result, i) {
+  const list = [];
+  for (let j = 0; j < source; j += 1) {
+    const overlap = Math.min((j + 1) * result, (i + 1) * source) - Math.max(j * result, i * source);
+    if (overlap > 0) list.push([j, overlap]);
+  }
+  return list;
+}
+function plainResample(rgba, width, height, toWidth, toHeight) {
+  const out = new Uint8ClampedArray(toWidth * toHeight * 4);
+  const round = (n, d) => Math.floor((n + Math.floor(d / 2)) / d);
+  for (let y = 0; y < toHeight; y += 1) {
+    for (let x = 0; x < toWidth; x += 1) {
+      const sums = [0, 0, 0, 0];
+      for (const [sy, wy] of overlaps(height, toHeight, y)) {
+        for (const [sx, wx] of overlaps(width, toWidth, x)) {
+          const p = (sy * width + sx) * 4;
+          const weight = rgba[p + 3] * wx * wy;
+          for (let k = 0; k < 3; k += 1) sums[k] += linear[rgba[p + k]] * weight;
+          sums[3] += weight;
+        }
+      }
+      const o = (y * toWidth + x) * 4;
+      for (let k = 0; k < 3; k += 1) out[o + k] = sums[3] === 0 ? 0 : nearestCode(round(sums[k], sums[3]));
+      out[o + 3] = round(sums[3], width * height);
+    }
+  }
+  return out;
+}
+
+describe('fitting', () => {
+  test('placements, worked by hand', () => {
+    const at = (sx, sy, sw, sh, x, y, w, h, bw, bh) => ({
+      sourceX: sx, sourceY: sy, sourceWidth: sw, sourceHeight: sh, x, y, width: w, height: h, boxWidth: bw, boxHeight: bh,
+    });
+    assert.deepEqual(qlx.placement(640, 480, 320, 200, 'keep'), at(0, 0, 640, 480, 0, 0, 640, 480, 640, 480));
+    // 640 * 200 / 480 = 266.7 wide, centred in 320.
+    assert.deepEqual(qlx.placement(640, 480, 320, 200, 'contain'), at(0, 0, 640, 480, 26, 0, 267, 200, 320, 200));
+    // 100 * 320 / 1000 = 32 high, (200 - 32) / 2 from the top.
+    assert.deepEqual(qlx.placement(1000, 100, 320, 200, 'contain'), at(0, 0, 1000, 100, 0, 84, 320, 32, 320, 200));
+    // 640 * 200 / 320 = 400 of the 480 rows, 40 off each edge.
+    assert.deepEqual(qlx.placement(640, 480, 320, 200, 'cover'), at(0, 40, 640, 400, 0, 0, 320, 200, 320, 200));
+    assert.deepEqual(qlx.placement(1000, 100, 320, 200, 'cover'), at(420, 0, 160, 100, 0, 0, 320, 200, 320, 200));
+    assert.deepEqual(qlx.placement(7, 900, 320, 200, 'stretch'), at(0, 0, 7, 900, 0, 0, 320, 200, 320, 200));
+  });
+
+  test('resampling averages areas in linear light, alpha-weighted, as defined', () => {
+    let seed = 12345;
+    const random = () => ((seed = (seed * 1103515245 + 12345) % 2 ** 31) >> 8) & 255;
+    const [width, height] = [37, 23];
+    const rgba = Uint8ClampedArray.from({ length: width * height * 4 }, (_, i) => (i % 4 === 3 && i % 3 ? 255 : random()));
+    for (const [toWidth, toHeight] of [[16, 9], [50, 31], [37, 23], [1, 1], [74, 5]]) {
+      const { fitted } = qlx.convert(rgba, width, height, { fit: 'stretch', boxWidth: toWidth, boxHeight: toHeight });
+      // At its own size a picture is not resampled at all.
+      const same = toWidth === width && toHeight === height;
+      const expected = same ? rgba : plainResample(rgba, width, height, toWidth, toHeight);
+      assert.deepEqual(fitted, expected, `${toWidth} x ${toHeight}`);
+    }
+  });
+
+  test('black and white average to the middle of linear light, not of codes', () => {
+    const rgba = Uint8ClampedArray.from([0, 0, 0, 255, 255, 255, 255, 255]);
+    const { fitted } = qlx.convert(rgba, 2, 1, { fit: 'stretch', boxWidth: 1, boxHeight: 1 });
+    assert.deepEqual([...fitted], [188, 188, 188, 255]); // linear 0.5 is code 187.5, nearer 188 in light
+  });
+
+  test('contain puts the quantised picture in bars of index 0', () => {
+    const { rgba, width, height } = bmpToRgba(readFileSync(sample));
+    const options = { fit: 'contain', boxWidth: 200, boxHeight: 200, dither: 'floyd-steinberg' };
+    const fitted = qlx.convert(rgba, width, height, options);
+    const place = qlx.placement(width, height, 200, 200, 'contain');
+    const inner = qlx.convert(rgba, width, height, { ...options, fit: 'stretch', boxWidth: place.width, boxHeight: place.height });
+    assert.equal(fitted.indices.length, 200 * 200);
+    for (let y = 0; y < 200; y += 1) {
+      for (let x = 0; x < 200; x += 1) {
+        const inside = y >= place.y && y < place.y + place.height;
+        const expected = inside ? inner.indices[(y - place.y) * place.width + x] : 0;
+        assert.equal(fitted.indices[y * 200 + x], expected, `${x}, ${y}`);
+      }
+    }
+  });
+});

@@ -1,0 +1,237 @@
+// The page end to end in headless Chromium (Debian's), driven by
+// playwright-core, served from 127.0.0.1: every saved file is compared with
+// the native programs' output.
+import assert from 'node:assert/strict';
+import { mkdirSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { chromium } from 'playwright-core';
+import { unzipSync } from 'fflate';
+import { serve } from '../serve.mjs';
+import { root, runPalexpand, runPalquant, sample, scratch, webDir } from './support.mjs';
+
+const CHROMIUM_FLAGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+];
+const METHODS = ['none', 'floyd-steinberg', 'ordered'];
+
+let server;
+let origin;
+let context;
+let page;
+let work;
+const outsideRequests = [];
+const consoleErrors = [];
+
+before(async () => {
+  work = scratch();
+  server = await serve(webDir, 0);
+  origin = `http://127.0.0.1:${server.address().port}`;
+  context = await chromium.launchPersistentContext(mkdtempSync(join(tmpdir(), 'qlx-chromium-')), {
+    executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+    headless: true,
+    args: CHROMIUM_FLAGS,
+    acceptDownloads: true,
+  });
+  page = await context.newPage();
+  context.on('request', (request) => {
+    const url = request.url();
+    if (!url.startsWith(`${origin}/`) && !url.startsWith('blob:') && !url.startsWith('data:')) outsideRequests.push(url);
+  });
+  page.on('console', (message) => {
+    if (message.type() === 'error') consoleErrors.push(message.text());
+  });
+  page.on('pageerror', (error) => consoleErrors.push(error.message));
+  await page.goto(`${origin}/`);
+  await page.waitForSelector('body[data-ready="true"]');
+});
+
+after(async () => {
+  await context?.close();
+  server?.close();
+  work?.remove();
+});
+
+// Does `action`, then waits until the page has finished converting.
+async function converting(action) {
+  const before = Number((await page.getAttribute('body', 'data-converted')) ?? 0);
+  await action();
+  await page.waitForFunction(
+    (count) => Number(document.body.dataset.converted ?? 0) > count && document.body.dataset.state === 'idle',
+    before,
+  );
+}
+
+async function save(button) {
+  assert.equal(await page.isEnabled(button), true, `${button} is enabled`);
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click(button)]);
+  const path = join(work.folder, download.suggestedFilename());
+  await download.saveAs(path);
+  return { name: download.suggestedFilename(), bytes: readFileSync(path) };
+}
+
+// A file made by the browser from the sample's pixels, as a PNG or a JPEG.
+async function encodeInPage(bytes, type, scale = 1) {
+  const encoded = await page.evaluate(
+    async ({ data, type, scale }) => {
+      const bitmap = await createImageBitmap(new Blob([new Uint8Array(data)]));
+      const canvas = new OffscreenCanvas(bitmap.width * scale, bitmap.height * scale);
+      canvas.getContext('2d').drawImage(bitmap, 0, 0, canvas.width, canvas.height);
+      const blob = await canvas.convertToBlob({ type, quality: 0.9 });
+      return [...new Uint8Array(await blob.arrayBuffer())];
+    },
+    { data: [...bytes], type, scale },
+  );
+  return Buffer.from(encoded);
+}
+
+async function chooseMethod(method) {
+  await page.selectOption('#dither', method);
+}
+
+describe('the page', () => {
+  const bmp = readFileSync(sample);
+  let pngPath;
+  let jpegPath;
+
+  before(async () => {
+    pngPath = join(work.folder, 'sunset-png.png');
+    writeFileSync(pngPath, await encodeInPage(bmp, 'image/png'));
+    jpegPath = join(work.folder, 'large-photo.jpg');
+    writeFileSync(jpegPath, await encodeInPage(bmp, 'image/jpeg', 3)); // 960 x 600
+  });
+
+  test('the sample BMP and a PNG of its pixels give palquant\'s bytes with every method', async () => {
+    await page.selectOption('#fit', 'keep');
+    for (const [picture, name] of [[sample, 'sunset.qlx'], [pngPath, 'sunset-png.qlx']]) {
+      await converting(() => page.setInputFiles('#pictures', picture));
+      for (const method of METHODS) {
+        if ((await page.inputValue('#dither')) !== method) await converting(() => chooseMethod(method));
+        const saved = await save('#save-qlx');
+        assert.equal(saved.name, name);
+        const expected = runPalquant(sample, [`--dither=${method}`], work.folder);
+        assert.ok(expected.ok);
+        assert.deepEqual(saved.bytes, expected.bytes, `${picture} with ${method}`);
+      }
+    }
+    await converting(() => chooseMethod('none'));
+  });
+
+  test('a JPEG is fitted to 320 x 200 as the module fits the browser\'s decoding of it', async () => {
+    await converting(() => page.selectOption('#fit', 'cover'));
+    await converting(() => page.setInputFiles('#pictures', jpegPath));
+    const saved = await save('#save-qlx');
+    assert.equal(saved.bytes.length, 320 * 200);
+    const expected = await page.evaluate(async (data) => {
+      const { load } = await import('/qlx.mjs');
+      const qlx = await load();
+      const bitmap = await createImageBitmap(new Blob([new Uint8Array(data)]), {
+        colorSpaceConversion: 'none', premultiplyAlpha: 'none',
+      });
+      const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+      const context2d = canvas.getContext('2d');
+      context2d.drawImage(bitmap, 0, 0);
+      const { data: rgba } = context2d.getImageData(0, 0, bitmap.width, bitmap.height);
+      const { indices } = qlx.convert(rgba, bitmap.width, bitmap.height, { fit: 'cover', boxWidth: 320, boxHeight: 200 });
+      return [...indices];
+    }, [...readFileSync(jpegPath)]);
+    assert.deepEqual([...saved.bytes], expected);
+    assert.match(await page.textContent('#status'), /320 x 200/);
+    await converting(() => page.selectOption('#fit', 'keep'));
+  });
+
+  test('a batch of three is saved as one zip of QLX files named after the pictures', async () => {
+    await converting(() => page.setInputFiles('#pictures', [sample, pngPath, jpegPath]));
+    assert.equal(await page.locator('#picture-list option').count(), 3);
+    const zip = unzipSync(new Uint8Array((await save('#save-zip')).bytes));
+    assert.deepEqual(Object.keys(zip).sort(), ['large-photo.qlx', 'sunset-png.qlx', 'sunset.qlx']);
+    const expected = runPalquant(sample, [], work.folder).bytes;
+    assert.deepEqual(Buffer.from(zip['sunset.qlx']), expected);
+    assert.deepEqual(Buffer.from(zip['sunset-png.qlx']), expected);
+    assert.equal(zip['large-photo.qlx'].length, 960 * 600);
+  });
+
+  test('a QLX file opens and saves as palexpand\'s BMP; a wrong length is explained', async () => {
+    const qlxFile = join(root, 'tests/data/sunset.qlx');
+    await converting(() => page.setInputFiles('#open-qlx', qlxFile));
+    assert.deepEqual((await save('#save-bmp')).bytes, runPalexpand(qlxFile, 320, 200, work.folder));
+    assert.match((await save('#save-png')).name, /^sunset\.png$/);
+
+    const odd = join(work.folder, 'odd.qlx');
+    writeFileSync(odd, Buffer.alloc(1000));
+    await converting(() => page.setInputFiles('#open-qlx', odd));
+    assert.match(await page.textContent('#status'), /odd\.qlx: this QLX file has 1000 bytes, but a 320 x 200 picture/);
+    assert.equal(await page.isDisabled('#save-bmp'), true);
+
+    await page.fill('#size', '40x25');
+    await converting(() => page.press('#size', 'Enter'));
+    assert.equal(await page.isEnabled('#save-bmp'), true);
+    const bmpBytes = (await save('#save-bmp')).bytes;
+    assert.deepEqual(bmpBytes, runPalexpand(odd, 40, 25, work.folder));
+    await page.fill('#size', '320x200');
+    await converting(() => page.press('#size', 'Enter'));
+  });
+
+  test('a malformed BMP is refused in palquant\'s words, and nothing can be saved', async () => {
+    const cut = join(work.folder, 'cut.bmp');
+    writeFileSync(cut, bmp.subarray(0, 5000));
+    await converting(() => page.setInputFiles('#pictures', cut));
+    assert.equal(await page.textContent('#status'), 'cut.bmp: bmpfile pixel data is cut short');
+    for (const button of ['#save-qlx', '#save-bmp', '#save-png', '#save-zip']) {
+      assert.equal(await page.isDisabled(button), true, button);
+    }
+  });
+
+  test('the preview zooms with square pixels and splits at the slider', async () => {
+    await converting(() => page.setInputFiles('#pictures', sample));
+    await page.selectOption('#zoom', '4');
+    await page.fill('#split', '25');
+    const style = await page.evaluate(() => {
+      const result = document.getElementById('result-canvas');
+      return { width: result.style.width, clip: result.style.clipPath, rendering: getComputedStyle(result).imageRendering };
+    });
+    assert.deepEqual(style, { width: '1280px', clip: 'inset(0px 0px 0px 25%)', rendering: 'pixelated' });
+    await page.selectOption('#zoom', '2');
+  });
+
+  test('controls are reached and worked from the keyboard', async () => {
+    await page.focus('#dither');
+    await converting(() => page.keyboard.press('ArrowDown')); // floyd-steinberg
+    assert.equal(await page.inputValue('#dither'), 'floyd-steinberg');
+    await page.keyboard.press('Tab');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'strength');
+    const expected = runPalquant(sample, ['--dither=floyd-steinberg'], work.folder).bytes;
+    await page.focus('#save-qlx');
+    const [download] = await Promise.all([page.waitForEvent('download'), page.keyboard.press('Enter')]);
+    assert.deepEqual(readFileSync(await download.path()), expected);
+    await converting(() => chooseMethod('none'));
+  });
+
+  test('with the network cut after loading, pictures still convert', async () => {
+    await context.setOffline(true);
+    try {
+      await converting(() => page.setInputFiles('#pictures', pngPath));
+      await converting(() => chooseMethod('ordered'));
+      const expected = runPalquant(sample, ['--dither=ordered'], work.folder).bytes;
+      assert.deepEqual((await save('#save-qlx')).bytes, expected);
+    } finally {
+      await context.setOffline(false);
+    }
+  });
+
+  test('a screenshot of the page lands in build-web-test/', async () => {
+    await converting(() => page.setInputFiles('#pictures', sample));
+    await converting(() => chooseMethod('floyd-steinberg'));
+    await page.fill('#split', '50');
+    const folder = join(root, 'build-web-test');
+    mkdirSync(folder, { recursive: true });
+    await page.screenshot({ path: join(folder, 'page.png'), fullPage: true });
+  });
+
+  test('nothing was asked of any other origin, and the console has no errors', () => {
+    assert.deepEqual(outsideRequests, []);
+    assert.deepEqual(consoleErrors, []);
+  });
+});

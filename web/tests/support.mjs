@@ -1,0 +1,73 @@
+// Paths and helpers shared by the web tests. The built page comes from
+// build-web/ and the native programs from build/bin/, or from QLX_WEB_DIR,
+// PALQUANT and PALEXPAND.
+import { execFileSync, spawnSync } from 'node:child_process';
+import { mkdtempSync, readdirSync, readFileSync, rmSync, statSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+export const root = fileURLToPath(new URL('../..', import.meta.url));
+export const webDir = process.env.QLX_WEB_DIR ?? join(root, 'build-web');
+export const palquant = process.env.PALQUANT ?? join(root, 'build/bin/palquant');
+export const palexpand = process.env.PALEXPAND ?? join(root, 'build/bin/palexpand');
+export const sample = join(root, 'samples/sunset.bmp');
+
+export async function loadModule() {
+  const { load } = await import(join(webDir, 'qlx.mjs'));
+  return load();
+}
+
+export function testPictures() {
+  const found = [];
+  const walk = (folder) => {
+    for (const name of readdirSync(folder).sort()) {
+      const path = join(folder, name);
+      if (statSync(path).isDirectory()) walk(path);
+      else if (name.endsWith('.bmp')) found.push(path);
+    }
+  };
+  walk(join(root, 'tests/data/bmpsuite'));
+  return [sample, ...found];
+}
+
+export function scratch() {
+  const folder = mkdtempSync(join(tmpdir(), 'qlx-web-'));
+  return { folder, remove: () => rmSync(folder, { recursive: true, force: true }) };
+}
+
+// palquant's output or refusal for a picture: its exit status is 1 on
+// success and 0 on failure, and it prints a refusal on standard output.
+export function runPalquant(picture, args, folder) {
+  const output = join(folder, 'out.qlx');
+  rmSync(output, { force: true });
+  const run = spawnSync(palquant, [...args, picture, output], { encoding: 'buffer' });
+  return run.status === 1
+    ? { ok: true, bytes: readFileSync(output) }
+    : { ok: false, message: run.stdout.toString() + run.stderr.toString() };
+}
+
+export function runPalexpand(qlxFile, width, height, folder) {
+  const output = join(folder, 'out.bmp');
+  execFileSync(palexpand, [`--size=${width}x${height}`, qlxFile, output]);
+  return readFileSync(output);
+}
+
+// The RGBA of a 24-bit BMP as a canvas would give it, read by hand.
+export function bmpToRgba(bytes) {
+  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  const offset = view.getUint32(10, true);
+  const width = view.getInt32(18, true);
+  const storedHeight = view.getInt32(22, true);
+  const height = Math.abs(storedHeight);
+  const stride = Math.ceil((width * 3) / 4) * 4;
+  const rgba = new Uint8ClampedArray(width * height * 4);
+  for (let y = 0; y < height; y += 1) {
+    const row = offset + (storedHeight < 0 ? y : height - 1 - y) * stride;
+    for (let x = 0; x < width; x += 1) {
+      const from = row + x * 3;
+      rgba.set([bytes[from + 2], bytes[from + 1], bytes[from], 255], (y * width + x) * 4);
+    }
+  }
+  return { rgba, width, height };
+}
