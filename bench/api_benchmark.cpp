@@ -56,6 +56,12 @@ int main(int argc, char* argv[]) {
                                 indices.size());
         });
     }
+    // On one thread, as the WebAssembly module runs.
+    qlx_options one_thread = qlx_default_options();
+    one_thread.threads = 1;
+    time("BM_FromBmp/none/one-thread", [&, one_thread] {
+        return qlx_from_bmp(bmp->file.data(), bmp->file.size(), &one_thread, indices.data(), indices.size());
+    });
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -18,7 +18,7 @@ BmpInput open_bmp_input(InputFile& file) {
         if (!file.read_at(0, headers->bytes())) return {ReadStatus::read_failed, 0, {}, {}};
         input.contents = std::move(*headers);
         input.read_pixels = [&file](std::uint64_t offset, std::span<std::uint8_t> out) {
-            return file.read_at(offset, out);
+            return file.read_at(offset, out) ? out.data() : nullptr;
         };
         return input;
     }
@@ -27,7 +27,7 @@ BmpInput open_bmp_input(InputFile& file) {
     input.file_size = whole.bytes.size();
     input.contents = std::move(whole.bytes);
     input.read_pixels = [contents = input.contents.bytes()](std::uint64_t offset, std::span<std::uint8_t> out) {
-        return qlx::read_from_memory(contents, offset, out);
+        return qlx::bytes_in_memory(contents, offset, out.size());
     };
     return input;
 }

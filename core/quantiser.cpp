@@ -167,7 +167,7 @@ BmpQuantiser::Batch BmpQuantiser::batch_from(std::size_t first, std::size_t buff
     return {first, count, layout_.top_down ? first : layout_.height - first - count, buffer};
 }
 
-bool BmpQuantiser::read_batch(const PixelReader& read, const Batch& batch) {
+const std::uint8_t* BmpQuantiser::read_batch(const PixelReader& read, const Batch& batch) {
     // Fits: create() checked that a batch of rows does.
     const auto stride = static_cast<std::size_t>(layout_.row_stride);
     // The padding after the run's last row may be missing at the end of the file.
@@ -196,12 +196,16 @@ RunStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
             crew.reset();  // the rows are converted on this thread alone
         }
     }
-    if (!read_batch(read, batch)) return RunStatus::read_failed;
+    batch.pixels = read_batch(read, batch);
+    if (batch.pixels == nullptr) return RunStatus::read_failed;
     if (crew) crew->begin(batch.first, batch.first + batch.count);
     for (;;) {
         const bool last = batch.first + batch.count == height;
-        const Batch next = last ? batch : batch_from(batch.first + batch.count, 1 - batch.buffer);
-        if (!last && !read_batch(read, next)) return RunStatus::read_failed;
+        Batch next = last ? batch : batch_from(batch.first + batch.count, 1 - batch.buffer);
+        if (!last) {
+            next.pixels = read_batch(read, next);
+            if (next.pixels == nullptr) return RunStatus::read_failed;
+        }
         if (crew) {
             crew->help_and_wait();
         } else {
@@ -221,18 +225,17 @@ RunStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
 void BmpQuantiser::quantise_rows(Ditherer& ditherer, const Batch& batch, std::size_t begin, std::size_t end) {
     const std::size_t width = layout_.width;
     const auto stride = static_cast<std::size_t>(layout_.row_stride);
-    Buffers& buffers = buffers_[batch.buffer];
+    std::uint8_t* indices = buffers_[batch.buffer].indices.data();
     for (std::size_t row = begin; row < end; ++row) {
         const std::size_t stored = layout_.top_down ? row : flipped_row(row, layout_.height);
-        ditherer.quantise_row(buffers.pixels.data() + (stored - batch.lowest_stored) * stride, row,
-                              buffers.indices.data() + (row - batch.first) * width);
+        ditherer.quantise_row(batch.pixels + (stored - batch.lowest_stored) * stride, row,
+                              indices + (row - batch.first) * width);
     }
 }
 
-bool read_from_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::span<std::uint8_t> out) {
-    if (offset > bytes.size() || out.size() > bytes.size() - offset) return false;
-    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
-    return true;
+const std::uint8_t* bytes_in_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::size_t length) {
+    if (offset > bytes.size() || length > bytes.size() - offset) return nullptr;
+    return bytes.data() + offset;
 }
 
 qlx_status quantise_in_memory(std::span<const std::uint8_t> source, const PixelLayout& layout,
@@ -242,7 +245,9 @@ qlx_status quantise_in_memory(std::span<const std::uint8_t> source, const PixelL
     if (!created.quantiser) return created.status;
     std::size_t written = 0;
     const RunStatus run = created.quantiser->run(
-        [source](std::uint64_t offset, std::span<std::uint8_t> out) { return read_from_memory(source, offset, out); },
+        [source](std::uint64_t offset, std::span<std::uint8_t> out) {
+            return bytes_in_memory(source, offset, out.size());
+        },
         [&](std::span<const std::uint8_t> batch) {
             std::copy(batch.begin(), batch.end(), indices.begin() + static_cast<std::ptrdiff_t>(written));
             written += batch.size();

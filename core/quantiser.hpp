@@ -28,8 +28,10 @@ struct QuantiseOptions {
     unsigned max_threads = 0;    // 0: one for each core, up to 8
 };
 
-// Fills `out` with the source's bytes from `offset` on; false if they cannot be had.
-using PixelReader = std::function<bool(std::uint64_t offset, std::span<std::uint8_t> out)>;
+// Gives out.size() bytes of the source from `offset` on: fills `out` and
+// returns out.data(), or returns where the bytes already lie, so that a
+// source in memory is not copied; nullptr if they cannot be had.
+using PixelReader = std::function<const std::uint8_t*(std::uint64_t offset, std::span<std::uint8_t> out)>;
 // Takes the next indices in QLX order; false if they cannot be written.
 using IndexWriter = std::function<bool(std::span<const std::uint8_t> indices)>;
 
@@ -58,13 +60,16 @@ private:
     };
     BmpQuantiser(const PixelLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
                  std::vector<Ditherer> ditherers);
-    // QLX rows [first, first + count), read into buffers_[buffer].pixels
-    // from stored row lowest_stored on, converted into its indices.
+    // QLX rows [first, first + count), whose pixels from stored row
+    // lowest_stored on are read into buffers_[buffer].pixels (or lie at
+    // `pixels` already), converted into its indices.
     struct Batch {
         std::size_t first, count, lowest_stored, buffer;
+        const std::uint8_t* pixels = nullptr;
     };
     Batch batch_from(std::size_t first, std::size_t buffer) const;
-    bool read_batch(const PixelReader& read, const Batch& batch);
+    // Where the batch's pixels lie once read; nullptr if they cannot be.
+    const std::uint8_t* read_batch(const PixelReader& read, const Batch& batch);
     void quantise_rows(Ditherer& ditherer, const Batch& batch, std::size_t begin, std::size_t end);
 
     PixelLayout layout_;
@@ -78,9 +83,9 @@ struct BmpQuantiser::Created {
     std::optional<BmpQuantiser> quantiser;
 };
 
-// A PixelReader's work on bytes in memory: fills `out` from `bytes` at
-// `offset`, or fails where a file of those bytes would end.
-bool read_from_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::span<std::uint8_t> out);
+// A PixelReader's work on bytes in memory: where `length` bytes from
+// `offset` lie in `bytes`, or nullptr where a file of those bytes would end.
+const std::uint8_t* bytes_in_memory(std::span<const std::uint8_t> bytes, std::uint64_t offset, std::size_t length);
 
 // Quantises a picture held whole in memory into `indices`, which must hold
 // width * height bytes, reading only inside `source`: pixels past its end
