@@ -1,6 +1,7 @@
 #include "nearest_table_builder.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "palette.hpp"
 
@@ -37,30 +38,46 @@ Bounds entry_bounds(std::uint8_t i, int red0, int green0, int blue0, int size) {
 // every colour has one within the least farthest distance, so an entry
 // always farther than that never wins; one at equal may tie.
 EntryList prune_to_box(int red0, int green0, int blue0, int size, const EntryList& list) {
+    std::array<int, palette_size> nearest;
     int least_farthest = max_colour_distance;
     for (std::size_t k = 0; k < list.count; ++k) {
-        least_farthest = std::min(least_farthest, entry_bounds(list.entries[k], red0, green0, blue0, size).farthest);
+        const Bounds bounds = entry_bounds(list.entries[k], red0, green0, blue0, size);
+        nearest[k] = bounds.nearest;
+        least_farthest = std::min(least_farthest, bounds.farthest);
     }
     EntryList kept;
     for (std::size_t k = 0; k < list.count; ++k) {
-        const std::uint8_t i = list.entries[k];
-        if (entry_bounds(i, red0, green0, blue0, size).nearest <= least_farthest) kept.entries[kept.count++] = i;
+        if (nearest[k] <= least_farthest) kept.entries[kept.count++] = list.entries[k];
     }
     return kept;
 }
 
 Answers rank_block(int red0, int green0, int blue0, const EntryList& list) {
+    // A distance is the sum of three distances along the axes, each taking
+    // one of four values in the block: worked out once per entry.
+    constexpr int side = 1 << block_bits;
+    struct AxisDistances {
+        std::array<int, side> red, green, blue;
+    };
+    std::array<AxisDistances, palette_size> along;
+    for (std::size_t k = 0; k < list.count; ++k) {
+        const std::uint8_t i = list.entries[k];
+        for (int d = 0; d < side; ++d) {
+            const auto index = static_cast<std::size_t>(d);
+            along[k].red[index] = std::abs(red0 + d - palette.red[i]);
+            along[k].green[index] = std::abs(green0 + d - palette.green[i]);
+            along[k].blue[index] = std::abs(blue0 + d - palette.blue[i]);
+        }
+    }
     Answers answers{};
-    for (int offset = 0; offset < static_cast<int>(slot_bytes); ++offset) {
-        const int red = red0 + (offset >> 4);
-        const int green = green0 + (offset >> 2 & 3);
-        const int blue = blue0 + (offset & 3);
+    for (std::size_t offset = 0; offset < slot_bytes; ++offset) {
+        const std::size_t red = offset >> 4, green = offset >> 2 & 3, blue = offset & 3;
         int best_distance = max_colour_distance + 1;
         for (std::size_t k = 0; k < list.count; ++k) {
-            const int distance = colour_distance(red, green, blue, list.entries[k]);
+            const int distance = along[k].red[red] + along[k].green[green] + along[k].blue[blue];
             if (distance < best_distance) {
                 best_distance = distance;
-                answers[static_cast<std::size_t>(offset)] = list.entries[k];
+                answers[offset] = list.entries[k];
             }
         }
     }

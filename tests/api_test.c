@@ -351,6 +351,67 @@ static void test_malformed_bmps(void) {
     CHECK(qlx_from_bmp(good, size - 3, NULL, out, sizeof out) == QLX_OK);
 }
 
+/* Fitting: placements worked by hand, resampling by its definition, and
+   refusals that write nothing. */
+static void test_fitting(void) {
+    qlx_placement placement, untouched;
+    uint8_t out[64];
+    const uint8_t black_white[6] = {0, 0, 0, 255, 255, 255};
+    const uint8_t red_and_clear_blue[8] = {255, 0, 0, 255, 0, 0, 255, 0};
+    const uint8_t four[12] = {1, 2, 3, 40, 50, 60, 200, 100, 0, 7, 8, 9};
+
+    /* 640 x 480 in 320 x 200: 640 * 200 / 480 = 266.7 columns, centred. */
+    CHECK(qlx_fit_placement(640, 480, 320, 200, QLX_FIT_CONTAIN, &placement) == QLX_OK);
+    CHECK(placement.width == 267 && placement.height == 200 && placement.x == 26 && placement.y == 0);
+    CHECK(placement.source_width == 640 && placement.box_width == 320 && placement.box_height == 200);
+    /* Covering keeps 640 * 200 / 320 = 400 of the rows, 40 off each edge. */
+    CHECK(qlx_fit_placement(640, 480, 320, 200, QLX_FIT_COVER, &placement) == QLX_OK);
+    CHECK(placement.source_y == 40 && placement.source_height == 400 && placement.source_width == 640);
+    CHECK(placement.width == 320 && placement.height == 200);
+    CHECK(qlx_fit_placement(640, 480, 320, 200, QLX_FIT_KEEP, &placement) == QLX_OK);
+    CHECK(placement.box_width == 640 && placement.box_height == 480 && placement.width == 640);
+
+    memset(&untouched, 0xEE, sizeof untouched);
+    placement = untouched;
+    CHECK(qlx_fit_placement(640, 480, 320, 200, (qlx_fit)4, &placement) == QLX_UNKNOWN_FIT);
+    CHECK(qlx_fit_placement(640, 480, 320, 200, (qlx_fit)-1, &placement) == QLX_UNKNOWN_FIT);
+    CHECK(qlx_fit_placement(0, 480, 320, 200, QLX_FIT_STRETCH, &placement) == QLX_SIDE_OUT_OF_RANGE);
+    CHECK(qlx_fit_placement(640, 480, 320, QLX_MAX_RESAMPLE_SIDE + 1, QLX_FIT_STRETCH, &placement) ==
+          QLX_SIDE_OUT_OF_RANGE);
+    CHECK(memcmp(&placement, &untouched, sizeof placement) == 0);
+    CHECK(qlx_fit_placement(640, 480, 320, 200, QLX_FIT_STRETCH, NULL) == QLX_NULL_POINTER);
+
+    /* Black beside white is half the light: code 188, not 128. */
+    CHECK(qlx_resample(black_white, 2, 1, 6, QLX_RGB, out, 1, 1, 3) == QLX_OK);
+    CHECK(out[0] == 188 && out[1] == 188 && out[2] == 188);
+    /* A clear pixel lends no colour; alpha is averaged, halves up. */
+    CHECK(qlx_resample(red_and_clear_blue, 2, 1, 8, QLX_RGBA, out, 1, 1, 4) == QLX_OK);
+    CHECK(out[0] == 255 && out[1] == 0 && out[2] == 0 && out[3] == 128);
+    /* At its own size, a picture comes back as it was; doubled, each pixel
+       becomes four. */
+    CHECK(qlx_resample(four, 2, 2, 6, QLX_BGR, out, 2, 2, 12) == QLX_OK);
+    CHECK(memcmp(out, four, 12) == 0);
+    CHECK(qlx_resample(four, 2, 2, 6, QLX_BGR, out, 4, 4, 48) == QLX_OK);
+    CHECK(memcmp(out, four, 3) == 0 && memcmp(out + 3, four, 3) == 0 && memcmp(out + 12, four, 3) == 0);
+    CHECK(memcmp(out + 47 - 2, four + 9, 3) == 0);
+
+#define REFUSED(call, status)                  \
+    do {                                       \
+        fill_untouched(out, sizeof out);       \
+        CHECK((call) == (status));             \
+        CHECK(all_untouched(out, sizeof out)); \
+    } while (0)
+    REFUSED(qlx_resample(NULL, 2, 2, 6, QLX_RGB, out, 1, 1, sizeof out), QLX_NULL_POINTER);
+    REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, NULL, 1, 1, 3), QLX_NULL_POINTER);
+    REFUSED(qlx_resample(four, 2, 2, 6, (qlx_pixel_format)7, out, 1, 1, sizeof out), QLX_UNKNOWN_PIXEL_FORMAT);
+    REFUSED(qlx_resample(four, 0, 2, 6, QLX_RGB, out, 1, 1, sizeof out), QLX_SIDE_OUT_OF_RANGE);
+    REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, out, QLX_MAX_RESAMPLE_SIDE + 1, 1, sizeof out),
+            QLX_SIDE_OUT_OF_RANGE);
+    REFUSED(qlx_resample(four, 2, 2, 5, QLX_RGB, out, 1, 1, sizeof out), QLX_STRIDE_TOO_SHORT);
+    REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, out, 4, 4, 47), QLX_CAPACITY_TOO_SMALL);
+#undef REFUSED
+}
+
 int main(void) {
     test_version_and_texts();
     test_palette_rule();
@@ -360,6 +421,7 @@ int main(void) {
     test_transparency();
     test_refusals_write_nothing();
     test_malformed_bmps();
+    test_fitting();
     if (failures != 0) {
         fprintf(stderr, "%d checks failed\n", failures);
         return 1;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "nearest_table_builder.hpp"
 #include "palette.hpp"
 
 namespace qlx {
@@ -86,6 +87,19 @@ TEST(NearestColour, TableAgreesWithTheLiteralSearchOnEveryColour) {
         }
     }
     EXPECT_EQ(mismatches, 0);
+}
+
+// The WebAssembly module computes its table while it loads: the same code
+// must give exactly the table built in here, which the test above checks.
+TEST(NearestColour, TableComputedAtLoadIsTheBuiltOne) {
+    const NearestTable computed = compute_nearest_table();
+    ASSERT_EQ(computed.block_slots.size(), block_count);
+    EXPECT_TRUE(std::equal(computed.block_slots.begin(), computed.block_slots.end(), nearest_table::block_slots));
+    for (std::size_t slot = 0; slot < computed.slots.size(); ++slot) {
+        ASSERT_TRUE(std::equal(computed.slots[slot].begin(), computed.slots[slot].end(),
+                               nearest_table::slot_answers + slot * slot_bytes))
+            << "slot " << slot;
+    }
 }
 
 }  // namespace
