@@ -396,6 +396,7 @@ ask('hello').then(
   ({ version }) => {
     say(`Ready (libqlx ${version}). Choose, drop or paste pictures.`);
     document.body.dataset.ready = 'true';
+    document.body.dataset.readyAfterMs = performance.now().toFixed(0); // since navigation began
     updateSaveButtons();
   },
   (error) => say(`The converter could not start: ${error.message}`),
