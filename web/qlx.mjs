@@ -42,7 +42,7 @@ class Library {
       env: { emscripten_notify_memory_growth() {} },
       wasi_snapshot_preview1: {
         proc_exit(code) {
-          throw new Error(`libqlx stopped (${code})`);
+          throw Object.assign(new Error(`libqlx stopped (${code})`), { stopped: true });
         },
       },
     };
@@ -56,14 +56,16 @@ class Library {
     const blocks = [];
     const allocate = (size) => {
       const address = exports.malloc(Math.max(1, size));
-      if (address === 0) throw new Error(this.statusText(STATUS.OUT_OF_MEMORY));
+      if (address === 0) throw this.refusal(STATUS.OUT_OF_MEMORY);
       blocks.push(address);
       return address;
     };
     try {
       return work(allocate);
     } catch (error) {
-      if (error instanceof WebAssembly.RuntimeError) {
+      // A trap or an abort may have left the instance's stack or heap in
+      // any state; a refusal leaves it sound.
+      if (error instanceof WebAssembly.RuntimeError || error.stopped) {
         this.start();
         throw new Error(`libqlx failed: ${error.message}`);
       }
@@ -98,9 +100,13 @@ class Library {
     return this.string(this.exports.qlx_status_text(status));
   }
 
-  // Throws the library's refusal, its code in `status`.
+  // The library's refusal as an Error, its code in `status`.
+  refusal(status) {
+    return Object.assign(new Error(this.statusText(status)), { status });
+  }
+
   check(status) {
-    if (status !== STATUS.OK) throw Object.assign(new Error(this.statusText(status)), { status });
+    if (status !== STATUS.OK) throw this.refusal(status);
   }
 
   // A qlx_options in the module's memory: the library's defaults, then the
@@ -130,9 +136,12 @@ function side(value) {
 }
 
 function api(library) {
-  const x = library.exports;
-  return {
-    version: library.string(x.qlx_version()),
+  // The instance of the moment: a trap replaces it.
+  const x = () => library.exports;
+  // Methods call each other through `face`, not `this`, so that they can
+  // be taken off the object.
+  const face = {
+    version: library.string(x().qlx_version()),
 
     // The library's text for a status code.
     statusText(status) {
@@ -144,7 +153,7 @@ function api(library) {
       return library.run((allocate) => {
         const input = library.copyIn(allocate, bmp);
         const sides = allocate(8);
-        library.check(x.qlx_bmp_dimensions(input, bmp.length, sides, sides + 4));
+        library.check(x().qlx_bmp_dimensions(input, bmp.length, sides, sides + 4));
         const [width, height] = library.words(sides, 2);
         return { width, height };
       });
@@ -155,12 +164,12 @@ function api(library) {
       return library.run((allocate) => {
         const input = library.copyIn(allocate, bmp);
         const sides = allocate(8);
-        library.check(x.qlx_bmp_dimensions(input, bmp.length, sides, sides + 4));
+        library.check(x().qlx_bmp_dimensions(input, bmp.length, sides, sides + 4));
         const [width, height] = library.words(sides, 2);
         const count = width * height;
         const optionsAddress = library.options(allocate, options);
         const output = allocate(count);
-        library.check(x.qlx_from_bmp(input, bmp.length, optionsAddress, output, count));
+        library.check(x().qlx_from_bmp(input, bmp.length, optionsAddress, output, count));
         return { width, height, indices: library.bytes(output, count).slice() };
       });
     },
@@ -170,11 +179,11 @@ function api(library) {
       return library.run((allocate) => {
         const w = side(width), h = side(height);
         const count = w * h;
-        if (rgba.length < count * 4) throw new Error(library.statusText(STATUS.INPUT_TOO_SHORT));
+        if (rgba.length < count * 4) throw library.refusal(STATUS.INPUT_TOO_SHORT);
         const optionsAddress = library.options(allocate, options);
         const input = library.copyIn(allocate, rgba.subarray(0, count * 4));
         const output = allocate(count);
-        library.check(x.qlx_quantise(input, w, h, w * 4, RGBA, optionsAddress, output, count));
+        library.check(x().qlx_quantise(input, w, h, w * 4, RGBA, optionsAddress, output, count));
         return library.bytes(output, count).slice();
       });
     },
@@ -183,11 +192,11 @@ function api(library) {
     toBmp(indices, width, height) {
       return library.run((allocate) => {
         const w = side(width), h = side(height);
-        const size = x.qlx_bmp_size(w, h);
-        if (size === 0) throw new Error(library.statusText(STATUS.SIDE_OUT_OF_RANGE));
+        const size = x().qlx_bmp_size(w, h);
+        if (size === 0) throw library.refusal(STATUS.SIDE_OUT_OF_RANGE);
         const input = library.copyIn(allocate, indices);
         const output = allocate(size);
-        library.check(x.qlx_to_bmp(input, indices.length, w, h, output, size));
+        library.check(x().qlx_to_bmp(input, indices.length, w, h, output, size));
         return library.bytes(output, size).slice();
       });
     },
@@ -196,10 +205,10 @@ function api(library) {
     expand(indices, width, height) {
       return library.run((allocate) => {
         const w = side(width), h = side(height);
-        if (indices.length < w * h) throw new Error(library.statusText(STATUS.INPUT_TOO_SHORT));
+        if (indices.length < w * h) throw library.refusal(STATUS.INPUT_TOO_SHORT);
         const input = library.copyIn(allocate, indices.subarray(0, w * h));
         const output = allocate(w * h * 4);
-        library.check(x.qlx_expand(input, w, h, RGBA, output, w * 4, w * h * 4));
+        library.check(x().qlx_expand(input, w, h, RGBA, output, w * 4, w * h * 4));
         return new Uint8ClampedArray(library.bytes(output, w * h * 4));
       });
     },
@@ -210,7 +219,7 @@ function api(library) {
       return library.run((allocate) => {
         const address = allocate(PLACEMENT_WORDS * 4);
         const code = Object.hasOwn(FIT_CODES, fit) ? FIT_CODES[fit] : UNKNOWN;
-        library.check(x.qlx_fit_placement(side(width), side(height), side(boxWidth), side(boxHeight), code, address));
+        library.check(x().qlx_fit_placement(side(width), side(height), side(boxWidth), side(boxHeight), code, address));
         const [sourceX, sourceY, sourceWidth, sourceHeight, px, py, pw, ph, bw, bh] = library.words(
           address,
           PLACEMENT_WORDS,
@@ -227,7 +236,7 @@ function api(library) {
     // indices, fitted }, `fitted` being the RGBA that was quantised, in its
     // place in the box, for showing beside the result.
     convert(rgba, width, height, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options } = {}) {
-      const place = this.placement(width, height, boxWidth, boxHeight, fit);
+      const place = face.placement(width, height, boxWidth, boxHeight, fit);
       const inner = library.run((allocate) => {
         const part = place.width * place.height * 4;
         if (fit === 'keep' || (place.sourceWidth === place.width && place.sourceHeight === place.height)) {
@@ -243,15 +252,15 @@ function api(library) {
         const first = input + (place.sourceY * width + place.sourceX) * 4;
         const output = allocate(part);
         library.check(
-          x.qlx_resample(first, place.sourceWidth, place.sourceHeight, width * 4, RGBA, output, place.width,
+          x().qlx_resample(first, place.sourceWidth, place.sourceHeight, width * 4, RGBA, output, place.width,
             place.height, part),
         );
         return library.bytes(output, part).slice();
       });
-      const innerIndices = this.quantise(inner, place.width, place.height, options);
+      const innerIndices = face.quantise(inner, place.width, place.height, options);
       const indices = new Uint8Array(place.boxWidth * place.boxHeight); // index 0 around the picture
       const fitted = new Uint8ClampedArray(indices.length * 4);
-      const background = x.qlx_palette_colour(0);
+      const background = x().qlx_palette_colour(0);
       for (let i = 0; i < indices.length; i += 1) {
         fitted.set([background >>> 16, (background >>> 8) & 255, background & 255, 255], i * 4);
       }
@@ -265,10 +274,11 @@ function api(library) {
 
     // Palette entry `index` as [red, green, blue].
     colour(index) {
-      const rgb = x.qlx_palette_colour(index & 255);
+      const rgb = x().qlx_palette_colour(index & 255);
       return [rgb >>> 16, (rgb >>> 8) & 255, rgb & 255];
     },
   };
+  return face;
 }
 
 let loading;

@@ -184,6 +184,45 @@ describe('the page', () => {
     }
   });
 
+  test('a dropped picture converts as a chosen one', async () => {
+    const dataTransfer = await page.evaluateHandle((data) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(data)], 'dropped.bmp', { type: 'image/bmp' }));
+      return transfer;
+    }, [...bmp]);
+    await converting(() => page.dispatchEvent('#viewport', 'drop', { dataTransfer }));
+    const saved = await save('#save-qlx');
+    assert.equal(saved.name, 'dropped.qlx');
+    assert.deepEqual(saved.bytes, runPalquant(sample, [], work.folder).bytes);
+  });
+
+  test('pixels with alpha below 128 take the transparent index', async () => {
+    // Index 80 is a second black that the palette rule never chooses.
+    const encoded = await page.evaluate(async () => {
+      const canvas = new OffscreenCanvas(64, 40);
+      const context2d = canvas.getContext('2d');
+      context2d.fillStyle = '#3070c0';
+      context2d.fillRect(0, 0, 64, 40);
+      context2d.clearRect(0, 0, 20, 40);
+      const blob = await canvas.convertToBlob({ type: 'image/png' });
+      return [...new Uint8Array(await blob.arrayBuffer())];
+    });
+    const seeThrough = join(work.folder, 'see-through.png');
+    writeFileSync(seeThrough, Buffer.from(encoded));
+    await page.fill('#transparent-index', '80');
+    await converting(() => page.press('#transparent-index', 'Enter'));
+    await converting(() => page.setInputFiles('#pictures', seeThrough));
+    const { bytes } = await save('#save-qlx');
+    for (let y = 0; y < 40; y += 1) {
+      for (let x = 0; x < 64; x += 1) assert.equal(bytes[y * 64 + x] === 80, x < 20, `${x}, ${y}`);
+    }
+    await page.fill('#transparent-index', '300');
+    await converting(() => page.press('#transparent-index', 'Enter'));
+    assert.equal(await page.textContent('#status'), 'see-through.png: transparent_index must be -1 or from 0 to 255');
+    await page.fill('#transparent-index', '');
+    await converting(() => page.press('#transparent-index', 'Enter'));
+  });
+
   test('the preview zooms with square pixels and splits at the slider', async () => {
     await converting(() => page.setInputFiles('#pictures', sample));
     await page.selectOption('#zoom', '4');
