@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "fault_injection.hpp"
 #include "platform.hpp"
 
 #ifndef O_CLOEXEC
@@ -28,6 +29,19 @@ constexpr int max_symlink_depth = 40;
 constexpr std::size_t max_transfer = std::size_t{1} << 30;
 
 int descriptor_of(const FileHandle& file) { return static_cast<int>(file.native()); }
+
+// A system call that can fail. A fault-injection build may fail it as the
+// system would: `failure`, with errno EIO. Calls whose failure the programs
+// ignore (fchown, fcntl) or cannot act on (unlink in cleaning up) are not
+// made through here.
+template <class Result, class Call>
+Result system_call(Result failure, Call call) {
+    if (injected_failure()) {
+        errno = EIO;
+        return failure;
+    }
+    return call();
+}
 
 // Whether a path names a descriptor the process already holds: /dev/stdout,
 // /dev/fd/N, or anything under /proc (Linux links /dev/fd there).
@@ -61,24 +75,36 @@ mode_t creation_mode() {
 
 bool FileHandle::close() {
     if (!is_open()) return true;
-    return ::close(static_cast<int>(std::exchange(native_, invalid))) == 0;
+    const int descriptor = static_cast<int>(std::exchange(native_, invalid));
+    // An injected failure still closes, as a real one does on Linux.
+    if (injected_failure()) {
+        ::close(descriptor);
+        return false;
+    }
+    return ::close(descriptor) == 0;
 }
 
 std::vector<std::string> utf8_arguments(int argc, char* argv[]) { return {argv, argv + argc}; }
 
 void use_binary_standard_streams() {}  // POSIX streams never translate
 
-FileHandle open_for_reading(const std::string& path) { return FileHandle(::open(path.c_str(), O_RDONLY | O_CLOEXEC)); }
+FileHandle open_for_reading(const std::string& path) {
+    return FileHandle(system_call(-1, [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+}
 
 std::optional<std::uint64_t> regular_file_size(const FileHandle& file) {
     struct stat info {};
-    if (::fstat(descriptor_of(file), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    if (system_call(-1, [&] { return ::fstat(descriptor_of(file), &info); }) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
     return static_cast<std::uint64_t>(info.st_size);
 }
 
 std::int64_t read_some(const FileHandle& file, std::span<std::uint8_t> out) {
     for (;;) {
-        const ssize_t count = ::read(descriptor_of(file), out.data(), std::min(out.size(), max_transfer));
+        const ssize_t count = system_call(ssize_t{-1}, [&] {
+            return ::read(descriptor_of(file), out.data(), std::min(out.size(), max_transfer));
+        });
         if (count >= 0 || errno != EINTR) return count;
     }
 }
@@ -86,15 +112,19 @@ std::int64_t read_some(const FileHandle& file, std::span<std::uint8_t> out) {
 std::int64_t read_some_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> out) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;  // past any file's end
     for (;;) {
-        const ssize_t count =
-            ::pread(descriptor_of(file), out.data(), std::min(out.size(), max_transfer), static_cast<off_t>(offset));
+        const ssize_t count = system_call(ssize_t{-1}, [&] {
+            return ::pread(descriptor_of(file), out.data(), std::min(out.size(), max_transfer),
+                           static_cast<off_t>(offset));
+        });
         if (count >= 0 || errno != EINTR) return count;
     }
 }
 
 bool write_all(const FileHandle& file, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const ssize_t count = ::write(descriptor_of(file), bytes.data(), std::min(bytes.size(), max_transfer));
+        const ssize_t count = system_call(ssize_t{-1}, [&] {
+            return ::write(descriptor_of(file), bytes.data(), std::min(bytes.size(), max_transfer));
+        });
         if (count < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -106,13 +136,17 @@ bool write_all(const FileHandle& file, std::span<const std::uint8_t> bytes) {
 
 std::optional<PendingOutput> begin_output(const std::string& path) {
     struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    // Any failure but "no such file" refuses the output: guessing that the
+    // target is absent could replace what is there.
+    const int stat_result = system_call(-1, [&] { return ::stat(path.c_str(), &existing); });
+    if (stat_result != 0 && errno != ENOENT) return std::nullopt;
+    const bool exists = stat_result == 0;
     if (exists && S_ISDIR(existing.st_mode)) return std::nullopt;
 
     const std::optional<std::filesystem::path> resolved = follow_symlinks(path);
     if (!resolved || (exists && !S_ISREG(existing.st_mode))) {
         // Devices, FIFOs and open descriptors cannot be replaced by renaming.
-        FileHandle file(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+        FileHandle file(system_call(-1, [&] { return ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC); }));
         if (!file.is_open()) return std::nullopt;
         return PendingOutput{std::move(file), {}, path};
     }
@@ -120,23 +154,27 @@ std::optional<PendingOutput> begin_output(const std::string& path) {
     if (!target.has_filename()) return std::nullopt;  // "" or a name ending in '/' names no file
     // Renaming would replace even a file we may not write; refuse it as
     // opening it for writing would have.
-    if (exists && ::access(target.c_str(), W_OK) != 0) return std::nullopt;
+    if (exists && system_call(-1, [&] { return ::access(target.c_str(), W_OK); }) != 0) return std::nullopt;
 
     const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
     std::string hidden_name = ".";
     hidden_name += target.filename().string();
     hidden_name += ".XXXXXX";
+    // Every string is made before the temporary file, so that running out
+    // of memory cannot leave the file behind with no one to remove it.
     std::string temporary = (directory / hidden_name).string();
-    FileHandle file(::mkstemp(temporary.data()));
+    std::string target_path = target.string();
+    FileHandle file(system_call(-1, [&] { return ::mkstemp(temporary.data()); }));
     if (!file.is_open()) return std::nullopt;
     ::fcntl(descriptor_of(file), F_SETFD, FD_CLOEXEC);
-    PendingOutput output{std::move(file), temporary, target.string()};
+    PendingOutput output{std::move(file), std::move(temporary), std::move(target_path)};
 
     if (exists) {
         // Best effort: only the owner or root may hand a file to its old owner.
         [[maybe_unused]] const int ignored = ::fchown(descriptor_of(output.file), existing.st_uid, existing.st_gid);
     }
-    if (::fchmod(descriptor_of(output.file), exists ? (existing.st_mode & 07777) : creation_mode()) != 0) {
+    const mode_t mode = exists ? (existing.st_mode & 07777) : creation_mode();
+    if (system_call(-1, [&] { return ::fchmod(descriptor_of(output.file), mode); }) != 0) {
         remove_file(output.temporary_path);
         return std::nullopt;
     }
@@ -144,7 +182,7 @@ std::optional<PendingOutput> begin_output(const std::string& path) {
 }
 
 bool commit_output(const PendingOutput& output) {
-    return ::rename(output.temporary_path.c_str(), output.target_path.c_str()) == 0;
+    return system_call(-1, [&] { return ::rename(output.temporary_path.c_str(), output.target_path.c_str()); }) == 0;
 }
 
 void remove_file(const std::string& path) { ::unlink(path.c_str()); }
