@@ -83,11 +83,20 @@ Bytes reference_ordered(const Bytes& pixels, int width, int height, int strength
     return indices;
 }
 
-Bytes quantised(const Bytes& pixels, int width, int height, DitherOptions options) {
-    const Bytes file = test::make_bmp({.width = width, .height = height, .pixels = pixels});
+Bytes quantised(const Bytes& pixels, int width, int height, DitherOptions options, unsigned threads = 0,
+                bool top_down = false) {
+    const Bytes file = test::make_bmp({.width = width, .height = height, .top_down = top_down, .pixels = pixels});
     const BmpParse parsed = parse_bmp(file);
     Bytes indices(static_cast<std::size_t>(width * height));
-    EXPECT_EQ(quantise_in_memory(file, parsed.layout, indices, {.dither = options}), QLX_OK);
+    EXPECT_EQ(quantise_in_memory(file, parsed.layout, indices, {.dither = options, .max_threads = threads}), QLX_OK);
+    return indices;
+}
+
+Bytes reference_nearest(const Bytes& pixels) {
+    Bytes indices;
+    for (std::size_t i = 0; i < pixels.size(); i += 3) {
+        indices.push_back(nearest_palette_index(pixels[i + 2], pixels[i + 1], pixels[i]));
+    }
     return indices;
 }
 
@@ -128,6 +137,29 @@ TEST(Dithering, AgreesWithPlainStatementsOfBothMethods) {
                 EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::ordered, strength}),
                           reference_ordered(pixels, width, height, strength))
                     << width << "x" << height << " at " << strength;
+            }
+        }
+    }
+}
+
+// Only pictures of a million pixels or more are shared among threads, and
+// only those over a batch (2 MiB of rows) are read in several: this one is
+// both, with a partial last batch and padded rows. Every method, on any
+// number of threads and in either row order, must still be its plain statement.
+TEST(Dithering, LargePicturesAgreeWithThePlainStatementsOnAnyNumberOfThreads) {
+    constexpr int width = 1021, height = 1050;  // rows of 3063 bytes, padded to 3064; batches of 684 rows
+    const Bytes pixels = noise(width, height, 13);
+    const std::pair<DitherOptions, Bytes> methods[] = {
+        {{DitherMethod::none, 100}, reference_nearest(pixels)},
+        {{DitherMethod::floyd_steinberg, 100}, reference_floyd_steinberg(pixels, width, height, 100)},
+        {{DitherMethod::ordered, 60}, reference_ordered(pixels, width, height, 60)},
+    };
+    for (const auto& [options, expected] : methods) {
+        for (const unsigned threads : {1u, 2u, 3u}) {
+            for (const bool top_down : {false, true}) {
+                EXPECT_TRUE(quantised(pixels, width, height, options, threads, top_down) == expected)
+                    << "method " << static_cast<int>(options.method) << ", " << threads << " threads"
+                    << (top_down ? ", top-down" : ", bottom-up");
             }
         }
     }

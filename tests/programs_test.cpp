@@ -638,6 +638,52 @@ TEST_F(Programs, OtherSizesRoundTripThroughPalexpand) {
     EXPECT_EQ(read_file(dir / "d.bmp"), expected_expansion(read_file(sample_qlx)));
 }
 
+// palquant reads a picture a batch of rows at a time, and both programs
+// write in batches: a picture of several, the last partial, with padded
+// rows, in either row order, must give the library's bytes with every method
+// (which the unit tests hold to the plain statements), and palexpand's BMP
+// must be the palette colours row by row.
+TEST_F(Programs, LargePicturesConvertAcrossBatchesWithEveryMethod) {
+    constexpr int width = 1021, height = 1050;
+    const Bytes pixels = test::gradient_pixels(width, height);
+    for (const bool top_down : {false, true}) {
+        const Bytes file = test::make_bmp({.width = width, .height = height, .top_down = top_down, .pixels = pixels});
+        write_file(dir / "large.bmp", file);
+        for (const auto& [method, dither] :
+             {std::pair{"none", QLX_DITHER_NONE}, {"floyd-steinberg", QLX_DITHER_FLOYD_STEINBERG},
+              {"ordered", QLX_DITHER_ORDERED}}) {
+            const auto run = run_program(palquant, {std::string("--dither=") + method, (dir / "large.bmp").string(),
+                                                    (dir / "large.qlx").string()});
+            ASSERT_EQ(run.status, palquant_success) << method;
+            qlx_options options = qlx_default_options();
+            options.dither = dither;
+            Bytes expected(std::size_t{width} * height);
+            ASSERT_EQ(qlx_from_bmp(file.data(), file.size(), &options, expected.data(), expected.size()), QLX_OK);
+            EXPECT_TRUE(read_file(dir / "large.qlx") == expected) << method << (top_down ? ", top-down" : "");
+        }
+    }
+
+    const Bytes qlx = read_file(dir / "large.qlx");
+    const auto expand = run_program(palexpand, {"--size=1021x1050", (dir / "large.qlx").string(),
+                                                (dir / "large-back.bmp").string()});
+    ASSERT_EQ(expand.status, palexpand_success);
+    const Bytes bmp = read_file(dir / "large-back.bmp");
+    constexpr std::size_t stride = 3064;  // 3063 bytes of pixels and one of padding
+    ASSERT_EQ(bmp.size(), 54 + stride * height);
+    bool rows_agree = true;
+    for (std::size_t row = 0; row < height && rows_agree; ++row) {
+        const std::uint8_t* stored = bmp.data() + 54 + (height - 1 - row) * stride;
+        for (std::size_t column = 0; column < width; ++column) {
+            const std::uint32_t rgb = documented_palette[qlx[row * width + column]];
+            rows_agree = rows_agree && stored[3 * column] == static_cast<std::uint8_t>(rgb) &&
+                         stored[3 * column + 1] == static_cast<std::uint8_t>(rgb >> 8) &&
+                         stored[3 * column + 2] == static_cast<std::uint8_t>(rgb >> 16);
+        }
+        rows_agree = rows_agree && stored[3063] == 0;
+        EXPECT_TRUE(rows_agree) << "row " << row;
+    }
+}
+
 // Inputs that once misbehaved; each file in tests/data/regressions has its test.
 TEST_F(Programs, RegressionZeroWidthWithTwoBillionRowsEndsAtOnce) {
     // It passed every check and then looped over 2^31 empty rows.
