@@ -7,7 +7,7 @@
 // Build and run (clang with its libFuzzer runtime):
 //   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
 //   cmake --build build-fuzz --target api_fuzzer
-//   build-fuzz/bin/api_fuzzer -max_total_time=60 -max_len=4096 -artifact_prefix=fuzz/findings/ fuzz/corpus
+//   build-fuzz/bin/api_fuzzer -max_total_time=60 -max_len=4096 -artifact_prefix=fuzz/findings/ fuzz/corpus/bmp
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 // Build and run (clang with its libFuzzer runtime):
 //   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
 //   cmake --build build-fuzz --target bmp_to_qlx_fuzzer
-//   build-fuzz/bin/bmp_to_qlx_fuzzer -max_total_time=60 -artifact_prefix=fuzz/findings/ fuzz/corpus
+//   build-fuzz/bin/bmp_to_qlx_fuzzer -max_total_time=60 -artifact_prefix=fuzz/findings/ fuzz/corpus/bmp
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -1,0 +1,93 @@
+// Drives both programs' option parsers with any arguments: the input split
+// at its zero bytes, after the program's name. Whatever it is, the answer
+// must be one of the five actions, and a consistent one: a conversion names
+// two of the arguments as its files and has options in range, a refusal
+// carries one of its program's messages, help and version stand alone.
+//
+// Build and run (clang with its libFuzzer runtime):
+//   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
+//   cmake --build build-fuzz --target command_line_fuzzer
+//   build-fuzz/bin/command_line_fuzzer -max_total_time=60 -max_len=256 -artifact_prefix=fuzz/findings/ fuzz/corpus/arguments
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "command_line.hpp"
+#include "messages.hpp"
+
+namespace {
+
+bool is_argument(const std::vector<std::string>& arguments, const std::string& path) {
+    return std::find(arguments.begin() + 1, arguments.end(), path) != arguments.end();
+}
+
+// Help and version count only as the one argument.
+bool stands_alone(const std::vector<std::string>& arguments, const char* option) {
+    return arguments.size() == 2 && arguments[1] == option;
+}
+
+void check_palquant(const std::vector<std::string>& arguments) {
+    const pal::PalquantCommand command = pal::parse_palquant_command(arguments);
+    switch (command.action) {
+        case pal::CommandAction::convert:
+            if (!is_argument(arguments, command.bmp_path) || !is_argument(arguments, command.qlx_path)) break;
+            if (command.dither.strength < 0 || command.dither.strength > qlx::max_dither_strength) break;
+            if (static_cast<int>(command.dither.method) < 0 || static_cast<int>(command.dither.method) > 2) break;
+            return;
+        case pal::CommandAction::refuse:
+            if (std::strcmp(command.refusal, pal::messages::bad_dither) == 0 ||
+                std::strcmp(command.refusal, pal::messages::bad_dither_strength) == 0) {
+                return;
+            }
+            break;
+        case pal::CommandAction::help:
+            if (stands_alone(arguments, "--help")) return;
+            break;
+        case pal::CommandAction::version:
+            if (stands_alone(arguments, "--version")) return;
+            break;
+        case pal::CommandAction::usage: return;
+    }
+    __builtin_trap();
+}
+
+void check_palexpand(const std::vector<std::string>& arguments) {
+    const pal::PalexpandCommand command = pal::parse_palexpand_command(arguments);
+    switch (command.action) {
+        case pal::CommandAction::convert:
+            if (!is_argument(arguments, command.qlx_path) || !is_argument(arguments, command.bmp_path)) break;
+            if (command.width < 1 || command.width > QLX_MAX_BMP_SIDE) break;
+            if (command.height < 1 || command.height > QLX_MAX_BMP_SIDE) break;
+            return;
+        case pal::CommandAction::refuse:
+            if (std::strcmp(command.refusal, pal::messages::bad_size) == 0) return;
+            break;
+        case pal::CommandAction::help:
+            if (stands_alone(arguments, "--help")) return;
+            break;
+        case pal::CommandAction::version:
+            if (stands_alone(arguments, "--version")) return;
+            break;
+        case pal::CommandAction::usage: return;
+    }
+    __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> arguments{"program"};
+    const char* text = reinterpret_cast<const char*>(data);
+    for (std::size_t start = 0; start <= size;) {
+        const std::size_t end = static_cast<std::size_t>(std::find(text + start, text + size, '\0') - text);
+        arguments.emplace_back(text + start, end - start);
+        start = end + 1;
+    }
+    if (size == 0) arguments.pop_back();
+    check_palquant(arguments);
+    check_palexpand(arguments);
+    return 0;
+}
