@@ -27,7 +27,7 @@ fuzz() {  # HARNESS CORPUS MAX_LEN
   return $status
 }
 failed=0
-fuzz bmp_to_qlx_fuzzer bmp 65536 & first=$!
+fuzz bmp_to_qlx_fuzzer bmp 16384 & first=$!
 fuzz api_fuzzer bmp 4096 & second=$!
 wait $first || failed=1
 wait $second || failed=1
