@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "nearest_colour.hpp"
 #include "palette.hpp"
 #include "quantiser.hpp"
 #include "test_support.hpp"
@@ -20,9 +21,14 @@ int rounded(int n, int d) { return static_cast<int>(std::floor(static_cast<doubl
 
 int clamped(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 
+// The palette rule as the references search it: the literal search, or for
+// large pictures the table, which a test checks against it on every colour.
+using Search = std::uint8_t (*)(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
 // Plain statements of both methods on a picture given top row first, with
 // the literal search: whole arrays, no guard cells, no shared code.
-Bytes reference_floyd_steinberg(const Bytes& pixels, int width, int height, int strength) {
+Bytes reference_floyd_steinberg(const Bytes& pixels, int width, int height, int strength,
+                                Search search = nearest_palette_index) {
     std::vector<std::vector<int>> carried(static_cast<std::size_t>(height + 1),
                                           std::vector<int>(static_cast<std::size_t>(3 * width), 0));
     Bytes indices(static_cast<std::size_t>(width * height));
@@ -38,9 +44,9 @@ Bytes reference_floyd_steinberg(const Bytes& pixels, int width, int height, int 
                                                 strength,
                                             1600));
             }
-            const std::uint8_t index =
-                nearest_palette_index(static_cast<std::uint8_t>(working[2]), static_cast<std::uint8_t>(working[1]),
-                                      static_cast<std::uint8_t>(working[0]));
+            const std::uint8_t index = search(static_cast<std::uint8_t>(working[2]),
+                                              static_cast<std::uint8_t>(working[1]),
+                                              static_cast<std::uint8_t>(working[0]));
             indices[static_cast<std::size_t>(y * width + x)] = index;
             const Colour chosen = palette_colour(index);
             const int error[3] = {working[0] - chosen.blue, working[1] - chosen.green, working[2] - chosen.red};
@@ -69,15 +75,16 @@ int bayer(int x, int y) {
     return value;
 }
 
-Bytes reference_ordered(const Bytes& pixels, int width, int height, int strength) {
+Bytes reference_ordered(const Bytes& pixels, int width, int height, int strength,
+                        Search search = nearest_palette_index) {
     Bytes indices;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const int offset = rounded((2 * bayer(x % 8, y % 8) - 63) * ordered_dither_amplitude * strength, 12800);
             const auto at = static_cast<std::size_t>(3 * (y * width + x));
-            indices.push_back(nearest_palette_index(static_cast<std::uint8_t>(clamped(pixels[at + 2] + offset)),
-                                                    static_cast<std::uint8_t>(clamped(pixels[at + 1] + offset)),
-                                                    static_cast<std::uint8_t>(clamped(pixels[at] + offset))));
+            indices.push_back(search(static_cast<std::uint8_t>(clamped(pixels[at + 2] + offset)),
+                                     static_cast<std::uint8_t>(clamped(pixels[at + 1] + offset)),
+                                     static_cast<std::uint8_t>(clamped(pixels[at] + offset))));
         }
     }
     return indices;
@@ -92,11 +99,9 @@ Bytes quantised(const Bytes& pixels, int width, int height, DitherOptions option
     return indices;
 }
 
-Bytes reference_nearest(const Bytes& pixels) {
+Bytes reference_nearest(const Bytes& pixels, Search search) {
     Bytes indices;
-    for (std::size_t i = 0; i < pixels.size(); i += 3) {
-        indices.push_back(nearest_palette_index(pixels[i + 2], pixels[i + 1], pixels[i]));
-    }
+    for (std::size_t i = 0; i < pixels.size(); i += 3) indices.push_back(search(pixels[i + 2], pixels[i + 1], pixels[i]));
     return indices;
 }
 
@@ -150,9 +155,9 @@ TEST(Dithering, LargePicturesAgreeWithThePlainStatementsOnAnyNumberOfThreads) {
     constexpr int width = 1021, height = 1050;  // rows of 3063 bytes, padded to 3064; batches of 684 rows
     const Bytes pixels = noise(width, height, 13);
     const std::pair<DitherOptions, Bytes> methods[] = {
-        {{DitherMethod::none, 100}, reference_nearest(pixels)},
-        {{DitherMethod::floyd_steinberg, 100}, reference_floyd_steinberg(pixels, width, height, 100)},
-        {{DitherMethod::ordered, 60}, reference_ordered(pixels, width, height, 60)},
+        {{DitherMethod::none, 100}, reference_nearest(pixels, nearest_index)},
+        {{DitherMethod::floyd_steinberg, 100}, reference_floyd_steinberg(pixels, width, height, 100, nearest_index)},
+        {{DitherMethod::ordered, 60}, reference_ordered(pixels, width, height, 60, nearest_index)},
     };
     for (const auto& [options, expected] : methods) {
         for (const unsigned threads : {1u, 2u, 3u}) {
