@@ -32,6 +32,15 @@ std::optional<qlx::DitherMethod> dither_method(std::string_view name) {
     if (name == "none") return qlx::DitherMethod::none;
     if (name == "floyd-steinberg") return qlx::DitherMethod::floyd_steinberg;
     if (name == "ordered") return qlx::DitherMethod::ordered;
+    if (name == "atkinson") return qlx::DitherMethod::atkinson;
+    if (name == "sierra-lite") return qlx::DitherMethod::sierra_lite;
+    if (name == "blue-noise") return qlx::DitherMethod::blue_noise;
+    return std::nullopt;
+}
+
+std::optional<qlx::DitherLight> dither_light(std::string_view name) {
+    if (name == "srgb") return qlx::DitherLight::srgb;
+    if (name == "linear") return qlx::DitherLight::linear;
     return std::nullopt;
 }
 
@@ -94,6 +103,12 @@ PalquantCommand parse_palquant_command(std::span<const std::string> arguments) {
             const std::optional<qlx::DitherMethod> method = dither_method(*name);
             if (!method) return refuse(command, messages::bad_dither);
             command.dither.method = *method;
+            return OptionResult::taken;
+        }
+        if (const auto name = option_value(argument, "--dither-light=")) {
+            const std::optional<qlx::DitherLight> light = dither_light(*name);
+            if (!light) return refuse(command, messages::bad_dither_light);
+            command.dither.light = *light;
             return OptionResult::taken;
         }
         if (const auto percent = option_value(argument, "--dither-strength=")) {

@@ -34,14 +34,16 @@ bool multiply_fits(std::size_t a, std::size_t b, std::size_t& product) {
 qlx_status read_options(const qlx_options* given, QuantiseOptions& options) {
     const qlx_options chosen = given != nullptr ? *given : qlx_default_options();
     const int dither = static_cast<int>(chosen.dither);
-    if (dither < QLX_DITHER_NONE || dither > QLX_DITHER_ORDERED) return QLX_UNKNOWN_DITHER;
+    if (dither < QLX_DITHER_NONE || dither > QLX_DITHER_BLUE_NOISE) return QLX_UNKNOWN_DITHER;
+    const int light = static_cast<int>(chosen.light);
+    if (light != QLX_LIGHT_SRGB && light != QLX_LIGHT_LINEAR) return QLX_UNKNOWN_LIGHT;
     if (chosen.strength < 0 || chosen.strength > max_dither_strength) return QLX_STRENGTH_OUT_OF_RANGE;
     if (chosen.transparent_index < -1 || chosen.transparent_index > 255) return QLX_TRANSPARENT_INDEX_OUT_OF_RANGE;
     if (chosen.threads < 0) return QLX_THREADS_OUT_OF_RANGE;
     if (std::any_of(std::begin(chosen.reserved), std::end(chosen.reserved), [](int word) { return word != 0; })) {
         return QLX_UNKNOWN_OPTION;
     }
-    options.dither = {static_cast<DitherMethod>(dither), chosen.strength};
+    options.dither = {static_cast<DitherMethod>(dither), chosen.strength, static_cast<DitherLight>(light)};
     options.transparent_index = chosen.transparent_index;
     options.max_threads = static_cast<unsigned>(chosen.threads);
     return QLX_OK;
@@ -107,6 +109,7 @@ QLX_API qlx_options qlx_default_options(void) {
     options.strength = qlx::max_dither_strength;
     options.transparent_index = -1;
     options.threads = 0;
+    options.light = QLX_LIGHT_SRGB;
     return options;
 }
 

@@ -6,20 +6,33 @@
 // Rows are taken top row first; x counts from the left, y from the top.
 // divide_rounding(n, d) is n / d rounded to the nearest integer, halves up.
 //
-// Floyd-Steinberg, serpentine: row y runs left to right when y is even and
-// right to left when it is odd. Each component of a pixel gets
-//     working = clamp(pixel + divide_rounding(carried * strength, 1600), 0, 255)
-// where `carried` is the error diffused to the pixel so far, in sixteenths.
-// The pixel's index is the nearest colour to `working`, and the error
-// working - palette colour goes on times 7 to the next pixel of the row, and
-// times 3, 5 and 1 to the pixels below-behind, below and below-ahead. Errors
-// that would leave the picture are dropped. Only two rows of errors are kept.
+// Error diffusion (Floyd-Steinberg, Atkinson, Sierra Lite), serpentine: row
+// y runs left to right when y is even and right to left when it is odd. In
+// sRGB light each component of a pixel gets
+//     working = clamp(pixel + divide_rounding(carried * strength, divisor * 100), 0, 255)
+// where `carried` is the error diffused to the pixel so far, in units of
+// 1/divisor. The pixel's index is the nearest colour to `working`, and the
+// error working - palette colour goes on to the kernel's neighbours times
+// their weights (ahead counted along the row's direction). Errors that would
+// leave the picture are dropped; three rows of errors are kept.
+//
+//     Floyd-Steinberg  /16: ahead 7; below-behind 3, below 5, below-ahead 1
+//     Atkinson          /8: ahead 1, two ahead 1; below-behind 1, below 1,
+//                           below-ahead 1; two below 1 (3/4 of the error)
+//     Sierra Lite       /4: ahead 2; below-behind 1, below 1
+//
+// In linear light the same steps run on L(code) = linear_of_code[code]
+// (16 bits): working = clamp(L(pixel) + divide_rounding(carried * strength,
+// divisor * 100), 0, 65535), the colour searched is code_of_linear(working)
+// for each component, and the error is working - L(palette colour).
 //
 // Ordered: with the 8 x 8 Bayer matrix M (values 0 to 63) every component of
 // the pixel at (x, y) gets
 //     working = clamp(pixel + divide_rounding((2 * M[y % 8][x % 8] - 63) * amplitude * strength, 12800), 0, 255)
 // so offsets spread evenly over about +-amplitude / 2, the same for all three
-// components.
+// components. Blue noise is the same with the 64 x 64 mask B (0 to 4095):
+//     working = clamp(pixel + divide_rounding((2 * B[y % 64][x % 64] - 4095) * amplitude * strength, 819200), 0, 255)
+// Both are offsets of codes, so the light does not change them.
 
 #include <array>
 #include <cstddef>
@@ -35,15 +48,47 @@ namespace qlx {
 enum class DitherMethod {
     none = QLX_DITHER_NONE,
     floyd_steinberg = QLX_DITHER_FLOYD_STEINBERG,
-    ordered = QLX_DITHER_ORDERED
+    ordered = QLX_DITHER_ORDERED,
+    atkinson = QLX_DITHER_ATKINSON,
+    sierra_lite = QLX_DITHER_SIERRA_LITE,
+    blue_noise = QLX_DITHER_BLUE_NOISE
 };
+
+// The values of qlx_light: where error diffusion adds errors up.
+enum class DitherLight { srgb = QLX_LIGHT_SRGB, linear = QLX_LIGHT_LINEAR };
 
 inline constexpr int max_dither_strength = 100;  // percent
 
 struct DitherOptions {
     DitherMethod method = DitherMethod::none;
     int strength = max_dither_strength;  // share of the diffused error, or of the pattern's amplitude
+    DitherLight light = DitherLight::srgb;
 };
+
+// Whether a method diffuses errors from pixel to pixel, which chains each
+// row to the one before.
+constexpr bool diffuses_errors(DitherMethod method) {
+    return method == DitherMethod::floyd_steinberg || method == DitherMethod::atkinson ||
+           method == DitherMethod::sierra_lite;
+}
+
+// An error-diffusion kernel: where each share of a pixel's error goes,
+// `ahead` counted along the row's direction, and the divisor of the weights.
+struct DiffusionTap {
+    int ahead, down, weight;
+};
+struct DiffusionKernel {
+    int divisor;
+    int tap_count;
+    std::array<DiffusionTap, 6> taps;
+};
+inline constexpr DiffusionKernel floyd_steinberg_kernel = {16, 4, {{{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}}};
+inline constexpr DiffusionKernel atkinson_kernel = {
+    8, 6, {{{1, 0, 1}, {2, 0, 1}, {-1, 1, 1}, {0, 1, 1}, {1, 1, 1}, {0, 2, 1}}}};
+inline constexpr DiffusionKernel sierra_lite_kernel = {4, 3, {{{1, 0, 2}, {-1, 1, 1}, {0, 1, 1}}}};
+// The farthest a kernel reaches: rows below, and pixels to either side.
+inline constexpr int max_diffusion_down = 2;
+inline constexpr int max_diffusion_ahead = 2;
 
 // The ordered pattern's spread per component (offsets of -31 to +32): about
 // two steps of the palette's colour ramps (27 to 32 between neighbours). One
@@ -93,10 +138,14 @@ private:
              std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint8_t[]> working);
     template <qlx_pixel_format F>
     void quantise_row_as(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
-    template <qlx_pixel_format F>
+    template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
     void diffuse_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
+    template <qlx_pixel_format F, const DiffusionKernel& K>
+    void diffuse_row_in_light(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
     template <qlx_pixel_format F>
     void offset_row(const std::uint8_t* pixels, std::size_t y);
+    template <qlx_pixel_format F>
+    void blue_noise_row(const std::uint8_t* pixels, std::size_t y);
     template <qlx_pixel_format F>
     void mark_transparent(const std::uint8_t* pixels, std::uint8_t* indices) const;
 
@@ -104,11 +153,11 @@ private:
     std::size_t width_;
     PixelRules rules_;
     bool keyed_;  // a transparent index applies to this format
-    // Floyd-Steinberg: this row's and the next row's carried errors, each
-    // width + 2 pixels of 3 components, with one pixel to spare at both ends
-    // for the errors that leave the picture.
+    // Error diffusion: the carried errors of this row and the next two, each
+    // width + 4 pixels of 3 components, with two pixels to spare at both
+    // ends for the errors that leave the picture.
     std::unique_ptr<std::int32_t[]> errors_;
-    std::unique_ptr<std::uint8_t[]> working_;  // ordered: the offset row as RGB, searched whole
+    std::unique_ptr<std::uint8_t[]> working_;  // ordered, blue noise: the offset row as RGB, searched whole
 };
 
 }  // namespace qlx

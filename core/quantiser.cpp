@@ -30,10 +30,10 @@ constexpr bool threads_available = true;
 #endif
 
 // Large pictures are converted on every core, the one that reads and writes
-// included; Floyd-Steinberg chains each row to the one before, so it keeps
+// included; error diffusion chains each row to the one before, so it keeps
 // to one.
 unsigned thread_count(const QuantiseOptions& options) {
-    if (!threads_available || options.dither.method == DitherMethod::floyd_steinberg) return 1;
+    if (!threads_available || diffuses_errors(options.dither.method)) return 1;
     const unsigned max_threads = options.max_threads;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     return std::min({cores, max_threads == 0 ? max_useful_threads : max_threads, max_useful_threads});

@@ -27,6 +27,7 @@ extern "C" QLX_API const char* qlx_status_text(qlx_status status) {
         case QLX_THREADS_OUT_OF_RANGE: return "threads must not be negative";
         case QLX_UNKNOWN_OPTION: return "an option this version does not know is set";
         case QLX_UNKNOWN_FIT: return "unknown fit";
+        case QLX_UNKNOWN_LIGHT: return "unknown light for dithering";
         case QLX_OUT_OF_MEMORY: return "out of memory";
         default: return "unknown status";
     }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -41,11 +42,13 @@ Enum any_value(FuzzedDataProvider& input, int usual_high) {
 
 qlx_options options_from(FuzzedDataProvider& input) {
     qlx_options options = qlx_default_options();
-    options.dither = any_value<qlx_dither>(input, 3);
+    options.dither = any_value<qlx_dither>(input, 6);
     options.strength = input.ConsumeIntegralInRange(-2, 102);
     options.transparent_index = input.ConsumeIntegralInRange(-2, 256);
     options.threads = input.ConsumeIntegralInRange(-1, 3);
-    if (input.ConsumeIntegralInRange(0, 15) == 0) options.reserved[input.ConsumeIntegralInRange(0, 11)] = 1;
+    options.light = any_value<qlx_light>(input, 2);
+    constexpr int last_reserved = static_cast<int>(std::size(qlx_options{}.reserved)) - 1;
+    if (input.ConsumeIntegralInRange(0, 15) == 0) options.reserved[input.ConsumeIntegralInRange(0, last_reserved)] = 1;
     return options;
 }
 

@@ -112,6 +112,7 @@ typedef enum qlx_status QLX_ANY_INT {
     QLX_THREADS_OUT_OF_RANGE = 30,  /* negative */
     QLX_UNKNOWN_OPTION = 31,        /* a reserved word of qlx_options is not zero */
     QLX_UNKNOWN_FIT = 32,
+    QLX_UNKNOWN_LIGHT = 33,
     QLX_OUT_OF_MEMORY = 40
 } qlx_status;
 
@@ -133,8 +134,19 @@ QLX_API uint8_t qlx_nearest_index(uint8_t red, uint8_t green, uint8_t blue);
 typedef enum qlx_dither QLX_ANY_INT {
     QLX_DITHER_NONE = 0,            /* the nearest colour of every pixel */
     QLX_DITHER_FLOYD_STEINBERG = 1, /* error diffusion 7, 3, 5, 1 sixteenths, serpentine */
-    QLX_DITHER_ORDERED = 2          /* 8 x 8 Bayer offsets added before the search */
+    QLX_DITHER_ORDERED = 2,         /* 8 x 8 Bayer offsets added before the search */
+    QLX_DITHER_ATKINSON = 3,        /* error diffusion, 1/8 to each of six neighbours, serpentine */
+    QLX_DITHER_SIERRA_LITE = 4,     /* error diffusion 2, 1, 1 quarters, serpentine */
+    QLX_DITHER_BLUE_NOISE = 5       /* offsets from a 64 x 64 blue-noise mask */
 } qlx_dither;
+
+/* Where error diffusion adds errors up. Neighbouring pixels are seen as
+   the average of their light, so diffusing in linear light keeps the
+   brightness of dithered areas. The ordered methods ignore it. */
+typedef enum qlx_light QLX_ANY_INT {
+    QLX_LIGHT_SRGB = 0,  /* in sRGB codes, as in earlier versions */
+    QLX_LIGHT_LINEAR = 1 /* in 16-bit linear light */
+} qlx_light;
 
 /* How pixels are quantised. Take it from qlx_default_options() and change
    what you need.
@@ -155,10 +167,11 @@ typedef struct qlx_options {
     int threads;           /* 0: one thread a core, up to 8, for pictures of a million
                               pixels or more (the default); 1: the calling thread alone;
                               n: at most n. The bytes never depend on it. */
-    int reserved[12];      /* zero */
+    qlx_light light;       /* QLX_LIGHT_SRGB (1.3) */
+    int reserved[11];      /* zero */
 } qlx_options;
 
-/* QLX_DITHER_NONE, strength 100, transparent_index -1, threads 0. */
+/* QLX_DITHER_NONE, strength 100, transparent_index -1, threads 0, QLX_LIGHT_SRGB. */
 QLX_API qlx_options qlx_default_options(void);
 
 /* Whole files in memory: byte for byte what palquant and palexpand write. */

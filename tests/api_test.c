@@ -79,7 +79,8 @@ static void test_version_and_texts(void) {
                                     QLX_SIDE_OUT_OF_RANGE, QLX_STRIDE_TOO_SHORT, QLX_INPUT_TOO_SHORT,
                                     QLX_CAPACITY_TOO_SMALL, QLX_UNKNOWN_PIXEL_FORMAT, QLX_UNKNOWN_DITHER,
                                     QLX_STRENGTH_OUT_OF_RANGE, QLX_TRANSPARENT_INDEX_OUT_OF_RANGE,
-                                    QLX_THREADS_OUT_OF_RANGE, QLX_UNKNOWN_OPTION, QLX_OUT_OF_MEMORY};
+                                    QLX_THREADS_OUT_OF_RANGE, QLX_UNKNOWN_OPTION, QLX_UNKNOWN_FIT,
+                                    QLX_UNKNOWN_LIGHT, QLX_OUT_OF_MEMORY};
         const size_t count = sizeof known / sizeof known[0];
         size_t i, j;
         for (i = 0; i < count; ++i) {
@@ -272,8 +273,14 @@ static void test_refusals_write_nothing(void) {
     CHECK(qlx_expand(NULL, 5, 0, QLX_RGB, NULL, 0, 0) == QLX_OK);
 
     options = qlx_default_options();
-    options.dither = (qlx_dither)3;
+    options.dither = (qlx_dither)6;
     REFUSED(qlx_quantise(pixels, 2, 2, 6, QLX_RGB, &options, out, sizeof out), QLX_UNKNOWN_DITHER);
+    options = qlx_default_options();
+    options.light = (qlx_light)2;
+    REFUSED(qlx_quantise(pixels, 2, 2, 6, QLX_RGB, &options, out, sizeof out), QLX_UNKNOWN_LIGHT);
+    options.light = (qlx_light)-1;
+    REFUSED(qlx_from_bmp(bmp, bmp_size, &options, out, sizeof out), QLX_UNKNOWN_LIGHT);
+    options = qlx_default_options();
     options.dither = (qlx_dither)-1;
     REFUSED(qlx_from_bmp(bmp, bmp_size, &options, out, sizeof out), QLX_UNKNOWN_DITHER);
     options = qlx_default_options();
@@ -290,7 +297,7 @@ static void test_refusals_write_nothing(void) {
     options.threads = -1;
     REFUSED(qlx_quantise(pixels, 2, 2, 6, QLX_RGB, &options, out, sizeof out), QLX_THREADS_OUT_OF_RANGE);
     options = qlx_default_options();
-    options.reserved[11] = 1;
+    options.reserved[10] = 1;
     REFUSED(qlx_from_bmp(bmp, bmp_size, &options, out, sizeof out), QLX_UNKNOWN_OPTION);
 
     REFUSED(qlx_to_bmp(NULL, 4, 2, 2, out, sizeof out), QLX_NULL_POINTER);

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
+#include "blue_noise.hpp"
+#include "linear_light.hpp"
 #include "nearest_colour.hpp"
 #include "palette.hpp"
 #include "quantiser.hpp"
@@ -147,6 +150,178 @@ TEST(Dithering, AgreesWithPlainStatementsOfBothMethods) {
     }
 }
 
+// Error diffusion with any kernel, plainly: whole arrays of carried error,
+// no guard cells, a light table of the test's own from the sRGB formula, and
+// its inverse by a scan of all 256 codes.
+struct PlainKernel {
+    int divisor;
+    std::vector<std::array<int, 3>> taps;  // ahead, down, weight
+};
+const PlainKernel plain_floyd_steinberg{16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}};
+const PlainKernel plain_atkinson{8, {{1, 0, 1}, {2, 0, 1}, {-1, 1, 1}, {0, 1, 1}, {1, 1, 1}, {0, 2, 1}}};
+const PlainKernel plain_sierra_lite{4, {{1, 0, 2}, {-1, 1, 1}, {0, 1, 1}}};
+
+int plain_linear(int code) {
+    const double v = code / 255.0;
+    return static_cast<int>(std::lround((v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)) * 65535));
+}
+
+int plain_code_of_linear(int linear) {
+    int best = 0;
+    for (int c = 1; c < 256; ++c) {
+        if (std::abs(plain_linear(c) - linear) < std::abs(plain_linear(best) - linear)) best = c;
+    }
+    return best;
+}
+
+Bytes reference_diffusion(const Bytes& pixels, int width, int height, int strength, const PlainKernel& kernel,
+                          bool linear) {
+    const int top = linear ? 65535 : 255;
+    const auto light = [&](int code) { return linear ? plain_linear(code) : code; };
+    std::vector<std::vector<int>> carried(static_cast<std::size_t>(height + 2),
+                                          std::vector<int>(static_cast<std::size_t>(3 * width), 0));
+    Bytes indices(static_cast<std::size_t>(width * height));
+    for (int y = 0; y < height; ++y) {
+        const int direction = y % 2 == 0 ? 1 : -1;
+        for (int step = 0; step < width; ++step) {
+            const int x = direction == 1 ? step : width - 1 - step;
+            int working[3];  // blue, green, red
+            int code[3];
+            for (int c = 0; c < 3; ++c) {
+                const int pixel = pixels[static_cast<std::size_t>(3 * (y * width + x) + c)];
+                const int share = rounded(carried[static_cast<std::size_t>(y)][static_cast<std::size_t>(3 * x + c)] *
+                                              strength,
+                                          kernel.divisor * 100);
+                working[c] = std::clamp(light(pixel) + share, 0, top);
+                code[c] = linear ? plain_code_of_linear(working[c]) : working[c];
+            }
+            const std::uint8_t index = nearest_palette_index(
+                static_cast<std::uint8_t>(code[2]), static_cast<std::uint8_t>(code[1]), static_cast<std::uint8_t>(code[0]));
+            indices[static_cast<std::size_t>(y * width + x)] = index;
+            const Colour chosen = palette_colour(index);
+            const int error[3] = {working[0] - light(chosen.blue), working[1] - light(chosen.green),
+                                  working[2] - light(chosen.red)};
+            for (const auto& [ahead, down, weight] : kernel.taps) {
+                const int column = x + ahead * direction;
+                if (column < 0 || column >= width) continue;
+                for (int c = 0; c < 3; ++c) {
+                    carried[static_cast<std::size_t>(y + down)][static_cast<std::size_t>(3 * column + c)] +=
+                        weight * error[c];
+                }
+            }
+        }
+    }
+    return indices;
+}
+
+Bytes reference_blue_noise(const Bytes& pixels, int width, int height, int strength) {
+    Bytes indices;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int threshold = 2 * blue_noise_mask[y % 64][x % 64] - 4095;
+            const int offset = rounded(threshold * ordered_dither_amplitude * strength, 819200);
+            const auto at = static_cast<std::size_t>(3 * (y * width + x));
+            indices.push_back(nearest_palette_index(static_cast<std::uint8_t>(clamped(pixels[at + 2] + offset)),
+                                                    static_cast<std::uint8_t>(clamped(pixels[at + 1] + offset)),
+                                                    static_cast<std::uint8_t>(clamped(pixels[at] + offset))));
+        }
+    }
+    return indices;
+}
+
+// Worked by hand, on rows of red 14 (between black, 14 away, and 1B0000, 13
+// away). Sierra Lite: the first pixel takes 1B0000 (error -13); the second
+// gets 14 + round(2 * -13 / 4) = 8, black (error 8); the third 14 + 2 * 8 / 4
+// = 18, 1B0000. Atkinson: the second gets 14 + round(-13 / 8) = 12, black;
+// the third 14 + round((-13 + 12) / 8) = 14, 1B0000. In linear light red 14
+// is 288 and 1B0000's red 718, so the second pixel of Floyd-Steinberg gets
+// 288 + round(-430 * 7 / 16) = 100, nearest code 5 (light 99), black.
+TEST(Dithering, NewMethodsGiveTheWorkedBytes) {
+    const Bytes three_reds = {0, 0, 14, 0, 0, 14, 0, 0, 14};
+    EXPECT_EQ(quantised(three_reds, 3, 1, {DitherMethod::sierra_lite, 100}), (Bytes{145, 0, 145}));
+    EXPECT_EQ(quantised(three_reds, 3, 1, {DitherMethod::atkinson, 100}), (Bytes{145, 0, 145}));
+    EXPECT_EQ(linear_of_code[14], 288);
+    EXPECT_EQ(linear_of_code[27], 718);
+    EXPECT_EQ(quantised(Bytes{0, 0, 14, 0, 0, 14}, 2, 1,
+                        {DitherMethod::floyd_steinberg, 100, DitherLight::linear}),
+              (Bytes{145, 0}));
+    // Blue noise at (0, 0): the mask's 134 gives round((268 - 4095) * 64 / 8192) = round(-29.9) = -30.
+    EXPECT_EQ(blue_noise_mask[0][0], 134);
+    EXPECT_EQ(quantised(Bytes{0, 0, 20}, 1, 1, {DitherMethod::blue_noise, 100}), (Bytes{0}));
+}
+
+TEST(Dithering, NewMethodsAgreeWithTheirPlainStatements) {
+    const std::pair<DitherMethod, const PlainKernel*> diffusion[] = {
+        {DitherMethod::floyd_steinberg, &plain_floyd_steinberg},
+        {DitherMethod::atkinson, &plain_atkinson},
+        {DitherMethod::sierra_lite, &plain_sierra_lite}};
+    for (const auto& [width, height] : {std::pair{1, 1}, {2, 3}, {5, 4}, {17, 9}, {70, 11}}) {
+        for (const int strength : {0, 37, 100}) {
+            for (const Bytes& pixels : {test::gradient_pixels(width, height), noise(width, height, 9)}) {
+                for (const auto& [method, kernel] : diffusion) {
+                    for (const bool linear : {false, true}) {
+                        const DitherLight light = linear ? DitherLight::linear : DitherLight::srgb;
+                        EXPECT_EQ(quantised(pixels, width, height, {method, strength, light}),
+                                  reference_diffusion(pixels, width, height, strength, *kernel, linear))
+                            << "method " << static_cast<int>(method) << (linear ? " linear " : " srgb ") << width
+                            << "x" << height << " at " << strength;
+                    }
+                }
+                EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::blue_noise, strength}),
+                          reference_blue_noise(pixels, width, height, strength));
+                // The patterns are offsets of codes: the light leaves them alone.
+                EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::blue_noise, strength, DitherLight::linear}),
+                          reference_blue_noise(pixels, width, height, strength));
+                EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::ordered, strength, DitherLight::linear}),
+                          reference_ordered(pixels, width, height, strength));
+            }
+        }
+    }
+}
+
+// The linear table rises strictly and gives back every code; the inverse
+// picks the nearest code, the lower one at halfway.
+TEST(Dithering, LinearLightTablesRoundTripEveryCode) {
+    for (int code = 0; code < 256; ++code) {
+        EXPECT_EQ(linear_of_code[static_cast<std::size_t>(code)], plain_linear(code)) << code;
+        EXPECT_EQ(code_of_linear(linear_of_code[static_cast<std::size_t>(code)]), code) << code;
+        if (code > 0) {
+            EXPECT_GT(linear_of_code[static_cast<std::size_t>(code)], linear_of_code[static_cast<std::size_t>(code - 1)]);
+        }
+    }
+    for (std::uint32_t linear = 0; linear <= linear_max; linear += 7) {
+        ASSERT_EQ(code_of_linear(linear), plain_code_of_linear(static_cast<int>(linear))) << linear;
+    }
+}
+
+// Every rank once; the hash pins the generator's output, so a change of
+// method, seed or arithmetic shows here. Cells 8 apart are as unlike as any
+// two (Bayer's crosshatch would make them alike), neighbours more unlike.
+TEST(Dithering, BlueNoiseMaskHoldsTheDocumentedValues) {
+    std::vector<bool> seen(blue_noise_levels, false);
+    std::uint64_t hash = 1469598103934665603ull;  // FNV-1a over each value's low byte, then high byte
+    for (const auto& row : blue_noise_mask) {
+        for (const std::uint16_t value : row) {
+            ASSERT_LT(value, blue_noise_levels);
+            EXPECT_FALSE(seen[value]) << value;
+            seen[value] = true;
+            hash = (hash ^ (value & 255u)) * 1099511628211ull;
+            hash = (hash ^ (value >> 8)) * 1099511628211ull;
+        }
+    }
+    EXPECT_EQ(hash, 0xa9394289191a52a7ull);
+    double apart_8 = 0, apart_1 = 0;
+    for (int y = 0; y < blue_noise_side; ++y) {
+        for (int x = 0; x < blue_noise_side; ++x) {
+            apart_8 += std::abs(blue_noise_mask[y][x] - blue_noise_mask[y][(x + 8) % 64]);
+            apart_1 += std::abs(blue_noise_mask[y][x] - blue_noise_mask[y][(x + 1) % 64]);
+        }
+    }
+    // Two ranks drawn at random are 4096 / 3 = 1365 apart on average.
+    EXPECT_GT(apart_8 / blue_noise_levels, 1250);
+    EXPECT_GT(apart_1 / blue_noise_levels, 1550);
+}
+
 // Only pictures of a million pixels or more are shared among threads, and
 // only those over a batch (2 MiB of rows) are read in several: this one is
 // both, with a partial last batch and padded rows. Every method, on any
@@ -158,6 +333,7 @@ TEST(Dithering, LargePicturesAgreeWithThePlainStatementsOnAnyNumberOfThreads) {
         {{DitherMethod::none, 100}, reference_nearest(pixels, nearest_index)},
         {{DitherMethod::floyd_steinberg, 100}, reference_floyd_steinberg(pixels, width, height, 100, nearest_index)},
         {{DitherMethod::ordered, 60}, reference_ordered(pixels, width, height, 60, nearest_index)},
+        {{DitherMethod::blue_noise, 100}, reference_blue_noise(pixels, width, height, 100)},
     };
     for (const auto& [options, expected] : methods) {
         for (const unsigned threads : {1u, 2u, 3u}) {
@@ -173,8 +349,12 @@ TEST(Dithering, LargePicturesAgreeWithThePlainStatementsOnAnyNumberOfThreads) {
 TEST(Dithering, StrengthZeroGivesTheUnditheredBytes) {
     const Bytes pixels = noise(33, 20, 3);
     const Bytes plain = quantised(pixels, 33, 20, {});
-    EXPECT_EQ(quantised(pixels, 33, 20, {DitherMethod::floyd_steinberg, 0}), plain);
-    EXPECT_EQ(quantised(pixels, 33, 20, {DitherMethod::ordered, 0}), plain);
+    for (const DitherMethod method : {DitherMethod::floyd_steinberg, DitherMethod::ordered, DitherMethod::atkinson,
+                                      DitherMethod::sierra_lite, DitherMethod::blue_noise}) {
+        for (const DitherLight light : {DitherLight::srgb, DitherLight::linear}) {
+            EXPECT_EQ(quantised(pixels, 33, 20, {method, 0, light}), plain) << static_cast<int>(method);
+        }
+    }
 }
 
 TEST(Dithering, PalettePicturesComeThroughFloydSteinbergUnchanged) {
@@ -184,7 +364,12 @@ TEST(Dithering, PalettePicturesComeThroughFloydSteinbergUnchanged) {
         const Colour colour = palette_colour(static_cast<std::uint8_t>(random()));
         pixels.insert(pixels.end(), {colour.blue, colour.green, colour.red});
     }
-    EXPECT_EQ(quantised(pixels, 40, 30, {DitherMethod::floyd_steinberg, 100}), quantised(pixels, 40, 30, {}));
+    const Bytes plain = quantised(pixels, 40, 30, {});
+    for (const DitherMethod method : {DitherMethod::floyd_steinberg, DitherMethod::atkinson, DitherMethod::sierra_lite}) {
+        for (const DitherLight light : {DitherLight::srgb, DitherLight::linear}) {
+            EXPECT_EQ(quantised(pixels, 40, 30, {method, 100, light}), plain) << static_cast<int>(method);
+        }
+    }
 }
 
 }  // namespace
