@@ -548,6 +548,8 @@ TEST_F(Programs, UnknownOptionValuesAreRefusedNamingTheValidOnes) {
         {{"--dither-strength=101"}, "--dither-strength must be a whole number from 0 to 100\n"},
         {{"--dither-strength=-1"}, "--dither-strength must be a whole number from 0 to 100\n"},
         {{"--dither=ordered", "--dither-strength=5%"}, "--dither-strength must be a whole number from 0 to 100\n"},
+        {{"--dither-light=sRGB"}, "--dither-light must be srgb or linear\n"},
+        {{"--dither=atkinson", "--dither-light="}, "--dither-light must be srgb or linear\n"},
     };
     for (const auto& [options, message] : palquant_cases) {
         std::vector<std::string> arguments = options;
@@ -569,7 +571,9 @@ TEST_F(Programs, HelpAndVersionAlone) {
     const auto help = run_program(palquant, {"--help"});
     EXPECT_EQ(help.status, palquant_success);
     EXPECT_TRUE(help.out.starts_with("Usage: palquant [OPTION]... PICTURE.bmp PICTURE.qlx\n")) << help.out;
-    EXPECT_NE(help.out.find("--dither=METHOD"), std::string::npos);
+    for (const char* text : {"--dither=METHOD", "atkinson", "sierra-lite", "blue-noise", "--dither-light=LIGHT"}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    }
     const auto version = run_program(palexpand, {"--version"});
     EXPECT_EQ(version.status, palexpand_success);
     EXPECT_EQ(version.out, "palexpand " QLX_VERSION_STRING "\n");
@@ -578,7 +582,7 @@ TEST_F(Programs, HelpAndVersionAlone) {
 }
 
 TEST_F(Programs, DitheredConversionsAreRepeatableAndStrengthZeroIsPlain) {
-    for (const std::string method : {"floyd-steinberg", "ordered"}) {
+    for (const std::string method : {"floyd-steinberg", "ordered", "atkinson", "sierra-lite", "blue-noise"}) {
         const std::string option = "--dither=" + method;
         EXPECT_EQ(run_program(palquant, {option, sample.string(), (dir / "1.qlx").string()}).status, 1);
         EXPECT_EQ(run_program(palquant, {option, sample.string(), (dir / "2.qlx").string()}).status, 1);
@@ -591,6 +595,31 @@ TEST_F(Programs, DitheredConversionsAreRepeatableAndStrengthZeroIsPlain) {
     }
     EXPECT_EQ(run_program(palquant, {"--dither=none", sample.string(), (dir / "none.qlx").string()}).status, 1);
     EXPECT_EQ(read_file(dir / "none.qlx"), read_file(sample_qlx));
+}
+
+// --dither-light=srgb is the default; linear changes error diffusion alone,
+// and gives the library's bytes.
+TEST_F(Programs, DitherLightChoosesWhereErrorsAddUp) {
+    const Bytes bmp = read_file(sample);
+    const auto library = [&](qlx_dither dither, qlx_light light) {
+        qlx_options options = qlx_default_options();
+        options.dither = dither;
+        options.light = light;
+        Bytes indices(320 * 200);
+        EXPECT_EQ(qlx_from_bmp(bmp.data(), bmp.size(), &options, indices.data(), indices.size()), QLX_OK);
+        return indices;
+    };
+    const auto palquant_with = [&](std::vector<std::string> options) {
+        options.insert(options.end(), {sample.string(), (dir / "out.qlx").string()});
+        EXPECT_EQ(run_program(palquant, options).status, palquant_success);
+        return read_file(dir / "out.qlx");
+    };
+    EXPECT_EQ(palquant_with({"--dither=atkinson", "--dither-light=srgb"}), palquant_with({"--dither=atkinson"}));
+    const Bytes linear = palquant_with({"--dither-light=linear", "--dither=floyd-steinberg"});
+    EXPECT_EQ(linear, library(QLX_DITHER_FLOYD_STEINBERG, QLX_LIGHT_LINEAR));
+    EXPECT_NE(linear, library(QLX_DITHER_FLOYD_STEINBERG, QLX_LIGHT_SRGB));
+    EXPECT_EQ(palquant_with({"--dither=blue-noise", "--dither-light=linear"}),
+              library(QLX_DITHER_BLUE_NOISE, QLX_LIGHT_SRGB));
 }
 
 // 317 x 203: rows of 951 bytes padded to 952, and a size whose QLX file

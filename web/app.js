@@ -7,6 +7,7 @@ const controls = {
   pictures: $('pictures'),
   list: $('picture-list'),
   dither: $('dither'),
+  light: $('dither-light'),
   strength: $('strength'),
   strengthValue: $('strength-value'),
   fit: $('fit'),
@@ -95,6 +96,7 @@ function readOptions() {
   const transparentIndex = transparentText === '' ? -1 : /^-?\d+$/.test(transparentText) ? Number(transparentText) : NaN;
   return {
     dither: controls.dither.value,
+    light: controls.light.value,
     strength: Number(controls.strength.value),
     transparentIndex,
     fit: controls.fit.value,
@@ -121,9 +123,14 @@ function download(bytes, name, type) {
   link.href = url;
   link.download = name;
   document.body.append(link);
-  link.click();
-  link.remove();
-  setTimeout(() => URL.revokeObjectURL(url), 60_000);
+  // Started after the click's own task: Chromium's guard against many
+  // downloads let only a few saves in a row through when they started
+  // inside the click, and every one started after it.
+  setTimeout(() => {
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(url), 60_000);
+  });
 }
 
 // The entry shown, if its result is current and can be saved.
@@ -373,7 +380,7 @@ controls.openQlx.addEventListener('change', async () => {
   open([{ id: nextId++, name: file.name, kind: 'qlx', bytes: new Uint8Array(await file.arrayBuffer()) }]);
 });
 
-for (const control of [controls.dither, controls.fit, controls.size, controls.transparentIndex]) {
+for (const control of [controls.dither, controls.light, controls.fit, controls.size, controls.transparentIndex]) {
   control.addEventListener('change', schedule);
 }
 controls.strength.addEventListener('input', () => {

@@ -8,7 +8,8 @@
 //
 // Every refusal throws an Error whose message is the library's status text.
 
-const DITHER_CODES = { none: 0, 'floyd-steinberg': 1, ordered: 2 };
+const DITHER_CODES = { none: 0, 'floyd-steinberg': 1, ordered: 2, atkinson: 3, 'sierra-lite': 4, 'blue-noise': 5 };
+const LIGHT_CODES = { srgb: 0, linear: 1 };
 const FIT_CODES = { keep: 0, contain: 1, cover: 2, stretch: 3 };
 const RGBA = 2; // qlx_pixel_format
 const OPTIONS_BYTES = 64; // sizeof(qlx_options)
@@ -111,16 +112,17 @@ class Library {
 
   // A qlx_options in the module's memory: the library's defaults, then the
   // caller's choices. The module runs on one thread.
-  options(allocate, { dither = 'none', strength, transparentIndex } = {}) {
+  options(allocate, { dither = 'none', strength, transparentIndex, light = 'srgb' } = {}) {
     const address = allocate(OPTIONS_BYTES);
     this.exports.qlx_default_options(address);
-    const fields = new Int32Array(this.exports.memory.buffer, address, 4);
+    const fields = new Int32Array(this.exports.memory.buffer, address, 5);
     fields[0] = Object.hasOwn(DITHER_CODES, dither) ? DITHER_CODES[dither] : UNKNOWN;
     if (strength !== undefined) fields[1] = wholeNumberOr(strength, UNKNOWN);
     if (transparentIndex !== undefined && transparentIndex !== null) {
       fields[2] = wholeNumberOr(transparentIndex, UNKNOWN - 1);
     }
     fields[3] = 1; // threads
+    fields[4] = Object.hasOwn(LIGHT_CODES, light) ? LIGHT_CODES[light] : UNKNOWN;
     return address;
   }
 }

@@ -15,6 +15,10 @@ const OPTION_SETS = [
   { args: ['--dither=floyd-steinberg', '--dither-strength=37'], options: { dither: 'floyd-steinberg', strength: 37 } },
   { args: ['--dither=ordered'], options: { dither: 'ordered' } },
   { args: ['--dither=ordered', '--dither-strength=0'], options: { dither: 'ordered', strength: 0 } },
+  { args: ['--dither=atkinson'], options: { dither: 'atkinson' } },
+  { args: ['--dither=sierra-lite', '--dither-strength=80'], options: { dither: 'sierra-lite', strength: 80 } },
+  { args: ['--dither=blue-noise'], options: { dither: 'blue-noise' } },
+  { args: ['--dither=floyd-steinberg', '--dither-light=linear'], options: { dither: 'floyd-steinberg', light: 'linear' } },
 ];
 
 let qlx;
@@ -87,6 +91,7 @@ describe('refusals in the library\'s words', () => {
     [() => qlx.fromBmp(bmp.subarray(0, 20)), 'bmpfile headers are cut short'],
     [() => qlx.fromBmp(bmp.subarray(0, 1000)), 'bmpfile pixel data is cut short'],
     [() => qlx.fromBmp(bmp, { dither: 'sideways' }), 'unknown dithering method'],
+    [() => qlx.fromBmp(bmp, { light: 'gamma' }), 'unknown light for dithering'],
     [() => qlx.fromBmp(bmp, { strength: 101 }), 'strength must be a whole number from 0 to 100'],
     [() => qlx.fromBmp(bmp, { strength: 2.5 }), 'strength must be a whole number from 0 to 100'],
     [() => qlx.quantise(new Uint8Array(4), 1, 1, { transparentIndex: 256 }),

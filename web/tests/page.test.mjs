@@ -15,7 +15,7 @@ const CHROMIUM_FLAGS = [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
 ];
-const METHODS = ['none', 'floyd-steinberg', 'ordered'];
+const METHODS = ['none', 'floyd-steinberg', 'ordered', 'atkinson', 'sierra-lite', 'blue-noise'];
 
 let server;
 let origin;
@@ -64,7 +64,10 @@ async function converting(action) {
   );
 }
 
+let downloads = 0;
 async function save(button) {
+  downloads += 1;
+  console.log('download', downloads, button, await page.inputValue('#dither'));
   assert.equal(await page.isEnabled(button), true, `${button} is enabled`);
   const [download] = await Promise.all([page.waitForEvent('download'), page.click(button)]);
   const path = join(work.folder, download.suggestedFilename());
@@ -240,7 +243,7 @@ describe('the page', () => {
     await converting(() => page.keyboard.press('ArrowDown')); // floyd-steinberg
     assert.equal(await page.inputValue('#dither'), 'floyd-steinberg');
     await page.keyboard.press('Tab');
-    assert.equal(await page.evaluate(() => document.activeElement.id), 'strength');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'dither-light');
     const expected = runPalquant(sample, ['--dither=floyd-steinberg'], work.folder).bytes;
     await page.focus('#save-qlx');
     const [download] = await Promise.all([page.waitForEvent('download'), page.keyboard.press('Enter')]);
