@@ -1,9 +1,12 @@
 // How far each dithering method's result looks from the original, as the eye
 // sees it from a distance: both pictures blurred with a 5 x 5 binomial
-// kernel, then the mean squared difference per colour component.
+// kernel, then the mean squared difference per colour component. Twice: the
+// blur over sRGB codes, and the blur over linear light (scaled to 0-255),
+// which is how light from neighbouring pixels really adds up.
 // Usage: dither_error PICTURE.bmp...   (one line a picture and method)
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -41,13 +44,45 @@ Plane blurred(const Plane& picture, std::size_t width, std::size_t height) {
     return pass(pass(picture, true), false);
 }
 
+// Codes to linear light on the same 0-255 scale, by the sRGB formula.
+Plane in_linear_light(const Plane& codes) {
+    Plane light(codes.size());
+    std::transform(codes.begin(), codes.end(), light.begin(), [](double code) {
+        const double v = code / 255;
+        return 255 * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+    });
+    return light;
+}
+
+double mean_squared(const Plane& a, const Plane& b) {
+    double squared = 0;
+    for (std::size_t k = 0; k < a.size(); ++k) squared += (a[k] - b[k]) * (a[k] - b[k]);
+    return squared / static_cast<double>(a.size());
+}
+
+struct Method {
+    qlx::DitherMethod method;
+    qlx::DitherLight light;
+    const char* name;
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    constexpr std::array<std::pair<qlx::DitherMethod, const char*>, 3> methods = {
-        {{qlx::DitherMethod::none, "none"},
-         {qlx::DitherMethod::floyd_steinberg, "floyd-steinberg"},
-         {qlx::DitherMethod::ordered, "ordered"}}};
+    using qlx::DitherLight;
+    using qlx::DitherMethod;
+    constexpr Method methods[] = {
+        {DitherMethod::none, DitherLight::srgb, "none"},
+        {DitherMethod::floyd_steinberg, DitherLight::srgb, "floyd-steinberg"},
+        {DitherMethod::floyd_steinberg, DitherLight::linear, "floyd-steinberg linear"},
+        {DitherMethod::atkinson, DitherLight::srgb, "atkinson"},
+        {DitherMethod::atkinson, DitherLight::linear, "atkinson linear"},
+        {DitherMethod::sierra_lite, DitherLight::srgb, "sierra-lite"},
+        {DitherMethod::sierra_lite, DitherLight::linear, "sierra-lite linear"},
+        {DitherMethod::ordered, DitherLight::srgb, "ordered"},
+        {DitherMethod::blue_noise, DitherLight::srgb, "blue-noise"},
+    };
+    std::printf("%-40s %-24s %10s %12s\n", "picture", "method", "sRGB blur", "linear blur");
     for (int i = 1; i < argc; ++i) {
         const std::optional<LoadedBmp> bmp = load_bmp(argv[i]);
         if (!bmp) return 2;
@@ -60,9 +95,12 @@ int main(int argc, char* argv[]) {
             for (std::size_t x = 0; x < 3 * layout.width; ++x) original[3 * y * layout.width + x] = row[x];
         }
         const Plane reference = blurred(original, layout.width, layout.height);
-        for (const auto& [method, name] : methods) {
+        const Plane linear_reference = blurred(in_linear_light(original), layout.width, layout.height);
+        for (const auto& [method, light, name] : methods) {
             std::vector<std::uint8_t> indices(pixels);
-            if (qlx::quantise_in_memory(bmp->file.bytes(), layout, indices, {.dither = {method, 100}}) != QLX_OK) return 2;
+            if (qlx::quantise_in_memory(bmp->file.bytes(), layout, indices, {.dither = {method, 100, light}}) != QLX_OK) {
+                return 2;
+            }
             Plane result(3 * pixels);
             for (std::size_t p = 0; p < pixels; ++p) {
                 const qlx::Colour colour = qlx::palette_colour(indices[p]);
@@ -70,10 +108,10 @@ int main(int argc, char* argv[]) {
                 result[3 * p + 1] = colour.green;
                 result[3 * p + 2] = colour.red;
             }
-            const Plane seen = blurred(result, layout.width, layout.height);
-            double squared = 0;
-            for (std::size_t k = 0; k < seen.size(); ++k) squared += (seen[k] - reference[k]) * (seen[k] - reference[k]);
-            std::printf("%-40s %-16s %8.1f\n", argv[i], name, squared / static_cast<double>(seen.size()));
+            const double srgb_error = mean_squared(blurred(result, layout.width, layout.height), reference);
+            const double linear_error =
+                mean_squared(blurred(in_linear_light(result), layout.width, layout.height), linear_reference);
+            std::printf("%-40s %-24s %10.1f %12.1f\n", argv[i], name, srgb_error, linear_error);
         }
     }
     return 0;

@@ -64,7 +64,7 @@ for turn in 1 2; do
 done
 
 echo
-echo "== dithering: mean squared error per component after a 5 x 5 binomial blur of both pictures"
+echo "== dithering: mean squared error per component after a 5 x 5 binomial blur of both pictures, over sRGB codes and over linear light"
 "$bin/dither_error" samples/sunset.bmp "$data/photo-4096.bmp" "$data/random-4096.bmp"
 
 echo

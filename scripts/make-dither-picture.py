@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Draws docs/dithering.png: a picture as the original, then converted to the
-palette by nearest colour, Floyd-Steinberg and ordered dithering, side by side.
+palette by every method, in two rows of four: original, nearest colour,
+Floyd-Steinberg, the same in linear light; Atkinson, Sierra Lite, ordered,
+blue noise.
 
 Usage: scripts/make-dither-picture.py [BIN_DIR [PICTURE.bmp [OUT.png]]]
 (defaults: build/bin, samples/sunset.bmp, docs/dithering.png). Standard
@@ -13,7 +15,9 @@ import sys
 import tempfile
 import zlib
 
-METHODS = ["none", "floyd-steinberg", "ordered"]
+METHODS = [["--dither=none"], ["--dither=floyd-steinberg"], ["--dither=floyd-steinberg", "--dither-light=linear"],
+           ["--dither=atkinson"], ["--dither=sierra-lite"], ["--dither=ordered"], ["--dither=blue-noise"]]
+PER_ROW = 4
 GAP = 4  # white columns between the panels
 
 
@@ -44,10 +48,11 @@ def write_png(path, width, height, rows):
         out.write(chunk(b"IEND", b""))
 
 
-def converted(bin_dir, picture, method, width, height, scratch):
-    qlx = os.path.join(scratch, method + ".qlx")
-    bmp = os.path.join(scratch, method + ".bmp")
-    subprocess.run([os.path.join(bin_dir, "palquant"), "--dither=" + method, picture, qlx], check=False)
+def converted(bin_dir, picture, options, width, height, scratch):
+    name = "-".join(option.split("=")[1] for option in options)
+    qlx = os.path.join(scratch, name + ".qlx")
+    bmp = os.path.join(scratch, name + ".bmp")
+    subprocess.run([os.path.join(bin_dir, "palquant"), *options, picture, qlx], check=False)
     subprocess.run([os.path.join(bin_dir, "palexpand"), "--size=%dx%d" % (width, height), qlx, bmp], check=True)
     return read_bmp(bmp)[2]
 
@@ -60,8 +65,13 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         panels = [original] + [converted(bin_dir, picture, m, width, height, scratch) for m in METHODS]
     gap = b"\xff" * (3 * GAP)
-    rows = [gap.join(panel[y] for panel in panels) for y in range(height)]
-    write_png(out, len(panels) * width + (len(panels) - 1) * GAP, height, rows)
+    row_width = PER_ROW * width + (PER_ROW - 1) * GAP
+    rows = []
+    for first in range(0, len(panels), PER_ROW):
+        if first > 0:
+            rows += [b"\xff" * (3 * row_width)] * GAP
+        rows += [gap.join(panel[y] for panel in panels[first:first + PER_ROW]) for y in range(height)]
+    write_png(out, row_width, len(rows), rows)
 
 
 if __name__ == "__main__":
