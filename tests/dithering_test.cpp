@@ -289,8 +289,11 @@ TEST(Dithering, LinearLightTablesRoundTripEveryCode) {
             EXPECT_GT(linear_of_code[static_cast<std::size_t>(code)], linear_of_code[static_cast<std::size_t>(code - 1)]);
         }
     }
-    for (std::uint32_t linear = 0; linear <= linear_max; linear += 7) {
-        ASSERT_EQ(code_of_linear(linear), plain_code_of_linear(static_cast<int>(linear))) << linear;
+    for (std::uint32_t linear = 0; linear <= linear_max; ++linear) {
+        ASSERT_EQ(code_of_each_linear[linear], code_of_linear(linear)) << linear;
+        if (linear % 7 == 0) {
+            ASSERT_EQ(code_of_linear(linear), plain_code_of_linear(static_cast<int>(linear))) << linear;
+        }
     }
 }
 
