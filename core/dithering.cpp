@@ -33,7 +33,7 @@ template <>
 struct Light<DitherLight::linear> {
     static constexpr int max = static_cast<int>(linear_max);
     static int of_code(std::uint8_t code) { return linear_of_code[code]; }
-    static std::uint8_t code_of(int value) { return code_of_each_linear[static_cast<std::size_t>(value)]; }
+    static std::uint8_t code_of(int value) { return code_of_each_linear()[static_cast<std::size_t>(value)]; }
 };
 
 }  // namespace

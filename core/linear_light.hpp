@@ -60,15 +60,9 @@ constexpr std::uint8_t code_of_linear(std::uint32_t linear) {
 }
 
 // code_of_linear() for every value, for the inner loop of error diffusion
-// in linear light: one load instead of eight steps of a search.
-inline constexpr std::array<std::uint8_t, linear_max + 1> code_of_each_linear = [] {
-    std::array<std::uint8_t, linear_max + 1> codes{};
-    std::uint32_t code = 0;
-    for (std::uint32_t linear = 0; linear <= linear_max; ++linear) {
-        while (code < 255 && 2 * linear > std::uint32_t{linear_of_code[code]} + linear_of_code[code + 1]) ++code;
-        codes[linear] = static_cast<std::uint8_t>(code);
-    }
-    return codes;
-}();
+// in linear light: one load instead of eight steps of a search. Made on
+// first use (65536 values are beyond what compilers evaluate as constants),
+// so that programs that never diffuse in linear light do not pay for it.
+const std::array<std::uint8_t, linear_max + 1>& code_of_each_linear();
 
 }  // namespace qlx

@@ -290,7 +290,7 @@ TEST(Dithering, LinearLightTablesRoundTripEveryCode) {
         }
     }
     for (std::uint32_t linear = 0; linear <= linear_max; ++linear) {
-        ASSERT_EQ(code_of_each_linear[linear], code_of_linear(linear)) << linear;
+        ASSERT_EQ(code_of_each_linear()[linear], code_of_linear(linear)) << linear;
         if (linear % 7 == 0) {
             ASSERT_EQ(code_of_linear(linear), plain_code_of_linear(static_cast<int>(linear))) << linear;
         }
