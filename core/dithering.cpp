@@ -158,29 +158,33 @@ void Ditherer::diffuse_row(const std::uint8_t* pixels, std::size_t y, std::uint8
     }
 }
 
+// The pattern's offsets for row y are worked out once, not once a pixel.
 template <qlx_pixel_format F>
 void Ditherer::offset_row(const std::uint8_t* pixels, std::size_t y) {
-    static constexpr PixelOrder order = pixel_order(F);
-    constexpr std::array<std::size_t, components> component_at = {order.red, order.green, order.blue};
-    const auto& thresholds = bayer_matrix[y % 8];
-    for (std::size_t x = 0; x < width_; ++x) {
-        const int threshold = 2 * thresholds[x % 8] - 63;
-        const int offset = divide_rounding(threshold * ordered_dither_amplitude * options_.strength, ordered_divisor);
-        for (std::size_t c = 0; c < components; ++c) {
-            working_[components * x + c] = clamp_component(pixels[order.bytes * x + component_at[c]] + offset);
-        }
+    std::array<int, 8> offsets;
+    for (std::size_t x = 0; x < offsets.size(); ++x) {
+        const int threshold = 2 * bayer_matrix[y % 8][x] - 63;
+        offsets[x] = divide_rounding(threshold * ordered_dither_amplitude * options_.strength, ordered_divisor);
     }
+    add_offsets<F>(pixels, offsets);
 }
 
 template <qlx_pixel_format F>
 void Ditherer::blue_noise_row(const std::uint8_t* pixels, std::size_t y) {
+    std::array<int, blue_noise_side> offsets;
+    for (std::size_t x = 0; x < offsets.size(); ++x) {
+        const int threshold = 2 * blue_noise_mask[y % blue_noise_side][x] - (blue_noise_levels - 1);
+        offsets[x] = divide_rounding(threshold * ordered_dither_amplitude * options_.strength, blue_noise_divisor);
+    }
+    add_offsets<F>(pixels, offsets);
+}
+
+template <qlx_pixel_format F, std::size_t Period>
+void Ditherer::add_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets) {
     static constexpr PixelOrder order = pixel_order(F);
     constexpr std::array<std::size_t, components> component_at = {order.red, order.green, order.blue};
-    const auto& thresholds = blue_noise_mask[y % blue_noise_side];
     for (std::size_t x = 0; x < width_; ++x) {
-        const int threshold = 2 * thresholds[x % blue_noise_side] - (blue_noise_levels - 1);
-        const int offset =
-            divide_rounding(threshold * ordered_dither_amplitude * options_.strength, blue_noise_divisor);
+        const int offset = offsets[x % Period];
         for (std::size_t c = 0; c < components; ++c) {
             working_[components * x + c] = clamp_component(pixels[order.bytes * x + component_at[c]] + offset);
         }

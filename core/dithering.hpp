@@ -146,6 +146,9 @@ private:
     void offset_row(const std::uint8_t* pixels, std::size_t y);
     template <qlx_pixel_format F>
     void blue_noise_row(const std::uint8_t* pixels, std::size_t y);
+    // The working row: each pixel's components plus its offset, x % Period.
+    template <qlx_pixel_format F, std::size_t Period>
+    void add_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets);
     template <qlx_pixel_format F>
     void mark_transparent(const std::uint8_t* pixels, std::uint8_t* indices) const;
 
