@@ -123,14 +123,9 @@ function download(bytes, name, type) {
   link.href = url;
   link.download = name;
   document.body.append(link);
-  // Started after the click's own task: Chromium's guard against many
-  // downloads let only a few saves in a row through when they started
-  // inside the click, and every one started after it.
-  setTimeout(() => {
-    link.click();
-    link.remove();
-    setTimeout(() => URL.revokeObjectURL(url), 60_000);
-  });
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 60_000);
 }
 
 // The entry shown, if its result is current and can be saved.
