@@ -24,9 +24,14 @@ bool is_argument(const std::vector<std::string>& arguments, const std::string& p
     return std::find(arguments.begin() + 1, arguments.end(), path) != arguments.end();
 }
 
-// Help and version count only as the one argument.
-bool stands_alone(const std::vector<std::string>& arguments, const char* option) {
-    return arguments.size() == 2 && arguments[1] == option;
+// Help and version count only as the one argument; usage needs no check.
+bool lone_request_holds(pal::CommandAction action, const std::vector<std::string>& arguments) {
+    const auto stands_alone = [&](const char* option) { return arguments.size() == 2 && arguments[1] == option; };
+    switch (action) {
+        case pal::CommandAction::help: return stands_alone("--help");
+        case pal::CommandAction::version: return stands_alone("--version");
+        default: return true;
+    }
 }
 
 void check_palquant(const std::vector<std::string>& arguments) {
@@ -35,21 +40,21 @@ void check_palquant(const std::vector<std::string>& arguments) {
         case pal::CommandAction::convert:
             if (!is_argument(arguments, command.bmp_path) || !is_argument(arguments, command.qlx_path)) break;
             if (command.dither.strength < 0 || command.dither.strength > qlx::max_dither_strength) break;
-            if (static_cast<int>(command.dither.method) < 0 || static_cast<int>(command.dither.method) > 2) break;
+            if (static_cast<int>(command.dither.method) < 0 || static_cast<int>(command.dither.method) > 5) break;
+            if (command.dither.light != qlx::DitherLight::srgb && command.dither.light != qlx::DitherLight::linear) break;
             return;
         case pal::CommandAction::refuse:
             if (std::strcmp(command.refusal, pal::messages::bad_dither) == 0 ||
-                std::strcmp(command.refusal, pal::messages::bad_dither_strength) == 0) {
+                std::strcmp(command.refusal, pal::messages::bad_dither_strength) == 0 ||
+                std::strcmp(command.refusal, pal::messages::bad_dither_light) == 0) {
                 return;
             }
             break;
         case pal::CommandAction::help:
-            if (stands_alone(arguments, "--help")) return;
-            break;
         case pal::CommandAction::version:
-            if (stands_alone(arguments, "--version")) return;
+        case pal::CommandAction::usage:
+            if (lone_request_holds(command.action, arguments)) return;
             break;
-        case pal::CommandAction::usage: return;
     }
     __builtin_trap();
 }
@@ -66,12 +71,10 @@ void check_palexpand(const std::vector<std::string>& arguments) {
             if (std::strcmp(command.refusal, pal::messages::bad_size) == 0) return;
             break;
         case pal::CommandAction::help:
-            if (stands_alone(arguments, "--help")) return;
-            break;
         case pal::CommandAction::version:
-            if (stands_alone(arguments, "--version")) return;
+        case pal::CommandAction::usage:
+            if (lone_request_holds(command.action, arguments)) return;
             break;
-        case pal::CommandAction::usage: return;
     }
     __builtin_trap();
 }

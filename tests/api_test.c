@@ -29,6 +29,14 @@ static int all_untouched(const uint8_t *bytes, size_t size) {
     return 1;
 }
 
+/* A call that must return `status` and leave the buffer `out` untouched. */
+#define REFUSED(call, status)                  \
+    do {                                       \
+        fill_untouched(out, sizeof out);       \
+        CHECK((call) == (status));             \
+        CHECK(all_untouched(out, sizeof out)); \
+    } while (0)
+
 static void put_le32(uint8_t *at, uint32_t value) {
     at[0] = (uint8_t)value;
     at[1] = (uint8_t)(value >> 8);
@@ -243,13 +251,6 @@ static void test_refusals_write_nothing(void) {
     size_t width = 99, height = 99;
     const size_t bmp_size = make_bmp(bmp, 2, 1, pixels);
 
-#define REFUSED(call, status)                         \
-    do {                                              \
-        fill_untouched(out, sizeof out);              \
-        CHECK((call) == (status));                    \
-        CHECK(all_untouched(out, sizeof out));        \
-    } while (0)
-
     REFUSED(qlx_from_bmp(NULL, 10, NULL, out, sizeof out), QLX_NULL_POINTER);
     REFUSED(qlx_from_bmp(bmp, bmp_size, NULL, NULL, 4), QLX_NULL_POINTER);
     REFUSED(qlx_from_bmp(bmp, bmp_size, NULL, out, 1), QLX_CAPACITY_TOO_SMALL);
@@ -315,7 +316,6 @@ static void test_refusals_write_nothing(void) {
     REFUSED(qlx_expand(pixels, SIZE_MAX / 2, 2, QLX_RGB, out, SIZE_MAX, sizeof out), QLX_SIZE_OVERFLOW);
     /* The last row needs no stride after it. */
     CHECK(qlx_expand(pixels, 2, 2, QLX_RGB, out, 8, 14) == QLX_OK);
-#undef REFUSED
 }
 
 /* Every refusal of palquant, from one valid file changed a field at a time. */
@@ -402,12 +402,6 @@ static void test_fitting(void) {
     CHECK(memcmp(out, four, 3) == 0 && memcmp(out + 3, four, 3) == 0 && memcmp(out + 12, four, 3) == 0);
     CHECK(memcmp(out + 47 - 2, four + 9, 3) == 0);
 
-#define REFUSED(call, status)                  \
-    do {                                       \
-        fill_untouched(out, sizeof out);       \
-        CHECK((call) == (status));             \
-        CHECK(all_untouched(out, sizeof out)); \
-    } while (0)
     REFUSED(qlx_resample(NULL, 2, 2, 6, QLX_RGB, out, 1, 1, sizeof out), QLX_NULL_POINTER);
     REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, NULL, 1, 1, 3), QLX_NULL_POINTER);
     REFUSED(qlx_resample(four, 2, 2, 6, (qlx_pixel_format)7, out, 1, 1, sizeof out), QLX_UNKNOWN_PIXEL_FORMAT);
@@ -416,7 +410,6 @@ static void test_fitting(void) {
             QLX_SIDE_OUT_OF_RANGE);
     REFUSED(qlx_resample(four, 2, 2, 5, QLX_RGB, out, 1, 1, sizeof out), QLX_STRIDE_TOO_SHORT);
     REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, out, 4, 4, 47), QLX_CAPACITY_TOO_SMALL);
-#undef REFUSED
 }
 
 int main(void) {
