@@ -1,6 +1,6 @@
 // Drives the whole BMP-to-QLX conversion on one input held in memory: the
 // header checks, then quantising every pixel the checks let through, with the
-// dithering method and strength that the input's last byte picks.
+// dithering method, light and strength that the input's last byte picks.
 //
 // Build and run (clang with its libFuzzer runtime):
 //   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Checked against the input's size, so this is at most size / 3 bytes.
     std::vector<std::uint8_t> indices(parsed.layout.width * parsed.layout.height);
     const int choice = data[size - 1];  // a parsed file is never empty
-    const qlx::QuantiseOptions options{.dither = {static_cast<qlx::DitherMethod>(choice % 3), choice % 101}};
+    const qlx::DitherLight light = choice / 6 % 2 == 0 ? qlx::DitherLight::srgb : qlx::DitherLight::linear;
+    const qlx::QuantiseOptions options{.dither = {static_cast<qlx::DitherMethod>(choice % 6), choice % 101, light}};
     if (qlx::quantise_in_memory(file, parsed.layout, indices, options) != QLX_OK) __builtin_trap();
     return 0;
 }
