@@ -1,6 +1,7 @@
 #include "dithering.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -16,52 +17,129 @@ namespace {
 // Strength is in percent.
 constexpr int ordered_divisor = 128 * max_dither_strength;
 constexpr int blue_noise_divisor = 2 * blue_noise_levels * max_dither_strength;
-constexpr int components = 3;  // red, green, blue in the working rows
+constexpr std::size_t components = 3;  // red, green, blue in the error rows
 constexpr std::size_t error_rows = max_diffusion_down + 1;
 constexpr std::size_t error_margin = max_diffusion_ahead;  // pixels to spare at each end of an error row
-
-std::uint8_t clamp_component(int value) { return static_cast<std::uint8_t>(std::clamp(value, 0, 255)); }
 
 // What error diffusion works on in each light: codes, or their linear light.
 template <DitherLight L>
 struct Light {
     static constexpr int max = 255;
-    static int of_code(std::uint8_t code) { return code; }
-    static std::uint8_t code_of(int value) { return static_cast<std::uint8_t>(value); }
+    static constexpr int of_code(std::uint8_t code) { return code; }
+    static const std::uint8_t* codes() { return nullptr; }
+    static std::uint8_t code_of(const std::uint8_t*, int value) { return static_cast<std::uint8_t>(value); }
 };
 template <>
 struct Light<DitherLight::linear> {
     static constexpr int max = static_cast<int>(linear_max);
-    static int of_code(std::uint8_t code) { return linear_of_code[code]; }
-    static std::uint8_t code_of(int value) { return code_of_each_linear()[static_cast<std::size_t>(value)]; }
+    static constexpr int of_code(std::uint8_t code) { return linear_of_code[code]; }
+    static const std::uint8_t* codes() { return code_of_each_linear().data(); }
+    static std::uint8_t code_of(const std::uint8_t* codes, int value) { return codes[value]; }
 };
+
+// Along a row, a pixel's working component is
+//     clamp(light + divide_rounding(strength * carried, divisor), 0, max)
+// which is floor(numerator / divisor) - quotient_bias, clamped, for
+//     numerator = divisor * (light + quotient_bias) + divisor / 2 + strength * carried.
+// The bias keeps the numerator positive, so that the division by a divisor
+// known to the compiler is a multiplication, with no branch on the sign.
+// |strength * carried| is at most divisor * max: a kernel's weights add up
+// to its divisor at most, and no error exceeds max.
+constexpr std::uint32_t quotient_bias = std::uint32_t{1} << 17;
+static_assert(quotient_bias > linear_max + 1, "the numerator must stay positive");
+template <const DiffusionKernel& K>
+constexpr std::uint32_t row_divisor = static_cast<std::uint32_t>(K.divisor * max_dither_strength);
+template <const DiffusionKernel& K>
+constexpr bool numerator_fits =
+    std::uint64_t{row_divisor<K>} * (2 * linear_max + quotient_bias + 1) <= std::numeric_limits<std::uint32_t>::max();
+static_assert(numerator_fits<floyd_steinberg_kernel> && numerator_fits<atkinson_kernel> &&
+              numerator_fits<sierra_lite_kernel>);
+
+// The taps a pixel's error takes along its own row: one or two pixels ahead.
+template <const DiffusionKernel& K>
+constexpr int weight_ahead(int ahead) {
+    int weight = 0;
+    for (int t = 0; t < K.tap_count; ++t) {
+        const DiffusionTap& tap = K.taps[static_cast<std::size_t>(t)];
+        if (tap.down == 0 && tap.ahead == ahead) weight += tap.weight;
+    }
+    return weight;
+}
+// The taps a pixel's error takes to the rows below.
+struct TapsBelow {
+    std::size_t count = 0;
+    std::array<DiffusionTap, 6> taps{};
+};
+template <const DiffusionKernel& K>
+constexpr TapsBelow taps_below = [] {
+    TapsBelow below;
+    for (int t = 0; t < K.tap_count; ++t) {
+        if (K.taps[static_cast<std::size_t>(t)].down > 0) below.taps[below.count++] = K.taps[static_cast<std::size_t>(t)];
+    }
+    return below;
+}();
+
+static_assert(weight_ahead<floyd_steinberg_kernel>(1) + weight_ahead<atkinson_kernel>(1) +
+                      weight_ahead<atkinson_kernel>(2) + weight_ahead<sierra_lite_kernel>(1) ==
+                  7 + 1 + 1 + 2,
+              "the kernels' taps along the row are ahead 1 and 2 only");
+
+// The pattern methods' offsets stay within +-pattern_reach, so the table
+// place of a component plus its offset, clamped, is one lookup in these.
+constexpr int pattern_reach = ordered_dither_amplitude / 2;
+struct OffsetPlaces {
+    static constexpr std::size_t size = 256 + 2 * pattern_reach;
+    std::array<std::uint32_t, size> red, green, blue;
+};
+constexpr OffsetPlaces offset_places = [] {
+    OffsetPlaces places{};
+    for (std::size_t i = 0; i < OffsetPlaces::size; ++i) {
+        const auto code = static_cast<std::size_t>(std::clamp(static_cast<int>(i) - pattern_reach, 0, 255));
+        places.red[i] = component_places.red[code];
+        places.green[i] = component_places.green[code];
+        places.blue[i] = component_places.blue[code];
+    }
+    return places;
+}();
+
+// The palette's colours in linear light, for the errors of linear diffusion.
+struct PaletteLight {
+    std::array<std::uint16_t, palette_size> red, green, blue;
+};
+template <DitherLight L>
+constexpr PaletteLight palette_light = [] {
+    PaletteLight light{};
+    for (std::size_t i = 0; i < palette_size; ++i) {
+        light.red[i] = static_cast<std::uint16_t>(Light<L>::of_code(palette.red[i]));
+        light.green[i] = static_cast<std::uint16_t>(Light<L>::of_code(palette.green[i]));
+        light.blue[i] = static_cast<std::uint16_t>(Light<L>::of_code(palette.blue[i]));
+    }
+    return light;
+}();
 
 }  // namespace
 
 std::optional<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t width, const PixelRules& rules) {
     std::unique_ptr<std::int32_t[]> errors;
-    std::unique_ptr<std::uint8_t[]> working;
+    std::unique_ptr<std::uint32_t[]> numerators;
     if (diffuses_errors(options.method)) {
         const std::size_t margins = 2 * error_margin;
         if (width > (SIZE_MAX / sizeof(std::int32_t)) / (error_rows * components) - margins) return std::nullopt;
         errors.reset(new (std::nothrow) std::int32_t[error_rows * components * (width + margins)]());
-        if (!errors) return std::nullopt;
-    } else if (options.method == DitherMethod::ordered || options.method == DitherMethod::blue_noise) {
-        if (width > SIZE_MAX / components) return std::nullopt;
-        working.reset(new (std::nothrow) std::uint8_t[components * width]);
-        if (!working) return std::nullopt;
+        numerators.reset(new (std::nothrow) std::uint32_t[components * width]);
+        if (!errors || !numerators) return std::nullopt;
     }
-    return Ditherer(options, width, rules, std::move(errors), std::move(working));
+    return Ditherer(options, width, rules, std::move(errors), std::move(numerators));
 }
 
 Ditherer::Ditherer(const DitherOptions& options, std::size_t width, const PixelRules& rules,
-                   std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint8_t[]> working)
+                   std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint32_t[]> numerators)
     : options_(options),
       width_(width),
       rules_(rules),
       keyed_(rules.transparent_index >= 0 && pixel_order(rules.format).has_alpha),
       errors_(std::move(errors)),
-      working_(std::move(working)) {}
+      numerators_(std::move(numerators)) {}
 
 void Ditherer::quantise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
     switch (rules_.format) {
@@ -79,14 +157,8 @@ void Ditherer::quantise_row_as(const std::uint8_t* pixels, std::size_t y, std::u
         case DitherMethod::floyd_steinberg: diffuse_row_in_light<F, floyd_steinberg_kernel>(pixels, y, indices); return;
         case DitherMethod::atkinson: diffuse_row_in_light<F, atkinson_kernel>(pixels, y, indices); return;
         case DitherMethod::sierra_lite: diffuse_row_in_light<F, sierra_lite_kernel>(pixels, y, indices); return;
-        case DitherMethod::ordered:
-            offset_row<F>(pixels, y);
-            qlx::quantise_row<QLX_RGB>(working_.get(), width_, indices);
-            break;
-        case DitherMethod::blue_noise:
-            blue_noise_row<F>(pixels, y);
-            qlx::quantise_row<QLX_RGB>(working_.get(), width_, indices);
-            break;
+        case DitherMethod::ordered: ordered_row<F>(pixels, y, indices); break;
+        case DitherMethod::blue_noise: blue_noise_row<F>(pixels, y, indices); break;
     }
     if constexpr (pixel_order(F).has_alpha) {
         if (keyed_) mark_transparent<F>(pixels, indices);
@@ -102,92 +174,166 @@ void Ditherer::mark_transparent(const std::uint8_t* pixels, std::uint8_t* indice
     }
 }
 
+// A row is diffused in three passes. The first two, with nothing chaining
+// one pixel to the next, gather into each pixel's numerator its light and
+// the errors the rows above passed down. The last walks the row, where each
+// pixel waits for the one before: it keeps that chain as short as it can.
 template <qlx_pixel_format F, const DiffusionKernel& K>
 void Ditherer::diffuse_row_in_light(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+    // Only formats with alpha have their alpha at byte 3 of 4.
+    const std::uint8_t* alphas = pixel_order(F).has_alpha && keyed_ ? pixels + 3 : nullptr;
     if (options_.light == DitherLight::linear) {
-        diffuse_row<F, K, DitherLight::linear>(pixels, y, indices);
+        start_numerators<F, K, DitherLight::linear>(pixels);
+        add_errors_from_rows_above<K>(y);
+        diffuse_along_row<K, DitherLight::linear>(y, alphas, indices);
     } else {
-        diffuse_row<F, K, DitherLight::srgb>(pixels, y, indices);
+        start_numerators<F, K, DitherLight::srgb>(pixels);
+        add_errors_from_rows_above<K>(y);
+        diffuse_along_row<K, DitherLight::srgb>(y, alphas, indices);
     }
 }
 
 template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
-void Ditherer::diffuse_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
-    using Working = Light<L>;
+void Ditherer::start_numerators(const std::uint8_t* pixels) {
     static constexpr PixelOrder order = pixel_order(F);
-    constexpr std::array<std::size_t, components> component_at = {order.red, order.green, order.blue};
-    const int divisor = K.divisor * max_dither_strength;
-    const std::size_t row_length = components * (width_ + 2 * error_margin);
-    // Row y's errors, then the rows below; the farthest still holds row y - 1's, spent.
-    std::array<std::int32_t*, error_rows> rows{};
-    for (std::size_t down = 0; down < error_rows; ++down) rows[down] = errors_.get() + (y + down) % error_rows * row_length;
-    std::fill_n(rows[error_rows - 1], row_length, 0);
-    const bool rightwards = y % 2 == 0;
-    // Offsets in the error rows, whose pixel x is at x + error_margin.
-    const std::ptrdiff_t ahead = rightwards ? components : -static_cast<std::ptrdiff_t>(components);
-    for (std::size_t step = 0; step < width_; ++step) {
-        const std::size_t x = rightwards ? step : width_ - 1 - step;
+    constexpr std::uint32_t divisor = row_divisor<K>;
+    constexpr std::uint32_t start = divisor * quotient_bias + divisor / 2;
+    std::uint32_t* numerator = numerators_.get();
+    for (std::size_t x = 0; x < width_; ++x, numerator += components) {
         const std::uint8_t* pixel = pixels + order.bytes * x;
-        if constexpr (order.has_alpha) {
+        numerator[0] = start + divisor * static_cast<std::uint32_t>(Light<L>::of_code(pixel[order.red]));
+        numerator[1] = start + divisor * static_cast<std::uint32_t>(Light<L>::of_code(pixel[order.green]));
+        numerator[2] = start + divisor * static_cast<std::uint32_t>(Light<L>::of_code(pixel[order.blue]));
+    }
+}
+
+// Row y - down ran the other way from row y when down is odd. Its pixel at
+// x passed weight * error to x + ahead along its own direction, so pixel x
+// here takes it from x - ahead that way: a fixed shift along the whole row.
+// Rows above the picture pass nothing.
+template <const DiffusionKernel& K>
+void Ditherer::add_errors_from_rows_above(std::size_t y) {
+    constexpr TapsBelow below = taps_below<K>;
+    const std::size_t row_length = components * (width_ + 2 * error_margin);
+    std::array<const std::int32_t*, below.count> sources;
+    std::array<std::uint32_t, below.count> weights;
+    for (std::size_t t = 0; t < below.count; ++t) {
+        const DiffusionTap& tap = below.taps[t];
+        const auto down = static_cast<std::size_t>(tap.down);
+        const std::size_t source_row = y - std::min(down, y);
+        const std::ptrdiff_t source_direction = source_row % 2 == 0 ? 1 : -1;
+        sources[t] = errors_.get() + source_row % error_rows * row_length +
+                     static_cast<std::ptrdiff_t>(components) *
+                         (static_cast<std::ptrdiff_t>(error_margin) - tap.ahead * source_direction);
+        weights[t] = down > y ? 0 : static_cast<std::uint32_t>(tap.weight * options_.strength);
+    }
+    std::uint32_t* const numerators = numerators_.get();
+    // Unsigned arithmetic wraps as the sum of signed terms would, and the
+    // whole stays positive.
+    for (std::size_t i = 0; i < components * width_; ++i) {
+        std::uint32_t sum = 0;
+        for (std::size_t t = 0; t < below.count; ++t) sum += weights[t] * static_cast<std::uint32_t>(sources[t][i]);
+        numerators[i] += sum;
+    }
+}
+
+template <const DiffusionKernel& K, DitherLight L>
+void Ditherer::diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices) {
+    using Working = Light<L>;
+    const PaletteLight& chosen_light = palette_light<L>;
+    constexpr std::uint32_t divisor = row_divisor<K>;
+    const int strength = options_.strength;
+    const int weight_next = weight_ahead<K>(1) * strength, weight_after_next = weight_ahead<K>(2) * strength;
+    const auto transparent_index = static_cast<std::uint8_t>(rules_.transparent_index);
+    const std::uint8_t* codes = Working::codes();
+    const auto working_of = [](std::uint32_t numerator) {
+        return std::clamp(static_cast<int>(numerator / divisor) - static_cast<int>(quotient_bias), 0, Working::max);
+    };
+    const auto place_of = [codes](int red, int green, int blue) {
+        return table_place(Working::code_of(codes, red), Working::code_of(codes, green), Working::code_of(codes, blue));
+    };
+    const std::size_t width = width_;
+    const std::size_t row_length = components * (width + 2 * error_margin);
+    std::int32_t* const errors = errors_.get() + y % error_rows * row_length + components * error_margin;
+    const std::uint32_t* const numerators = numerators_.get();
+    const bool rightwards = y % 2 == 0;
+    const auto direction = static_cast<std::size_t>(rightwards ? 1 : -1);  // wraps, as unsigned steps do
+    // A pixel a few ahead is looked up as if nothing came to it along the
+    // row, to fetch its line of answers early: the error along the row
+    // seldom moves it to another block.
+    constexpr std::size_t fetch_distance = 4;
+    const std::size_t fetch_offset = components * fetch_distance * direction;
+    // The errors of the last two pixels, the nearer first.
+    int red = 0, green = 0, blue = 0, red_before = 0, green_before = 0, blue_before = 0;
+    std::size_t x = rightwards ? 0 : width - 1;
+    for (std::size_t step = 0; step < width; ++step, x += direction) {
+        std::int32_t* const error = errors + components * x;
+        const std::uint32_t* const numerator = numerators + components * x;
+        if (alphas != nullptr && alphas[4 * x] < QLX_ALPHA_THRESHOLD) {
             // What was diffused to it is dropped with it, and it passes nothing on.
-            if (keyed_ && pixel[order.alpha] < QLX_ALPHA_THRESHOLD) {
-                indices[x] = static_cast<std::uint8_t>(rules_.transparent_index);
-                continue;
-            }
+            indices[x] = transparent_index;
+            red_before = red, green_before = green, blue_before = blue;
+            red = green = blue = 0;
+            error[0] = error[1] = error[2] = 0;
+            continue;
         }
-        const std::size_t at = components * (x + error_margin);
-        const std::int32_t* carried = rows[0] + at;
-        std::array<int, components> working;
-        for (std::size_t c = 0; c < components; ++c) {
-            working[c] = std::clamp(Working::of_code(pixel[component_at[c]]) +
-                                        divide_rounding(carried[c] * options_.strength, divisor),
-                                    0, Working::max);
+        if (step + fetch_distance < width) {
+            const std::uint32_t* const ahead = numerator + fetch_offset;
+            QLX_PREFETCH(block_answers(place_of(working_of(ahead[0]), working_of(ahead[1]), working_of(ahead[2]))));
         }
-        const std::uint8_t index =
-            nearest_index(Working::code_of(working[0]), Working::code_of(working[1]), Working::code_of(working[2]));
+        const int working_red =
+            working_of(numerator[0] + static_cast<std::uint32_t>(weight_next * red + weight_after_next * red_before));
+        const int working_green = working_of(
+            numerator[1] + static_cast<std::uint32_t>(weight_next * green + weight_after_next * green_before));
+        const int working_blue =
+            working_of(numerator[2] + static_cast<std::uint32_t>(weight_next * blue + weight_after_next * blue_before));
+        const std::uint8_t index = nearest_index_at(place_of(working_red, working_green, working_blue));
         indices[x] = index;
-        const Colour chosen = palette_colour(index);
-        const std::array<int, components> error = {working[0] - Working::of_code(chosen.red),
-                                                   working[1] - Working::of_code(chosen.green),
-                                                   working[2] - Working::of_code(chosen.blue)};
-        for (int t = 0; t < K.tap_count; ++t) {
-            const DiffusionTap& tap = K.taps[static_cast<std::size_t>(t)];
-            std::int32_t* target = rows[static_cast<std::size_t>(tap.down)] + at + tap.ahead * ahead;
-            for (std::size_t c = 0; c < components; ++c) target[c] += tap.weight * error[c];
-        }
+        red_before = red, green_before = green, blue_before = blue;
+        red = working_red - chosen_light.red[index];
+        green = working_green - chosen_light.green[index];
+        blue = working_blue - chosen_light.blue[index];
+        error[0] = red, error[1] = green, error[2] = blue;
     }
 }
 
 // The pattern's offsets for row y are worked out once, not once a pixel.
 template <qlx_pixel_format F>
-void Ditherer::offset_row(const std::uint8_t* pixels, std::size_t y) {
+void Ditherer::ordered_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const {
     std::array<int, 8> offsets;
     for (std::size_t x = 0; x < offsets.size(); ++x) {
         const int threshold = 2 * bayer_matrix[y % 8][x] - 63;
         offsets[x] = divide_rounding(threshold * ordered_dither_amplitude * options_.strength, ordered_divisor);
     }
-    add_offsets<F>(pixels, offsets);
+    quantise_with_offsets<F>(pixels, offsets, indices);
 }
 
 template <qlx_pixel_format F>
-void Ditherer::blue_noise_row(const std::uint8_t* pixels, std::size_t y) {
+void Ditherer::blue_noise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const {
     std::array<int, blue_noise_side> offsets;
     for (std::size_t x = 0; x < offsets.size(); ++x) {
         const int threshold = 2 * blue_noise_mask[y % blue_noise_side][x] - (blue_noise_levels - 1);
         offsets[x] = divide_rounding(threshold * ordered_dither_amplitude * options_.strength, blue_noise_divisor);
     }
-    add_offsets<F>(pixels, offsets);
+    quantise_with_offsets<F>(pixels, offsets, indices);
 }
 
 template <qlx_pixel_format F, std::size_t Period>
-void Ditherer::add_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets) {
+void Ditherer::quantise_with_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets,
+                                     std::uint8_t* indices) const {
     static constexpr PixelOrder order = pixel_order(F);
-    constexpr std::array<std::size_t, components> component_at = {order.red, order.green, order.blue};
+    // Each offset as an index into offset_places; the clamp only guards the
+    // table, since strengths up to 100 keep offsets inside it.
+    std::array<std::size_t, Period> starts;
+    for (std::size_t i = 0; i < Period; ++i) {
+        starts[i] = static_cast<std::size_t>(std::clamp(offsets[i], -pattern_reach, pattern_reach) + pattern_reach);
+    }
     for (std::size_t x = 0; x < width_; ++x) {
-        const int offset = offsets[x % Period];
-        for (std::size_t c = 0; c < components; ++c) {
-            working_[components * x + c] = clamp_component(pixels[order.bytes * x + component_at[c]] + offset);
-        }
+        const std::uint8_t* pixel = pixels + order.bytes * x;
+        const std::size_t start = starts[x % Period];
+        indices[x] = nearest_index_at(offset_places.red[start + pixel[order.red]] +
+                                      offset_places.green[start + pixel[order.green]] +
+                                      offset_places.blue[start + pixel[order.blue]]);
     }
 }
 

@@ -130,25 +130,30 @@ public:
     static std::optional<Ditherer> create(const DitherOptions& options, std::size_t width,
                                           const PixelRules& rules = {});
 
-    // `pixels` is picture row `y` (counted from the top).
+    // `pixels` is picture row `y` (counted from the top). Error diffusion
+    // takes the rows in order from row 0.
     void quantise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
 
 private:
     Ditherer(const DitherOptions& options, std::size_t width, const PixelRules& rules,
-             std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint8_t[]> working);
+             std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint32_t[]> numerators);
     template <qlx_pixel_format F>
     void quantise_row_as(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
-    template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
-    void diffuse_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
     template <qlx_pixel_format F, const DiffusionKernel& K>
     void diffuse_row_in_light(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
+    template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
+    void start_numerators(const std::uint8_t* pixels);
+    template <const DiffusionKernel& K>
+    void add_errors_from_rows_above(std::size_t y);
+    template <const DiffusionKernel& K, DitherLight L>
+    void diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices);
     template <qlx_pixel_format F>
-    void offset_row(const std::uint8_t* pixels, std::size_t y);
+    void ordered_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const;
     template <qlx_pixel_format F>
-    void blue_noise_row(const std::uint8_t* pixels, std::size_t y);
-    // The working row: each pixel's components plus its offset, x % Period.
+    void blue_noise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const;
     template <qlx_pixel_format F, std::size_t Period>
-    void add_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets);
+    void quantise_with_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets,
+                               std::uint8_t* indices) const;
     template <qlx_pixel_format F>
     void mark_transparent(const std::uint8_t* pixels, std::uint8_t* indices) const;
 
@@ -156,11 +161,15 @@ private:
     std::size_t width_;
     PixelRules rules_;
     bool keyed_;  // a transparent index applies to this format
-    // Error diffusion: the carried errors of this row and the next two, each
-    // width + 4 pixels of 3 components, with two pixels to spare at both
-    // ends for the errors that leave the picture.
+    // Error diffusion. Each pixel's error as it passed it on, for this row
+    // and the two above, each row width + 4 pixels of 3 components, with two
+    // pixels of zeros at both ends for the errors that would come from
+    // outside the picture.
     std::unique_ptr<std::int32_t[]> errors_;
-    std::unique_ptr<std::uint8_t[]> working_;  // ordered, blue noise: the offset row as RGB, searched whole
+    // This row's components, scaled by the kernel's divisor, plus all that
+    // the rows above diffused to them: what is left to add along the row is
+    // the error of the pixels just before.
+    std::unique_ptr<std::uint32_t[]> numerators_;
 };
 
 }  // namespace qlx

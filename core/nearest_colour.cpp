@@ -1,14 +1,5 @@
 #include "nearest_colour.hpp"
 
-#if defined(__has_builtin)
-#if __has_builtin(__builtin_prefetch)
-#define QLX_PREFETCH(address) __builtin_prefetch(address)
-#endif
-#endif
-#ifndef QLX_PREFETCH
-#define QLX_PREFETCH(address) static_cast<void>(address)
-#endif
-
 namespace qlx {
 namespace {
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <tuple>
 
 #include "blue_noise.hpp"
 #include "linear_light.hpp"
@@ -174,8 +175,10 @@ int plain_code_of_linear(int linear) {
     return best;
 }
 
+// With `alphas` (one a pixel), pixels below half alpha get index
+// `transparent` and drop what came to them.
 Bytes reference_diffusion(const Bytes& pixels, int width, int height, int strength, const PlainKernel& kernel,
-                          bool linear) {
+                          bool linear, const Bytes& alphas = {}, std::uint8_t transparent = 0) {
     const int top = linear ? 65535 : 255;
     const auto light = [&](int code) { return linear ? plain_linear(code) : code; };
     std::vector<std::vector<int>> carried(static_cast<std::size_t>(height + 2),
@@ -185,6 +188,10 @@ Bytes reference_diffusion(const Bytes& pixels, int width, int height, int streng
         const int direction = y % 2 == 0 ? 1 : -1;
         for (int step = 0; step < width; ++step) {
             const int x = direction == 1 ? step : width - 1 - step;
+            if (!alphas.empty() && alphas[static_cast<std::size_t>(y * width + x)] < 128) {
+                indices[static_cast<std::size_t>(y * width + x)] = transparent;
+                continue;
+            }
             int working[3];  // blue, green, red
             int code[3];
             for (int c = 0; c < 3; ++c) {
@@ -275,6 +282,39 @@ TEST(Dithering, NewMethodsAgreeWithTheirPlainStatements) {
                 EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::ordered, strength, DitherLight::linear}),
                           reference_ordered(pixels, width, height, strength));
             }
+        }
+    }
+}
+
+// A transparent pixel cuts the chains through it: along its row, to the row
+// below and, for Atkinson, to the one after. Each kernel meets runs of
+// them, at the ends of rows and in the middle.
+TEST(Dithering, TransparentPixelsPassNothingOnInEveryKernelAndLight) {
+    constexpr int width = 23, height = 9;
+    const Bytes colours = noise(width, height, 21);
+    Bytes alphas(static_cast<std::size_t>(width * height));
+    std::mt19937 random(5);
+    for (auto& alpha : alphas) alpha = random() % 4 == 0 ? 127 : 128;
+    Bytes bgra;
+    for (std::size_t i = 0; i < alphas.size(); ++i) {
+        bgra.insert(bgra.end(), {colours[3 * i], colours[3 * i + 1], colours[3 * i + 2], alphas[i]});
+    }
+    const std::tuple<qlx_dither, const PlainKernel*> kernels[] = {{QLX_DITHER_FLOYD_STEINBERG, &plain_floyd_steinberg},
+                                                                  {QLX_DITHER_ATKINSON, &plain_atkinson},
+                                                                  {QLX_DITHER_SIERRA_LITE, &plain_sierra_lite}};
+    for (const auto& [dither, kernel] : kernels) {
+        for (const bool linear : {false, true}) {
+            qlx_options options = qlx_default_options();
+            options.dither = dither;
+            options.strength = 80;
+            options.light = linear ? QLX_LIGHT_LINEAR : QLX_LIGHT_SRGB;
+            options.transparent_index = 7;
+            Bytes indices(alphas.size());
+            ASSERT_EQ(qlx_quantise(bgra.data(), width, height, 4 * width, QLX_BGRA, &options, indices.data(),
+                                   indices.size()),
+                      QLX_OK);
+            EXPECT_EQ(indices, reference_diffusion(colours, width, height, 80, *kernel, linear, alphas, 7))
+                << "method " << dither << (linear ? " linear" : " srgb");
         }
     }
 }
