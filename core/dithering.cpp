@@ -21,39 +21,67 @@ constexpr std::size_t components = 3;  // red, green, blue in the error rows
 constexpr std::size_t error_rows = max_diffusion_down + 1;
 constexpr std::size_t error_margin = max_diffusion_ahead;  // pixels to spare at each end of an error row
 
+// component_places for codes from -Reach to 255 + Reach, each clamped to
+// 0-255 first: a component pushed past either end by an offset or an error
+// finds its place in one lookup, with no clamp of its own.
+template <int Reach>
+struct ClampedPlaces {
+    static constexpr std::size_t size = 256 + 2 * Reach;
+    std::array<std::uint32_t, size> red, green, blue;
+};
+template <int Reach>
+constexpr ClampedPlaces<Reach> clamped_places = [] {
+    ClampedPlaces<Reach> places{};
+    for (std::size_t i = 0; i < places.size; ++i) {
+        const auto code = static_cast<std::size_t>(std::clamp(static_cast<int>(i) - Reach, 0, 255));
+        places.red[i] = component_places.red[code];
+        places.green[i] = component_places.green[code];
+        places.blue[i] = component_places.blue[code];
+    }
+    return places;
+}();
+
+// Along a row, a pixel's working component is
+//     clamp(light + divide_rounding(strength * carried, divisor), 0, max)
+// which is clamp(floor(numerator / divisor) - max, 0, max) for
+//     numerator = divisor * (light + max) + divisor / 2 + strength * carried.
+// |strength * carried| is at most divisor * max (a kernel's weights add up
+// to its divisor at most, and no error exceeds max), so the numerator is
+// positive and its quotient, light + max + the share of the error, lies in
+// 0 to 3 * max: the division by a divisor known to the compiler is a
+// multiplication with no branch on the sign.
+template <const DiffusionKernel& K>
+constexpr std::uint32_t row_divisor = static_cast<std::uint32_t>(K.divisor * max_dither_strength);
+template <const DiffusionKernel& K>
+constexpr bool numerator_fits =
+    std::uint64_t{row_divisor<K>} * (3 * std::uint64_t{linear_max} + 1) <= std::numeric_limits<std::uint32_t>::max();
+static_assert(numerator_fits<floyd_steinberg_kernel> && numerator_fits<atkinson_kernel> &&
+              numerator_fits<sierra_lite_kernel>);
+
 // What error diffusion works on in each light: codes, or their linear light.
+// Each gives a working quotient's table place and its working component.
 template <DitherLight L>
 struct Light {
     static constexpr int max = 255;
     static constexpr int of_code(std::uint8_t code) { return code; }
-    static const std::uint8_t* codes() { return nullptr; }
-    static std::uint8_t code_of(const std::uint8_t*, int value) { return static_cast<std::uint8_t>(value); }
+    Light() = default;
+    std::uint32_t place_of(std::uint32_t red, std::uint32_t green, std::uint32_t blue) const {
+        return places.red[red] + places.green[green] + places.blue[blue];
+    }
+    static constexpr const ClampedPlaces<max>& places = clamped_places<max>;
 };
 template <>
 struct Light<DitherLight::linear> {
     static constexpr int max = static_cast<int>(linear_max);
     static constexpr int of_code(std::uint8_t code) { return linear_of_code[code]; }
-    static const std::uint8_t* codes() { return code_of_each_linear().data(); }
-    static std::uint8_t code_of(const std::uint8_t* codes, int value) { return codes[value]; }
+    std::uint32_t place_of(std::uint32_t red, std::uint32_t green, std::uint32_t blue) const {
+        return table_place(code_of(red), code_of(green), code_of(blue));
+    }
+    std::uint8_t code_of(std::uint32_t quotient) const {
+        return codes[static_cast<std::size_t>(std::clamp(static_cast<int>(quotient) - max, 0, max))];
+    }
+    const std::uint8_t* codes = code_of_each_linear().data();
 };
-
-// Along a row, a pixel's working component is
-//     clamp(light + divide_rounding(strength * carried, divisor), 0, max)
-// which is floor(numerator / divisor) - quotient_bias, clamped, for
-//     numerator = divisor * (light + quotient_bias) + divisor / 2 + strength * carried.
-// The bias keeps the numerator positive, so that the division by a divisor
-// known to the compiler is a multiplication, with no branch on the sign.
-// |strength * carried| is at most divisor * max: a kernel's weights add up
-// to its divisor at most, and no error exceeds max.
-constexpr std::uint32_t quotient_bias = std::uint32_t{1} << 17;
-static_assert(quotient_bias > linear_max + 1, "the numerator must stay positive");
-template <const DiffusionKernel& K>
-constexpr std::uint32_t row_divisor = static_cast<std::uint32_t>(K.divisor * max_dither_strength);
-template <const DiffusionKernel& K>
-constexpr bool numerator_fits =
-    std::uint64_t{row_divisor<K>} * (2 * linear_max + quotient_bias + 1) <= std::numeric_limits<std::uint32_t>::max();
-static_assert(numerator_fits<floyd_steinberg_kernel> && numerator_fits<atkinson_kernel> &&
-              numerator_fits<sierra_lite_kernel>);
 
 // The taps a pixel's error takes along its own row: one or two pixels ahead.
 template <const DiffusionKernel& K>
@@ -84,23 +112,8 @@ static_assert(weight_ahead<floyd_steinberg_kernel>(1) + weight_ahead<atkinson_ke
                   7 + 1 + 1 + 2,
               "the kernels' taps along the row are ahead 1 and 2 only");
 
-// The pattern methods' offsets stay within +-pattern_reach, so the table
-// place of a component plus its offset, clamped, is one lookup in these.
+// The pattern methods' offsets stay within +-pattern_reach.
 constexpr int pattern_reach = ordered_dither_amplitude / 2;
-struct OffsetPlaces {
-    static constexpr std::size_t size = 256 + 2 * pattern_reach;
-    std::array<std::uint32_t, size> red, green, blue;
-};
-constexpr OffsetPlaces offset_places = [] {
-    OffsetPlaces places{};
-    for (std::size_t i = 0; i < OffsetPlaces::size; ++i) {
-        const auto code = static_cast<std::size_t>(std::clamp(static_cast<int>(i) - pattern_reach, 0, 255));
-        places.red[i] = component_places.red[code];
-        places.green[i] = component_places.green[code];
-        places.blue[i] = component_places.blue[code];
-    }
-    return places;
-}();
 
 // The palette's colours in linear light, for the errors of linear diffusion.
 struct PaletteLight {
@@ -132,12 +145,35 @@ std::optional<Ditherer> Ditherer::create(const DitherOptions& options, std::size
     return Ditherer(options, width, rules, std::move(errors), std::move(numerators));
 }
 
+// Each palette colour in the working light times the weight of the next
+// pixel along the row, at this strength.
+Ditherer::WeightedPalette Ditherer::weigh_palette(const DitherOptions& options) {
+    int weight = 0;
+    switch (options.method) {
+        case DitherMethod::floyd_steinberg: weight = weight_ahead<floyd_steinberg_kernel>(1); break;
+        case DitherMethod::atkinson: weight = weight_ahead<atkinson_kernel>(1); break;
+        case DitherMethod::sierra_lite: weight = weight_ahead<sierra_lite_kernel>(1); break;
+        default: break;
+    }
+    weight *= options.strength;
+    const PaletteLight& light = options.light == DitherLight::linear ? palette_light<DitherLight::linear>
+                                                                     : palette_light<DitherLight::srgb>;
+    WeightedPalette weighted;
+    for (std::size_t i = 0; i < palette_size; ++i) {
+        weighted.red[i] = weight * light.red[i];
+        weighted.green[i] = weight * light.green[i];
+        weighted.blue[i] = weight * light.blue[i];
+    }
+    return weighted;
+}
+
 Ditherer::Ditherer(const DitherOptions& options, std::size_t width, const PixelRules& rules,
                    std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint32_t[]> numerators)
     : options_(options),
       width_(width),
       rules_(rules),
       keyed_(rules.transparent_index >= 0 && pixel_order(rules.format).has_alpha),
+      weighted_palette_(weigh_palette(options)),
       errors_(std::move(errors)),
       numerators_(std::move(numerators)) {}
 
@@ -197,7 +233,7 @@ template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
 void Ditherer::start_numerators(const std::uint8_t* pixels) {
     static constexpr PixelOrder order = pixel_order(F);
     constexpr std::uint32_t divisor = row_divisor<K>;
-    constexpr std::uint32_t start = divisor * quotient_bias + divisor / 2;
+    constexpr std::uint32_t start = divisor * static_cast<std::uint32_t>(Light<L>::max) + divisor / 2;
     std::uint32_t* numerator = numerators_.get();
     for (std::size_t x = 0; x < width_; ++x, numerator += components) {
         const std::uint8_t* pixel = pixels + order.bytes * x;
@@ -237,20 +273,22 @@ void Ditherer::add_errors_from_rows_above(std::size_t y) {
     }
 }
 
+// The chain from one pixel to the next runs through the division, the
+// table and the chosen colour; the rest of the work hangs off it. What a
+// pixel passes to the next is weight * (working - chosen), worked out as
+// weight * working, known before the search ends, less a weighted palette
+// colour: one subtraction after the search instead of a multiplication.
 template <const DiffusionKernel& K, DitherLight L>
 void Ditherer::diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices) {
-    using Working = Light<L>;
+    const Light<L> light;
     const PaletteLight& chosen_light = palette_light<L>;
     constexpr std::uint32_t divisor = row_divisor<K>;
-    const int strength = options_.strength;
-    const int weight_next = weight_ahead<K>(1) * strength, weight_after_next = weight_ahead<K>(2) * strength;
+    const int weight_next = weight_ahead<K>(1) * options_.strength;
+    const int weight_after_next = weight_ahead<K>(2) * options_.strength;
+    const WeightedPalette& weighted = weighted_palette_;
     const auto transparent_index = static_cast<std::uint8_t>(rules_.transparent_index);
-    const std::uint8_t* codes = Working::codes();
-    const auto working_of = [](std::uint32_t numerator) {
-        return std::clamp(static_cast<int>(numerator / divisor) - static_cast<int>(quotient_bias), 0, Working::max);
-    };
-    const auto place_of = [codes](int red, int green, int blue) {
-        return table_place(Working::code_of(codes, red), Working::code_of(codes, green), Working::code_of(codes, blue));
+    const auto working_of = [](std::uint32_t quotient) {
+        return std::clamp(static_cast<int>(quotient) - Light<L>::max, 0, Light<L>::max);
     };
     const std::size_t width = width_;
     const std::size_t row_length = components * (width + 2 * error_margin);
@@ -258,13 +296,8 @@ void Ditherer::diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std:
     const std::uint32_t* const numerators = numerators_.get();
     const bool rightwards = y % 2 == 0;
     const auto direction = static_cast<std::size_t>(rightwards ? 1 : -1);  // wraps, as unsigned steps do
-    // A pixel a few ahead is looked up as if nothing came to it along the
-    // row, to fetch its line of answers early: the error along the row
-    // seldom moves it to another block.
-    constexpr std::size_t fetch_distance = 4;
-    const std::size_t fetch_offset = components * fetch_distance * direction;
-    // The errors of the last two pixels, the nearer first.
-    int red = 0, green = 0, blue = 0, red_before = 0, green_before = 0, blue_before = 0;
+    // What the last pixel passes to this one, and the one before it to the next.
+    int next_red = 0, next_green = 0, next_blue = 0, after_red = 0, after_green = 0, after_blue = 0;
     std::size_t x = rightwards ? 0 : width - 1;
     for (std::size_t step = 0; step < width; ++step, x += direction) {
         std::int32_t* const error = errors + components * x;
@@ -272,28 +305,29 @@ void Ditherer::diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std:
         if (alphas != nullptr && alphas[4 * x] < QLX_ALPHA_THRESHOLD) {
             // What was diffused to it is dropped with it, and it passes nothing on.
             indices[x] = transparent_index;
-            red_before = red, green_before = green, blue_before = blue;
-            red = green = blue = 0;
+            next_red = after_red, next_green = after_green, next_blue = after_blue;
+            after_red = after_green = after_blue = 0;
             error[0] = error[1] = error[2] = 0;
             continue;
         }
-        if (step + fetch_distance < width) {
-            const std::uint32_t* const ahead = numerator + fetch_offset;
-            QLX_PREFETCH(block_answers(place_of(working_of(ahead[0]), working_of(ahead[1]), working_of(ahead[2]))));
-        }
-        const int working_red =
-            working_of(numerator[0] + static_cast<std::uint32_t>(weight_next * red + weight_after_next * red_before));
-        const int working_green = working_of(
-            numerator[1] + static_cast<std::uint32_t>(weight_next * green + weight_after_next * green_before));
-        const int working_blue =
-            working_of(numerator[2] + static_cast<std::uint32_t>(weight_next * blue + weight_after_next * blue_before));
-        const std::uint8_t index = nearest_index_at(place_of(working_red, working_green, working_blue));
+        const std::uint32_t red = (numerator[0] + static_cast<std::uint32_t>(next_red)) / divisor;
+        const std::uint32_t green = (numerator[1] + static_cast<std::uint32_t>(next_green)) / divisor;
+        const std::uint32_t blue = (numerator[2] + static_cast<std::uint32_t>(next_blue)) / divisor;
+        const std::uint8_t index = nearest_index_at(light.place_of(red, green, blue));
         indices[x] = index;
-        red_before = red, green_before = green, blue_before = blue;
-        red = working_red - chosen_light.red[index];
-        green = working_green - chosen_light.green[index];
-        blue = working_blue - chosen_light.blue[index];
-        error[0] = red, error[1] = green, error[2] = blue;
+        const int working_red = working_of(red), working_green = working_of(green), working_blue = working_of(blue);
+        const int ahead_red = weight_next * working_red + after_red;
+        const int ahead_green = weight_next * working_green + after_green;
+        const int ahead_blue = weight_next * working_blue + after_blue;
+        next_red = ahead_red - weighted.red[index];
+        next_green = ahead_green - weighted.green[index];
+        next_blue = ahead_blue - weighted.blue[index];
+        error[0] = working_red - chosen_light.red[index];
+        error[1] = working_green - chosen_light.green[index];
+        error[2] = working_blue - chosen_light.blue[index];
+        after_red = weight_after_next * error[0];
+        after_green = weight_after_next * error[1];
+        after_blue = weight_after_next * error[2];
     }
 }
 
@@ -322,8 +356,9 @@ template <qlx_pixel_format F, std::size_t Period>
 void Ditherer::quantise_with_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets,
                                      std::uint8_t* indices) const {
     static constexpr PixelOrder order = pixel_order(F);
-    // Each offset as an index into offset_places; the clamp only guards the
-    // table, since strengths up to 100 keep offsets inside it.
+    static constexpr const ClampedPlaces<pattern_reach>& places = clamped_places<pattern_reach>;
+    // Each offset as an index into the places; the clamp only guards the
+    // tables, since strengths up to 100 keep offsets inside them.
     std::array<std::size_t, Period> starts;
     for (std::size_t i = 0; i < Period; ++i) {
         starts[i] = static_cast<std::size_t>(std::clamp(offsets[i], -pattern_reach, pattern_reach) + pattern_reach);
@@ -331,9 +366,8 @@ void Ditherer::quantise_with_offsets(const std::uint8_t* pixels, const std::arra
     for (std::size_t x = 0; x < width_; ++x) {
         const std::uint8_t* pixel = pixels + order.bytes * x;
         const std::size_t start = starts[x % Period];
-        indices[x] = nearest_index_at(offset_places.red[start + pixel[order.red]] +
-                                      offset_places.green[start + pixel[order.green]] +
-                                      offset_places.blue[start + pixel[order.blue]]);
+        indices[x] = nearest_index_at(places.red[start + pixel[order.red]] + places.green[start + pixel[order.green]] +
+                                      places.blue[start + pixel[order.blue]]);
     }
 }
 

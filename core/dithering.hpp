@@ -157,10 +157,16 @@ private:
     template <qlx_pixel_format F>
     void mark_transparent(const std::uint8_t* pixels, std::uint8_t* indices) const;
 
+    struct WeightedPalette {
+        std::array<int, 256> red, green, blue;
+    };
+    static WeightedPalette weigh_palette(const DitherOptions& options);
+
     DitherOptions options_;
     std::size_t width_;
     PixelRules rules_;
     bool keyed_;  // a transparent index applies to this format
+    WeightedPalette weighted_palette_;  // error diffusion
     // Error diffusion. Each pixel's error as it passed it on, for this row
     // and the two above, each row width + 4 pixels of 3 components, with two
     // pixels of zeros at both ends for the errors that would come from
