@@ -1,5 +1,16 @@
 #include "nearest_colour.hpp"
 
+// A hint to fetch a line of the table ahead of its use; nothing where the
+// compiler has no such hint.
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_prefetch)
+#define QLX_PREFETCH(address) __builtin_prefetch(address)
+#endif
+#endif
+#ifndef QLX_PREFETCH
+#define QLX_PREFETCH(address) static_cast<void>(address)
+#endif
+
 namespace qlx {
 namespace {
 

@@ -34,17 +34,6 @@
 
 #include "pixel_format.hpp"
 
-// A hint to fetch a line of the table ahead of its use; nothing where the
-// compiler has no such hint.
-#if defined(__has_builtin)
-#if __has_builtin(__builtin_prefetch)
-#define QLX_PREFETCH(address) __builtin_prefetch(address)
-#endif
-#endif
-#ifndef QLX_PREFETCH
-#define QLX_PREFETCH(address) static_cast<void>(address)
-#endif
-
 namespace qlx {
 
 inline constexpr int block_bits = 2;                    // 4 colours a side
@@ -93,12 +82,11 @@ constexpr std::uint32_t table_place(std::uint8_t red, std::uint8_t green, std::u
 constexpr std::uint32_t block_of(std::uint32_t place) { return place >> 6; }
 constexpr std::uint32_t offset_in_block(std::uint32_t place) { return place & 63; }
 
-// Where the answers of the block of `place` begin.
-inline const std::uint8_t* block_answers(std::uint32_t place) {
-    return nearest_table::slot_answers + std::size_t{nearest_table::block_slots[block_of(place)]} * slot_bytes;
+// The nearest index of the colour at `place`.
+inline std::uint8_t nearest_index_at(std::uint32_t place) {
+    return nearest_table::slot_answers[std::size_t{nearest_table::block_slots[block_of(place)]} * slot_bytes +
+                                       offset_in_block(place)];
 }
-
-inline std::uint8_t nearest_index_at(std::uint32_t place) { return block_answers(place)[offset_in_block(place)]; }
 
 inline std::uint8_t nearest_index(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     return nearest_index_at(table_place(red, green, blue));

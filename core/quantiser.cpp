@@ -21,6 +21,8 @@ constexpr std::uint64_t parallel_min_pixels = std::uint64_t{1} << 20;
 // share a few batches.
 constexpr unsigned max_useful_threads = 8;
 
+unsigned cores() { return std::max(1u, std::thread::hardware_concurrency()); }
+
 // A build for a machine without threads (WebAssembly without shared
 // memory) converts on the calling thread alone.
 #ifdef QLX_WITHOUT_THREADS
@@ -34,22 +36,31 @@ constexpr bool threads_available = true;
 // to one.
 unsigned thread_count(const QuantiseOptions& options) {
     if (!threads_available || diffuses_errors(options.dither.method)) return 1;
-    const unsigned max_threads = options.max_threads;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::min({cores, max_threads == 0 ? max_useful_threads : max_threads, max_useful_threads});
+    return std::min({cores(), options.max_threads == 0 ? max_useful_threads : options.max_threads, max_useful_threads});
 }
 
-// Threads that convert the rows of one batch at a time together with the
-// thread that reads and writes, which counts as thread 0. Rows are taken a
-// few at a time from a shared counter, so a thread busy elsewhere takes fewer;
-// which thread converts a row never changes its bytes.
+// Error diffusion keeps to one thread, but with a core to spare it need not
+// be the one that reads and writes: the reading of the next batch and the
+// writing of the last then cost no time.
+bool converts_aside(const QuantiseOptions& options) {
+    return threads_available && diffuses_errors(options.dither.method) && cores() > 1 && options.max_threads != 1;
+}
+
+// Threads that convert the rows of one batch at a time, with the thread that
+// reads and writes or without it. Rows are taken a few at a time from a
+// shared counter, so a thread busy elsewhere takes fewer; which thread
+// converts a row never changes its bytes. Threads are numbered from 0, the
+// one that reads and writes first when it converts too. A lone helper takes
+// the rows in order.
 class RowCrew {
 public:
     using ConvertRows = std::function<void(std::size_t thread, std::size_t begin, std::size_t end)>;
 
     // Starts up to `helpers` threads; fewer if the system refuses more.
-    RowCrew(unsigned helpers, ConvertRows convert) : convert_(std::move(convert)) {
-        for (std::size_t thread = 1; thread <= helpers; ++thread) {
+    RowCrew(unsigned helpers, bool caller_converts, ConvertRows convert)
+        : convert_(std::move(convert)), caller_converts_(caller_converts) {
+        const std::size_t first = caller_converts ? 1 : 0;
+        for (std::size_t thread = first; thread < first + helpers; ++thread) {
             try {
                 helpers_.emplace_back([this, thread] { work(thread); });
             } catch (const std::exception&) {
@@ -81,9 +92,12 @@ public:
         }
         wake_.notify_all();
     }
-    // Converts rows on this thread until none are left, then waits for the helpers.
-    void help_and_wait() {
-        take_rows(0);
+    std::size_t helper_count() const { return helpers_.size(); }
+
+    // Converts rows on this thread, if it takes part, until none are left,
+    // then waits for the helpers.
+    void finish() {
+        if (caller_converts_) take_rows(0);
         std::unique_lock lock(mutex_);
         done_.wait(lock, [this] { return busy_ == 0; });
     }
@@ -114,6 +128,7 @@ private:
     }
 
     ConvertRows convert_;
+    bool caller_converts_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     std::size_t generation_ = 0;
@@ -150,16 +165,17 @@ BmpQuantiser::Created BmpQuantiser::create(const PixelLayout& layout, const Quan
         if (!ditherer) return {QLX_OUT_OF_MEMORY, {}};
         ditherers.push_back(std::move(*ditherer));
     }
-    return {QLX_OK,
-            BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(buffers), std::move(ditherers))};
+    return {QLX_OK, BmpQuantiser(layout, static_cast<std::size_t>(rows_per_batch), std::move(buffers),
+                                 std::move(ditherers), large && converts_aside(options))};
 }
 
 BmpQuantiser::BmpQuantiser(const PixelLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
-                           std::vector<Ditherer> ditherers)
+                           std::vector<Ditherer> ditherers, bool converts_aside)
     : layout_(layout),
       rows_per_batch_(rows_per_batch),
       buffers_(std::move(buffers)),
-      ditherers_(std::move(ditherers)) {}
+      ditherers_(std::move(ditherers)),
+      converts_aside_(converts_aside) {}
 
 BmpQuantiser::Batch BmpQuantiser::batch_from(std::size_t first, std::size_t buffer) const {
     // QLX rows [first, first + count) lie in one run of stored rows.
@@ -177,21 +193,24 @@ const std::uint8_t* BmpQuantiser::read_batch(const PixelReader& read, const Batc
 }
 
 // Each batch is converted while the next is read and the last written, on
-// the crew's threads when there is more than one.
+// the crew's threads when there is a crew.
 RunStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
     const std::size_t height = layout_.height;
     if (height == 0) return RunStatus::ok;
     Batch batch = batch_from(0, 0);
     std::unique_ptr<RowCrew> crew;
-    if (ditherers_.size() > 1) {
-        // The helpers read `batch` only between begin() and help_and_wait(),
-        // and it changes only outside them.
+    if (ditherers_.size() > 1 || converts_aside_) {
+        // The helpers read `batch` only between begin() and finish(), and it
+        // changes only outside them.
         const Batch* in_hand = &batch;
         try {
-            crew = std::make_unique<RowCrew>(static_cast<unsigned>(ditherers_.size() - 1),
+            const auto helpers = static_cast<unsigned>(converts_aside_ ? 1 : ditherers_.size() - 1);
+            crew = std::make_unique<RowCrew>(helpers, !converts_aside_,
                                              [this, in_hand](std::size_t thread, std::size_t begin, std::size_t end) {
                                                  quantise_rows(ditherers_[thread], *in_hand, begin, end);
                                              });
+            // Rows that only helpers take need a helper.
+            if (converts_aside_ && crew->helper_count() == 0) crew.reset();
         } catch (const std::exception&) {
             crew.reset();  // the rows are converted on this thread alone
         }
@@ -207,7 +226,7 @@ RunStatus BmpQuantiser::run(const PixelReader& read, const IndexWriter& write) {
             if (next.pixels == nullptr) return RunStatus::read_failed;
         }
         if (crew) {
-            crew->help_and_wait();
+            crew->finish();
         } else {
             quantise_rows(ditherers_[0], batch, batch.first, batch.first + batch.count);
         }

@@ -42,9 +42,10 @@ enum class RunStatus { ok, read_failed, write_failed };
 // first), so that a picture of any size needs a few megabytes of buffers:
 // two batches, so that the next can be read while this one is converted.
 // Everything is allocated by create(), before anything is read. Rows of
-// large pictures are shared among the processor's cores unless
-// Floyd-Steinberg dithering chains each row to the one before; the bytes are
-// the same whatever the number of cores.
+// large pictures are shared among the processor's cores unless error
+// diffusion chains each row to the one before: then another core converts
+// them all while this one reads and writes. The bytes are the same whatever
+// the number of cores.
 class BmpQuantiser {
 public:
     struct Created;
@@ -59,7 +60,7 @@ private:
         ByteBuffer pixels, indices;
     };
     BmpQuantiser(const PixelLayout& layout, std::size_t rows_per_batch, std::array<Buffers, 2> buffers,
-                 std::vector<Ditherer> ditherers);
+                 std::vector<Ditherer> ditherers, bool converts_aside);
     // QLX rows [first, first + count), whose pixels from stored row
     // lowest_stored on are read into buffers_[buffer].pixels (or lie at
     // `pixels` already), converted into its indices.
@@ -75,7 +76,8 @@ private:
     PixelLayout layout_;
     std::size_t rows_per_batch_;
     std::array<Buffers, 2> buffers_;
-    std::vector<Ditherer> ditherers_;  // one for each thread
+    std::vector<Ditherer> ditherers_;  // one for each converting thread
+    bool converts_aside_;              // one helper converts while this thread reads and writes
 };
 
 struct BmpQuantiser::Created {
