@@ -27,12 +27,12 @@ echo "== the C API in memory: qlx_quantise on RGB pixels against qlx_from_bmp, p
 
 echo
 echo "== whole process, median of $rounds alternating runs"
-printf '%-34s %10s %10s %8s %10s %10s\n' case "floor ms" "ours ms" ratio "floor KiB" "ours KiB"
+printf '%-40s %10s %10s %8s %10s %10s\n' case "floor ms" "ours ms" ratio "floor KiB" "ours KiB"
 compare() {  # label rounds floor-command our-command
   local result
   result=$("$bin/run_alternately" "$2" "$3" "$4")
   read -r floor ours ratio floor_kib ours_kib <<<"$result"
-  printf '%-34s %10s %10s %8s %10s %10s\n' "$1" "$floor" "$ours" "$ratio" "$floor_kib" "$ours_kib"
+  printf '%-40s %10s %10s %8s %10s %10s\n' "$1" "$floor" "$ours" "$ratio" "$floor_kib" "$ours_kib"
 }
 compare "palquant 4096x4096 photograph" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
   "$bin/palquant $data/photo-4096.bmp $out/q"
@@ -43,6 +43,12 @@ compare "palquant 320x200 sample" "$((rounds * 4))" "$bin/floor_convert $data/sm
 "$bin/palquant" "$data/small-320.bmp" "$out/small.qlx" || true
 compare "palexpand 320x200" "$((rounds * 4))" "$bin/floor_expand $out/small.qlx $out/f" \
   "$bin/palexpand $out/small.qlx $out/e.bmp"
+for method in floyd-steinberg atkinson sierra-lite ordered blue-noise; do
+  compare "palquant --dither=$method, photograph" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
+    "$bin/palquant --dither=$method $data/photo-4096.bmp $out/q"
+done
+compare "  floyd-steinberg, linear light" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
+  "$bin/palquant --dither=floyd-steinberg --dither-light=linear $data/photo-4096.bmp $out/q"
 compare "literal search vs palquant, photo" 5 "$bin/palquant $data/photo-4096.bmp $out/q" \
   "$bin/literal_convert $data/photo-4096.bmp $out/l"
 echo

@@ -64,7 +64,6 @@ template <DitherLight L>
 struct Light {
     static constexpr int max = 255;
     static constexpr int of_code(std::uint8_t code) { return code; }
-    Light() = default;
     std::uint32_t place_of(std::uint32_t red, std::uint32_t green, std::uint32_t blue) const {
         return places.red[red] + places.green[green] + places.blue[blue];
     }
@@ -107,10 +106,20 @@ constexpr TapsBelow taps_below = [] {
     return below;
 }();
 
-static_assert(weight_ahead<floyd_steinberg_kernel>(1) + weight_ahead<atkinson_kernel>(1) +
-                      weight_ahead<atkinson_kernel>(2) + weight_ahead<sierra_lite_kernel>(1) ==
-                  7 + 1 + 1 + 2,
-              "the kernels' taps along the row are ahead 1 and 2 only");
+// Along the row a pixel carries the errors of the two before it; below, the
+// error rows keep max_diffusion_down rows and their margins.
+template <const DiffusionKernel& K>
+constexpr bool taps_within_reach = [] {
+    for (int t = 0; t < K.tap_count; ++t) {
+        const DiffusionTap& tap = K.taps[static_cast<std::size_t>(t)];
+        if (tap.down == 0 && tap.ahead != 1 && tap.ahead != 2) return false;
+        if (tap.down < 0 || tap.down > max_diffusion_down) return false;
+        if (tap.ahead < -max_diffusion_ahead || tap.ahead > max_diffusion_ahead) return false;
+    }
+    return true;
+}();
+static_assert(taps_within_reach<floyd_steinberg_kernel> && taps_within_reach<atkinson_kernel> &&
+              taps_within_reach<sierra_lite_kernel>);
 
 // The pattern methods' offsets stay within +-pattern_reach.
 constexpr int pattern_reach = ordered_dither_amplitude / 2;
