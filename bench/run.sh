@@ -22,7 +22,7 @@ echo
 echo "== the C API in memory: qlx_quantise on RGB pixels against qlx_from_bmp, palquant's conversion (median of 9)"
 "$bin/api_benchmark" "$data/photo-4096.bmp" --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
     --benchmark_format=csv 2>/dev/null | awk -F, '/_median"/ { gsub(/"/, "", $1); sub(/_median/, "", $1); t[$1] = $3 }
-  END { for (m in t) if (m ~ /^BM_FromBmp/) { q = m; sub(/FromBmp/, "QuantiseRgb", q);
+  END { for (m in t) if (m ~ /^BM_FromBmp/) { q = m; sub(/FromBmp/, "QuantiseRgb", q); if (!(q in t)) continue;
           printf "%-28s from_bmp %7.1f ms  quantise %7.1f ms  ratio %.2f\n", substr(m, 12), t[m], t[q], t[q] / t[m] } }'
 
 echo
@@ -44,10 +44,10 @@ compare "palquant 320x200 sample" "$((rounds * 4))" "$bin/floor_convert $data/sm
 compare "palexpand 320x200" "$((rounds * 4))" "$bin/floor_expand $out/small.qlx $out/f" \
   "$bin/palexpand $out/small.qlx $out/e.bmp"
 for method in floyd-steinberg atkinson sierra-lite ordered blue-noise; do
-  compare "palquant --dither=$method, photograph" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
+  compare "--dither=$method, photograph" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
     "$bin/palquant --dither=$method $data/photo-4096.bmp $out/q"
 done
-compare "  floyd-steinberg, linear light" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
+compare "--dither=floyd-steinberg, linear light" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
   "$bin/palquant --dither=floyd-steinberg --dither-light=linear $data/photo-4096.bmp $out/q"
 compare "literal search vs palquant, photo" 5 "$bin/palquant $data/photo-4096.bmp $out/q" \
   "$bin/literal_convert $data/photo-4096.bmp $out/l"
