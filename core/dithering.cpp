@@ -51,7 +51,7 @@ constexpr ClampedPlaces<Reach> clamped_places = [] {
 // 0 to 3 * max: the division by a divisor known to the compiler is a
 // multiplication with no branch on the sign.
 template <const DiffusionKernel& K>
-constexpr std::uint32_t row_divisor = static_cast<std::uint32_t>(K.divisor * max_dither_strength);
+constexpr std::uint32_t row_divisor = static_cast<std::uint32_t>(K.divisor* max_dither_strength);
 template <const DiffusionKernel& K>
 constexpr bool numerator_fits =
     std::uint64_t{row_divisor<K>} * (3 * std::uint64_t{linear_max} + 1) <= std::numeric_limits<std::uint32_t>::max();
@@ -101,7 +101,8 @@ template <const DiffusionKernel& K>
 constexpr TapsBelow taps_below = [] {
     TapsBelow below;
     for (int t = 0; t < K.tap_count; ++t) {
-        if (K.taps[static_cast<std::size_t>(t)].down > 0) below.taps[below.count++] = K.taps[static_cast<std::size_t>(t)];
+        if (K.taps[static_cast<std::size_t>(t)].down > 0)
+            below.taps[below.count++] = K.taps[static_cast<std::size_t>(t)];
     }
     return below;
 }();
@@ -165,8 +166,8 @@ Ditherer::WeightedPalette Ditherer::weigh_palette(const DitherOptions& options) 
         default: break;
     }
     weight *= options.strength;
-    const PaletteLight& light = options.light == DitherLight::linear ? palette_light<DitherLight::linear>
-                                                                     : palette_light<DitherLight::srgb>;
+    const PaletteLight& light =
+        options.light == DitherLight::linear ? palette_light<DitherLight::linear> : palette_light<DitherLight::srgb>;
     WeightedPalette weighted;
     for (std::size_t i = 0; i < palette_size; ++i) {
         weighted.red[i] = weight * light.red[i];

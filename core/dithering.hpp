@@ -165,7 +165,7 @@ private:
     DitherOptions options_;
     std::size_t width_;
     PixelRules rules_;
-    bool keyed_;  // a transparent index applies to this format
+    bool keyed_;                        // a transparent index applies to this format
     WeightedPalette weighted_palette_;  // error diffusion
     // Error diffusion. Each pixel's error as it passed it on, for this row
     // and the two above, each row width + 4 pixels of 3 components, with two

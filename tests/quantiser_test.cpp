@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <random>
+#include <string>
+#include <thread>
 
 #include "expander.hpp"
 #include "palette.hpp"
@@ -69,6 +73,44 @@ TEST(QuantiseBmp, LargePicturesGiveTheSameIndicesOnAnyNumberOfThreads) {
         EXPECT_EQ(quantise_file(bottom_up, ordered, 3), quantise_file(bottom_up, ordered, 1));
         recipe.top_down = true;
         EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected);
+    }
+}
+
+// The threads of this process as Linux counts them, or 0 elsewhere.
+unsigned running_threads() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Threads:", 0) == 0) return static_cast<unsigned>(std::stoul(line.substr(8)));
+    }
+    return 0;
+}
+
+// A caller that asks for one thread gets the conversion on its own, error
+// diffusion included, which elsewhere runs beside the reading and writing.
+TEST(QuantiseBmp, OneThreadKeepsTheConversionOnTheCallingThread) {
+    if (running_threads() != 1) GTEST_SKIP() << "needs a count of this process's threads, and no others running";
+    constexpr int width = 1024, height = 1100;
+    const Bytes file = test::make_bmp({.width = width, .height = height, .pixels = noise_pixels(width, height)});
+    const BmpParse parsed = parse_bmp(file);
+    for (const DitherMethod method : {DitherMethod::floyd_steinberg, DitherMethod::ordered}) {
+        for (const unsigned threads : {1u, 2u}) {
+            BmpQuantiser::Created created =
+                BmpQuantiser::create(parsed.layout, {.dither = {method, 100}, .max_threads = threads});
+            ASSERT_TRUE(created.quantiser);
+            unsigned most = 0;
+            const RunStatus run = created.quantiser->run(
+                [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+                    return bytes_in_memory(file, offset, out.size());
+                },
+                [&](std::span<const std::uint8_t>) {
+                    most = std::max(most, running_threads());
+                    return true;
+                });
+            EXPECT_EQ(run, RunStatus::ok);
+            const unsigned expected =
+                threads == 1 ? 1 : std::min(threads, std::max(1u, std::thread::hardware_concurrency()));
+            EXPECT_EQ(most, expected) << "method " << static_cast<int>(method);
+        }
     }
 }
 
