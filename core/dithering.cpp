@@ -42,21 +42,29 @@ constexpr ClampedPlaces<Reach> clamped_places = [] {
 }();
 
 // Along a row, a pixel's working component is
-//     clamp(light + divide_rounding(strength * carried, divisor), 0, max)
+//     clamp(light + divide_rounding(scale * carried, divisor), 0, max)
 // which is clamp(floor(numerator / divisor) - max, 0, max) for
-//     numerator = divisor * (light + max) + divisor / 2 + strength * carried.
-// |strength * carried| is at most divisor * max (a kernel's weights add up
-// to its divisor at most, and no error exceeds max), so the numerator is
-// positive and its quotient, light + max + the share of the error, lies in
-// 0 to 3 * max: the division by a divisor known to the compiler is a
-// multiplication with no branch on the sign.
+//     numerator = divisor * (light + max) + divisor / 2 + scale * carried.
+// The scale is the strength and the divisor the kernel's times 100; at full
+// strength both drop their factor of 100, which gives the same quotients,
+// and the division becomes a shift. |scale * carried| is at most divisor *
+// max (a kernel's weights add up to its divisor at most, and no error
+// exceeds max), so the numerator is positive and its quotient, light + max +
+// the share of the error, lies in 0 to 3 * max: the division by a divisor
+// known to the compiler is a multiplication or a shift, with no branch on
+// the sign.
 template <const DiffusionKernel& K>
-constexpr std::uint32_t row_divisor = static_cast<std::uint32_t>(K.divisor* max_dither_strength);
+constexpr std::uint32_t full_strength_divisor = static_cast<std::uint32_t>(K.divisor);
 template <const DiffusionKernel& K>
-constexpr bool numerator_fits =
-    std::uint64_t{row_divisor<K>} * (3 * std::uint64_t{linear_max} + 1) <= std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t partial_strength_divisor = static_cast<std::uint32_t>(max_dither_strength * K.divisor);
+template <const DiffusionKernel& K>
+constexpr bool numerator_fits = std::uint64_t{partial_strength_divisor<K>} * (3 * std::uint64_t{linear_max} + 1) <=
+                                std::numeric_limits<std::uint32_t>::max();
 static_assert(numerator_fits<floyd_steinberg_kernel> && numerator_fits<atkinson_kernel> &&
               numerator_fits<sierra_lite_kernel>);
+
+// The multiplier of the errors that goes with each divisor.
+constexpr int error_scale(int strength) { return strength == max_dither_strength ? 1 : strength; }
 
 // What error diffusion works on in each light: codes, or their linear light.
 // Each gives a working quotient's table place and its working component.
@@ -165,7 +173,7 @@ Ditherer::WeightedPalette Ditherer::weigh_palette(const DitherOptions& options) 
         case DitherMethod::sierra_lite: weight = weight_ahead<sierra_lite_kernel>(1); break;
         default: break;
     }
-    weight *= options.strength;
+    weight *= error_scale(options.strength);
     const PaletteLight& light =
         options.light == DitherLight::linear ? palette_light<DitherLight::linear> : palette_light<DitherLight::srgb>;
     WeightedPalette weighted;
@@ -229,20 +237,34 @@ void Ditherer::diffuse_row_in_light(const std::uint8_t* pixels, std::size_t y, s
     // Only formats with alpha have their alpha at byte 3 of 4.
     const std::uint8_t* alphas = pixel_order(F).has_alpha && keyed_ ? pixels + 3 : nullptr;
     if (options_.light == DitherLight::linear) {
-        start_numerators<F, K, DitherLight::linear>(pixels);
-        add_errors_from_rows_above<K>(y);
-        diffuse_along_row<K, DitherLight::linear>(y, alphas, indices);
+        diffuse_row_at_strength<F, K, DitherLight::linear>(pixels, y, alphas, indices);
     } else {
-        start_numerators<F, K, DitherLight::srgb>(pixels);
-        add_errors_from_rows_above<K>(y);
-        diffuse_along_row<K, DitherLight::srgb>(y, alphas, indices);
+        diffuse_row_at_strength<F, K, DitherLight::srgb>(pixels, y, alphas, indices);
     }
 }
 
 template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
+void Ditherer::diffuse_row_at_strength(const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas,
+                                       std::uint8_t* indices) {
+    if (options_.strength == max_dither_strength) {
+        diffuse_row<F, K, L, full_strength_divisor<K>>(pixels, y, alphas, indices);
+    } else {
+        diffuse_row<F, K, L, partial_strength_divisor<K>>(pixels, y, alphas, indices);
+    }
+}
+
+template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
+void Ditherer::diffuse_row(const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas,
+                           std::uint8_t* indices) {
+    start_numerators<F, L, Divisor>(pixels);
+    add_errors_from_rows_above<K>(y);
+    diffuse_along_row<K, L, Divisor>(y, alphas, indices);
+}
+
+template <qlx_pixel_format F, DitherLight L, std::uint32_t Divisor>
 void Ditherer::start_numerators(const std::uint8_t* pixels) {
     static constexpr PixelOrder order = pixel_order(F);
-    constexpr std::uint32_t divisor = row_divisor<K>;
+    constexpr std::uint32_t divisor = Divisor;
     constexpr std::uint32_t start = divisor * static_cast<std::uint32_t>(Light<L>::max) + divisor / 2;
     std::uint32_t* numerator = numerators_.get();
     for (std::size_t x = 0; x < width_; ++x, numerator += components) {
@@ -271,7 +293,7 @@ void Ditherer::add_errors_from_rows_above(std::size_t y) {
         sources[t] = errors_.get() + source_row % error_rows * row_length +
                      static_cast<std::ptrdiff_t>(components) *
                          (static_cast<std::ptrdiff_t>(error_margin) - tap.ahead * source_direction);
-        weights[t] = down > y ? 0 : static_cast<std::uint32_t>(tap.weight * options_.strength);
+        weights[t] = down > y ? 0 : static_cast<std::uint32_t>(tap.weight * error_scale(options_.strength));
     }
     std::uint32_t* const numerators = numerators_.get();
     // Unsigned arithmetic wraps as the sum of signed terms would, and the
@@ -288,13 +310,14 @@ void Ditherer::add_errors_from_rows_above(std::size_t y) {
 // pixel passes to the next is weight * (working - chosen), worked out as
 // weight * working, known before the search ends, less a weighted palette
 // colour: one subtraction after the search instead of a multiplication.
-template <const DiffusionKernel& K, DitherLight L>
+template <const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
 void Ditherer::diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices) {
     const Light<L> light;
     const PaletteLight& chosen_light = palette_light<L>;
-    constexpr std::uint32_t divisor = row_divisor<K>;
-    const int weight_next = weight_ahead<K>(1) * options_.strength;
-    const int weight_after_next = weight_ahead<K>(2) * options_.strength;
+    constexpr std::uint32_t divisor = Divisor;
+    const int scale = error_scale(options_.strength);
+    const int weight_next = weight_ahead<K>(1) * scale;
+    const int weight_after_next = weight_ahead<K>(2) * scale;
     const WeightedPalette& weighted = weighted_palette_;
     const auto transparent_index = static_cast<std::uint8_t>(rules_.transparent_index);
     const auto working_of = [](std::uint32_t quotient) {

@@ -142,10 +142,15 @@ private:
     template <qlx_pixel_format F, const DiffusionKernel& K>
     void diffuse_row_in_light(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
     template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
+    void diffuse_row_at_strength(const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas,
+                                 std::uint8_t* indices);
+    template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
+    void diffuse_row(const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices);
+    template <qlx_pixel_format F, DitherLight L, std::uint32_t Divisor>
     void start_numerators(const std::uint8_t* pixels);
     template <const DiffusionKernel& K>
     void add_errors_from_rows_above(std::size_t y);
-    template <const DiffusionKernel& K, DitherLight L>
+    template <const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
     void diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices);
     template <qlx_pixel_format F>
     void ordered_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const;
