@@ -56,7 +56,7 @@ constexpr ClampedPlaces<Reach> clamped_places = [] {
 template <const DiffusionKernel& K>
 constexpr std::uint32_t full_strength_divisor = static_cast<std::uint32_t>(K.divisor);
 template <const DiffusionKernel& K>
-constexpr std::uint32_t partial_strength_divisor = static_cast<std::uint32_t>(max_dither_strength * K.divisor);
+constexpr std::uint32_t partial_strength_divisor = max_dither_strength * full_strength_divisor<K>;
 template <const DiffusionKernel& K>
 constexpr bool numerator_fits = std::uint64_t{partial_strength_divisor<K>} * (3 * std::uint64_t{linear_max} + 1) <=
                                 std::numeric_limits<std::uint32_t>::max();
