@@ -84,10 +84,9 @@ struct Light<DitherLight::linear> {
     std::uint32_t place_of(std::uint32_t red, std::uint32_t green, std::uint32_t blue) const {
         return table_place(code_of(red), code_of(green), code_of(blue));
     }
-    std::uint8_t code_of(std::uint32_t quotient) const {
-        return codes[static_cast<std::size_t>(std::clamp(static_cast<int>(quotient) - max, 0, max))];
-    }
-    const std::uint8_t* codes = code_of_each_linear().data();
+    // The quotient is the working value + max.
+    std::uint8_t code_of(std::uint32_t quotient) const { return codes[quotient]; }
+    const std::uint8_t* codes = code_of_each_clamped_linear().data();
 };
 
 // The taps a pixel's error takes along its own row: one or two pixels ahead.

@@ -59,10 +59,14 @@ constexpr std::uint8_t code_of_linear(std::uint32_t linear) {
     return static_cast<std::uint8_t>(code);
 }
 
-// code_of_linear() for every value, for the inner loop of error diffusion
-// in linear light: one load instead of eight steps of a search. Made on
-// first use (65536 values are beyond what compilers evaluate as constants),
-// so that programs that never diffuse in linear light do not pay for it.
-const std::array<std::uint8_t, linear_max + 1>& code_of_each_linear();
+// For the inner loop of error diffusion in linear light, whose working
+// values run from -linear_max to 2 * linear_max before they are clamped:
+// code_of_linear() of every such value, clamped, at index value +
+// linear_max. One load instead of a clamp and eight steps of a search.
+// Made on first use, in one sweep (65536 values are beyond what compilers
+// evaluate as constants), so that programs that never diffuse in linear
+// light do not pay for it.
+inline constexpr std::size_t clamped_linear_values = 3 * std::size_t{linear_max} + 1;
+const std::array<std::uint8_t, clamped_linear_values>& code_of_each_clamped_linear();
 
 }  // namespace qlx

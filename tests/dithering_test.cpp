@@ -329,8 +329,13 @@ TEST(Dithering, LinearLightTablesRoundTripEveryCode) {
             EXPECT_GT(linear_of_code[static_cast<std::size_t>(code)], linear_of_code[static_cast<std::size_t>(code - 1)]);
         }
     }
+    // The table for error diffusion clamps values up to linear_max beyond either end.
+    const auto& clamped = code_of_each_clamped_linear();
+    ASSERT_EQ(clamped.size(), 3 * std::size_t{linear_max} + 1);
+    for (std::size_t below = 0; below < linear_max; ++below) ASSERT_EQ(clamped[below], 0) << below;
+    for (std::size_t above = 2 * linear_max + 1; above < clamped.size(); ++above) ASSERT_EQ(clamped[above], 255) << above;
     for (std::uint32_t linear = 0; linear <= linear_max; ++linear) {
-        ASSERT_EQ(code_of_each_linear()[linear], code_of_linear(linear)) << linear;
+        ASSERT_EQ(clamped[linear + linear_max], code_of_linear(linear)) << linear;
         if (linear % 7 == 0) {
             ASSERT_EQ(code_of_linear(linear), plain_code_of_linear(static_cast<int>(linear))) << linear;
         }
