@@ -277,29 +277,33 @@ void Ditherer::start_numerators(const std::uint8_t* pixels) {
 // Row y - down ran the other way from row y when down is odd. Its pixel at
 // x passed weight * error to x + ahead along its own direction, so pixel x
 // here takes it from x - ahead that way: a fixed shift along the whole row.
-// Rows above the picture pass nothing.
+// The rows hold errors already scaled, so the weights are the kernel's own
+// small constants. Rows above the picture pass nothing: before row 0 their
+// places in the ring are cleared.
 template <const DiffusionKernel& K>
 void Ditherer::add_errors_from_rows_above(std::size_t y) {
     constexpr TapsBelow below = taps_below<K>;
     const std::size_t row_length = components * (width_ + 2 * error_margin);
+    if (y == 0) std::fill_n(errors_.get() + row_length, (error_rows - 1) * row_length, 0);
     std::array<const std::int32_t*, below.count> sources;
-    std::array<std::uint32_t, below.count> weights;
     for (std::size_t t = 0; t < below.count; ++t) {
         const DiffusionTap& tap = below.taps[t];
         const auto down = static_cast<std::size_t>(tap.down);
-        const std::size_t source_row = y - std::min(down, y);
-        const std::ptrdiff_t source_direction = source_row % 2 == 0 ? 1 : -1;
-        sources[t] = errors_.get() + source_row % error_rows * row_length +
+        // Row y - down's place in the ring; rows above the picture fall on cleared places.
+        const std::size_t place = (y + error_rows - down) % error_rows;
+        const std::ptrdiff_t source_direction = (y + down) % 2 == 0 ? 1 : -1;  // y - down has that parity
+        sources[t] = errors_.get() + place * row_length +
                      static_cast<std::ptrdiff_t>(components) *
                          (static_cast<std::ptrdiff_t>(error_margin) - tap.ahead * source_direction);
-        weights[t] = down > y ? 0 : static_cast<std::uint32_t>(tap.weight * error_scale(options_.strength));
     }
     std::uint32_t* const numerators = numerators_.get();
     // Unsigned arithmetic wraps as the sum of signed terms would, and the
     // whole stays positive.
     for (std::size_t i = 0; i < components * width_; ++i) {
         std::uint32_t sum = 0;
-        for (std::size_t t = 0; t < below.count; ++t) sum += weights[t] * static_cast<std::uint32_t>(sources[t][i]);
+        for (std::size_t t = 0; t < below.count; ++t) {
+            sum += static_cast<std::uint32_t>(below.taps[t].weight) * static_cast<std::uint32_t>(sources[t][i]);
+        }
         numerators[i] += sum;
     }
 }
@@ -314,9 +318,9 @@ void Ditherer::diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std:
     const Light<L> light;
     const PaletteLight& chosen_light = palette_light<L>;
     constexpr std::uint32_t divisor = Divisor;
-    const int scale = error_scale(options_.strength);
+    // At full strength the scale is 1, which the compiler then sees.
+    const int scale = Divisor == full_strength_divisor<K> ? 1 : error_scale(options_.strength);
     const int weight_next = weight_ahead<K>(1) * scale;
-    const int weight_after_next = weight_ahead<K>(2) * scale;
     const WeightedPalette& weighted = weighted_palette_;
     const auto transparent_index = static_cast<std::uint8_t>(rules_.transparent_index);
     const auto working_of = [](std::uint32_t quotient) {
@@ -354,12 +358,12 @@ void Ditherer::diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std:
         next_red = ahead_red - weighted.red[index];
         next_green = ahead_green - weighted.green[index];
         next_blue = ahead_blue - weighted.blue[index];
-        error[0] = working_red - chosen_light.red[index];
-        error[1] = working_green - chosen_light.green[index];
-        error[2] = working_blue - chosen_light.blue[index];
-        after_red = weight_after_next * error[0];
-        after_green = weight_after_next * error[1];
-        after_blue = weight_after_next * error[2];
+        error[0] = scale * (working_red - chosen_light.red[index]);
+        error[1] = scale * (working_green - chosen_light.green[index]);
+        error[2] = scale * (working_blue - chosen_light.blue[index]);
+        after_red = weight_ahead<K>(2) * error[0];
+        after_green = weight_ahead<K>(2) * error[1];
+        after_blue = weight_ahead<K>(2) * error[2];
     }
 }
 

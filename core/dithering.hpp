@@ -172,10 +172,10 @@ private:
     PixelRules rules_;
     bool keyed_;                        // a transparent index applies to this format
     WeightedPalette weighted_palette_;  // error diffusion
-    // Error diffusion. Each pixel's error as it passed it on, for this row
-    // and the two above, each row width + 4 pixels of 3 components, with two
-    // pixels of zeros at both ends for the errors that would come from
-    // outside the picture.
+    // Error diffusion. Each pixel's error as it passed it on, times the
+    // strength unless that is full, for this row and the two above, each row
+    // width + 4 pixels of 3 components, with two pixels of zeros at both ends
+    // for the errors that would come from outside the picture.
     std::unique_ptr<std::int32_t[]> errors_;
     // This row's components, scaled by the kernel's divisor, plus all that
     // the rows above diffused to them: what is left to add along the row is
