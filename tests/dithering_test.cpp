@@ -29,42 +29,73 @@ int clamped(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 // large pictures the table, which a test checks against it on every colour.
 using Search = std::uint8_t (*)(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
-// Plain statements of both methods on a picture given top row first, with
-// the literal search: whole arrays, no guard cells, no shared code.
-Bytes reference_floyd_steinberg(const Bytes& pixels, int width, int height, int strength,
-                                Search search = nearest_palette_index) {
-    std::vector<std::vector<int>> carried(static_cast<std::size_t>(height + 1),
+// Error diffusion with any kernel, plainly: the literal search unless told
+// otherwise, whole arrays of carried error, no guard cells, a light table of
+// the test's own from the sRGB formula, and its inverse by a scan of all 256
+// codes.
+struct PlainKernel {
+    int divisor;
+    std::vector<std::array<int, 3>> taps;  // ahead, down, weight
+};
+const PlainKernel plain_floyd_steinberg{16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}};
+const PlainKernel plain_atkinson{8, {{1, 0, 1}, {2, 0, 1}, {-1, 1, 1}, {0, 1, 1}, {1, 1, 1}, {0, 2, 1}}};
+const PlainKernel plain_sierra_lite{4, {{1, 0, 2}, {-1, 1, 1}, {0, 1, 1}}};
+
+int plain_linear(int code) {
+    const double v = code / 255.0;
+    return static_cast<int>(std::lround((v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)) * 65535));
+}
+
+int plain_code_of_linear(int linear) {
+    int best = 0;
+    for (int c = 1; c < 256; ++c) {
+        if (std::abs(plain_linear(c) - linear) < std::abs(plain_linear(best) - linear)) best = c;
+    }
+    return best;
+}
+
+// With `alphas` (one a pixel), pixels below half alpha get index
+// `transparent` and drop what came to them.
+Bytes reference_diffusion(const Bytes& pixels, int width, int height, int strength, const PlainKernel& kernel,
+                          bool linear, Search search = nearest_palette_index, const Bytes& alphas = {},
+                          std::uint8_t transparent = 0) {
+    const int top = linear ? 65535 : 255;
+    const auto light = [&](int code) { return linear ? plain_linear(code) : code; };
+    std::vector<std::vector<int>> carried(static_cast<std::size_t>(height + 2),
                                           std::vector<int>(static_cast<std::size_t>(3 * width), 0));
     Bytes indices(static_cast<std::size_t>(width * height));
     for (int y = 0; y < height; ++y) {
         const int direction = y % 2 == 0 ? 1 : -1;
         for (int step = 0; step < width; ++step) {
             const int x = direction == 1 ? step : width - 1 - step;
-            int working[3];
+            if (!alphas.empty() && alphas[static_cast<std::size_t>(y * width + x)] < 128) {
+                indices[static_cast<std::size_t>(y * width + x)] = transparent;
+                continue;
+            }
+            int working[3];  // blue, green, red
+            int code[3];
             for (int c = 0; c < 3; ++c) {
                 const int pixel = pixels[static_cast<std::size_t>(3 * (y * width + x) + c)];
-                working[c] =
-                    clamped(pixel + rounded(carried[static_cast<std::size_t>(y)][static_cast<std::size_t>(3 * x + c)] *
-                                                strength,
-                                            1600));
+                const int share =
+                    rounded(carried[static_cast<std::size_t>(y)][static_cast<std::size_t>(3 * x + c)] * strength,
+                            kernel.divisor * 100);
+                working[c] = std::clamp(light(pixel) + share, 0, top);
+                code[c] = linear ? plain_code_of_linear(working[c]) : working[c];
             }
-            const std::uint8_t index = search(static_cast<std::uint8_t>(working[2]),
-                                              static_cast<std::uint8_t>(working[1]),
-                                              static_cast<std::uint8_t>(working[0]));
+            const std::uint8_t index = search(static_cast<std::uint8_t>(code[2]), static_cast<std::uint8_t>(code[1]),
+                                              static_cast<std::uint8_t>(code[0]));
             indices[static_cast<std::size_t>(y * width + x)] = index;
             const Colour chosen = palette_colour(index);
-            const int error[3] = {working[0] - chosen.blue, working[1] - chosen.green, working[2] - chosen.red};
-            const auto spread = [&](int row, int column, int weight) {
-                if (column < 0 || column >= width) return;
+            const int error[3] = {working[0] - light(chosen.blue), working[1] - light(chosen.green),
+                                  working[2] - light(chosen.red)};
+            for (const auto& [ahead, down, weight] : kernel.taps) {
+                const int column = x + ahead * direction;
+                if (column < 0 || column >= width) continue;
                 for (int c = 0; c < 3; ++c) {
-                    carried[static_cast<std::size_t>(row)][static_cast<std::size_t>(3 * column + c)] +=
+                    carried[static_cast<std::size_t>(y + down)][static_cast<std::size_t>(3 * column + c)] +=
                         weight * error[c];
                 }
-            };
-            spread(y, x + direction, 7);
-            spread(y + 1, x - direction, 3);
-            spread(y + 1, x, 5);
-            spread(y + 1, x + direction, 1);
+            }
         }
     }
     return indices;
@@ -105,7 +136,8 @@ Bytes quantised(const Bytes& pixels, int width, int height, DitherOptions option
 
 Bytes reference_nearest(const Bytes& pixels, Search search) {
     Bytes indices;
-    for (std::size_t i = 0; i < pixels.size(); i += 3) indices.push_back(search(pixels[i + 2], pixels[i + 1], pixels[i]));
+    for (std::size_t i = 0; i < pixels.size(); i += 3)
+        indices.push_back(search(pixels[i + 2], pixels[i + 1], pixels[i]));
     return indices;
 }
 
@@ -141,7 +173,7 @@ TEST(Dithering, AgreesWithPlainStatementsOfBothMethods) {
         for (const int strength : {0, 37, 100}) {
             for (const Bytes& pixels : {test::gradient_pixels(width, height), noise(width, height, 7)}) {
                 EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::floyd_steinberg, strength}),
-                          reference_floyd_steinberg(pixels, width, height, strength))
+                          reference_diffusion(pixels, width, height, strength, plain_floyd_steinberg, false))
                     << width << "x" << height << " at " << strength;
                 EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::ordered, strength}),
                           reference_ordered(pixels, width, height, strength))
@@ -149,76 +181,6 @@ TEST(Dithering, AgreesWithPlainStatementsOfBothMethods) {
             }
         }
     }
-}
-
-// Error diffusion with any kernel, plainly: whole arrays of carried error,
-// no guard cells, a light table of the test's own from the sRGB formula, and
-// its inverse by a scan of all 256 codes.
-struct PlainKernel {
-    int divisor;
-    std::vector<std::array<int, 3>> taps;  // ahead, down, weight
-};
-const PlainKernel plain_floyd_steinberg{16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}};
-const PlainKernel plain_atkinson{8, {{1, 0, 1}, {2, 0, 1}, {-1, 1, 1}, {0, 1, 1}, {1, 1, 1}, {0, 2, 1}}};
-const PlainKernel plain_sierra_lite{4, {{1, 0, 2}, {-1, 1, 1}, {0, 1, 1}}};
-
-int plain_linear(int code) {
-    const double v = code / 255.0;
-    return static_cast<int>(std::lround((v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)) * 65535));
-}
-
-int plain_code_of_linear(int linear) {
-    int best = 0;
-    for (int c = 1; c < 256; ++c) {
-        if (std::abs(plain_linear(c) - linear) < std::abs(plain_linear(best) - linear)) best = c;
-    }
-    return best;
-}
-
-// With `alphas` (one a pixel), pixels below half alpha get index
-// `transparent` and drop what came to them.
-Bytes reference_diffusion(const Bytes& pixels, int width, int height, int strength, const PlainKernel& kernel,
-                          bool linear, const Bytes& alphas = {}, std::uint8_t transparent = 0) {
-    const int top = linear ? 65535 : 255;
-    const auto light = [&](int code) { return linear ? plain_linear(code) : code; };
-    std::vector<std::vector<int>> carried(static_cast<std::size_t>(height + 2),
-                                          std::vector<int>(static_cast<std::size_t>(3 * width), 0));
-    Bytes indices(static_cast<std::size_t>(width * height));
-    for (int y = 0; y < height; ++y) {
-        const int direction = y % 2 == 0 ? 1 : -1;
-        for (int step = 0; step < width; ++step) {
-            const int x = direction == 1 ? step : width - 1 - step;
-            if (!alphas.empty() && alphas[static_cast<std::size_t>(y * width + x)] < 128) {
-                indices[static_cast<std::size_t>(y * width + x)] = transparent;
-                continue;
-            }
-            int working[3];  // blue, green, red
-            int code[3];
-            for (int c = 0; c < 3; ++c) {
-                const int pixel = pixels[static_cast<std::size_t>(3 * (y * width + x) + c)];
-                const int share = rounded(carried[static_cast<std::size_t>(y)][static_cast<std::size_t>(3 * x + c)] *
-                                              strength,
-                                          kernel.divisor * 100);
-                working[c] = std::clamp(light(pixel) + share, 0, top);
-                code[c] = linear ? plain_code_of_linear(working[c]) : working[c];
-            }
-            const std::uint8_t index = nearest_palette_index(
-                static_cast<std::uint8_t>(code[2]), static_cast<std::uint8_t>(code[1]), static_cast<std::uint8_t>(code[0]));
-            indices[static_cast<std::size_t>(y * width + x)] = index;
-            const Colour chosen = palette_colour(index);
-            const int error[3] = {working[0] - light(chosen.blue), working[1] - light(chosen.green),
-                                  working[2] - light(chosen.red)};
-            for (const auto& [ahead, down, weight] : kernel.taps) {
-                const int column = x + ahead * direction;
-                if (column < 0 || column >= width) continue;
-                for (int c = 0; c < 3; ++c) {
-                    carried[static_cast<std::size_t>(y + down)][static_cast<std::size_t>(3 * column + c)] +=
-                        weight * error[c];
-                }
-            }
-        }
-    }
-    return indices;
 }
 
 Bytes reference_blue_noise(const Bytes& pixels, int width, int height, int strength) {
@@ -249,8 +211,7 @@ TEST(Dithering, NewMethodsGiveTheWorkedBytes) {
     EXPECT_EQ(quantised(three_reds, 3, 1, {DitherMethod::atkinson, 100}), (Bytes{145, 0, 145}));
     EXPECT_EQ(linear_of_code[14], 288);
     EXPECT_EQ(linear_of_code[27], 718);
-    EXPECT_EQ(quantised(Bytes{0, 0, 14, 0, 0, 14}, 2, 1,
-                        {DitherMethod::floyd_steinberg, 100, DitherLight::linear}),
+    EXPECT_EQ(quantised(Bytes{0, 0, 14, 0, 0, 14}, 2, 1, {DitherMethod::floyd_steinberg, 100, DitherLight::linear}),
               (Bytes{145, 0}));
     // Blue noise at (0, 0): the mask's 134 gives round((268 - 4095) * 64 / 8192) = round(-29.9) = -30.
     EXPECT_EQ(blue_noise_mask[0][0], 134);
@@ -270,8 +231,8 @@ TEST(Dithering, NewMethodsAgreeWithTheirPlainStatements) {
                         const DitherLight light = linear ? DitherLight::linear : DitherLight::srgb;
                         EXPECT_EQ(quantised(pixels, width, height, {method, strength, light}),
                                   reference_diffusion(pixels, width, height, strength, *kernel, linear))
-                            << "method " << static_cast<int>(method) << (linear ? " linear " : " srgb ") << width
-                            << "x" << height << " at " << strength;
+                            << "method " << static_cast<int>(method) << (linear ? " linear " : " srgb ") << width << "x"
+                            << height << " at " << strength;
                     }
                 }
                 EXPECT_EQ(quantised(pixels, width, height, {DitherMethod::blue_noise, strength}),
@@ -310,10 +271,11 @@ TEST(Dithering, TransparentPixelsPassNothingOnInEveryKernelAndLight) {
             options.light = linear ? QLX_LIGHT_LINEAR : QLX_LIGHT_SRGB;
             options.transparent_index = 7;
             Bytes indices(alphas.size());
-            ASSERT_EQ(qlx_quantise(bgra.data(), width, height, 4 * width, QLX_BGRA, &options, indices.data(),
-                                   indices.size()),
-                      QLX_OK);
-            EXPECT_EQ(indices, reference_diffusion(colours, width, height, 80, *kernel, linear, alphas, 7))
+            ASSERT_EQ(
+                qlx_quantise(bgra.data(), width, height, 4 * width, QLX_BGRA, &options, indices.data(), indices.size()),
+                QLX_OK);
+            EXPECT_EQ(indices, reference_diffusion(colours, width, height, 80, *kernel, linear, nearest_palette_index,
+                                                   alphas, 7))
                 << "method " << dither << (linear ? " linear" : " srgb");
         }
     }
@@ -326,14 +288,16 @@ TEST(Dithering, LinearLightTablesRoundTripEveryCode) {
         EXPECT_EQ(linear_of_code[static_cast<std::size_t>(code)], plain_linear(code)) << code;
         EXPECT_EQ(code_of_linear(linear_of_code[static_cast<std::size_t>(code)]), code) << code;
         if (code > 0) {
-            EXPECT_GT(linear_of_code[static_cast<std::size_t>(code)], linear_of_code[static_cast<std::size_t>(code - 1)]);
+            EXPECT_GT(linear_of_code[static_cast<std::size_t>(code)],
+                      linear_of_code[static_cast<std::size_t>(code - 1)]);
         }
     }
     // The table for error diffusion clamps values up to linear_max beyond either end.
     const auto& clamped = code_of_each_clamped_linear();
     ASSERT_EQ(clamped.size(), 3 * std::size_t{linear_max} + 1);
     for (std::size_t below = 0; below < linear_max; ++below) ASSERT_EQ(clamped[below], 0) << below;
-    for (std::size_t above = 2 * linear_max + 1; above < clamped.size(); ++above) ASSERT_EQ(clamped[above], 255) << above;
+    for (std::size_t above = 2 * linear_max + 1; above < clamped.size(); ++above)
+        ASSERT_EQ(clamped[above], 255) << above;
     for (std::uint32_t linear = 0; linear <= linear_max; ++linear) {
         ASSERT_EQ(clamped[linear + linear_max], code_of_linear(linear)) << linear;
         if (linear % 7 == 0) {
@@ -379,7 +343,8 @@ TEST(Dithering, LargePicturesAgreeWithThePlainStatementsOnAnyNumberOfThreads) {
     const Bytes pixels = noise(width, height, 13);
     const std::pair<DitherOptions, Bytes> methods[] = {
         {{DitherMethod::none, 100}, reference_nearest(pixels, nearest_index)},
-        {{DitherMethod::floyd_steinberg, 100}, reference_floyd_steinberg(pixels, width, height, 100, nearest_index)},
+        {{DitherMethod::floyd_steinberg, 100},
+         reference_diffusion(pixels, width, height, 100, plain_floyd_steinberg, false, nearest_index)},
         {{DitherMethod::ordered, 60}, reference_ordered(pixels, width, height, 60, nearest_index)},
         {{DitherMethod::blue_noise, 100}, reference_blue_noise(pixels, width, height, 100)},
     };
@@ -413,7 +378,8 @@ TEST(Dithering, PalettePicturesComeThroughFloydSteinbergUnchanged) {
         pixels.insert(pixels.end(), {colour.blue, colour.green, colour.red});
     }
     const Bytes plain = quantised(pixels, 40, 30, {});
-    for (const DitherMethod method : {DitherMethod::floyd_steinberg, DitherMethod::atkinson, DitherMethod::sierra_lite}) {
+    for (const DitherMethod method :
+         {DitherMethod::floyd_steinberg, DitherMethod::atkinson, DitherMethod::sierra_lite}) {
         for (const DitherLight light : {DitherLight::srgb, DitherLight::linear}) {
             EXPECT_EQ(quantised(pixels, 40, 30, {method, 100, light}), plain) << static_cast<int>(method);
         }
