@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -24,59 +25,52 @@ bool is_argument(const std::vector<std::string>& arguments, const std::string& p
     return std::find(arguments.begin() + 1, arguments.end(), path) != arguments.end();
 }
 
-// Help and version count only as the one argument; usage needs no check.
-bool lone_request_holds(pal::CommandAction action, const std::vector<std::string>& arguments) {
+// An answer other than a conversion: a refusal carries one of its program's
+// `refusals`; help and version count only as the one argument; usage needs
+// no check.
+bool other_answer_holds(pal::CommandAction action, const char* refusal, std::initializer_list<const char*> refusals,
+                        const std::vector<std::string>& arguments) {
     const auto stands_alone = [&](const char* option) { return arguments.size() == 2 && arguments[1] == option; };
     switch (action) {
+        case pal::CommandAction::refuse:
+            return std::any_of(refusals.begin(), refusals.end(),
+                               [refusal](const char* message) { return std::strcmp(refusal, message) == 0; });
         case pal::CommandAction::help: return stands_alone("--help");
         case pal::CommandAction::version: return stands_alone("--version");
         default: return true;
     }
 }
 
+bool palquant_conversion_holds(const pal::PalquantCommand& command, const std::vector<std::string>& arguments) {
+    return is_argument(arguments, command.bmp_path) && is_argument(arguments, command.qlx_path) &&
+           command.dither.strength >= 0 && command.dither.strength <= qlx::max_dither_strength &&
+           static_cast<int>(command.dither.method) >= 0 && static_cast<int>(command.dither.method) <= 5 &&
+           (command.dither.light == qlx::DitherLight::srgb || command.dither.light == qlx::DitherLight::linear);
+}
+
+bool palexpand_conversion_holds(const pal::PalexpandCommand& command, const std::vector<std::string>& arguments) {
+    return is_argument(arguments, command.qlx_path) && is_argument(arguments, command.bmp_path) &&
+           command.width >= 1 && command.width <= QLX_MAX_BMP_SIDE && command.height >= 1 &&
+           command.height <= QLX_MAX_BMP_SIDE;
+}
+
 void check_palquant(const std::vector<std::string>& arguments) {
     const pal::PalquantCommand command = pal::parse_palquant_command(arguments);
-    switch (command.action) {
-        case pal::CommandAction::convert:
-            if (!is_argument(arguments, command.bmp_path) || !is_argument(arguments, command.qlx_path)) break;
-            if (command.dither.strength < 0 || command.dither.strength > qlx::max_dither_strength) break;
-            if (static_cast<int>(command.dither.method) < 0 || static_cast<int>(command.dither.method) > 5) break;
-            if (command.dither.light != qlx::DitherLight::srgb && command.dither.light != qlx::DitherLight::linear) break;
-            return;
-        case pal::CommandAction::refuse:
-            if (std::strcmp(command.refusal, pal::messages::bad_dither) == 0 ||
-                std::strcmp(command.refusal, pal::messages::bad_dither_strength) == 0 ||
-                std::strcmp(command.refusal, pal::messages::bad_dither_light) == 0) {
-                return;
-            }
-            break;
-        case pal::CommandAction::help:
-        case pal::CommandAction::version:
-        case pal::CommandAction::usage:
-            if (lone_request_holds(command.action, arguments)) return;
-            break;
-    }
-    __builtin_trap();
+    const bool holds = command.action == pal::CommandAction::convert
+                           ? palquant_conversion_holds(command, arguments)
+                           : other_answer_holds(command.action, command.refusal,
+                                                {pal::messages::bad_dither, pal::messages::bad_dither_strength,
+                                                 pal::messages::bad_dither_light},
+                                                arguments);
+    if (!holds) __builtin_trap();
 }
 
 void check_palexpand(const std::vector<std::string>& arguments) {
     const pal::PalexpandCommand command = pal::parse_palexpand_command(arguments);
-    switch (command.action) {
-        case pal::CommandAction::convert:
-            if (!is_argument(arguments, command.qlx_path) || !is_argument(arguments, command.bmp_path)) break;
-            if (command.width < 1 || command.width > QLX_MAX_BMP_SIDE) break;
-            if (command.height < 1 || command.height > QLX_MAX_BMP_SIDE) break;
-            return;
-        case pal::CommandAction::refuse:
-            if (std::strcmp(command.refusal, pal::messages::bad_size) == 0) return;
-            break;
-        case pal::CommandAction::help:
-        case pal::CommandAction::version:
-        case pal::CommandAction::usage:
-            if (lone_request_holds(command.action, arguments)) return;
-            break;
-    }
-    __builtin_trap();
+    const bool holds = command.action == pal::CommandAction::convert
+                           ? palexpand_conversion_holds(command, arguments)
+                           : other_answer_holds(command.action, command.refusal, {pal::messages::bad_size}, arguments);
+    if (!holds) __builtin_trap();
 }
 
 }  // namespace
