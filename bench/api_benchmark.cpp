@@ -5,12 +5,16 @@
 //   api_benchmark PICTURE.bmp [--benchmark_...]
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "load_bmp.hpp"
 #include "qlx.h"
+
+// The batch a streaming caller hands over, as a PNG decoder might.
+constexpr std::size_t stream_rows = 64;
 
 int main(int argc, char* argv[]) {
     benchmark::Initialize(&argc, argv);
@@ -20,7 +24,7 @@ int main(int argc, char* argv[]) {
     }
     const std::optional<LoadedBmp> bmp = load_bmp(argv[1]);
     if (!bmp) return 2;
-    const qlx::PixelLayout& layout = bmp->layout;
+    const qlx_bmp_layout& layout = bmp->layout;
     const std::size_t width = layout.width, height = layout.height;
     std::vector<std::uint8_t> rgb(3 * width * height), indices(width * height);
     for (std::size_t y = 0; y < height; ++y) {
@@ -54,6 +58,18 @@ int main(int argc, char* argv[]) {
         time("BM_QuantiseRgb/" + method, [&, options] {
             return qlx_quantise(rgb.data(), width, height, 3 * width, QLX_RGB, &options, indices.data(),
                                 indices.size());
+        });
+        // The same pixels through a streaming quantiser, as a decoder hands them over.
+        time("BM_StreamRgb64/" + method, [&, options] {
+            qlx_quantiser* quantiser = nullptr;
+            qlx_status status = qlx_quantiser_create(width, height, QLX_RGB, &options, &quantiser);
+            for (std::size_t first = 0; first < height && status == QLX_OK; first += stream_rows) {
+                const std::size_t rows = std::min(stream_rows, height - first);
+                status = qlx_quantiser_convert(quantiser, rgb.data() + 3 * width * first, rows, 3 * width,
+                                               indices.data() + width * first, rows * width);
+            }
+            qlx_quantiser_destroy(quantiser);
+            return status;
         });
     }
     // On one thread, as the WebAssembly module runs.

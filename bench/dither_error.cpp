@@ -10,9 +10,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "quantiser.hpp"
+#include <string>
+
 #include "load_bmp.hpp"
-#include "palette.hpp"
+#include "qlx.h"
 
 namespace {
 
@@ -60,33 +61,40 @@ double mean_squared(const Plane& a, const Plane& b) {
     return squared / static_cast<double>(a.size());
 }
 
+// Every method in sRGB, and the error-diffusion ones in linear light too:
+// those whose bytes the light changes.
 struct Method {
-    qlx::DitherMethod method;
-    qlx::DitherLight light;
-    const char* name;
+    qlx_dither dither;
+    qlx_light light;
+    std::string name;
 };
+
+std::vector<Method> every_method(const LoadedBmp& probe) {
+    std::vector<Method> methods;
+    for (int code = 0; qlx_dither_name(static_cast<qlx_dither>(code)) != nullptr; ++code) {
+        const auto dither = static_cast<qlx_dither>(code);
+        methods.push_back({dither, QLX_LIGHT_SRGB, qlx_dither_name(dither)});
+        qlx_options srgb = qlx_default_options(), linear = qlx_default_options();
+        srgb.dither = linear.dither = dither;
+        linear.light = QLX_LIGHT_LINEAR;
+        std::vector<std::uint8_t> a(probe.layout.width * probe.layout.height), b(a.size());
+        if (qlx_from_bmp(probe.file.data(), probe.file.size(), &srgb, a.data(), a.size()) == QLX_OK &&
+            qlx_from_bmp(probe.file.data(), probe.file.size(), &linear, b.data(), b.size()) == QLX_OK && a != b) {
+            methods.push_back({dither, QLX_LIGHT_LINEAR, std::string(qlx_dither_name(dither)) + " linear"});
+        }
+    }
+    return methods;
+}
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    using qlx::DitherLight;
-    using qlx::DitherMethod;
-    constexpr Method methods[] = {
-        {DitherMethod::none, DitherLight::srgb, "none"},
-        {DitherMethod::floyd_steinberg, DitherLight::srgb, "floyd-steinberg"},
-        {DitherMethod::floyd_steinberg, DitherLight::linear, "floyd-steinberg linear"},
-        {DitherMethod::atkinson, DitherLight::srgb, "atkinson"},
-        {DitherMethod::atkinson, DitherLight::linear, "atkinson linear"},
-        {DitherMethod::sierra_lite, DitherLight::srgb, "sierra-lite"},
-        {DitherMethod::sierra_lite, DitherLight::linear, "sierra-lite linear"},
-        {DitherMethod::ordered, DitherLight::srgb, "ordered"},
-        {DitherMethod::blue_noise, DitherLight::srgb, "blue-noise"},
-    };
     std::printf("%-40s %-24s %10s %12s\n", "picture", "method", "sRGB blur", "linear blur");
     for (int i = 1; i < argc; ++i) {
         const std::optional<LoadedBmp> bmp = load_bmp(argv[i]);
         if (!bmp) return 2;
-        const qlx::PixelLayout& layout = bmp->layout;
+        const qlx_bmp_layout& layout = bmp->layout;
+        const std::vector<Method> methods = every_method(*bmp);
         const std::size_t pixels = layout.width * layout.height;
         Plane original(3 * pixels);
         for (std::size_t y = 0; y < layout.height; ++y) {
@@ -96,22 +104,25 @@ int main(int argc, char* argv[]) {
         }
         const Plane reference = blurred(original, layout.width, layout.height);
         const Plane linear_reference = blurred(in_linear_light(original), layout.width, layout.height);
-        for (const auto& [method, light, name] : methods) {
+        for (const auto& [dither, light, name] : methods) {
             std::vector<std::uint8_t> indices(pixels);
-            if (qlx::quantise_in_memory(bmp->file.bytes(), layout, indices, {.dither = {method, 100, light}}) != QLX_OK) {
+            qlx_options options = qlx_default_options();
+            options.dither = dither;
+            options.light = light;
+            if (qlx_from_bmp(bmp->file.data(), bmp->file.size(), &options, indices.data(), indices.size()) != QLX_OK) {
                 return 2;
             }
             Plane result(3 * pixels);
             for (std::size_t p = 0; p < pixels; ++p) {
-                const qlx::Colour colour = qlx::palette_colour(indices[p]);
-                result[3 * p] = colour.blue;
-                result[3 * p + 1] = colour.green;
-                result[3 * p + 2] = colour.red;
+                const std::uint32_t colour = qlx_palette_colour(indices[p]);
+                result[3 * p] = colour & 0xFF;
+                result[3 * p + 1] = colour >> 8 & 0xFF;
+                result[3 * p + 2] = colour >> 16;
             }
             const double srgb_error = mean_squared(blurred(result, layout.width, layout.height), reference);
             const double linear_error =
                 mean_squared(blurred(in_linear_light(result), layout.width, layout.height), linear_reference);
-            std::printf("%-40s %-24s %10.1f %12.1f\n", argv[i], name, srgb_error, linear_error);
+            std::printf("%-40s %-24s %10.1f %12.1f\n", argv[i], name.c_str(), srgb_error, linear_error);
         }
     }
     return 0;

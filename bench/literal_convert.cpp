@@ -10,11 +10,12 @@ int main(int argc, char* argv[]) {
     if (argc < 3) return 2;
     const std::optional<LoadedBmp> bmp = load_bmp(argv[1]);
     if (!bmp) return 2;
-    const qlx::PixelLayout& layout = bmp->layout;
-    auto out = qlx::ByteBuffer::allocate(layout.width * layout.height);
+    const qlx_bmp_layout& layout = bmp->layout;
+    pal::IoResult<pal::Buffer> out = pal::Buffer::allocate(layout.width * layout.height);
+    if (!out) return 2;
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::uint8_t* pixel = bmp->file.data() + layout.pixel_offset + row * layout.row_stride;
-        std::uint8_t* index = out->data() + qlx::flipped_row(row, layout.height) * layout.width;
+        std::uint8_t* index = out->data() + (layout.height - 1 - row) * layout.width;
         for (std::size_t x = 0; x < layout.width; ++x, pixel += 3) {
             index[x] = qlx::nearest_palette_index(pixel[2], pixel[1], pixel[0]);
         }

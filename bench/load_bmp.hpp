@@ -4,20 +4,20 @@
 #include <optional>
 
 #include "file_io.hpp"
-#include "bmp_format.hpp"
+#include "qlx.h"
 
 struct LoadedBmp {
-    qlx::ByteBuffer file;
-    qlx::PixelLayout layout;
+    pal::Buffer file;
+    qlx_bmp_layout layout;
 };
 
 // Empty when the file cannot be read or is not a BMP palquant accepts.
 inline std::optional<LoadedBmp> load_bmp(const char* path) {
-    std::optional<pal::InputFile> input = pal::InputFile::open(path);
+    pal::IoResult<pal::InputFile> input = pal::InputFile::open(path);
     if (!input) return std::nullopt;
-    pal::ReadResult read = input->read_all();
-    if (read.status != pal::ReadStatus::ok) return std::nullopt;
-    const qlx::BmpParse parsed = qlx::parse_bmp(read.bytes.bytes());
-    if (parsed.status != QLX_OK) return std::nullopt;
-    return LoadedBmp{std::move(read.bytes), parsed.layout};
+    pal::IoResult<pal::Buffer> read = input->read_all();
+    if (!read) return std::nullopt;
+    qlx_bmp_layout layout{};
+    if (qlx_bmp_read_layout(read->data(), read->size(), read->size(), &layout) != QLX_OK) return std::nullopt;
+    return LoadedBmp{std::move(*read), layout};
 }

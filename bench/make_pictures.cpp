@@ -8,26 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "bmp_format.hpp"
 #include "load_bmp.hpp"
+#include "qlx.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-bool write_bmp(const std::string& path, int width, int height, const Bytes& stored_pixels) {
-    qlx::BmpFileHeader file_header;
-    file_header.bfOffBits = qlx::bmp_headers_size;
-    file_header.bfSize = static_cast<std::uint32_t>(qlx::bmp_headers_size + stored_pixels.size());
-    qlx::BmpInfoHeader info_header;
-    info_header.biWidth = width;
-    info_header.biHeight = height;
-    const auto a = qlx::encode_bmp_file_header(file_header);
-    const auto b = qlx::encode_bmp_info_header(info_header);
+// `stored_pixels` are padded rows, bottom first, as the library's BMPs hold them.
+bool write_bmp(const std::string& path, std::size_t width, std::size_t height, const Bytes& stored_pixels) {
+    std::uint8_t headers[QLX_BMP_HEADERS_SIZE];
+    if (qlx_bmp_headers(width, height, headers, sizeof headers) != QLX_OK) return false;
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (out == nullptr) return false;
-    std::fwrite(a.data(), 1, a.size(), out);
-    std::fwrite(b.data(), 1, b.size(), out);
+    std::fwrite(headers, 1, sizeof headers, out);
     std::fwrite(stored_pixels.data(), 1, stored_pixels.size(), out);
     return std::fclose(out) == 0;
 }
@@ -38,7 +32,7 @@ int main(int argc, char* argv[]) {
     if (argc < 3) return 2;
     const std::optional<LoadedBmp> sample = load_bmp(argv[1]);
     if (!sample) return 2;
-    const qlx::PixelLayout& in = sample->layout;
+    const qlx_bmp_layout& in = sample->layout;
     const std::string dir = argv[2];
 
     constexpr int size = 4096;  // rows of 4096 * 3 bytes need no padding
@@ -71,6 +65,6 @@ int main(int argc, char* argv[]) {
     const Bytes small(sample->file.data() + in.pixel_offset, sample->file.data() + sample->file.size());
     const bool ok = write_bmp(dir + "/photo-4096.bmp", size, size, photo) &&
                     write_bmp(dir + "/random-4096.bmp", size, size, random) &&
-                    write_bmp(dir + "/small-320.bmp", static_cast<int>(in.width), static_cast<int>(in.height), small);
+                    write_bmp(dir + "/small-320.bmp", in.width, in.height, small);
     return ok ? 0 : 1;
 }

@@ -19,11 +19,15 @@ echo "== search micro-benchmarks (items_per_second = pixels per second)"
 "$bin/search_benchmark" --benchmark_min_time=0.2 2>/dev/null | grep -E '^BM_'
 
 echo
-echo "== the C API in memory: qlx_quantise on RGB pixels against qlx_from_bmp, palquant's conversion (median of 9)"
+echo "== the C API in memory: qlx_quantise on RGB pixels against qlx_from_bmp, and a quantiser fed 64 rows at a"
+echo "   time against qlx_quantise (median of 9)"
 "$bin/api_benchmark" "$data/photo-4096.bmp" --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
     --benchmark_format=csv 2>/dev/null | awk -F, '/_median"/ { gsub(/"/, "", $1); sub(/_median/, "", $1); t[$1] = $3 }
   END { for (m in t) if (m ~ /^BM_FromBmp/) { q = m; sub(/FromBmp/, "QuantiseRgb", q); if (!(q in t)) continue;
-          printf "%-28s from_bmp %7.1f ms  quantise %7.1f ms  ratio %.2f\n", substr(m, 12), t[m], t[q], t[q] / t[m] } }'
+          s = q; sub(/QuantiseRgb/, "StreamRgb64", s);
+          printf "%-28s from_bmp %7.1f ms  quantise %7.1f ms  ratio %.2f", substr(m, 12), t[m], t[q], t[q] / t[m];
+          if (s in t) printf "   stream %7.1f ms  ratio %.2f", t[s], t[s] / t[q];
+          printf "\n" } }'
 
 echo
 echo "== whole process, median of $rounds alternating runs"
@@ -43,7 +47,8 @@ compare "palquant 320x200 sample" "$((rounds * 4))" "$bin/floor_convert $data/sm
 "$bin/palquant" "$data/small-320.bmp" "$out/small.qlx" || true
 compare "palexpand 320x200" "$((rounds * 4))" "$bin/floor_expand $out/small.qlx $out/f" \
   "$bin/palexpand $out/small.qlx $out/e.bmp"
-for method in floyd-steinberg atkinson sierra-lite ordered blue-noise; do
+for method in $("$bin/dither_names"); do
+  [ "$method" = none ] && continue
   compare "--dither=$method, photograph" "$rounds" "$bin/floor_convert $data/photo-4096.bmp $out/f" \
     "$bin/palquant --dither=$method $data/photo-4096.bmp $out/q"
 done

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "expected.hpp"
+
 #include "messages.hpp"
 
 namespace pal {
@@ -16,32 +18,17 @@ std::optional<std::string_view> option_value(std::string_view argument, std::str
     return argument.substr(prefix.size());
 }
 
-// A whole number from `low` to `high` written in decimal digits alone.
-std::optional<std::size_t> whole_number(std::string_view text, std::size_t low, std::size_t high) {
-    if (text.empty() || text.size() > 9) return std::nullopt;  // no overflow below 10^9
+// A whole number written in decimal digits alone; the library judges its
+// range. Longer numbers are out of every range, and refused here so that
+// nothing overflows.
+std::optional<std::size_t> whole_number(std::string_view text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
     std::size_t value = 0;
     for (const char digit : text) {
         if (digit < '0' || digit > '9') return std::nullopt;
         value = value * 10 + static_cast<std::size_t>(digit - '0');
     }
-    if (value < low || value > high) return std::nullopt;
     return value;
-}
-
-std::optional<qlx::DitherMethod> dither_method(std::string_view name) {
-    if (name == "none") return qlx::DitherMethod::none;
-    if (name == "floyd-steinberg") return qlx::DitherMethod::floyd_steinberg;
-    if (name == "ordered") return qlx::DitherMethod::ordered;
-    if (name == "atkinson") return qlx::DitherMethod::atkinson;
-    if (name == "sierra-lite") return qlx::DitherMethod::sierra_lite;
-    if (name == "blue-noise") return qlx::DitherMethod::blue_noise;
-    return std::nullopt;
-}
-
-std::optional<qlx::DitherLight> dither_light(std::string_view name) {
-    if (name == "srgb") return qlx::DitherLight::srgb;
-    if (name == "linear") return qlx::DitherLight::linear;
-    return std::nullopt;
 }
 
 // --help or --version as the one argument; else empty.
@@ -52,28 +39,34 @@ std::optional<CommandAction> lone_request(std::span<const std::string> arguments
     return std::nullopt;
 }
 
-enum class OptionResult { taken, not_an_option, refused };
-
-template <class Command>
-OptionResult refuse(Command& command, const char* message) {
-    command.refusal = message;
-    return OptionResult::refused;
-}
+// What `take` makes of an argument: whether it was an option, or the
+// message that refuses its value.
+using Taken = common::Expected<bool, std::string>;
 
 // Hands the arguments after the program's name to `take` one by one until
 // "--" or the first that is no option. The index of the first file name, or
-// empty when `take` refused an option's value.
+// the refusal of an option's value.
 template <class Take>
-std::optional<std::size_t> read_options(std::span<const std::string> arguments, Take take) {
+common::Expected<std::size_t, std::string> read_options(std::span<const std::string> arguments, Take take) {
     for (std::size_t next = 1; next < arguments.size(); ++next) {
         if (arguments[next] == end_of_options) return next + 1;
-        switch (take(std::string_view(arguments[next]))) {
-            case OptionResult::taken: break;
-            case OptionResult::not_an_option: return next;
-            case OptionResult::refused: return std::nullopt;
-        }
+        const Taken taken = take(std::string_view(arguments[next]));
+        if (!taken) return common::failure(taken.error());
+        if (!*taken) return next;
     }
     return arguments.size();
+}
+
+// An option just taken, judged by the library as soon as it is met, so the
+// first bad option is the one refused: the message of what the library
+// refuses, or taken.
+Taken judged(const qlx_options& options) {
+    switch (qlx_check_options(&options)) {
+        case QLX_OK: return true;
+        case QLX_STRENGTH_OUT_OF_RANGE: return common::failure(std::string(messages::bad_dither_strength));
+        case QLX_UNKNOWN_LIGHT: return common::failure(messages::bad_dither_light());
+        default: return common::failure(messages::bad_dither());
+    }
 }
 
 // Takes the two file names from `first` on; usage if there are fewer.
@@ -98,29 +91,31 @@ PalquantCommand parse_palquant_command(std::span<const std::string> arguments) {
         command.action = *request;
         return command;
     }
-    const std::optional<std::size_t> first_file = read_options(arguments, [&](std::string_view argument) {
+    qlx_options& options = command.options;
+    const auto first_file = read_options(arguments, [&](std::string_view argument) -> Taken {
         if (const auto name = option_value(argument, "--dither=")) {
-            const std::optional<qlx::DitherMethod> method = dither_method(*name);
-            if (!method) return refuse(command, messages::bad_dither);
-            command.dither.method = *method;
-            return OptionResult::taken;
+            if (qlx_dither_from_name(std::string(*name).c_str(), &options.dither) != QLX_OK) {
+                return common::failure(messages::bad_dither());
+            }
+            return judged(options);
         }
         if (const auto name = option_value(argument, "--dither-light=")) {
-            const std::optional<qlx::DitherLight> light = dither_light(*name);
-            if (!light) return refuse(command, messages::bad_dither_light);
-            command.dither.light = *light;
-            return OptionResult::taken;
+            if (qlx_light_from_name(std::string(*name).c_str(), &options.light) != QLX_OK) {
+                return common::failure(messages::bad_dither_light());
+            }
+            return judged(options);
         }
         if (const auto percent = option_value(argument, "--dither-strength=")) {
-            const std::optional<std::size_t> strength = whole_number(*percent, 0, qlx::max_dither_strength);
-            if (!strength) return refuse(command, messages::bad_dither_strength);
-            command.dither.strength = static_cast<int>(*strength);
-            return OptionResult::taken;
+            const std::optional<std::size_t> strength = whole_number(*percent);
+            if (!strength) return common::failure(std::string(messages::bad_dither_strength));
+            options.strength = static_cast<int>(*strength);
+            return judged(options);
         }
-        return OptionResult::not_an_option;
+        return false;
     });
     if (!first_file) {
         command.action = CommandAction::refuse;
+        command.refusal = first_file.error();
         return command;
     }
     return with_file_names(command, arguments, *first_file, &PalquantCommand::bmp_path, &PalquantCommand::qlx_path);
@@ -132,20 +127,24 @@ PalexpandCommand parse_palexpand_command(std::span<const std::string> arguments)
         command.action = *request;
         return command;
     }
-    const std::optional<std::size_t> first_file = read_options(arguments, [&](std::string_view argument) {
+    const auto first_file = read_options(arguments, [&](std::string_view argument) -> Taken {
         const auto size = option_value(argument, "--size=");
-        if (!size) return OptionResult::not_an_option;
+        if (!size) return false;
         const std::size_t times = size->find('x');
-        if (times == std::string_view::npos) return refuse(command, messages::bad_size);
-        const std::optional<std::size_t> width = whole_number(size->substr(0, times), 1, QLX_MAX_BMP_SIDE);
-        const std::optional<std::size_t> height = whole_number(size->substr(times + 1), 1, QLX_MAX_BMP_SIDE);
-        if (!width || !height) return refuse(command, messages::bad_size);
+        if (times == std::string_view::npos) return common::failure(std::string(messages::bad_size));
+        const std::optional<std::size_t> width = whole_number(size->substr(0, times));
+        const std::optional<std::size_t> height = whole_number(size->substr(times + 1));
+        // The sides the library writes a BMP for.
+        if (!width || !height || qlx_bmp_size(*width, *height) == 0) {
+            return common::failure(std::string(messages::bad_size));
+        }
         command.width = *width;
         command.height = *height;
-        return OptionResult::taken;
+        return true;
     });
     if (!first_file) {
         command.action = CommandAction::refuse;
+        command.refusal = first_file.error();
         return command;
     }
     return with_file_names(command, arguments, *first_file, &PalexpandCommand::qlx_path, &PalexpandCommand::bmp_path);

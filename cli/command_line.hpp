@@ -15,8 +15,6 @@
 #include <span>
 #include <string>
 
-#include "bmp_format.hpp"
-#include "dithering.hpp"
 #include "qlx.h"
 
 namespace pal {
@@ -27,17 +25,17 @@ enum class CommandAction { convert, usage, help, version, refuse };
 
 struct PalquantCommand {
     CommandAction action = CommandAction::usage;
-    const char* refusal = "";
-    qlx::DitherOptions dither;
+    std::string refusal;
+    qlx_options options = qlx_default_options();  // checked by the library
     std::string bmp_path;
     std::string qlx_path;
 };
 
 struct PalexpandCommand {
     CommandAction action = CommandAction::usage;
-    const char* refusal = "";
-    std::size_t width = qlx::qlx_width;
-    std::size_t height = qlx::qlx_height;
+    std::string refusal;
+    std::size_t width = QLX_STANDARD_WIDTH;
+    std::size_t height = QLX_STANDARD_HEIGHT;
     std::string qlx_path;
     std::string bmp_path;
 };

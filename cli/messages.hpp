@@ -19,23 +19,14 @@ inline constexpr char qlx_not_opened[] = "qlxfile was not opened\n";
 inline constexpr char bmp_not_read[] = "bmpfile could not be read\n";
 inline constexpr char qlx_not_written[] = "qlxfile was not written\n";
 
-// Kept as it was when there were three methods: scripts match on it.
-inline constexpr char bad_dither[] = "--dither must be none, floyd-steinberg or ordered\n";
-inline constexpr char bad_dither_light[] = "--dither-light must be srgb or linear\n";
+// The names of the methods and lights come from the library, so that
+// these texts name every one: "--dither must be none, floyd-steinberg,
+// ordered, atkinson, sierra-lite or blue-noise".
+std::string bad_dither();
+std::string bad_dither_light();
 inline constexpr char bad_dither_strength[] = "--dither-strength must be a whole number from 0 to 100\n";
 inline constexpr char palquant_version[] = "palquant " QLX_VERSION_STRING "\n";
-inline constexpr char palquant_help[] =
-    "Usage: palquant [OPTION]... PICTURE.bmp PICTURE.qlx\n"
-    "Writes the palette index of the nearest colour of every pixel of a 24-bit BMP.\n"
-    "\n"
-    "  --dither=METHOD            none (the default); error diffusion: floyd-steinberg,\n"
-    "                             atkinson, sierra-lite; patterns: ordered, blue-noise\n"
-    "  --dither-strength=PERCENT  0 to 100 (the default) of the diffused error or pattern\n"
-    "  --dither-light=LIGHT       srgb (the default) or linear: where errors add up\n"
-    "  --                         ends the options\n"
-    "  --help, --version          alone: print this help or the version\n"
-    "\n"
-    "Exit status 1 on success, 0 on failure.\n";
+std::string palquant_help();
 
 inline constexpr char qlx_not_read[] = "qlxfile could not be read\n";
 inline constexpr char bmp_not_written[] = "bmpfile was not written\n";

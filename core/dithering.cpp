@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <limits>
-#include <new>
 #include <utility>
 
 #include "blue_noise.hpp"
 #include "linear_light.hpp"
+#include "memory.hpp"
 #include "nearest_colour.hpp"
 #include "palette.hpp"
 #include "pixel_format.hpp"
@@ -149,17 +149,15 @@ constexpr PaletteLight palette_light = [] {
 
 }  // namespace
 
-std::optional<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t width, const PixelRules& rules) {
-    std::unique_ptr<std::int32_t[]> errors;
-    std::unique_ptr<std::uint32_t[]> numerators;
-    if (diffuses_errors(options.method)) {
-        const std::size_t margins = 2 * error_margin;
-        if (width > (SIZE_MAX / sizeof(std::int32_t)) / (error_rows * components) - margins) return std::nullopt;
-        errors.reset(new (std::nothrow) std::int32_t[error_rows * components * (width + margins)]());
-        numerators.reset(new (std::nothrow) std::uint32_t[components * width]);
-        if (!errors || !numerators) return std::nullopt;
-    }
-    return Ditherer(options, width, rules, std::move(errors), std::move(numerators));
+Result<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t width, const PixelRules& rules) {
+    if (!diffuses_errors(options.method)) return Ditherer(options, width, rules, {}, {});
+    // Error rows keep their margins zero for the errors that would come from outside the picture.
+    if (width > SIZE_MAX / (error_rows * components) - 2 * error_margin) return failure(QLX_OUT_OF_MEMORY);
+    Result<std::unique_ptr<std::int32_t[]>> errors =
+        allocate_array<std::int32_t>(error_rows * components * (width + 2 * error_margin));
+    Result<std::unique_ptr<std::uint32_t[]>> numerators = allocate_array<std::uint32_t>(components * width);
+    if (!errors || !numerators) return failure(QLX_OUT_OF_MEMORY);
+    return Ditherer(options, width, rules, std::move(*errors), std::move(*numerators));
 }
 
 // Each palette colour in the working light times the weight of the next

@@ -38,9 +38,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 
 #include "qlx.h"
+#include "result.hpp"
 
 namespace qlx {
 
@@ -126,9 +126,8 @@ struct PixelRules {
 // Maps rows of a picture to palette indices, dithered as the options ask.
 class Ditherer {
 public:
-    // Empty when the memory for its rows cannot be had.
-    static std::optional<Ditherer> create(const DitherOptions& options, std::size_t width,
-                                          const PixelRules& rules = {});
+    // QLX_OUT_OF_MEMORY when the memory for its rows cannot be had.
+    static Result<Ditherer> create(const DitherOptions& options, std::size_t width, const PixelRules& rules = {});
 
     // `pixels` is picture row `y` (counted from the top). Error diffusion
     // takes the rows in order from row 0.

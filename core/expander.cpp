@@ -1,5 +1,5 @@
-// palexpand's conversion, apart from palquant's so that palexpand links
-// nothing of the nearest-colour table.
+// palexpand's conversion, apart from palquant's so that a program that only
+// expands links nothing of the nearest-colour table.
 #include "expander.hpp"
 
 #include <algorithm>
@@ -10,57 +10,47 @@
 #include "pixel_format.hpp"
 
 namespace qlx {
+namespace {
 
-BmpExpander::Created BmpExpander::create(std::size_t width, std::size_t height) {
-    if (width == 0 || height == 0 || width > QLX_MAX_BMP_SIDE || height > QLX_MAX_BMP_SIDE) {
-        return {QLX_SIDE_OUT_OF_RANGE, {}};
-    }
-    // Sides are at most 16384, so a row of 48 KiB fits in size_t everywhere.
-    const auto stride = static_cast<std::size_t>(padded_row_bytes(width));
-    const std::size_t rows_per_batch = std::max<std::size_t>(1, std::min(batch_bytes / stride, height));
-    // Each pixel is stored as four bytes, the fourth overwritten by what
-    // follows; the byte after the batch takes the last pixel's fourth.
-    std::optional<ByteBuffer> buffer = ByteBuffer::allocate(bmp_headers_size + rows_per_batch * stride + 1);
-    if (!buffer) return {QLX_OUT_OF_MEMORY, {}};
-    return {QLX_OK, BmpExpander(width, height, rows_per_batch, std::move(*buffer))};
-}
-
-qlx_status BmpExpander::check_input(std::span<const std::uint8_t> indices) const {
-    // Both sides are at most 2^14, so the product fits in 32 bits.
-    return indices.size() < width_ * height_ ? QLX_INPUT_TOO_SHORT : QLX_OK;
-}
-
-bool BmpExpander::run(std::span<const std::uint8_t> indices, const ByteWriter& write) {
-    const auto stride = static_cast<std::size_t>(padded_row_bytes(width_));
-    const std::size_t capacity = bmp_headers_size + rows_per_batch_ * stride;
-    std::uint8_t* const batch = buffer_.data();
-    const auto headers = expanded_bmp_headers(width_, height_);
-    std::copy(headers.begin(), headers.end(), batch);
-    std::size_t filled = bmp_headers_size;
-    for (std::size_t row = 0; row < height_; ++row) {
-        const std::uint8_t* index = indices.data() + flipped_row(row, height_) * width_;
-        std::uint8_t* out = batch + filled;
-        for (std::size_t column = 0; column < width_; ++column, out += 3) {
-            std::memcpy(out, &palette_bgr_words[index[column]], 4);
-        }
-        std::fill(out, batch + filled + stride, std::uint8_t{0});
-        filled += stride;
-        if (filled + stride > capacity) {
-            if (!write(buffer_.bytes().first(filled))) return false;
-            filled = 0;
+template <qlx_pixel_format F>
+void expand_row_as(const std::uint8_t* indices, std::size_t width, std::uint8_t* pixels) {
+    static constexpr PixelOrder order = pixel_order(F);
+    if constexpr (F == QLX_BGR) {
+        // Each pixel as a four-byte word whose fourth byte the next pixel
+        // overwrites; the last pixel's three bytes go on their own.
+        for (std::size_t x = 0; x + 1 < width; ++x) std::memcpy(pixels + 3 * x, &palette_bgr_words[indices[x]], 4);
+        if (width > 0) std::memcpy(pixels + 3 * (width - 1), &palette_bgr_words[indices[width - 1]], 3);
+    } else {
+        for (std::size_t x = 0; x < width; ++x, pixels += order.bytes) {
+            const Colour colour = palette_colour(indices[x]);
+            pixels[order.red] = colour.red;
+            pixels[order.green] = colour.green;
+            pixels[order.blue] = colour.blue;
+            if constexpr (order.has_alpha) pixels[order.alpha] = 255;
         }
     }
-    return filled == 0 || write(buffer_.bytes().first(filled));
 }
+
+}  // namespace
 
 void expand_row(const std::uint8_t* indices, std::size_t width, qlx_pixel_format format, std::uint8_t* pixels) {
-    const PixelOrder order = pixel_order(format);
-    for (std::size_t x = 0; x < width; ++x, pixels += order.bytes) {
-        const Colour colour = palette_colour(indices[x]);
-        pixels[order.red] = colour.red;
-        pixels[order.green] = colour.green;
-        pixels[order.blue] = colour.blue;
-        if (order.has_alpha) pixels[order.alpha] = 255;
+    switch (format) {
+        case QLX_RGB: expand_row_as<QLX_RGB>(indices, width, pixels); break;
+        case QLX_BGR: expand_row_as<QLX_BGR>(indices, width, pixels); break;
+        case QLX_RGBA: expand_row_as<QLX_RGBA>(indices, width, pixels); break;
+        case QLX_BGRA: expand_row_as<QLX_BGRA>(indices, width, pixels); break;
+    }
+}
+
+void write_bmp(const std::uint8_t* indices, std::size_t width, std::size_t height, std::uint8_t* bmp) {
+    write_bmp_headers(width, height, bmp);
+    // Sides are at most 16384, so a row of 48 KiB fits in size_t everywhere.
+    const auto stride = static_cast<std::size_t>(padded_row_bytes(width));
+    const std::size_t row_bytes = 3 * width;
+    std::uint8_t* row = bmp + QLX_BMP_HEADERS_SIZE;
+    for (std::size_t stored = 0; stored < height; ++stored, row += stride) {
+        expand_row_as<QLX_BGR>(indices + (height - 1 - stored) * width, width, row);
+        std::fill(row + row_bytes, row + stride, std::uint8_t{0});
     }
 }
 

@@ -33,6 +33,14 @@ std::size_t side(FuzzedDataProvider& input) {
     }
 }
 
+// How many values an enum has, from the library's names of them.
+template <class Enum>
+int value_count(const char* (*name_of)(Enum)) {
+    int count = 0;
+    while (name_of(static_cast<Enum>(count)) != nullptr) ++count;
+    return count;
+}
+
 // An enum holding whatever int the input gives, as a C caller can make one.
 template <class Enum>
 Enum any_value(FuzzedDataProvider& input, int usual_high) {
@@ -42,11 +50,11 @@ Enum any_value(FuzzedDataProvider& input, int usual_high) {
 
 qlx_options options_from(FuzzedDataProvider& input) {
     qlx_options options = qlx_default_options();
-    options.dither = any_value<qlx_dither>(input, 6);
+    options.dither = any_value<qlx_dither>(input, value_count(qlx_dither_name));
     options.strength = input.ConsumeIntegralInRange(-2, 102);
     options.transparent_index = input.ConsumeIntegralInRange(-2, 256);
     options.threads = input.ConsumeIntegralInRange(-1, 3);
-    options.light = any_value<qlx_light>(input, 2);
+    options.light = any_value<qlx_light>(input, value_count(qlx_light_name));
     constexpr int last_reserved = static_cast<int>(std::size(qlx_options{}.reserved)) - 1;
     if (input.ConsumeIntegralInRange(0, 15) == 0) options.reserved[input.ConsumeIntegralInRange(0, last_reserved)] = 1;
     return options;

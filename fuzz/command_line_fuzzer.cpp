@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -28,13 +27,11 @@ bool is_argument(const std::vector<std::string>& arguments, const std::string& p
 // An answer other than a conversion: a refusal carries one of its program's
 // `refusals`; help and version count only as the one argument; usage needs
 // no check.
-bool other_answer_holds(pal::CommandAction action, const char* refusal, std::initializer_list<const char*> refusals,
-                        const std::vector<std::string>& arguments) {
+bool other_answer_holds(pal::CommandAction action, const std::string& refusal,
+                        std::initializer_list<std::string> refusals, const std::vector<std::string>& arguments) {
     const auto stands_alone = [&](const char* option) { return arguments.size() == 2 && arguments[1] == option; };
     switch (action) {
-        case pal::CommandAction::refuse:
-            return std::any_of(refusals.begin(), refusals.end(),
-                               [refusal](const char* message) { return std::strcmp(refusal, message) == 0; });
+        case pal::CommandAction::refuse: return std::find(refusals.begin(), refusals.end(), refusal) != refusals.end();
         case pal::CommandAction::help: return stands_alone("--help");
         case pal::CommandAction::version: return stands_alone("--version");
         default: return true;
@@ -43,9 +40,7 @@ bool other_answer_holds(pal::CommandAction action, const char* refusal, std::ini
 
 bool palquant_conversion_holds(const pal::PalquantCommand& command, const std::vector<std::string>& arguments) {
     return is_argument(arguments, command.bmp_path) && is_argument(arguments, command.qlx_path) &&
-           command.dither.strength >= 0 && command.dither.strength <= qlx::max_dither_strength &&
-           static_cast<int>(command.dither.method) >= 0 && static_cast<int>(command.dither.method) <= 5 &&
-           (command.dither.light == qlx::DitherLight::srgb || command.dither.light == qlx::DitherLight::linear);
+           qlx_check_options(&command.options) == QLX_OK;
 }
 
 bool palexpand_conversion_holds(const pal::PalexpandCommand& command, const std::vector<std::string>& arguments) {
@@ -59,8 +54,8 @@ void check_palquant(const std::vector<std::string>& arguments) {
     const bool holds = command.action == pal::CommandAction::convert
                            ? palquant_conversion_holds(command, arguments)
                            : other_answer_holds(command.action, command.refusal,
-                                                {pal::messages::bad_dither, pal::messages::bad_dither_strength,
-                                                 pal::messages::bad_dither_light},
+                                                {pal::messages::bad_dither(), pal::messages::bad_dither_strength,
+                                                 pal::messages::bad_dither_light()},
                                                 arguments);
     if (!holds) __builtin_trap();
 }

@@ -11,43 +11,35 @@
 #include <cstdint>
 #include <vector>
 
-#include "bmp_format.hpp"
-#include "expander.hpp"
-#include "palette.hpp"
+#include "qlx.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
     const std::size_t width = data[0] | std::size_t{data[1]} << 8;
     const std::size_t height = data[2] | std::size_t{data[3]} << 8;
-    const std::span<const std::uint8_t> indices(data + 4, size - 4);
+    const std::uint8_t* indices = data + 4;
+    const std::size_t count = size - 4;
 
-    qlx::BmpExpander::Created created = qlx::BmpExpander::create(width, height);
     const bool sides_fit = width >= 1 && width <= QLX_MAX_BMP_SIDE && height >= 1 && height <= QLX_MAX_BMP_SIDE;
-    if (!created.expander) {
-        if (sides_fit || created.status != QLX_SIDE_OUT_OF_RANGE) __builtin_trap();
+    const std::size_t stride = (3 * width + 3) / 4 * 4;
+    const std::size_t bmp_size = qlx_bmp_size(width, height);
+    if (bmp_size != (sides_fit ? 54 + stride * height : 0)) __builtin_trap();
+    std::vector<std::uint8_t> bmp(sides_fit ? bmp_size : 1);
+    const qlx_status status = qlx_to_bmp(indices, count, width, height, bmp.data(), bmp.size());
+    if (!sides_fit) {
+        if (status != QLX_SIDE_OUT_OF_RANGE) __builtin_trap();
         return 0;
     }
-    if (!sides_fit) __builtin_trap();
-    const bool long_enough = indices.size() / width >= height;
-    if ((created.expander->check_input(indices) == QLX_OK) != long_enough) __builtin_trap();
+    const bool long_enough = count / width >= height;
+    if (status != (long_enough ? QLX_OK : QLX_INPUT_TOO_SHORT)) __builtin_trap();
     if (!long_enough) return 0;
 
-    std::vector<std::uint8_t> bmp;
-    if (!created.expander->run(indices, [&](std::span<const std::uint8_t> bytes) {
-            bmp.insert(bmp.end(), bytes.begin(), bytes.end());
-            return true;
-        })) {
-        __builtin_trap();
-    }
-    const std::size_t stride = (3 * width + 3) / 4 * 4;
-    if (bmp.size() != qlx::expanded_bmp_file_size(width, height) || bmp.size() != 54 + stride * height) {
-        __builtin_trap();
-    }
     for (std::size_t row = 0; row < height; ++row) {
         const std::uint8_t* stored = bmp.data() + 54 + (height - 1 - row) * stride;
         for (std::size_t x = 0; x < width; ++x) {
-            const qlx::Colour colour = qlx::palette_colour(indices[row * width + x]);
-            if (stored[3 * x] != colour.blue || stored[3 * x + 1] != colour.green || stored[3 * x + 2] != colour.red) {
+            const std::uint32_t colour = qlx_palette_colour(indices[row * width + x]);
+            if (stored[3 * x] != (colour & 0xFF) || stored[3 * x + 1] != (colour >> 8 & 0xFF) ||
+                stored[3 * x + 2] != colour >> 16) {
                 __builtin_trap();
             }
         }

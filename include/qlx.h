@@ -39,11 +39,13 @@
 
    The API: every buffer is the caller's, with its capacity. A function
    checks everything it is given before it writes anything, and writes
-   nothing unless it returns QLX_OK. Nothing allocates memory that outlives
-   the call, nothing throws, and every function may be called from several
-   threads at once. The results are the same bytes on every system, build
-   and number of threads, and the same as the palquant and palexpand
-   programs give. */
+   nothing unless it returns QLX_OK. Nothing throws, and every function may
+   be called from several threads at once. The one object that outlives a
+   call is a qlx_quantiser, for pictures that arrive a batch of rows at a
+   time: it is the caller's until qlx_quantiser_destroy, and one quantiser
+   must not be used from two threads at once (two quantisers may be). The
+   results are the same bytes on every system, build and number of
+   threads, and the same as the palquant and palexpand programs give. */
 #ifndef QLX_H
 #define QLX_H
 
@@ -51,9 +53,9 @@
 #include <stdint.h>
 
 #define QLX_VERSION_MAJOR 1
-#define QLX_VERSION_MINOR 3
+#define QLX_VERSION_MINOR 4
 #define QLX_VERSION_PATCH 0
-#define QLX_VERSION_STRING "1.3.0"
+#define QLX_VERSION_STRING "1.4.0"
 
 #if defined(QLX_BUILDING_SHARED) && defined(_WIN32)
 #define QLX_API __declspec(dllexport)
@@ -61,6 +63,16 @@
 #define QLX_API __attribute__((visibility("default")))
 #else
 #define QLX_API
+#endif
+
+/* A status that is ignored is a fault that goes unseen, so the compiler
+   warns of it. */
+#if defined(__GNUC__) || defined(__clang__)
+#define QLX_USE_RESULT __attribute__((warn_unused_result))
+#elif defined(_MSC_VER)
+#define QLX_USE_RESULT _Check_return_
+#else
+#define QLX_USE_RESULT
 #endif
 
 /* In C any int may be passed for an enum, and in C++ these types take any
@@ -84,6 +96,11 @@ extern "C" {
 #define QLX_MAX_BMP_SIDE 16384
 /* Alpha below this marks a pixel transparent (see transparent_index). */
 #define QLX_ALPHA_THRESHOLD 128
+/* The most bytes at a BMP's start that its headers take: the 14-byte file
+   header and the longest information header, 124 bytes. */
+#define QLX_BMP_MAX_HEADERS_SIZE 138
+/* The headers qlx_to_bmp writes: 14 + 40 bytes. */
+#define QLX_BMP_HEADERS_SIZE 54
 
 /* Every failure has its own code and text. The values never change. */
 typedef enum qlx_status QLX_ANY_INT {
@@ -113,6 +130,8 @@ typedef enum qlx_status QLX_ANY_INT {
     QLX_UNKNOWN_OPTION = 31,        /* a reserved word of qlx_options is not zero */
     QLX_UNKNOWN_FIT = 32,
     QLX_UNKNOWN_LIGHT = 33,
+    QLX_TOO_MANY_ROWS = 34,         /* more rows than a quantiser's picture has left */
+    QLX_UNKNOWN_NAME = 35,          /* a name of no method, light or fit */
     QLX_OUT_OF_MEMORY = 40
 } qlx_status;
 
@@ -174,25 +193,67 @@ typedef struct qlx_options {
 /* QLX_DITHER_NONE, strength 100, transparent_index -1, threads 0, QLX_LIGHT_SRGB. */
 QLX_API qlx_options qlx_default_options(void);
 
+/* QLX_OK if every option is one this version knows and within its range,
+   else the status the converting functions would give for it. NULL means
+   the defaults. A front end checks a user's choices here before it
+   touches a file. */
+QLX_USE_RESULT QLX_API qlx_status qlx_check_options(const qlx_options *options);
+
+/* The names of the methods and lights, as the programs, the web module and
+   the page spell them: "none", "floyd-steinberg", "ordered", "atkinson",
+   "sierra-lite", "blue-noise"; "srgb", "linear". A name is NULL for a
+   value this version does not know, and the values run from 0 without
+   gaps, so asking from 0 until NULL lists them all. Reading a name back
+   gives QLX_UNKNOWN_NAME, leaving the result alone, for any other text. */
+QLX_API const char *qlx_dither_name(qlx_dither dither);
+QLX_USE_RESULT QLX_API qlx_status qlx_dither_from_name(const char *name, qlx_dither *dither);
+QLX_API const char *qlx_light_name(qlx_light light);
+QLX_USE_RESULT QLX_API qlx_status qlx_light_from_name(const char *name, qlx_light *light);
+
 /* Whole files in memory: byte for byte what palquant and palexpand write. */
+
+/* Where the pixels of a 24-bit BMP lie in its file. */
+typedef struct qlx_bmp_layout {
+    size_t width, height;  /* both 0 when the picture has no pixels */
+    int top_down;          /* 1: rows stored top row first; 0: bottom row first */
+    uint64_t pixel_offset; /* bfOffBits: where the first stored row starts */
+    uint64_t row_stride;   /* from one stored row to the next: width * 3 rounded up to 4 */
+} qlx_bmp_layout;
+
+/* Reads the layout of a BMP of file_size bytes from its first bytes
+   (QLX_BMP_MAX_HEADERS_SIZE of them, or the whole file if it is shorter),
+   after every check qlx_from_bmp makes: the pixel rows lie inside the
+   file, so a reader may size its buffers from the layout. On failure the
+   layout is left alone. With it a BMP can be streamed through a
+   qlx_quantiser, a batch of stored rows at a time. */
+QLX_USE_RESULT QLX_API qlx_status qlx_bmp_read_layout(const uint8_t *headers, size_t headers_size,
+                                                      uint64_t file_size, qlx_bmp_layout *layout);
 
 /* The sides of a BMP that qlx_from_bmp would convert, after every check
    it makes; on failure the results are left alone. */
-QLX_API qlx_status qlx_bmp_dimensions(const uint8_t *bmp, size_t bmp_size, size_t *width, size_t *height);
+QLX_USE_RESULT QLX_API qlx_status qlx_bmp_dimensions(const uint8_t *bmp, size_t bmp_size, size_t *width,
+                                                     size_t *height);
 
 /* Quantises a 24-bit BMP into width * height bytes of QLX at `qlx`.
    `options` NULL means the defaults. */
-QLX_API qlx_status qlx_from_bmp(const uint8_t *bmp, size_t bmp_size, const qlx_options *options, uint8_t *qlx,
-                                size_t qlx_capacity);
+QLX_USE_RESULT QLX_API qlx_status qlx_from_bmp(const uint8_t *bmp, size_t bmp_size, const qlx_options *options,
+                                               uint8_t *qlx, size_t qlx_capacity);
 
 /* The length of the BMP qlx_to_bmp writes for these sides: 54 + the padded
    row length * height. 0 if a side is 0 or above QLX_MAX_BMP_SIDE. */
 QLX_API size_t qlx_bmp_size(size_t width, size_t height);
 
+/* Writes the QLX_BMP_HEADERS_SIZE bytes that start the BMP qlx_to_bmp
+   writes for these sides. The rows that follow, bottom row first, are
+   qlx_expand's QLX_BGR pixels, each padded with zero bytes to a multiple
+   of 4: a program can write a BMP of any size a batch at a time. */
+QLX_USE_RESULT QLX_API qlx_status qlx_bmp_headers(size_t width, size_t height, uint8_t *headers,
+                                                  size_t headers_capacity);
+
 /* Writes the BMP of the first width * height bytes of `qlx` (a longer input
    is fine, as palexpand reads a longer file). */
-QLX_API qlx_status qlx_to_bmp(const uint8_t *qlx, size_t qlx_size, size_t width, size_t height, uint8_t *bmp,
-                              size_t bmp_capacity);
+QLX_USE_RESULT QLX_API qlx_status qlx_to_bmp(const uint8_t *qlx, size_t qlx_size, size_t width, size_t height,
+                                             uint8_t *bmp, size_t bmp_capacity);
 
 /* Pixels in memory: rows top first, `stride` bytes from one row's start to
    the next's, at least a row of pixels. A picture with a side of 0 has no
@@ -210,15 +271,52 @@ QLX_API size_t qlx_pixel_bytes(qlx_pixel_format format);
 /* Quantises height rows of width pixels (reading stride * (height - 1) +
    width * pixel bytes) into width * height indices, top row first. The same
    pixels give the same bytes as qlx_from_bmp. */
-QLX_API qlx_status qlx_quantise(const uint8_t *pixels, size_t width, size_t height, size_t stride,
-                                qlx_pixel_format format, const qlx_options *options, uint8_t *indices,
-                                size_t indices_capacity);
+QLX_USE_RESULT QLX_API qlx_status qlx_quantise(const uint8_t *pixels, size_t width, size_t height, size_t stride,
+                                               qlx_pixel_format format, const qlx_options *options,
+                                               uint8_t *indices, size_t indices_capacity);
+
+/* A picture that arrives in batches of rows: decoded a few rows at a time,
+   read from a file, or one frame of many. However its rows are split, the
+   indices are exactly qlx_quantise's for the whole picture. The memory it
+   keeps does not grow with the picture's height: error diffusion keeps
+   three rows of errors, and nothing else is kept between calls. Threads,
+   when the options allow them, work inside each batch. */
+typedef struct qlx_quantiser qlx_quantiser;
+
+/* Starts a picture of width x height pixels in `format` that will arrive
+   in batches of rows, top row first. `options` NULL means the defaults.
+   On failure *quantiser is left alone. */
+QLX_USE_RESULT QLX_API qlx_status qlx_quantiser_create(size_t width, size_t height, qlx_pixel_format format,
+                                                       const qlx_options *options, qlx_quantiser **quantiser);
+
+/* Converts the next `rows` rows (`stride` bytes apart, reading stride *
+   (rows - 1) + a row of pixels) into rows * width indices. More rows than
+   the picture has left give QLX_TOO_MANY_ROWS. A refused call changes
+   nothing, and the quantiser is still usable. */
+QLX_USE_RESULT QLX_API qlx_status qlx_quantiser_convert(qlx_quantiser *quantiser, const uint8_t *pixels,
+                                                        size_t rows, size_t stride, uint8_t *indices,
+                                                        size_t indices_capacity);
+
+/* The same for rows stored bottom row first, as most BMPs store them:
+   `pixels` is the lowest of the batch's rows (the last in picture order),
+   and each row above it lies `stride` bytes further on. The indices are
+   still written top row first. */
+QLX_USE_RESULT QLX_API qlx_status qlx_quantiser_convert_bottom_up(qlx_quantiser *quantiser, const uint8_t *pixels,
+                                                                  size_t rows, size_t stride, uint8_t *indices,
+                                                                  size_t indices_capacity);
+
+/* The rows the picture has left to convert; 0 for NULL. */
+QLX_API size_t qlx_quantiser_rows_left(const qlx_quantiser *quantiser);
+
+/* Frees the quantiser and stops its threads. NULL is fine. */
+QLX_API void qlx_quantiser_destroy(qlx_quantiser *quantiser);
 
 /* Writes the palette colour of each of width * height indices, rows top
    first and `stride` bytes apart, alpha 255. The bytes between rows are
    left alone; `pixels_capacity` must hold stride * (height - 1) + a row. */
-QLX_API qlx_status qlx_expand(const uint8_t *indices, size_t width, size_t height, qlx_pixel_format format,
-                              uint8_t *pixels, size_t stride, size_t pixels_capacity);
+QLX_USE_RESULT QLX_API qlx_status qlx_expand(const uint8_t *indices, size_t width, size_t height,
+                                             qlx_pixel_format format, uint8_t *pixels, size_t stride,
+                                             size_t pixels_capacity);
 
 /* Fitting a picture of any size into a box, such as the standard 320 x 200,
    before it is quantised. The resampling averages areas in linear light,
@@ -243,6 +341,10 @@ typedef enum qlx_fit QLX_ANY_INT {
     QLX_FIT_STRETCH = 3  /* all of the picture onto all of the box */
 } qlx_fit;
 
+/* "keep", "contain", "cover", "stretch", as for the methods above. */
+QLX_API const char *qlx_fit_name(qlx_fit fit);
+QLX_USE_RESULT QLX_API qlx_status qlx_fit_from_name(const char *name, qlx_fit *fit);
+
 /* Where a fitted picture comes from and where it lands. */
 typedef struct qlx_placement {
     size_t source_x, source_y, source_width, source_height; /* the part of the picture used */
@@ -255,16 +357,16 @@ typedef struct qlx_placement {
    side from 1 to QLX_MAX_RESAMPLE_SIDE. A side that does not fit exactly
    is rounded to the nearest pixel, halves up, and centred with the odd
    pixel after it (to the right or below). */
-QLX_API qlx_status qlx_fit_placement(size_t width, size_t height, size_t box_width, size_t box_height, qlx_fit fit,
-                                     qlx_placement *placement);
+QLX_USE_RESULT QLX_API qlx_status qlx_fit_placement(size_t width, size_t height, size_t box_width,
+                                                    size_t box_height, qlx_fit fit, qlx_placement *placement);
 
 /* Resamples height rows of width pixels (stride bytes apart) to
    resampled_width x resampled_height pixels of the same format, rows
    unpadded. A part of a picture is resampled by pointing at its first
    pixel and passing its sides, with the picture's stride. */
-QLX_API qlx_status qlx_resample(const uint8_t *pixels, size_t width, size_t height, size_t stride,
-                                qlx_pixel_format format, uint8_t *resampled, size_t resampled_width,
-                                size_t resampled_height, size_t resampled_capacity);
+QLX_USE_RESULT QLX_API qlx_status qlx_resample(const uint8_t *pixels, size_t width, size_t height, size_t stride,
+                                               qlx_pixel_format format, uint8_t *resampled, size_t resampled_width,
+                                               size_t resampled_height, size_t resampled_capacity);
 
 #ifdef __cplusplus
 }

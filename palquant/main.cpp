@@ -3,36 +3,25 @@
 // Exit status 1 on success and 0 on failure, as scripts have always relied on.
 
 #include <cstdio>
-#include <optional>
+#include <string>
 
-#include "bmp_format.hpp"
-#include "bmp_input.hpp"
+#include "bmp_stream.hpp"
 #include "command_line.hpp"
 #include "file_io.hpp"
 #include "messages.hpp"
 #include "platform.hpp"
 #include "qlx.h"
-#include "quantiser.hpp"
+#include "report.hpp"
 
 namespace {
 
-constexpr int status_success = 1;
-constexpr int status_failure = 0;
-
-int report(const char* message, int status) {
-    std::fputs(message, stdout);
-    return status;
-}
-
-int fail(const char* message) { return report(message, status_failure); }
+constexpr pal::Reporter palquant(1, 0);
 
 // A BMP refused, or too large: the library's text for it. The 24-bit
 // refusal is the one text on standard error, as it always was.
 int refuse(qlx_status status) {
-    std::FILE* stream = status == QLX_BMP_NOT_24_BIT ? stderr : stdout;
-    std::fputs(qlx_status_text(status), stream);
-    std::fputc('\n', stream);
-    return status_failure;
+    const std::string text = std::string(qlx_status_text(status)) + "\n";
+    return status == QLX_BMP_NOT_24_BIT ? palquant.fail_on_stderr(text) : palquant.fail(text);
 }
 
 }  // namespace
@@ -42,33 +31,42 @@ int main(int argc, char* argv[]) try {
     pal::platform::use_binary_standard_streams();
     const pal::PalquantCommand command = pal::parse_palquant_command(pal::platform::utf8_arguments(argc, argv));
     switch (command.action) {
-        case pal::CommandAction::usage: return fail(msg::palquant_usage);
-        case pal::CommandAction::help: return report(msg::palquant_help, status_success);
-        case pal::CommandAction::version: return report(msg::palquant_version, status_success);
-        case pal::CommandAction::refuse: return fail(command.refusal);
+        case pal::CommandAction::usage: return palquant.fail(msg::palquant_usage);
+        case pal::CommandAction::help: return palquant.succeed(msg::palquant_help());
+        case pal::CommandAction::version: return palquant.succeed(msg::palquant_version);
+        case pal::CommandAction::refuse: return palquant.fail(command.refusal);
         case pal::CommandAction::convert: break;
     }
 
-    std::optional<pal::InputFile> input = pal::InputFile::open(command.bmp_path);
-    if (!input) return fail(msg::bmp_not_opened);
-    const pal::BmpInput bmp = pal::open_bmp_input(*input);
-    if (bmp.status == pal::ReadStatus::read_failed) return fail(msg::bmp_not_read);
-    if (bmp.status == pal::ReadStatus::out_of_memory) return refuse(QLX_BMP_TOO_LARGE);
+    pal::IoResult<pal::InputFile> input = pal::InputFile::open(command.bmp_path);
+    if (!input) return palquant.fail(msg::bmp_not_opened);
+    pal::IoResult<pal::BmpSource> bmp = pal::BmpSource::open(*input);
+    if (!bmp) return bmp.error() == pal::IoError::out_of_memory ? refuse(QLX_BMP_TOO_LARGE) : palquant.fail(msg::bmp_not_read);
 
-    const qlx::BmpParse parsed = qlx::parse_bmp(bmp.contents.bytes(), bmp.file_size);
-    if (parsed.status != QLX_OK) return refuse(parsed.status);
-    qlx::BmpQuantiser::Created created = qlx::BmpQuantiser::create(parsed.layout, {.dither = command.dither});
-    if (!created.quantiser) return refuse(QLX_BMP_TOO_LARGE);  // for this machine's sizes or for its memory
+    qlx_bmp_layout layout{};
+    const std::span<const std::uint8_t> headers = bmp->headers();
+    if (const qlx_status status = qlx_bmp_read_layout(headers.data(), headers.size(), bmp->file_size(), &layout);
+        status != QLX_OK) {
+        return refuse(status);
+    }
+    // Too large for this machine's sizes or for its memory. The buffers come
+    // first: the quantiser's threads, if any, take what memory is left.
+    pal::IoResult<pal::BmpStream> stream = pal::BmpStream::create(layout, *bmp);
+    if (!stream) return refuse(QLX_BMP_TOO_LARGE);
+    qlx_quantiser* made = nullptr;
+    if (qlx_quantiser_create(layout.width, layout.height, QLX_BGR, &command.options, &made) != QLX_OK) {
+        return refuse(QLX_BMP_TOO_LARGE);
+    }
+    const pal::QuantiserHandle quantiser(made);
 
     // Every allocation succeeded and no check is left that could refuse the
     // picture, so the output is created now and filled as the rows are converted.
-    std::optional<pal::OutputFile> qlx = pal::OutputFile::open(command.qlx_path);
-    if (!qlx) return fail(msg::qlx_not_opened);
-    const qlx::RunStatus converted = created.quantiser->run(
-        bmp.read_pixels, [&](std::span<const std::uint8_t> indices) { return qlx->write(indices); });
-    if (converted == qlx::RunStatus::read_failed) return fail(msg::bmp_not_read);
-    if (converted == qlx::RunStatus::write_failed || !qlx->commit()) return fail(msg::qlx_not_written);
-    return status_success;
+    pal::IoResult<pal::OutputFile> qlx = pal::OutputFile::open(command.qlx_path);
+    if (!qlx) return palquant.fail(msg::qlx_not_opened);
+    const auto converted = stream->run(*bmp, quantiser.get(), *qlx);
+    if (!converted && converted.error() == pal::StreamError::read_failed) return palquant.fail(msg::bmp_not_read);
+    if (!converted || !qlx->commit()) return palquant.fail(msg::qlx_not_written);
+    return palquant.succeed();
 } catch (...) {
     // Only running out of memory throws; the output, if any, is gone already.
     return refuse(QLX_BMP_TOO_LARGE);

@@ -11,78 +11,77 @@ namespace {
 // Growth step for inputs whose size the file system cannot tell (pipes).
 constexpr std::size_t stream_chunk_size = std::size_t{1} << 20;
 
-// Reads until `out` is full or the input ends; returns the count or -1.
-std::int64_t read_fully(const platform::FileHandle& file, std::span<std::uint8_t> out) {
+// Reads until `out` is full or the input ends, from `offset` on or, with
+// none, from where the file stands; gives the count.
+IoResult<std::size_t> fill(const platform::FileHandle& file, std::optional<std::uint64_t> offset,
+                           std::span<std::uint8_t> out) {
     std::size_t done = 0;
     while (done < out.size()) {
-        const std::int64_t count = platform::read_some(file, out.subspan(done));
-        if (count < 0) return -1;
-        if (count == 0) break;
-        done += static_cast<std::size_t>(count);
+        const IoResult<std::size_t> count = offset ? platform::read_some_at(file, *offset + done, out.subspan(done))
+                                                   : platform::read_some(file, out.subspan(done));
+        if (!count) return failure(count.error());
+        if (*count == 0) break;
+        done += *count;
     }
-    return static_cast<std::int64_t>(done);
+    return done;
 }
 
 }  // namespace
 
-std::optional<InputFile> InputFile::open(const std::string& path) {
+IoResult<InputFile> InputFile::open(const std::string& path) {
     platform::FileHandle file = platform::open_for_reading(path);
-    if (!file.is_open()) return std::nullopt;
+    if (!file.is_open()) return failure(IoError::failed);
     return InputFile(std::move(file));
 }
 
 std::optional<std::uint64_t> InputFile::regular_size() const { return platform::regular_file_size(file_); }
 
-bool InputFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) {
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const std::int64_t count = platform::read_some_at(file_, offset + done, out.subspan(done));
-        if (count <= 0) return false;
-        done += static_cast<std::size_t>(count);
-    }
-    return true;
+IoResult<> InputFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) {
+    const IoResult<std::size_t> count = fill(file_, offset, out);
+    if (!count || *count < out.size()) return failure(IoError::failed);
+    return {};
 }
 
-ReadResult InputFile::read_all() {
+IoResult<Buffer> InputFile::read_all() {
     // A regular file: one read straight into a buffer of its size (which
     // read_up_to takes from the file system); one that shrinks meanwhile
     // just gives fewer bytes.
     if (regular_size()) return read_up_to(SIZE_MAX);
-    std::optional<ByteBuffer> buffer = ByteBuffer::allocate(stream_chunk_size);
+    IoResult<Buffer> buffer = Buffer::allocate(stream_chunk_size);
     std::size_t filled = 0;
     while (buffer) {
-        const std::int64_t count = read_fully(file_, buffer->bytes().subspan(filled));
-        if (count < 0) return {ReadStatus::read_failed, {}};
-        filled += static_cast<std::size_t>(count);
+        const IoResult<std::size_t> count = fill(file_, std::nullopt, buffer->bytes().subspan(filled));
+        if (!count) return failure(count.error());
+        filled += *count;
         if (filled < buffer->size()) {
             buffer->shrink(filled);
-            return {ReadStatus::ok, std::move(*buffer)};
+            return buffer;
         }
-        std::optional<ByteBuffer> larger;
-        if (buffer->size() <= SIZE_MAX / 2) larger = ByteBuffer::allocate(buffer->size() * 2);
+        if (buffer->size() > SIZE_MAX / 2) return failure(IoError::out_of_memory);
+        IoResult<Buffer> larger = Buffer::allocate(buffer->size() * 2);
         if (larger) std::memcpy(larger->data(), buffer->data(), filled);
         buffer = std::move(larger);
     }
-    return {ReadStatus::out_of_memory, {}};
+    return buffer;
 }
 
-ReadResult InputFile::read_up_to(std::size_t limit) {
+IoResult<Buffer> InputFile::read_up_to(std::size_t limit) {
     // A regular file gives no more than it holds: a limit from the command
     // line (palexpand --size) allocates nothing beyond the file.
     if (const std::optional<std::uint64_t> size = regular_size(); size && *size < limit) {
         limit = static_cast<std::size_t>(*size);
     }
-    std::optional<ByteBuffer> buffer = ByteBuffer::allocate(limit);
-    if (!buffer) return {ReadStatus::out_of_memory, {}};
-    const std::int64_t count = read_fully(file_, buffer->bytes());
-    if (count < 0) return {ReadStatus::read_failed, {}};
-    buffer->shrink(static_cast<std::size_t>(count));
-    return {ReadStatus::ok, std::move(*buffer)};
+    IoResult<Buffer> buffer = Buffer::allocate(limit);
+    if (!buffer) return buffer;
+    const IoResult<std::size_t> count = fill(file_, std::nullopt, buffer->bytes());
+    if (!count) return failure(count.error());
+    buffer->shrink(*count);
+    return buffer;
 }
 
-std::optional<OutputFile> OutputFile::open(const std::string& path) {
-    std::optional<platform::PendingOutput> pending = platform::begin_output(path);
-    if (!pending) return std::nullopt;
+IoResult<OutputFile> OutputFile::open(const std::string& path) {
+    IoResult<platform::PendingOutput> pending = platform::begin_output(path);
+    if (!pending) return failure(pending.error());
     return OutputFile(std::move(*pending));
 }
 
@@ -98,24 +97,25 @@ void OutputFile::discard() {
     if (!pending_.temporary_path.empty()) platform::remove_file(std::exchange(pending_.temporary_path, {}));
 }
 
-bool OutputFile::write(std::span<const std::uint8_t> bytes) {
+IoResult<> OutputFile::write(std::span<const std::uint8_t> bytes) {
     if (!failed_ && !platform::write_all(pending_.file, bytes)) failed_ = true;
-    return !failed_;
+    if (failed_) return failure(IoError::failed);
+    return {};
 }
 
-bool OutputFile::commit() {
+IoResult<> OutputFile::commit() {
     const bool closed = pending_.file.close();
     if (failed_ || !closed) {
         discard();
-        return false;
+        return failure(IoError::failed);
     }
-    if (pending_.temporary_path.empty()) return true;
-    if (!platform::commit_output(pending_)) {
+    if (pending_.temporary_path.empty()) return {};
+    if (const IoResult<> committed = platform::commit_output(pending_); !committed) {
         discard();
-        return false;
+        return committed;
     }
     pending_.temporary_path.clear();
-    return true;
+    return {};
 }
 
 }  // namespace pal

@@ -1,42 +1,33 @@
 #pragma once
-// File input and output for both programs: reads at any offset or up to a
+// File input and output for the programs: reads at any offset or up to a
 // limit, and outputs that replace their target only once every byte is written.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <utility>
 
-#include "byte_buffer.hpp"
+#include "buffer.hpp"
+#include "io_result.hpp"
 #include "platform.hpp"
 
 namespace pal {
 
-using qlx::ByteBuffer;
-
-enum class ReadStatus { ok, read_failed, out_of_memory };
-
-struct ReadResult {
-    ReadStatus status = ReadStatus::ok;
-    ByteBuffer bytes;  // what was read; shorter than asked at the end of the file
-};
-
 class InputFile {
 public:
-    // Empty when the file cannot be opened.
-    static std::optional<InputFile> open(const std::string& path);
+    static IoResult<InputFile> open(const std::string& path);
 
-    // The size of a regular file; empty for a pipe, a terminal or a device.
+    // The size of a regular file; none for a pipe, a terminal or a device,
+    // which are read as streams.
     std::optional<std::uint64_t> regular_size() const;
-    // Fills `out` from `offset` on; false on an error or at the end of the file.
-    bool read_at(std::uint64_t offset, std::span<std::uint8_t> out);
+    // Fills `out` from `offset` on; fails on an error or at the end of the file.
+    IoResult<> read_at(std::uint64_t offset, std::span<std::uint8_t> out);
     // The whole file, sized once from the file system where it can tell.
-    ReadResult read_all();
+    IoResult<Buffer> read_all();
     // The first `limit` bytes, or all there are if the file is shorter.
-    ReadResult read_up_to(std::size_t limit);
+    IoResult<Buffer> read_up_to(std::size_t limit);
 
 private:
     explicit InputFile(platform::FileHandle file) : file_(std::move(file)) {}
@@ -51,18 +42,18 @@ private:
 // terminal, /dev/null, NUL on Windows) is written directly.
 class OutputFile {
 public:
-    // Empty when the output cannot be created: a missing directory, a
+    // Fails when the output cannot be created: a missing directory, a
     // directory in its place, or no permission to write it or its directory.
-    static std::optional<OutputFile> open(const std::string& path);
+    static IoResult<OutputFile> open(const std::string& path);
 
     OutputFile(OutputFile&& other) noexcept;
     OutputFile& operator=(OutputFile&&) = delete;
     ~OutputFile();
 
-    // False once any write has failed; later writes are skipped.
-    bool write(std::span<const std::uint8_t> bytes);
-    // Closes the output and puts it in place; false if anything failed.
-    bool commit();
+    // Fails once any write has failed; later writes are skipped.
+    IoResult<> write(std::span<const std::uint8_t> bytes);
+    // Closes the output and puts it in place.
+    IoResult<> commit();
 
 private:
     explicit OutputFile(platform::PendingOutput pending) : pending_(std::move(pending)) {}

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "io_result.hpp"
+
 namespace pal::platform {
 
 // An open file of the operating system, closed when it goes.
@@ -61,12 +63,12 @@ FileHandle open_for_reading(const std::string& path);
 // The 64-bit size of a regular file; empty for a pipe, a terminal, a device
 // or a directory.
 std::optional<std::uint64_t> regular_file_size(const FileHandle& file);
-// Reads at the current position (or at `offset`); returns the count, 0 at
-// the end of the file and -1 on an error. Interrupted calls are retried.
-std::int64_t read_some(const FileHandle& file, std::span<std::uint8_t> out);
-std::int64_t read_some_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> out);
+// Reads at the current position (or at `offset`); gives the count, 0 at
+// the end of the file. Interrupted calls are retried.
+IoResult<std::size_t> read_some(const FileHandle& file, std::span<std::uint8_t> out);
+IoResult<std::size_t> read_some_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> out);
 // Writes every byte or fails.
-bool write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
+IoResult<> write_all(const FileHandle& file, std::span<const std::uint8_t> bytes);
 
 // An output under way. Normally a new temporary file beside the target,
 // which commit_output() later puts in the target's place. A device or stream
@@ -77,14 +79,14 @@ struct PendingOutput {
     std::string temporary_path;
     std::string target_path;  // symbolic links resolved, so they survive
 };
-// Empty when the output cannot be created: a missing directory, a directory
+// Fails when the output cannot be created: a missing directory, a directory
 // or a read-only file in its place, or no right to write beside it. An
 // existing target's permissions (owner and mode on POSIX) go to the
 // temporary, so that the replaced file keeps them.
-std::optional<PendingOutput> begin_output(const std::string& path);
+IoResult<PendingOutput> begin_output(const std::string& path);
 // Puts the closed temporary in place of the target, replacing an existing
 // file in one step.
-bool commit_output(const PendingOutput& output);
+IoResult<> commit_output(const PendingOutput& output);
 void remove_file(const std::string& path);
 
 }  // namespace pal::platform

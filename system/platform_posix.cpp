@@ -100,62 +100,85 @@ std::optional<std::uint64_t> regular_file_size(const FileHandle& file) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-std::int64_t read_some(const FileHandle& file, std::span<std::uint8_t> out) {
+IoResult<std::size_t> read_some(const FileHandle& file, std::span<std::uint8_t> out) {
     for (;;) {
         const ssize_t count = system_call(ssize_t{-1}, [&] {
             return ::read(descriptor_of(file), out.data(), std::min(out.size(), max_transfer));
         });
-        if (count >= 0 || errno != EINTR) return count;
+        if (count >= 0) return static_cast<std::size_t>(count);
+        if (errno != EINTR) return failure(IoError::failed);
     }
 }
 
-std::int64_t read_some_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> out) {
-    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;  // past any file's end
+IoResult<std::size_t> read_some_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> out) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return std::size_t{0};  // past any file's end
     for (;;) {
         const ssize_t count = system_call(ssize_t{-1}, [&] {
             return ::pread(descriptor_of(file), out.data(), std::min(out.size(), max_transfer),
                            static_cast<off_t>(offset));
         });
-        if (count >= 0 || errno != EINTR) return count;
+        if (count >= 0) return static_cast<std::size_t>(count);
+        if (errno != EINTR) return failure(IoError::failed);
     }
 }
 
-bool write_all(const FileHandle& file, std::span<const std::uint8_t> bytes) {
+IoResult<> write_all(const FileHandle& file, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t count = system_call(ssize_t{-1}, [&] {
             return ::write(descriptor_of(file), bytes.data(), std::min(bytes.size(), max_transfer));
         });
         if (count < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return failure(IoError::failed);
         }
         bytes = bytes.subspan(static_cast<std::size_t>(count));
     }
-    return true;
+    return {};
 }
 
-std::optional<PendingOutput> begin_output(const std::string& path) {
+namespace {
+
+// What an output path names, found before anything is created.
+struct OutputTarget {
+    bool exists = false;
     struct stat existing {};
+    bool in_place = false;         // a device, FIFO or open descriptor: written where it is
+    std::filesystem::path target;  // otherwise the regular file to replace, links followed
+};
+
+IoResult<OutputTarget> resolve_output(const std::string& path) {
+    OutputTarget output;
     // Any failure but "no such file" refuses the output: guessing that the
     // target is absent could replace what is there.
-    const int stat_result = system_call(-1, [&] { return ::stat(path.c_str(), &existing); });
-    if (stat_result != 0 && errno != ENOENT) return std::nullopt;
-    const bool exists = stat_result == 0;
-    if (exists && S_ISDIR(existing.st_mode)) return std::nullopt;
+    const int stat_result = system_call(-1, [&] { return ::stat(path.c_str(), &output.existing); });
+    if (stat_result != 0 && errno != ENOENT) return failure(IoError::failed);
+    output.exists = stat_result == 0;
+    if (output.exists && S_ISDIR(output.existing.st_mode)) return failure(IoError::failed);
 
-    const std::optional<std::filesystem::path> resolved = follow_symlinks(path);
-    if (!resolved || (exists && !S_ISREG(existing.st_mode))) {
-        // Devices, FIFOs and open descriptors cannot be replaced by renaming.
-        FileHandle file(system_call(-1, [&] { return ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC); }));
-        if (!file.is_open()) return std::nullopt;
-        return PendingOutput{std::move(file), {}, path};
-    }
-    const std::filesystem::path& target = *resolved;
-    if (!target.has_filename()) return std::nullopt;  // "" or a name ending in '/' names no file
+    std::optional<std::filesystem::path> resolved = follow_symlinks(path);
+    output.in_place = !resolved || (output.exists && !S_ISREG(output.existing.st_mode));
+    if (output.in_place) return output;
+    output.target = std::move(*resolved);
+    if (!output.target.has_filename()) return failure(IoError::failed);  // "" or a name ending in '/' names no file
     // Renaming would replace even a file we may not write; refuse it as
     // opening it for writing would have.
-    if (exists && system_call(-1, [&] { return ::access(target.c_str(), W_OK); }) != 0) return std::nullopt;
+    if (output.exists && system_call(-1, [&] { return ::access(output.target.c_str(), W_OK); }) != 0) {
+        return failure(IoError::failed);
+    }
+    return output;
+}
 
+// Devices, FIFOs and open descriptors cannot be replaced by renaming.
+IoResult<PendingOutput> open_in_place(const std::string& path) {
+    FileHandle file(system_call(-1, [&] { return ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC); }));
+    if (!file.is_open()) return failure(IoError::failed);
+    return PendingOutput{std::move(file), {}, path};
+}
+
+// A hidden temporary beside the target, with the target's owner and mode,
+// or the mode a new file would get.
+IoResult<PendingOutput> create_temporary(const OutputTarget& output) {
+    const std::filesystem::path& target = output.target;
     const std::filesystem::path directory = target.has_parent_path() ? target.parent_path() : ".";
     std::string hidden_name = ".";
     hidden_name += target.filename().string();
@@ -165,24 +188,36 @@ std::optional<PendingOutput> begin_output(const std::string& path) {
     std::string temporary = (directory / hidden_name).string();
     std::string target_path = target.string();
     FileHandle file(system_call(-1, [&] { return ::mkstemp(temporary.data()); }));
-    if (!file.is_open()) return std::nullopt;
+    if (!file.is_open()) return failure(IoError::failed);
     ::fcntl(descriptor_of(file), F_SETFD, FD_CLOEXEC);
-    PendingOutput output{std::move(file), std::move(temporary), std::move(target_path)};
+    PendingOutput pending{std::move(file), std::move(temporary), std::move(target_path)};
 
-    if (exists) {
+    if (output.exists) {
         // Best effort: only the owner or root may hand a file to its old owner.
-        [[maybe_unused]] const int ignored = ::fchown(descriptor_of(output.file), existing.st_uid, existing.st_gid);
+        [[maybe_unused]] const int ignored =
+            ::fchown(descriptor_of(pending.file), output.existing.st_uid, output.existing.st_gid);
     }
-    const mode_t mode = exists ? (existing.st_mode & 07777) : creation_mode();
-    if (system_call(-1, [&] { return ::fchmod(descriptor_of(output.file), mode); }) != 0) {
-        remove_file(output.temporary_path);
-        return std::nullopt;
+    const mode_t mode = output.exists ? (output.existing.st_mode & 07777) : creation_mode();
+    if (system_call(-1, [&] { return ::fchmod(descriptor_of(pending.file), mode); }) != 0) {
+        remove_file(pending.temporary_path);
+        return failure(IoError::failed);
     }
-    return output;
+    return pending;
 }
 
-bool commit_output(const PendingOutput& output) {
-    return system_call(-1, [&] { return ::rename(output.temporary_path.c_str(), output.target_path.c_str()); }) == 0;
+}  // namespace
+
+IoResult<PendingOutput> begin_output(const std::string& path) {
+    const IoResult<OutputTarget> output = resolve_output(path);
+    if (!output) return failure(output.error());
+    return output->in_place ? open_in_place(path) : create_temporary(*output);
+}
+
+IoResult<> commit_output(const PendingOutput& output) {
+    if (system_call(-1, [&] { return ::rename(output.temporary_path.c_str(), output.target_path.c_str()); }) != 0) {
+        return failure(IoError::failed);
+    }
+    return {};
 }
 
 void remove_file(const std::string& path) { ::unlink(path.c_str()); }

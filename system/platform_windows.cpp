@@ -184,41 +184,43 @@ std::optional<std::uint64_t> regular_file_size(const FileHandle& file) {
     return static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
 }
 
-std::int64_t read_some(const FileHandle& file, std::span<std::uint8_t> out) {
+IoResult<std::size_t> read_some(const FileHandle& file, std::span<std::uint8_t> out) {
     DWORD count = 0;
     if (::ReadFile(handle_of(file), out.data(), static_cast<DWORD>(std::min(out.size(), max_transfer)), &count,
                    nullptr)) {
-        return count;
+        return std::size_t{count};
     }
-    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe's writer has finished
+    if (::GetLastError() == ERROR_BROKEN_PIPE) return std::size_t{0};  // a pipe's writer has finished
+    return failure(IoError::failed);
 }
 
-std::int64_t read_some_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> out) {
+IoResult<std::size_t> read_some_at(const FileHandle& file, std::uint64_t offset, std::span<std::uint8_t> out) {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD count = 0;
     if (::ReadFile(handle_of(file), out.data(), static_cast<DWORD>(std::min(out.size(), max_transfer)), &count,
                    &at)) {
-        return count;
+        return std::size_t{count};
     }
-    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    if (::GetLastError() == ERROR_HANDLE_EOF) return std::size_t{0};
+    return failure(IoError::failed);
 }
 
-bool write_all(const FileHandle& file, std::span<const std::uint8_t> bytes) {
+IoResult<> write_all(const FileHandle& file, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         DWORD count = 0;
         if (!::WriteFile(handle_of(file), bytes.data(), static_cast<DWORD>(std::min(bytes.size(), max_transfer)),
                          &count, nullptr) ||
             count == 0) {
-            return false;
+            return failure(IoError::failed);
         }
         bytes = bytes.subspan(count);
     }
-    return true;
+    return {};
 }
 
-std::optional<PendingOutput> begin_output(const std::string& path) {
+IoResult<PendingOutput> begin_output(const std::string& path) {
     const std::wstring wide = to_wide(path);
     if (names_a_device(wide)) {
         FileHandle device = adopt(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -229,7 +231,7 @@ std::optional<PendingOutput> begin_output(const std::string& path) {
             return PendingOutput{std::move(device), {}, path};
         }
     }
-    if (file_name_start(wide) == wide.size()) return std::nullopt;  // "" or a name ending in '\' names no file
+    if (file_name_start(wide) == wide.size()) return failure(IoError::failed);  // "" or a name ending in '\' names no file
 
     const bool exists = ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
     const std::wstring target = exists ? final_path_of(wide) : wide;
@@ -237,15 +239,15 @@ std::optional<PendingOutput> begin_output(const std::string& path) {
     // A read-only file is refused as opening it for writing would have been.
     if (exists && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-        return std::nullopt;
+        return failure(IoError::failed);
     }
     std::wstring temporary;
     FileHandle file = create_temporary(target, temporary);
-    if (!file.is_open()) return std::nullopt;
+    if (!file.is_open()) return failure(IoError::failed);
     return PendingOutput{std::move(file), to_utf8(temporary), to_utf8(target)};
 }
 
-bool commit_output(const PendingOutput& output) {
+IoResult<> commit_output(const PendingOutput& output) {
     const std::wstring temporary = to_wide(output.temporary_path);
     const std::wstring target = to_wide(output.target_path);
     // ReplaceFileW keeps the replaced file's access control list, attributes
@@ -253,8 +255,9 @@ bool commit_output(const PendingOutput& output) {
     // existing target; otherwise, or where the volume cannot do it, a plain
     // replacing move.
     constexpr DWORD keep_going = REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
-    if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, keep_going, nullptr, nullptr)) return true;
-    return ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, keep_going, nullptr, nullptr)) return {};
+    if (::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return {};
+    return failure(IoError::failed);
 }
 
 void remove_file(const std::string& path) { ::DeleteFileW(to_wide(path).c_str()); }

@@ -1,6 +1,8 @@
-#include "bmp_format.hpp"
-
+// BMP headers through the library's public calls: the headers it writes,
+// and the layouts it reads from every header form.
 #include <gtest/gtest.h>
+
+#include "qlx.h"
 
 #include "test_support.hpp"
 
@@ -16,12 +18,25 @@ TEST(ExpandedBmpHeaders, AreTheFixedFiftyFourBytes) {
                             0x28, 0x00, 0x00, 0x00, 0x40, 0x01, 0x00, 0x00, 0xC8, 0x00, 0x00, 0x00, 0x01, 0x00,
                             0x18, 0x00, 0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
                             0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
-    const auto headers = expanded_bmp_headers();
-    EXPECT_EQ(Bytes(headers.begin(), headers.end()), expected);
-    EXPECT_EQ(expanded_bmp_file_size(qlx_width, qlx_height), 192054u);
+    Bytes headers(QLX_BMP_HEADERS_SIZE + 1, 0xEE);
+    ASSERT_EQ(qlx_bmp_headers(QLX_STANDARD_WIDTH, QLX_STANDARD_HEIGHT, headers.data(), headers.size()), QLX_OK);
+    EXPECT_EQ(headers.back(), 0xEE) << "wrote past the headers";
+    headers.pop_back();
+    EXPECT_EQ(headers, expected);
+    EXPECT_EQ(qlx_bmp_size(QLX_STANDARD_WIDTH, QLX_STANDARD_HEIGHT), 192054u);
 }
 
-BmpParse parse(const Bytes& file) { return parse_bmp(file); }
+struct BmpParse {
+    qlx_status status;
+    qlx_bmp_layout layout;
+};
+
+// The layout of a whole file, as qlx_from_bmp reads it.
+BmpParse parse(const Bytes& file) {
+    BmpParse parsed{QLX_OK, {}};
+    parsed.status = qlx_bmp_read_layout(file.data(), file.size(), file.size(), &parsed.layout);
+    return parsed;
+}
 
 TEST(ParseBmp, ReadsLayoutOfEveryHeaderFormAndRowOrder) {
     BmpRecipe recipe{.width = 5, .height = 3};

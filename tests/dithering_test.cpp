@@ -11,7 +11,6 @@
 #include "linear_light.hpp"
 #include "nearest_colour.hpp"
 #include "palette.hpp"
-#include "quantiser.hpp"
 #include "test_support.hpp"
 
 namespace qlx {
@@ -125,12 +124,43 @@ Bytes reference_ordered(const Bytes& pixels, int width, int height, int strength
     return indices;
 }
 
-Bytes quantised(const Bytes& pixels, int width, int height, DitherOptions options, unsigned threads = 0,
+// The file's rows through a streaming quantiser, in batches of uneven sizes.
+Bytes streamed(const Bytes& file, const qlx_options& options) {
+    qlx_bmp_layout layout{};
+    EXPECT_EQ(qlx_bmp_read_layout(file.data(), file.size(), file.size(), &layout), QLX_OK);
+    Bytes indices(layout.width * layout.height);
+    qlx_quantiser* quantiser = nullptr;
+    EXPECT_EQ(qlx_quantiser_create(layout.width, layout.height, QLX_BGR, &options, &quantiser), QLX_OK);
+    const auto stride = static_cast<std::size_t>(layout.row_stride);
+    std::mt19937 random(static_cast<unsigned>(layout.width * 31 + layout.height));
+    for (std::size_t first = 0; first < layout.height;) {
+        const std::size_t rows = std::min<std::size_t>(1 + random() % 7, layout.height - first);
+        const std::size_t lowest_stored = layout.top_down ? first : layout.height - first - rows;
+        const std::uint8_t* stored = file.data() + layout.pixel_offset + lowest_stored * stride;
+        std::uint8_t* out = indices.data() + first * layout.width;
+        EXPECT_EQ(layout.top_down
+                      ? qlx_quantiser_convert(quantiser, stored, rows, stride, out, rows * layout.width)
+                      : qlx_quantiser_convert_bottom_up(quantiser, stored, rows, stride, out, rows * layout.width),
+                  QLX_OK);
+        first += rows;
+    }
+    EXPECT_EQ(qlx_quantiser_rows_left(quantiser), 0u);
+    qlx_quantiser_destroy(quantiser);
+    return indices;
+}
+
+// The picture quantised whole, which streaming it must match.
+Bytes quantised(const Bytes& pixels, int width, int height, DitherOptions dither, unsigned threads = 0,
                 bool top_down = false) {
     const Bytes file = test::make_bmp({.width = width, .height = height, .top_down = top_down, .pixels = pixels});
-    const BmpParse parsed = parse_bmp(file);
+    qlx_options options = qlx_default_options();
+    options.dither = static_cast<qlx_dither>(dither.method);
+    options.strength = dither.strength;
+    options.light = static_cast<qlx_light>(dither.light);
+    options.threads = static_cast<int>(threads);
     Bytes indices(static_cast<std::size_t>(width * height));
-    EXPECT_EQ(quantise_in_memory(file, parsed.layout, indices, {.dither = options, .max_threads = threads}), QLX_OK);
+    EXPECT_EQ(qlx_from_bmp(file.data(), file.size(), &options, indices.data(), indices.size()), QLX_OK);
+    EXPECT_EQ(streamed(file, options), indices) << "streamed in batches";
     return indices;
 }
 

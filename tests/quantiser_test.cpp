@@ -1,5 +1,5 @@
-#include "quantiser.hpp"
-
+// Quantising BMPs through the library, whole or a batch of rows at a time,
+// and expanding QLX back to BMPs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "expander.hpp"
 #include "palette.hpp"
+#include "qlx.h"
 #include "test_support.hpp"
 
 namespace qlx {
@@ -18,12 +18,19 @@ namespace {
 using test::BmpRecipe;
 using test::Bytes;
 
+qlx_options with_method(qlx_dither dither, int threads = 0) {
+    qlx_options options = qlx_default_options();
+    options.dither = dither;
+    options.threads = threads;
+    return options;
+}
+
 // The QLX bytes of a BMP file, or an empty result if it is refused.
-Bytes quantise_file(const Bytes& file, const DitherOptions& dither = {}, unsigned threads = 0) {
-    const BmpParse parsed = parse_bmp(file);
-    if (parsed.status != QLX_OK) return {};
-    Bytes indices(parsed.layout.width * parsed.layout.height);
-    EXPECT_EQ(quantise_in_memory(file, parsed.layout, indices, {.dither = dither, .max_threads = threads}), QLX_OK);
+Bytes quantise_file(const Bytes& file, const qlx_options& options = qlx_default_options()) {
+    std::size_t width = 0, height = 0;
+    if (qlx_bmp_dimensions(file.data(), file.size(), &width, &height) != QLX_OK) return {};
+    Bytes indices(width * height);
+    EXPECT_EQ(qlx_from_bmp(file.data(), file.size(), &options, indices.data(), indices.size()), QLX_OK);
     return indices;
 }
 
@@ -67,10 +74,11 @@ TEST(QuantiseBmp, LargePicturesGiveTheSameIndicesOnAnyNumberOfThreads) {
         BmpRecipe recipe{.width = width, .height = height, .pixels = pixels};
         Bytes bottom_up = test::make_bmp(recipe);
         bottom_up.resize(bottom_up.size() - 3);  // the last row's padding is optional
-        for (const unsigned threads : {1u, 2u, 3u})
-            EXPECT_EQ(quantise_file(bottom_up, {}, threads), expected) << threads;
-        const DitherOptions ordered{DitherMethod::ordered, 100};
-        EXPECT_EQ(quantise_file(bottom_up, ordered, 3), quantise_file(bottom_up, ordered, 1));
+        for (const int threads : {1, 2, 3}) {
+            EXPECT_EQ(quantise_file(bottom_up, with_method(QLX_DITHER_NONE, threads)), expected) << threads;
+        }
+        EXPECT_EQ(quantise_file(bottom_up, with_method(QLX_DITHER_ORDERED, 3)),
+                  quantise_file(bottom_up, with_method(QLX_DITHER_ORDERED, 1)));
         recipe.top_down = true;
         EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected);
     }
@@ -90,43 +98,47 @@ unsigned running_threads() {
 #endif
 }
 
-// A caller that asks for one thread gets the conversion on its own, error
-// diffusion included, which elsewhere runs beside the reading and writing.
-TEST(QuantiseBmp, OneThreadKeepsTheConversionOnTheCallingThread) {
+// A caller that asks for one thread gets the conversion on its own; error
+// diffusion, which chains every row to the one before, always has it so.
+// Counted between the batches of a streaming quantiser, whose helpers live
+// as long as it does.
+TEST(QuantiseStream, OneThreadKeepsTheConversionOnTheCallingThread) {
     if (running_threads() != 1) GTEST_SKIP() << "needs a count of this process's threads, and no others running";
-    constexpr int width = 1024, height = 1100;
-    const Bytes file = test::make_bmp({.width = width, .height = height, .pixels = noise_pixels(width, height)});
-    const BmpParse parsed = parse_bmp(file);
-    for (const DitherMethod method : {DitherMethod::floyd_steinberg, DitherMethod::ordered}) {
-        for (const unsigned threads : {1u, 2u}) {
-            BmpQuantiser::Created created =
-                BmpQuantiser::create(parsed.layout, {.dither = {method, 100}, .max_threads = threads});
-            ASSERT_TRUE(created.quantiser);
+    constexpr std::size_t width = 1024, height = 1100, batch = 100;
+    const Bytes pixels = noise_pixels(static_cast<int>(width), static_cast<int>(height));
+    Bytes indices(width * batch);
+    for (const qlx_dither method : {QLX_DITHER_FLOYD_STEINBERG, QLX_DITHER_ORDERED}) {
+        for (const int threads : {1, 2}) {
+            const qlx_options options = with_method(method, threads);
+            qlx_quantiser* quantiser = nullptr;
+            ASSERT_EQ(qlx_quantiser_create(width, height, QLX_BGR, &options, &quantiser), QLX_OK);
             unsigned most = 0;
-            const RunStatus run = created.quantiser->run(
-                [&](std::uint64_t offset, std::span<std::uint8_t> out) {
-                    return bytes_in_memory(file, offset, out.size());
-                },
-                [&](std::span<const std::uint8_t>) {
-                    most = std::max(most, running_threads());
-                    return true;
-                });
-            EXPECT_EQ(run, RunStatus::ok);
-            const unsigned expected =
-                threads == 1 ? 1 : std::min(threads, std::max(1u, std::thread::hardware_concurrency()));
-            EXPECT_EQ(most, expected) << "method " << static_cast<int>(method);
+            for (std::size_t first = 0; first < height; first += batch) {
+                const std::size_t rows = std::min(batch, height - first);
+                ASSERT_EQ(qlx_quantiser_convert(quantiser, pixels.data() + 3 * width * first, rows, 3 * width,
+                                                indices.data(), indices.size()),
+                          QLX_OK);
+                most = std::max(most, running_threads());
+            }
+            qlx_quantiser_destroy(quantiser);
+            const unsigned expected = threads == 1 || method == QLX_DITHER_FLOYD_STEINBERG
+                                          ? 1
+                                          : std::min(2u, std::max(1u, std::thread::hardware_concurrency()));
+            EXPECT_EQ(most, expected) << "method " << method << ", threads " << threads;
+            EXPECT_EQ(running_threads(), 1u) << "the quantiser's helpers outlived it";
         }
     }
 }
 
 // One row of the widest picture is 6 GiB. Where size_t has 32 bits that
-// cannot be held, and it is refused before anything is allocated, instead of
-// being sized from a wrapped product.
-TEST(QuantiseBmp, RefusesBatchesThatMemorySizesCannotHold) {
-    if constexpr (sizeof(std::size_t) >= 8) GTEST_SKIP() << "a 64-bit size_t holds every batch";
+// cannot be counted, and it is refused before anything is allocated,
+// instead of being sized from a wrapped product.
+TEST(QuantiseStream, RefusesPicturesThatMemorySizesCannotCount) {
+    if constexpr (sizeof(std::size_t) >= 8) GTEST_SKIP() << "a 64-bit size_t counts every picture";
     constexpr std::size_t widest = 0x7FFFFFFF;
-    const PixelLayout layout{.width = widest, .height = 2, .pixel_offset = 54, .row_stride = padded_row_bytes(widest)};
-    EXPECT_EQ(BmpQuantiser::create(layout).status, QLX_BMP_TOO_LARGE);
+    qlx_quantiser* quantiser = nullptr;
+    EXPECT_EQ(qlx_quantiser_create(widest, 2, QLX_BGR, nullptr, &quantiser), QLX_SIZE_OVERFLOW);
+    EXPECT_EQ(quantiser, nullptr);
 }
 
 TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {
@@ -157,28 +169,24 @@ TEST(QuantiseBmp, SuiteVariantsOfOnePictureGiveTheSameIndices) {
     EXPECT_NE(swapped, plain);
 }
 
-Bytes expand(const Bytes& qlx, std::size_t width = qlx_width, std::size_t height = qlx_height) {
-    Bytes bmp;
-    BmpExpander::Created created = BmpExpander::create(width, height);
-    EXPECT_EQ(created.status, QLX_OK);
-    EXPECT_EQ(created.expander->check_input(qlx), QLX_OK);
-    EXPECT_TRUE(created.expander->run(qlx, [&](std::span<const std::uint8_t> bytes) {
-        bmp.insert(bmp.end(), bytes.begin(), bytes.end());
-        return true;
-    }));
+constexpr std::size_t qlx_size = QLX_STANDARD_WIDTH * QLX_STANDARD_HEIGHT;
+
+Bytes expand(const Bytes& qlx, std::size_t width = QLX_STANDARD_WIDTH, std::size_t height = QLX_STANDARD_HEIGHT) {
+    Bytes bmp(qlx_bmp_size(width, height));
+    EXPECT_EQ(qlx_to_bmp(qlx.data(), qlx.size(), width, height, bmp.data(), bmp.size()), QLX_OK);
     return bmp;
 }
 
-TEST(QuantiseBmp, PixelsPastTheEndOfTheDataFailTheRead) {
+TEST(QuantiseBmp, PixelsPastTheEndOfTheDataAreRefused) {
     Bytes file = test::make_bmp({.width = 4, .height = 4});
-    const PixelLayout layout = parse_bmp(file).layout;
     file.pop_back();
     Bytes indices(16);
-    EXPECT_EQ(quantise_in_memory(file, layout, indices), QLX_BMP_PIXEL_DATA_CUT_SHORT);
+    EXPECT_EQ(qlx_from_bmp(file.data(), file.size(), nullptr, indices.data(), indices.size()),
+              QLX_BMP_PIXEL_DATA_CUT_SHORT);
 }
 
 // A plain statement of what a conversion must give for a parsed layout.
-Bytes reference_indices(const Bytes& file, const PixelLayout& layout) {
+Bytes reference_indices(const Bytes& file, const qlx_bmp_layout& layout) {
     Bytes indices;
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::size_t stored = layout.top_down ? row : layout.height - 1 - row;
@@ -196,11 +204,11 @@ Bytes reference_indices(const Bytes& file, const PixelLayout& layout) {
 // never read out of bounds (the sanitizer build checks that).
 TEST(MalformedInputs, EveryHeaderByteChangeAndTruncationEndsCleanly) {
     const auto expect_clean = [&](const Bytes& file, const std::string& what) {
-        const BmpParse parsed = parse_bmp(file);
-        if (parsed.status != QLX_OK) return;
-        Bytes indices(parsed.layout.width * parsed.layout.height);
-        ASSERT_EQ(quantise_in_memory(file, parsed.layout, indices), QLX_OK) << what;
-        ASSERT_EQ(indices, reference_indices(file, parsed.layout)) << what;
+        qlx_bmp_layout layout{};
+        if (qlx_bmp_read_layout(file.data(), file.size(), file.size(), &layout) != QLX_OK) return;
+        Bytes indices(layout.width * layout.height);
+        ASSERT_EQ(qlx_from_bmp(file.data(), file.size(), nullptr, indices.data(), indices.size()), QLX_OK) << what;
+        ASSERT_EQ(indices, reference_indices(file, layout)) << what;
     };
     const Bytes files[] = {
         test::make_bmp({.width = 5, .height = 3, .pixels = test::gradient_pixels(5, 3)}),
@@ -226,7 +234,7 @@ TEST(MalformedInputs, EveryHeaderByteChangeAndTruncationEndsCleanly) {
 
 TEST(ExpandQlx, WritesPaletteColoursBottomRowFirst) {
     const Bytes black = expand(Bytes(qlx_size, 0));
-    EXPECT_TRUE(std::all_of(black.begin() + bmp_headers_size, black.end(), [](auto b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(black.begin() + QLX_BMP_HEADERS_SIZE, black.end(), [](auto b) { return b == 0; }));
 
     const Bytes red = expand(Bytes(qlx_size, 8));
     EXPECT_EQ(Bytes(red.begin() + 54, red.begin() + 57), (Bytes{0x00, 0x00, 0xB7}));

@@ -1,29 +1,31 @@
 #pragma once
-// A heap block of bytes whose allocation can fail without throwing.
+// A heap block of bytes whose allocation can fail without throwing: the
+// system layer's one way to hold a file's bytes.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <optional>
 #include <span>
 
-namespace qlx {
+#include "io_result.hpp"
 
-class ByteBuffer {
+namespace pal {
+
+class Buffer {
 public:
-    // Not zero-filled: for buffers whose every byte is written before it is
-    // read. Empty when the memory cannot be had.
-    static std::optional<ByteBuffer> allocate(std::size_t size) {
-        ByteBuffer buffer;
+    Buffer() = default;
+
+    // Not zero-filled: for buffers whose every byte is written before it is read.
+    static IoResult<Buffer> allocate(std::size_t size) {
+        Buffer buffer;
         buffer.block_.reset(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
-        if (!buffer.block_) return std::nullopt;
+        if (!buffer.block_) return failure(IoError::out_of_memory);
         buffer.size_ = size;
         return buffer;
     }
 
     std::uint8_t* data() { return block_.get(); }
-    const std::uint8_t* data() const { return block_.get(); }
     std::size_t size() const { return size_; }
     std::span<std::uint8_t> bytes() { return {block_.get(), size_}; }
     std::span<const std::uint8_t> bytes() const { return {block_.get(), size_}; }
@@ -36,4 +38,4 @@ private:
     std::size_t size_ = 0;
 };
 
-}  // namespace qlx
+}  // namespace pal

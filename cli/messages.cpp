@@ -1,0 +1,76 @@
+#include "messages.hpp"
+
+#include <string_view>
+
+namespace pal::messages {
+namespace {
+
+// Every name a library enum has, from value 0 until the library has none:
+// "a, b or c".
+template <class Enum>
+std::string names_of(const char* (*name_of)(Enum)) {
+    std::string names;
+    int count = 0;
+    while (name_of(static_cast<Enum>(count)) != nullptr) ++count;
+    for (int value = 0; value < count; ++value) {
+        if (value > 0) names += value + 1 == count ? " or " : ", ";
+        names += name_of(static_cast<Enum>(value));
+    }
+    return names;
+}
+
+// `text` broken at spaces into lines of at most `width` columns, each after
+// the first indented by `indent` spaces.
+std::string wrapped(std::string_view text, std::size_t indent, std::size_t width) {
+    std::string lines;
+    std::size_t column = indent;
+    while (!text.empty()) {
+        const std::size_t space = text.find(' ');
+        const std::string_view word = text.substr(0, space);
+        if (column > indent && column + 1 + word.size() > width) {
+            lines += '\n';
+            lines.append(indent, ' ');
+            column = indent;
+        } else if (column > indent) {
+            lines += ' ';
+            ++column;
+        }
+        lines += word;
+        column += word.size();
+        text = space == std::string_view::npos ? std::string_view{} : text.substr(space + 1);
+    }
+    return lines;
+}
+
+constexpr std::size_t help_width = 80;
+constexpr std::size_t help_indent = 29;  // where the options' descriptions start
+
+}  // namespace
+
+std::string bad_dither() { return "--dither must be " + names_of(qlx_dither_name) + "\n"; }
+
+std::string bad_dither_light() { return "--dither-light must be " + names_of(qlx_light_name) + "\n"; }
+
+std::string palquant_help() {
+    // The first of each list, value 0, is the default.
+    std::string methods = names_of(qlx_dither_name);
+    methods.insert(std::string_view(methods).find(','), " (the default)");
+    std::string lights = names_of(qlx_light_name);
+    lights.insert(std::string_view(lights).find(' '), " (the default)");
+    return "Usage: palquant [OPTION]... PICTURE.bmp PICTURE.qlx\n"
+           "Writes the palette index of the nearest colour of every pixel of a 24-bit BMP.\n"
+           "\n"
+           "  --dither=METHOD            " +
+           wrapped(methods, help_indent, help_width) +
+           "\n"
+           "  --dither-strength=PERCENT  0 to 100 (the default) of the diffused error or pattern\n"
+           "  --dither-light=LIGHT       " +
+           wrapped(lights + ": where errors add up", help_indent, help_width) +
+           "\n"
+           "  --                         ends the options\n"
+           "  --help, --version          alone: print this help or the version\n"
+           "\n"
+           "Exit status 1 on success, 0 on failure.\n";
+}
+
+}  // namespace pal::messages
