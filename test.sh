@@ -7,4 +7,4 @@ scripts/ensure-packages.sh g++ cmake make libgtest-dev groff-base binutils libcl
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPAL_BUILD_TESTS=ON \
       -DPAL_WARNINGS_AS_ERRORS="${PAL_WERROR:-OFF}" >/dev/null
 cmake --build build -j "$(nproc)"
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+scripts/ctest-with-skips.sh build

@@ -27,22 +27,20 @@ IoResult<BmpWriter> BmpWriter::create(std::size_t width, std::size_t height) {
 IoResult<> BmpWriter::write(std::span<const std::uint8_t> indices, OutputFile& output) {
     const std::size_t stride = padded_row(width_);
     std::uint8_t* const batch = batch_.data();
-    // The sides were checked when the writer was made, so the library
-    // refuses none of these calls.
+    // The sides were checked when the writer was made and the caller made
+    // sure of the indices, so the library refuses none of these calls.
     if (qlx_bmp_headers(width_, height_, batch, batch_.size()) != QLX_OK) return failure(IoError::failed);
-    std::size_t filled = QLX_BMP_HEADERS_SIZE;
-    for (std::size_t stored = 0; stored < height_; ++stored) {
-        // A BMP stores the bottom row first.
-        const std::uint8_t* row = indices.data() + (height_ - 1 - stored) * width_;
-        if (qlx_expand(row, width_, 1, QLX_BGR, batch + filled, stride, stride) != QLX_OK) {
+    std::size_t offset = QLX_BMP_HEADERS_SIZE;  // the first batch follows the headers
+    for (std::size_t first = 0; first < height_; first += rows_per_batch_) {
+        const std::size_t rows = std::min(rows_per_batch_, height_ - first);
+        if (qlx_to_bmp_rows(indices.data(), indices.size(), width_, height_, first, rows, batch + offset,
+                            batch_.size() - offset) != QLX_OK) {
             return failure(IoError::failed);
         }
-        std::fill(batch + filled + 3 * width_, batch + filled + stride, std::uint8_t{0});
-        filled += stride;
-        if (filled + stride > batch_.size() || stored + 1 == height_) {
-            if (const IoResult<> written = output.write(batch_.bytes().first(filled)); !written) return written;
-            filled = 0;
+        if (const IoResult<> written = output.write(batch_.bytes().first(offset + rows * stride)); !written) {
+            return written;
         }
+        offset = 0;
     }
     return {};
 }

@@ -1,6 +1,6 @@
 #pragma once
 // palexpand's conversion: the BMP of a QLX picture, written a batch of rows
-// at a time from the library's headers and expanded rows.
+// at a time from the library's headers and rows.
 
 #include <cstddef>
 #include <cstdint>

@@ -35,25 +35,36 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qlxConfig.cmake ${CMAKE_CURRENT_BINARY
   DESTINATION ${qlx_cmake_dir} COMPONENT development)
 
 # The static library needs the C++ runtime and threads, which a C program's
-# link does not bring by itself.
+# link does not bring by itself. The plain `pkg-config --libs qlx` of a
+# static install names them too, so that the line a user copies first links;
+# a shared library brings them itself.
 file(RELATIVE_PATH QLX_PC_PREFIX_FROM_PCFILEDIR /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
-set(QLX_PC_PRIVATE_LIBS "-lstdc++ -lm -pthread")
+set(qlx_runtime_libs "-lstdc++ -lm -pthread")
+if(BUILD_SHARED_LIBS)
+  set(QLX_PC_LIBS "-L\${libdir} -lqlx")
+  set(QLX_PC_PRIVATE_LIBS "${qlx_runtime_libs}")
+else()
+  set(QLX_PC_LIBS "-L\${libdir} -lqlx ${qlx_runtime_libs}")
+  set(QLX_PC_PRIVATE_LIBS "")
+endif()
 configure_file(cmake/qlx.pc.in ${CMAKE_CURRENT_BINARY_DIR}/qlx.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qlx.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
-install(FILES docs/qlx.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
 
 # Debian installs manual pages compressed.
-foreach(page palquant.1 palexpand.1)
+foreach(page palquant.1 palexpand.1 qlx.3)
   add_custom_command(
     OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
     COMMAND gzip -9 -n -c ${CMAKE_CURRENT_SOURCE_DIR}/docs/${page} > ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/${page}
     VERBATIM)
-  list(APPEND compressed_pages ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz)
 endforeach()
-add_custom_target(manual_pages ALL DEPENDS ${compressed_pages})
-install(FILES ${compressed_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+add_custom_target(manual_pages ALL DEPENDS
+  ${CMAKE_CURRENT_BINARY_DIR}/man/palquant.1.gz ${CMAKE_CURRENT_BINARY_DIR}/man/palexpand.1.gz
+  ${CMAKE_CURRENT_BINARY_DIR}/man/qlx.3.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/palquant.1.gz ${CMAKE_CURRENT_BINARY_DIR}/man/palexpand.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/qlx.3.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)

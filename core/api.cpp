@@ -3,10 +3,11 @@
 // What every caller needs: the version, the palette, the options and the
 // formats. Each group of functions has its own file, so that a program
 // links only what it calls: palexpand none of the nearest-colour table.
+#include "dithering.hpp"
 #include "palette.hpp"
 #include "pixel_format.hpp"
 #include "qlx.h"
-#include "dithering.hpp"
+#include "quantiser.hpp"
 
 static_assert(sizeof(qlx_options) == 64, "qlx_options keeps its size in every 1.x version");
 
@@ -26,6 +27,10 @@ QLX_API qlx_options qlx_default_options(void) {
     return options;
 }
 
+QLX_API qlx_status qlx_check_options(const qlx_options* options) {
+    const qlx::Result<qlx::QuantiseOptions> read = qlx::read_options(options);
+    return read ? QLX_OK : read.error();
+}
 
 QLX_API size_t qlx_pixel_bytes(qlx_pixel_format format) {
     const int code = static_cast<int>(format);

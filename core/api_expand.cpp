@@ -35,7 +35,20 @@ QLX_API qlx_status qlx_to_bmp(const uint8_t* qlx, size_t qlx_size, size_t width,
     if (bmp_size == 0) return QLX_SIDE_OUT_OF_RANGE;
     if (qlx_size / width < height) return QLX_INPUT_TOO_SHORT;
     if (bmp_capacity < bmp_size) return QLX_CAPACITY_TOO_SMALL;
-    qlx::write_bmp(qlx, width, height, bmp);
+    qlx::write_bmp_headers(width, height, bmp);
+    qlx::write_bmp_rows(qlx, width, height, 0, height, bmp + QLX_BMP_HEADERS_SIZE);
+    return QLX_OK;
+}
+
+QLX_API qlx_status qlx_to_bmp_rows(const uint8_t* qlx, size_t qlx_size, size_t width, size_t height,
+                                   size_t first_row, size_t rows, uint8_t* out, size_t out_capacity) {
+    if (!bytes_present(qlx, qlx_size) || !bytes_present(out, out_capacity)) return QLX_NULL_POINTER;
+    if (!qlx::api::bmp_side_fits(width) || !qlx::api::bmp_side_fits(height)) return QLX_SIDE_OUT_OF_RANGE;
+    if (qlx_size / width < height) return QLX_INPUT_TOO_SHORT;
+    if (first_row > height || rows > height - first_row) return QLX_TOO_MANY_ROWS;
+    // At most 16384 rows of 48 KiB: the product fits 32 bits.
+    if (out_capacity < rows * static_cast<size_t>(qlx::padded_row_bytes(width))) return QLX_CAPACITY_TOO_SMALL;
+    qlx::write_bmp_rows(qlx, width, height, first_row, rows, out);
     return QLX_OK;
 }
 

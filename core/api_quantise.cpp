@@ -55,11 +55,6 @@ QLX_API uint8_t qlx_nearest_index(uint8_t red, uint8_t green, uint8_t blue) {
     return qlx::nearest_index(red, green, blue);
 }
 
-QLX_API qlx_status qlx_check_options(const qlx_options* options) {
-    const qlx::Result<qlx::QuantiseOptions> read = qlx::read_options(options);
-    return read ? QLX_OK : read.error();
-}
-
 QLX_API qlx_status qlx_bmp_read_layout(const uint8_t* headers, size_t headers_size, uint64_t file_size,
                                        qlx_bmp_layout* layout) {
     if (!bytes_present(headers, headers_size) || layout == nullptr) return QLX_NULL_POINTER;

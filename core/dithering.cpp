@@ -14,9 +14,6 @@
 namespace qlx {
 namespace {
 
-// Strength is in percent.
-constexpr int ordered_divisor = 128 * max_dither_strength;
-constexpr int blue_noise_divisor = 2 * blue_noise_levels * max_dither_strength;
 constexpr std::size_t components = 3;  // red, green, blue in the error rows
 constexpr std::size_t error_rows = max_diffusion_down + 1;
 constexpr std::size_t error_margin = max_diffusion_ahead;  // pixels to spare at each end of an error row
@@ -132,9 +129,47 @@ static_assert(taps_within_reach<floyd_steinberg_kernel> && taps_within_reach<atk
 // The pattern methods' offsets stay within +-pattern_reach.
 constexpr int pattern_reach = ordered_dither_amplitude / 2;
 
-// The palette's colours in linear light, for the errors of linear diffusion.
+// The three components of a pixel, handled alike: each step of error
+// diffusion is written once for all three.
+template <class T>
+struct Rgb {
+    T red, green, blue;
+
+    template <class F>
+    constexpr auto map(F f) const -> Rgb<decltype(f(red))> {
+        return {f(red), f(green), f(blue)};
+    }
+};
+template <class T>
+constexpr Rgb<T> operator+(const Rgb<T>& a, const Rgb<T>& b) {
+    return {a.red + b.red, a.green + b.green, a.blue + b.blue};
+}
+template <class T>
+constexpr Rgb<T> operator-(const Rgb<T>& a, const Rgb<T>& b) {
+    return {a.red - b.red, a.green - b.green, a.blue - b.blue};
+}
+template <class T>
+constexpr Rgb<T> operator*(T factor, const Rgb<T>& a) {
+    return {factor * a.red, factor * a.green, factor * a.blue};
+}
+template <class T>
+constexpr Rgb<T> operator/(const Rgb<T>& a, T divisor) {
+    return {a.red / divisor, a.green / divisor, a.blue / divisor};
+}
+// Three consecutive values of an interleaved row, and back.
+template <class T>
+Rgb<T> load(const T* at) {
+    return {at[0], at[1], at[2]};
+}
+template <class T>
+void store(T* at, const Rgb<T>& value) {
+    at[0] = value.red, at[1] = value.green, at[2] = value.blue;
+}
+
+// The palette's colours in the working light, for the errors of diffusion.
 struct PaletteLight {
     std::array<std::uint16_t, palette_size> red, green, blue;
+    Rgb<int> at(std::uint8_t index) const { return {red[index], green[index], blue[index]}; }
 };
 template <DitherLight L>
 constexpr PaletteLight palette_light = [] {
@@ -147,128 +182,87 @@ constexpr PaletteLight palette_light = [] {
     return light;
 }();
 
-}  // namespace
-
-Result<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t width, const PixelRules& rules) {
-    if (!diffuses_errors(options.method)) return Ditherer(options, width, rules, {}, {});
-    // Error rows keep their margins zero for the errors that would come from outside the picture.
-    if (width > SIZE_MAX / (error_rows * components) - 2 * error_margin) return failure(QLX_OUT_OF_MEMORY);
-    Result<std::unique_ptr<std::int32_t[]>> errors =
-        allocate_array<std::int32_t>(error_rows * components * (width + 2 * error_margin));
-    Result<std::unique_ptr<std::uint32_t[]>> numerators = allocate_array<std::uint32_t>(components * width);
-    if (!errors || !numerators) return failure(QLX_OUT_OF_MEMORY);
-    return Ditherer(options, width, rules, std::move(*errors), std::move(*numerators));
+Rgb<int> weighted_colour(const std::int32_t* weighted_palette, std::uint8_t index) {
+    return {weighted_palette[index], weighted_palette[palette_size + index], weighted_palette[2 * palette_size + index]};
 }
 
-// Each palette colour in the working light times the weight of the next
-// pixel along the row, at this strength.
-Ditherer::WeightedPalette Ditherer::weigh_palette(const DitherOptions& options) {
-    int weight = 0;
-    switch (options.method) {
-        case DitherMethod::floyd_steinberg: weight = weight_ahead<floyd_steinberg_kernel>(1); break;
-        case DitherMethod::atkinson: weight = weight_ahead<atkinson_kernel>(1); break;
-        case DitherMethod::sierra_lite: weight = weight_ahead<sierra_lite_kernel>(1); break;
-        default: break;
-    }
-    weight *= error_scale(options.strength);
-    const PaletteLight& light =
-        options.light == DitherLight::linear ? palette_light<DitherLight::linear> : palette_light<DitherLight::srgb>;
-    WeightedPalette weighted;
-    for (std::size_t i = 0; i < palette_size; ++i) {
-        weighted.red[i] = weight * light.red[i];
-        weighted.green[i] = weight * light.green[i];
-        weighted.blue[i] = weight * light.blue[i];
-    }
-    return weighted;
-}
-
-Ditherer::Ditherer(const DitherOptions& options, std::size_t width, const PixelRules& rules,
-                   std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint32_t[]> numerators)
-    : options_(options),
-      width_(width),
-      rules_(rules),
-      keyed_(rules.transparent_index >= 0 && pixel_order(rules.format).has_alpha),
-      weighted_palette_(weigh_palette(options)),
-      errors_(std::move(errors)),
-      numerators_(std::move(numerators)) {}
-
-void Ditherer::quantise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
-    switch (rules_.format) {
-        case QLX_RGB: quantise_row_as<QLX_RGB>(pixels, y, indices); break;
-        case QLX_BGR: quantise_row_as<QLX_BGR>(pixels, y, indices); break;
-        case QLX_RGBA: quantise_row_as<QLX_RGBA>(pixels, y, indices); break;
-        case QLX_BGRA: quantise_row_as<QLX_BGRA>(pixels, y, indices); break;
-    }
-}
-
+// Gives every pixel whose alpha is below the threshold the transparent index.
 template <qlx_pixel_format F>
-void Ditherer::quantise_row_as(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
-    switch (options_.method) {
-        case DitherMethod::none: qlx::quantise_row<F>(pixels, width_, indices); break;
-        case DitherMethod::floyd_steinberg: diffuse_row_in_light<F, floyd_steinberg_kernel>(pixels, y, indices); return;
-        case DitherMethod::atkinson: diffuse_row_in_light<F, atkinson_kernel>(pixels, y, indices); return;
-        case DitherMethod::sierra_lite: diffuse_row_in_light<F, sierra_lite_kernel>(pixels, y, indices); return;
-        case DitherMethod::ordered: ordered_row<F>(pixels, y, indices); break;
-        case DitherMethod::blue_noise: blue_noise_row<F>(pixels, y, indices); break;
-    }
-    if constexpr (pixel_order(F).has_alpha) {
-        if (keyed_) mark_transparent<F>(pixels, indices);
-    }
-}
-
-template <qlx_pixel_format F>
-void Ditherer::mark_transparent(const std::uint8_t* pixels, std::uint8_t* indices) const {
+void mark_transparent(const DitherState& state, const std::uint8_t* pixels, std::uint8_t* indices) {
     static constexpr PixelOrder order = pixel_order(F);
-    const auto index = static_cast<std::uint8_t>(rules_.transparent_index);
-    for (std::size_t x = 0; x < width_; ++x) {
-        if (pixels[order.bytes * x + order.alpha] < QLX_ALPHA_THRESHOLD) indices[x] = index;
+    if constexpr (order.has_alpha) {
+        if (!state.marks_transparent) return;
+        const auto index = static_cast<std::uint8_t>(state.transparent_index);
+        for (std::size_t x = 0; x < state.width; ++x) {
+            if (pixels[order.bytes * x + order.alpha] < QLX_ALPHA_THRESHOLD) indices[x] = index;
+        }
     }
 }
 
+// ---- No dithering ----
+
+template <qlx_pixel_format F>
+void nearest_row(DitherState& state, const std::uint8_t* pixels, std::size_t, std::uint8_t* indices) {
+    quantise_row<F>(pixels, state.width, indices);
+    mark_transparent<F>(state, pixels, indices);
+}
+
+// ---- Patterns: an offset added to every component before the search ----
+
+struct BayerPattern {
+    static constexpr std::size_t side = 8;
+    static constexpr int levels = 64;
+    static int value(std::size_t y, std::size_t x) { return bayer_matrix[y][x]; }
+};
+struct BlueNoisePattern {
+    static constexpr std::size_t side = blue_noise_side;
+    static constexpr int levels = blue_noise_levels;
+    static int value(std::size_t y, std::size_t x) { return blue_noise_mask[y][x]; }
+};
+
+// Row y's offsets are worked out once, not once a pixel, each as an index
+// into the clamped places; the clamp only guards the tables, since
+// strengths up to 100 keep offsets inside them.
+template <qlx_pixel_format F, class Pattern>
+void pattern_row(DitherState& state, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+    static constexpr PixelOrder order = pixel_order(F);
+    static constexpr const ClampedPlaces<pattern_reach>& places = clamped_places<pattern_reach>;
+    constexpr int divisor = 2 * Pattern::levels * max_dither_strength;
+    std::array<std::size_t, Pattern::side> starts;
+    for (std::size_t x = 0; x < Pattern::side; ++x) {
+        const int threshold = 2 * Pattern::value(y % Pattern::side, x) - (Pattern::levels - 1);
+        const int offset = divide_rounding(threshold * ordered_dither_amplitude * state.options.strength, divisor);
+        starts[x] = static_cast<std::size_t>(std::clamp(offset, -pattern_reach, pattern_reach) + pattern_reach);
+    }
+    for (std::size_t x = 0; x < state.width; ++x) {
+        const std::uint8_t* pixel = pixels + order.bytes * x;
+        const std::size_t start = starts[x % Pattern::side];
+        indices[x] = nearest_index_at(places.red[start + pixel[order.red]] + places.green[start + pixel[order.green]] +
+                                      places.blue[start + pixel[order.blue]]);
+    }
+    mark_transparent<F>(state, pixels, indices);
+}
+
+// ---- Error diffusion ----
+//
 // A row is diffused in three passes. The first two, with nothing chaining
 // one pixel to the next, gather into each pixel's numerator its light and
 // the errors the rows above passed down. The last walks the row, where each
 // pixel waits for the one before: it keeps that chain as short as it can.
-template <qlx_pixel_format F, const DiffusionKernel& K>
-void Ditherer::diffuse_row_in_light(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
-    // Only formats with alpha have their alpha at byte 3 of 4.
-    const std::uint8_t* alphas = pixel_order(F).has_alpha && keyed_ ? pixels + 3 : nullptr;
-    if (options_.light == DitherLight::linear) {
-        diffuse_row_at_strength<F, K, DitherLight::linear>(pixels, y, alphas, indices);
-    } else {
-        diffuse_row_at_strength<F, K, DitherLight::srgb>(pixels, y, alphas, indices);
-    }
-}
-
-template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
-void Ditherer::diffuse_row_at_strength(const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas,
-                                       std::uint8_t* indices) {
-    if (options_.strength == max_dither_strength) {
-        diffuse_row<F, K, L, full_strength_divisor<K>>(pixels, y, alphas, indices);
-    } else {
-        diffuse_row<F, K, L, partial_strength_divisor<K>>(pixels, y, alphas, indices);
-    }
-}
-
-template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
-void Ditherer::diffuse_row(const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas,
-                           std::uint8_t* indices) {
-    start_numerators<F, L, Divisor>(pixels);
-    add_errors_from_rows_above<K>(y);
-    diffuse_along_row<K, L, Divisor>(y, alphas, indices);
-}
 
 template <qlx_pixel_format F, DitherLight L, std::uint32_t Divisor>
-void Ditherer::start_numerators(const std::uint8_t* pixels) {
+void start_numerators(DitherState& state, const std::uint8_t* pixels) {
     static constexpr PixelOrder order = pixel_order(F);
-    constexpr std::uint32_t divisor = Divisor;
-    constexpr std::uint32_t start = divisor * static_cast<std::uint32_t>(Light<L>::max) + divisor / 2;
-    std::uint32_t* numerator = numerators_.get();
-    for (std::size_t x = 0; x < width_; ++x, numerator += components) {
+    constexpr std::uint32_t start = Divisor * static_cast<std::uint32_t>(Light<L>::max) + Divisor / 2;
+    const auto numerator_of = [](std::uint8_t code) {
+        return start + Divisor * static_cast<std::uint32_t>(Light<L>::of_code(code));
+    };
+    std::uint32_t* numerator = state.numerators.get();
+    for (std::size_t x = 0; x < state.width; ++x, numerator += components) {
         const std::uint8_t* pixel = pixels + order.bytes * x;
-        numerator[0] = start + divisor * static_cast<std::uint32_t>(Light<L>::of_code(pixel[order.red]));
-        numerator[1] = start + divisor * static_cast<std::uint32_t>(Light<L>::of_code(pixel[order.green]));
-        numerator[2] = start + divisor * static_cast<std::uint32_t>(Light<L>::of_code(pixel[order.blue]));
+        store(numerator,
+              Rgb<std::uint32_t>{numerator_of(pixel[order.red]), numerator_of(pixel[order.green]),
+                                 numerator_of(pixel[order.blue])});
     }
 }
 
@@ -279,10 +273,10 @@ void Ditherer::start_numerators(const std::uint8_t* pixels) {
 // small constants. Rows above the picture pass nothing: before row 0 their
 // places in the ring are cleared.
 template <const DiffusionKernel& K>
-void Ditherer::add_errors_from_rows_above(std::size_t y) {
+void add_errors_from_rows_above(DitherState& state, std::size_t y) {
     constexpr TapsBelow below = taps_below<K>;
-    const std::size_t row_length = components * (width_ + 2 * error_margin);
-    if (y == 0) std::fill_n(errors_.get() + row_length, (error_rows - 1) * row_length, 0);
+    const std::size_t row_length = components * (state.width + 2 * error_margin);
+    if (y == 0) std::fill_n(state.errors.get() + row_length, (error_rows - 1) * row_length, 0);
     std::array<const std::int32_t*, below.count> sources;
     for (std::size_t t = 0; t < below.count; ++t) {
         const DiffusionTap& tap = below.taps[t];
@@ -290,14 +284,14 @@ void Ditherer::add_errors_from_rows_above(std::size_t y) {
         // Row y - down's place in the ring; rows above the picture fall on cleared places.
         const std::size_t place = (y + error_rows - down) % error_rows;
         const std::ptrdiff_t source_direction = (y + down) % 2 == 0 ? 1 : -1;  // y - down has that parity
-        sources[t] = errors_.get() + place * row_length +
+        sources[t] = state.errors.get() + place * row_length +
                      static_cast<std::ptrdiff_t>(components) *
                          (static_cast<std::ptrdiff_t>(error_margin) - tap.ahead * source_direction);
     }
-    std::uint32_t* const numerators = numerators_.get();
+    std::uint32_t* const numerators = state.numerators.get();
     // Unsigned arithmetic wraps as the sum of signed terms would, and the
     // whole stays positive.
-    for (std::size_t i = 0; i < components * width_; ++i) {
+    for (std::size_t i = 0; i < components * state.width; ++i) {
         std::uint32_t sum = 0;
         for (std::size_t t = 0; t < below.count; ++t) {
             sum += static_cast<std::uint32_t>(below.taps[t].weight) * static_cast<std::uint32_t>(sources[t][i]);
@@ -312,97 +306,157 @@ void Ditherer::add_errors_from_rows_above(std::size_t y) {
 // weight * working, known before the search ends, less a weighted palette
 // colour: one subtraction after the search instead of a multiplication.
 template <const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
-void Ditherer::diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices) {
+void diffuse_along_row(DitherState& state, std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices) {
     const Light<L> light;
     const PaletteLight& chosen_light = palette_light<L>;
-    constexpr std::uint32_t divisor = Divisor;
     // At full strength the scale is 1, which the compiler then sees.
-    const int scale = Divisor == full_strength_divisor<K> ? 1 : error_scale(options_.strength);
+    const int scale = Divisor == full_strength_divisor<K> ? 1 : error_scale(state.options.strength);
     const int weight_next = weight_ahead<K>(1) * scale;
-    const WeightedPalette& weighted = weighted_palette_;
-    const auto transparent_index = static_cast<std::uint8_t>(rules_.transparent_index);
+    constexpr int weight_after = weight_ahead<K>(2);
+    const auto transparent_index = static_cast<std::uint8_t>(state.transparent_index);
     const auto working_of = [](std::uint32_t quotient) {
         return std::clamp(static_cast<int>(quotient) - Light<L>::max, 0, Light<L>::max);
     };
-    const std::size_t width = width_;
+    const std::size_t width = state.width;
     const std::size_t row_length = components * (width + 2 * error_margin);
-    std::int32_t* const errors = errors_.get() + y % error_rows * row_length + components * error_margin;
-    const std::uint32_t* const numerators = numerators_.get();
+    std::int32_t* const errors = state.errors.get() + y % error_rows * row_length + components * error_margin;
+    const std::uint32_t* const numerators = state.numerators.get();
+    const std::int32_t* const weighted_palette = state.weighted_palette.get();
     const bool rightwards = y % 2 == 0;
     const auto direction = static_cast<std::size_t>(rightwards ? 1 : -1);  // wraps, as unsigned steps do
     // What the last pixel passes to this one, and the one before it to the next.
-    int next_red = 0, next_green = 0, next_blue = 0, after_red = 0, after_green = 0, after_blue = 0;
+    Rgb<int> next{0, 0, 0}, after{0, 0, 0};
     std::size_t x = rightwards ? 0 : width - 1;
     for (std::size_t step = 0; step < width; ++step, x += direction) {
         std::int32_t* const error = errors + components * x;
-        const std::uint32_t* const numerator = numerators + components * x;
         if (alphas != nullptr && alphas[4 * x] < QLX_ALPHA_THRESHOLD) {
             // What was diffused to it is dropped with it, and it passes nothing on.
             indices[x] = transparent_index;
-            next_red = after_red, next_green = after_green, next_blue = after_blue;
-            after_red = after_green = after_blue = 0;
-            error[0] = error[1] = error[2] = 0;
+            next = after;
+            after = {0, 0, 0};
+            store(error, Rgb<std::int32_t>{0, 0, 0});
             continue;
         }
-        const std::uint32_t red = (numerator[0] + static_cast<std::uint32_t>(next_red)) / divisor;
-        const std::uint32_t green = (numerator[1] + static_cast<std::uint32_t>(next_green)) / divisor;
-        const std::uint32_t blue = (numerator[2] + static_cast<std::uint32_t>(next_blue)) / divisor;
-        const std::uint8_t index = nearest_index_at(light.place_of(red, green, blue));
+        const Rgb<std::uint32_t> quotient =
+            (load(numerators + components * x) + next.map([](int n) { return static_cast<std::uint32_t>(n); })) /
+            Divisor;
+        const std::uint8_t index = nearest_index_at(light.place_of(quotient.red, quotient.green, quotient.blue));
         indices[x] = index;
-        const int working_red = working_of(red), working_green = working_of(green), working_blue = working_of(blue);
-        const int ahead_red = weight_next * working_red + after_red;
-        const int ahead_green = weight_next * working_green + after_green;
-        const int ahead_blue = weight_next * working_blue + after_blue;
-        next_red = ahead_red - weighted.red[index];
-        next_green = ahead_green - weighted.green[index];
-        next_blue = ahead_blue - weighted.blue[index];
-        error[0] = scale * (working_red - chosen_light.red[index]);
-        error[1] = scale * (working_green - chosen_light.green[index]);
-        error[2] = scale * (working_blue - chosen_light.blue[index]);
-        after_red = weight_ahead<K>(2) * error[0];
-        after_green = weight_ahead<K>(2) * error[1];
-        after_blue = weight_ahead<K>(2) * error[2];
+        const Rgb<int> working = quotient.map(working_of);
+        next = weight_next * working + after - weighted_colour(weighted_palette, index);
+        const Rgb<int> passed = scale * (working - chosen_light.at(index));
+        store(error, passed);
+        after = weight_after * passed;
     }
 }
 
-// The pattern's offsets for row y are worked out once, not once a pixel.
-template <qlx_pixel_format F>
-void Ditherer::ordered_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const {
-    std::array<int, 8> offsets;
-    for (std::size_t x = 0; x < offsets.size(); ++x) {
-        const int threshold = 2 * bayer_matrix[y % 8][x] - 63;
-        offsets[x] = divide_rounding(threshold * ordered_dither_amplitude * options_.strength, ordered_divisor);
-    }
-    quantise_with_offsets<F>(pixels, offsets, indices);
+template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
+void diffused_row(DitherState& state, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+    // Only formats with alpha have their alpha at byte 3 of 4.
+    const std::uint8_t* alphas = pixel_order(F).has_alpha && state.marks_transparent ? pixels + 3 : nullptr;
+    start_numerators<F, L, Divisor>(state, pixels);
+    add_errors_from_rows_above<K>(state, y);
+    diffuse_along_row<K, L, Divisor>(state, y, alphas, indices);
 }
 
-template <qlx_pixel_format F>
-void Ditherer::blue_noise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const {
-    std::array<int, blue_noise_side> offsets;
-    for (std::size_t x = 0; x < offsets.size(); ++x) {
-        const int threshold = 2 * blue_noise_mask[y % blue_noise_side][x] - (blue_noise_levels - 1);
-        offsets[x] = divide_rounding(threshold * ordered_dither_amplitude * options_.strength, blue_noise_divisor);
-    }
-    quantise_with_offsets<F>(pixels, offsets, indices);
+// ---- The table of row functions ----
+
+constexpr std::size_t format_count = QLX_BGRA + 1;
+constexpr std::size_t method_count = static_cast<std::size_t>(DitherMethod::blue_noise) + 1;
+constexpr std::size_t light_count = static_cast<std::size_t>(DitherLight::linear) + 1;
+constexpr std::size_t strength_kinds = 2;  // full, partial
+
+constexpr std::size_t row_function_place(qlx_pixel_format format, DitherMethod method, DitherLight light,
+                                         bool full_strength) {
+    return ((static_cast<std::size_t>(format) * method_count + static_cast<std::size_t>(method)) * light_count +
+            static_cast<std::size_t>(light)) *
+               strength_kinds +
+           (full_strength ? 0 : 1);
 }
 
-template <qlx_pixel_format F, std::size_t Period>
-void Ditherer::quantise_with_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets,
-                                     std::uint8_t* indices) const {
-    static constexpr PixelOrder order = pixel_order(F);
-    static constexpr const ClampedPlaces<pattern_reach>& places = clamped_places<pattern_reach>;
-    // Each offset as an index into the places; the clamp only guards the
-    // tables, since strengths up to 100 keep offsets inside them.
-    std::array<std::size_t, Period> starts;
-    for (std::size_t i = 0; i < Period; ++i) {
-        starts[i] = static_cast<std::size_t>(std::clamp(offsets[i], -pattern_reach, pattern_reach) + pattern_reach);
+template <DitherMethod M>
+constexpr const DiffusionKernel& kernel_of() {
+    if constexpr (M == DitherMethod::atkinson) return atkinson_kernel;
+    else if constexpr (M == DitherMethod::sierra_lite) return sierra_lite_kernel;
+    else return floyd_steinberg_kernel;
+}
+
+template <std::size_t Place>
+constexpr Ditherer::RowFunction row_function_at() {
+    constexpr auto F = static_cast<qlx_pixel_format>(Place / strength_kinds / light_count / method_count);
+    constexpr auto M = static_cast<DitherMethod>(Place / strength_kinds / light_count % method_count);
+    constexpr auto L = static_cast<DitherLight>(Place / strength_kinds % light_count);
+    constexpr bool full_strength = Place % strength_kinds == 0;
+    if constexpr (M == DitherMethod::none) {
+        return &nearest_row<F>;
+    } else if constexpr (M == DitherMethod::ordered) {
+        return &pattern_row<F, BayerPattern>;
+    } else if constexpr (M == DitherMethod::blue_noise) {
+        return &pattern_row<F, BlueNoisePattern>;
+    } else {
+        constexpr const DiffusionKernel& kernel = kernel_of<M>();
+        constexpr std::uint32_t divisor =
+            full_strength ? full_strength_divisor<kernel> : partial_strength_divisor<kernel>;
+        return &diffused_row<F, kernel, L, divisor>;
     }
-    for (std::size_t x = 0; x < width_; ++x) {
-        const std::uint8_t* pixel = pixels + order.bytes * x;
-        const std::size_t start = starts[x % Period];
-        indices[x] = nearest_index_at(places.red[start + pixel[order.red]] + places.green[start + pixel[order.green]] +
-                                      places.blue[start + pixel[order.blue]]);
+}
+
+template <std::size_t... Place>
+constexpr std::array<Ditherer::RowFunction, sizeof...(Place)> make_row_functions(std::index_sequence<Place...>) {
+    return {row_function_at<Place>()...};
+}
+
+// Every row function, by format, method, light and strength.
+constexpr auto row_functions =
+    make_row_functions(std::make_index_sequence<format_count * method_count * light_count * strength_kinds>{});
+
+// Each palette colour in the working light times the weight of the next
+// pixel along the row, at this strength.
+void weigh_palette(DitherState& state) {
+    int weight = 0;
+    switch (state.options.method) {
+        case DitherMethod::floyd_steinberg: weight = weight_ahead<floyd_steinberg_kernel>(1); break;
+        case DitherMethod::atkinson: weight = weight_ahead<atkinson_kernel>(1); break;
+        case DitherMethod::sierra_lite: weight = weight_ahead<sierra_lite_kernel>(1); break;
+        default: return;
     }
+    weight *= error_scale(state.options.strength);
+    const PaletteLight& light = state.options.light == DitherLight::linear ? palette_light<DitherLight::linear>
+                                                                          : palette_light<DitherLight::srgb>;
+    std::int32_t* const red = state.weighted_palette.get();
+    std::int32_t* const green = red + palette_size;
+    std::int32_t* const blue = green + palette_size;
+    for (std::size_t i = 0; i < palette_size; ++i) {
+        red[i] = weight * light.red[i];
+        green[i] = weight * light.green[i];
+        blue[i] = weight * light.blue[i];
+    }
+}
+
+}  // namespace
+
+Result<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t width, const PixelRules& rules) {
+    DitherState state;
+    state.options = options;
+    state.width = width;
+    state.transparent_index = rules.transparent_index;
+    state.marks_transparent = rules.transparent_index >= 0 && pixel_order(rules.format).has_alpha;
+    if (diffuses_errors(options.method)) {
+        // Error rows keep their margins zero for the errors that would come from outside the picture.
+        if (width > SIZE_MAX / (error_rows * components) - 2 * error_margin) return failure(QLX_OUT_OF_MEMORY);
+        Result<std::unique_ptr<std::int32_t[]>> errors =
+            allocate_array<std::int32_t>(error_rows * components * (width + 2 * error_margin));
+        Result<std::unique_ptr<std::uint32_t[]>> numerators = allocate_array<std::uint32_t>(components * width);
+        Result<std::unique_ptr<std::int32_t[]>> weighted_palette = allocate_array<std::int32_t>(components * static_cast<std::size_t>(palette_size));
+        if (!errors || !numerators || !weighted_palette) return failure(QLX_OUT_OF_MEMORY);
+        state.errors = std::move(*errors);
+        state.numerators = std::move(*numerators);
+        state.weighted_palette = std::move(*weighted_palette);
+        weigh_palette(state);
+    }
+    const bool full_strength = options.strength == max_dither_strength;
+    return Ditherer(std::move(state),
+                    row_functions[row_function_place(rules.format, options.method, options.light, full_strength)]);
 }
 
 }  // namespace qlx

@@ -1,7 +1,7 @@
 #pragma once
 // Optional dithering. Integers only, no randomness: the same
 // picture and options give the same bytes on every system and build, on any
-// number of threads. docs/qlx-format.md states both methods byte for byte.
+// number of threads. docs/qlx-format.md states every method byte for byte.
 //
 // Rows are taken top row first; x counts from the left, y from the top.
 // divide_rounding(n, d) is n / d rounded to the nearest integer, halves up.
@@ -38,7 +38,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
+#include "arithmetic.hpp"
 #include "qlx.h"
 #include "result.hpp"
 
@@ -108,19 +110,35 @@ inline constexpr std::array<std::array<std::uint8_t, 8>, 8> bayer_matrix = {{
     {63, 31, 55, 23, 61, 29, 53, 21},
 }};
 
-// n / d rounded to the nearest integer, halves upwards, for any sign of n
-// (d > 0): integer division alone would round towards zero.
-constexpr int divide_rounding(int n, int d) {
-    const int shifted = n + d / 2;
-    return shifted >= 0 ? shifted / d : -((-shifted + d - 1) / d);
-}
-
 // How the pixels of a picture are given. With a transparent index (0-255)
 // and a format with alpha, every pixel whose alpha is below 128 gets that
 // index and takes part in no error diffusion.
 struct PixelRules {
     qlx_pixel_format format = QLX_BGR;
     int transparent_index = -1;
+};
+
+// What a ditherer keeps: its choices, and for error diffusion the rows of
+// errors and this row's numerators. The row functions in dithering.cpp
+// work on it.
+struct DitherState {
+    DitherOptions options;
+    std::size_t width = 0;
+    int transparent_index = -1;
+    bool marks_transparent = false;  // a transparent index applies to this format
+    // Error diffusion. Each palette colour in the working light times the
+    // weight of the next pixel along the row, at this strength: 256 reds,
+    // then 256 greens, then 256 blues.
+    std::unique_ptr<std::int32_t[]> weighted_palette;
+    // Each pixel's error as it passed it on, times the strength unless that
+    // is full, for this row and the two above, each row width + 4 pixels of
+    // 3 components, with two pixels of zeros at both ends for the errors
+    // that would come from outside the picture.
+    std::unique_ptr<std::int32_t[]> errors;
+    // This row's components, scaled by the kernel's divisor, plus all that
+    // the rows above diffused to them: what is left to add along the row is
+    // the error of the pixels just before.
+    std::unique_ptr<std::uint32_t[]> numerators;
 };
 
 // Maps rows of a picture to palette indices, dithered as the options ask.
@@ -131,55 +149,20 @@ public:
 
     // `pixels` is picture row `y` (counted from the top). Error diffusion
     // takes the rows in order from row 0.
-    void quantise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
+    void quantise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+        convert_row_(state_, pixels, y, indices);
+    }
+
+    // Converts one row; chosen once, for the format, method, light and
+    // strength, from one table.
+    using RowFunction = void (*)(DitherState& state, const std::uint8_t* pixels, std::size_t y,
+                                 std::uint8_t* indices);
 
 private:
-    Ditherer(const DitherOptions& options, std::size_t width, const PixelRules& rules,
-             std::unique_ptr<std::int32_t[]> errors, std::unique_ptr<std::uint32_t[]> numerators);
-    template <qlx_pixel_format F>
-    void quantise_row_as(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
-    template <qlx_pixel_format F, const DiffusionKernel& K>
-    void diffuse_row_in_light(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
-    template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L>
-    void diffuse_row_at_strength(const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas,
-                                 std::uint8_t* indices);
-    template <qlx_pixel_format F, const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
-    void diffuse_row(const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices);
-    template <qlx_pixel_format F, DitherLight L, std::uint32_t Divisor>
-    void start_numerators(const std::uint8_t* pixels);
-    template <const DiffusionKernel& K>
-    void add_errors_from_rows_above(std::size_t y);
-    template <const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
-    void diffuse_along_row(std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices);
-    template <qlx_pixel_format F>
-    void ordered_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const;
-    template <qlx_pixel_format F>
-    void blue_noise_row(const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) const;
-    template <qlx_pixel_format F, std::size_t Period>
-    void quantise_with_offsets(const std::uint8_t* pixels, const std::array<int, Period>& offsets,
-                               std::uint8_t* indices) const;
-    template <qlx_pixel_format F>
-    void mark_transparent(const std::uint8_t* pixels, std::uint8_t* indices) const;
+    Ditherer(DitherState state, RowFunction convert_row) : state_(std::move(state)), convert_row_(convert_row) {}
 
-    struct WeightedPalette {
-        std::array<int, 256> red, green, blue;
-    };
-    static WeightedPalette weigh_palette(const DitherOptions& options);
-
-    DitherOptions options_;
-    std::size_t width_;
-    PixelRules rules_;
-    bool keyed_;                        // a transparent index applies to this format
-    WeightedPalette weighted_palette_;  // error diffusion
-    // Error diffusion. Each pixel's error as it passed it on, times the
-    // strength unless that is full, for this row and the two above, each row
-    // width + 4 pixels of 3 components, with two pixels of zeros at both ends
-    // for the errors that would come from outside the picture.
-    std::unique_ptr<std::int32_t[]> errors_;
-    // This row's components, scaled by the kernel's divisor, plus all that
-    // the rows above diffused to them: what is left to add along the row is
-    // the error of the pixels just before.
-    std::unique_ptr<std::uint32_t[]> numerators_;
+    DitherState state_;
+    RowFunction convert_row_;
 };
 
 }  // namespace qlx

@@ -42,15 +42,14 @@ void expand_row(const std::uint8_t* indices, std::size_t width, qlx_pixel_format
     }
 }
 
-void write_bmp(const std::uint8_t* indices, std::size_t width, std::size_t height, std::uint8_t* bmp) {
-    write_bmp_headers(width, height, bmp);
+void write_bmp_rows(const std::uint8_t* indices, std::size_t width, std::size_t height, std::size_t first_row,
+                    std::size_t rows, std::uint8_t* out) {
     // Sides are at most 16384, so a row of 48 KiB fits in size_t everywhere.
     const auto stride = static_cast<std::size_t>(padded_row_bytes(width));
     const std::size_t row_bytes = 3 * width;
-    std::uint8_t* row = bmp + QLX_BMP_HEADERS_SIZE;
-    for (std::size_t stored = 0; stored < height; ++stored, row += stride) {
-        expand_row_as<QLX_BGR>(indices + (height - 1 - stored) * width, width, row);
-        std::fill(row + row_bytes, row + stride, std::uint8_t{0});
+    for (std::size_t stored = first_row; stored < first_row + rows; ++stored, out += stride) {
+        expand_row_as<QLX_BGR>(indices + (height - 1 - stored) * width, width, out);
+        std::fill(out + row_bytes, out + stride, std::uint8_t{0});
     }
 }
 

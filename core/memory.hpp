@@ -23,7 +23,7 @@ Result<std::unique_ptr<T[]>> allocate_array(std::size_t count) {
 // One object, made from `arguments`; its constructor may not throw.
 template <class T, class... Arguments>
 Result<std::unique_ptr<T>> allocate_object(Arguments&&... arguments) {
-    std::unique_ptr<T> object(new (std::nothrow) T(std::forward<Arguments>(arguments)...));
+    std::unique_ptr<T> object(new (std::nothrow) T{std::forward<Arguments>(arguments)...});
     if (!object) return failure(QLX_OUT_OF_MEMORY);
     return object;
 }

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "memory.hpp"
-#include "vocabulary.hpp"
 
 namespace qlx {
 namespace {
@@ -129,25 +128,6 @@ private:
     std::unique_ptr<std::thread[]> helpers_;
     std::size_t helper_count_ = 0;  // started
 };
-
-Result<QuantiseOptions> read_options(const qlx_options* given) {
-    const qlx_options chosen = given != nullptr ? *given : qlx_default_options();
-    if (!names_value(dither_names, chosen.dither)) return failure(QLX_UNKNOWN_DITHER);
-    if (!names_value(light_names, chosen.light)) return failure(QLX_UNKNOWN_LIGHT);
-    if (chosen.strength < 0 || chosen.strength > max_dither_strength) return failure(QLX_STRENGTH_OUT_OF_RANGE);
-    if (chosen.transparent_index < -1 || chosen.transparent_index > 255) {
-        return failure(QLX_TRANSPARENT_INDEX_OUT_OF_RANGE);
-    }
-    if (chosen.threads < 0) return failure(QLX_THREADS_OUT_OF_RANGE);
-    if (std::any_of(std::begin(chosen.reserved), std::end(chosen.reserved), [](int word) { return word != 0; })) {
-        return failure(QLX_UNKNOWN_OPTION);
-    }
-    QuantiseOptions options;
-    options.dither = {static_cast<DitherMethod>(chosen.dither), chosen.strength, static_cast<DitherLight>(chosen.light)};
-    options.transparent_index = chosen.transparent_index;
-    options.max_threads = static_cast<unsigned>(chosen.threads);
-    return options;
-}
 
 Quantiser::Quantiser(std::size_t width, std::size_t height, qlx_pixel_format format)
     : width_(width), height_(height), format_(format) {}

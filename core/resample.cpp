@@ -9,34 +9,28 @@
 
 #include <algorithm>
 #include <memory>
-#include <new>
 
+#include "arithmetic.hpp"
 #include "linear_light.hpp"
+#include "memory.hpp"
 #include "pixel_format.hpp"
 
 namespace qlx {
 namespace {
 
-// Rounds numerator / denominator to the nearest, halves up; denominator > 0.
-constexpr std::uint64_t divide_rounding(std::uint64_t numerator, std::uint64_t denominator) {
-    return (numerator + denominator / 2) / denominator;
-}
-
-template <class T>
-std::unique_ptr<T[]> allocate(std::size_t count) {
-    return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
-}
-
 // The source pixels under each result pixel along one side, and their weights.
 class AxisWeights {
 public:
-    bool make(std::size_t source_length, std::size_t result_length) {
+    Result<> make(std::size_t source_length, std::size_t result_length) {
         // Each result pixel covers at most S / D + 2 source pixels, and all of
         // them together at most S + D - 1 (consecutive ones share at most one).
-        first_weight_ = allocate<std::size_t>(result_length + 1);
-        first_source_ = allocate<std::size_t>(result_length);
-        weights_ = allocate<std::uint32_t>(source_length + result_length);
-        if (!first_weight_ || !first_source_ || !weights_) return false;
+        Result<std::unique_ptr<std::size_t[]>> first_weight = allocate_array<std::size_t>(result_length + 1);
+        Result<std::unique_ptr<std::size_t[]>> first_source = allocate_array<std::size_t>(result_length);
+        Result<std::unique_ptr<std::uint32_t[]>> weights = allocate_array<std::uint32_t>(source_length + result_length);
+        if (!first_weight || !first_source || !weights) return failure(QLX_OUT_OF_MEMORY);
+        first_weight_ = std::move(*first_weight);
+        first_source_ = std::move(*first_source);
+        weights_ = std::move(*weights);
         // Below 2^28 with sides of at most 2^14.
         const std::uint64_t s = source_length, d = result_length;
         std::size_t stored = 0;
@@ -50,7 +44,7 @@ public:
             }
         }
         first_weight_[result_length] = stored;
-        return true;
+        return {};
     }
 
     std::size_t first_source(std::size_t i) const { return first_source_[i]; }
@@ -129,45 +123,63 @@ qlx_placement place_in_box(std::size_t width, std::size_t height, std::size_t bo
     return placement;
 }
 
+namespace {
+
+// Adds the weighted sums of the source rows under result row y into `totals`.
+// `row_sums` keeps the last source row summed: consecutive result rows share
+// a source row at their border.
+void sum_result_row(const PixelView& source, std::size_t y, const AxisWeights& columns, const AxisWeights& rows,
+                    std::size_t width, Sums* totals, Sums* row_sums, std::size_t& summed_row) {
+    std::fill_n(totals, width, Sums{});
+    for (std::size_t k = 0; k < rows.count(y); ++k) {
+        const std::size_t source_row = rows.first_source(y) + k;
+        if (source_row != summed_row) {
+            sum_row(source, source_row, columns, width, row_sums);
+            summed_row = source_row;
+        }
+        const std::uint64_t weight = rows.weight(y, k);
+        for (std::size_t x = 0; x < width; ++x) {
+            totals[x].red += row_sums[x].red * weight;
+            totals[x].green += row_sums[x].green * weight;
+            totals[x].blue += row_sums[x].blue * weight;
+            totals[x].alpha += row_sums[x].alpha * weight;
+        }
+    }
+}
+
+// Each total as a pixel: its light averaged back to a code, its alpha over
+// the area every pixel's weights add up to.
+void write_averages(const Sums* totals, std::size_t width, std::uint64_t area, qlx_pixel_format format,
+                    std::uint8_t* pixel) {
+    const PixelOrder order = pixel_order(format);
+    for (std::size_t x = 0; x < width; ++x, pixel += order.bytes) {
+        const Sums& total = totals[x];
+        const auto code = [&](std::uint64_t sum) {
+            return total.alpha == 0 ? std::uint8_t{0}
+                                    : code_of_linear(static_cast<std::uint32_t>(divide_rounding(sum, total.alpha)));
+        };
+        pixel[order.red] = code(total.red);
+        pixel[order.green] = code(total.green);
+        pixel[order.blue] = code(total.blue);
+        if (order.has_alpha) pixel[order.alpha] = static_cast<std::uint8_t>(divide_rounding(total.alpha, area));
+    }
+}
+
+}  // namespace
+
 qlx_status resample(const PixelView& source, std::size_t width, std::size_t height, std::uint8_t* out) {
     AxisWeights columns, rows;
-    if (!columns.make(source.width, width) || !rows.make(source.height, height)) return QLX_OUT_OF_MEMORY;
-    const auto totals = allocate<Sums>(width);
-    const auto row_sums = allocate<Sums>(width);
-    if (!totals || !row_sums) return QLX_OUT_OF_MEMORY;
-
-    const PixelOrder order = pixel_order(source.format);
-    const std::uint64_t area = std::uint64_t{source.width} * source.height;  // every pixel's weights add up to it
-    std::size_t summed_row = SIZE_MAX;  // the source row in row_sums
+    Result<std::unique_ptr<Sums[]>> totals = allocate_array<Sums>(width);
+    Result<std::unique_ptr<Sums[]>> row_sums = allocate_array<Sums>(width);
+    if (!columns.make(source.width, width) || !rows.make(source.height, height) || !totals || !row_sums) {
+        return QLX_OUT_OF_MEMORY;
+    }
+    const std::uint64_t area = std::uint64_t{source.width} * source.height;
+    const std::size_t pixel_bytes = pixel_order(source.format).bytes;
+    std::size_t summed_row = SIZE_MAX;  // none yet
     for (std::size_t y = 0; y < height; ++y) {
-        std::fill_n(totals.get(), width, Sums{});
-        for (std::size_t k = 0; k < rows.count(y); ++k) {
-            const std::size_t source_row = rows.first_source(y) + k;
-            // Consecutive result rows share a source row at their border.
-            if (source_row != summed_row) {
-                sum_row(source, source_row, columns, width, row_sums.get());
-                summed_row = source_row;
-            }
-            const std::uint64_t weight = rows.weight(y, k);
-            for (std::size_t x = 0; x < width; ++x) {
-                totals[x].red += row_sums[x].red * weight;
-                totals[x].green += row_sums[x].green * weight;
-                totals[x].blue += row_sums[x].blue * weight;
-                totals[x].alpha += row_sums[x].alpha * weight;
-            }
-        }
-        std::uint8_t* pixel = out + y * width * order.bytes;
-        for (std::size_t x = 0; x < width; ++x, pixel += order.bytes) {
-            const Sums& total = totals[x];
-            const auto code = [&](std::uint64_t sum) {
-                return total.alpha == 0 ? std::uint8_t{0}
-                                        : code_of_linear(static_cast<std::uint32_t>(divide_rounding(sum, total.alpha)));
-            };
-            pixel[order.red] = code(total.red);
-            pixel[order.green] = code(total.green);
-            pixel[order.blue] = code(total.blue);
-            if (order.has_alpha) pixel[order.alpha] = static_cast<std::uint8_t>(divide_rounding(total.alpha, area));
-        }
+        sum_result_row(source, y, columns, rows, width, totals->get(), row_sums->get(), summed_row);
+        write_averages(totals->get(), width, area, source.format, out + y * width * pixel_bytes);
     }
     return QLX_OK;
 }

@@ -244,11 +244,17 @@ QLX_USE_RESULT QLX_API qlx_status qlx_from_bmp(const uint8_t *bmp, size_t bmp_si
 QLX_API size_t qlx_bmp_size(size_t width, size_t height);
 
 /* Writes the QLX_BMP_HEADERS_SIZE bytes that start the BMP qlx_to_bmp
-   writes for these sides. The rows that follow, bottom row first, are
-   qlx_expand's QLX_BGR pixels, each padded with zero bytes to a multiple
-   of 4: a program can write a BMP of any size a batch at a time. */
+   writes for these sides. */
 QLX_USE_RESULT QLX_API qlx_status qlx_bmp_headers(size_t width, size_t height, uint8_t *headers,
                                                   size_t headers_capacity);
+
+/* Writes `rows` of the stored rows of that BMP, from stored row first_row
+   on (counted from the bottom, as a BMP stores them), each the palette
+   colours of a row of `qlx` padded with zero bytes to (3 * width + 3) / 4 *
+   4 bytes. After qlx_bmp_headers, a program writes a BMP of any size a
+   batch at a time. Rows past the picture's give QLX_TOO_MANY_ROWS. */
+QLX_USE_RESULT QLX_API qlx_status qlx_to_bmp_rows(const uint8_t *qlx, size_t qlx_size, size_t width, size_t height,
+                                                  size_t first_row, size_t rows, uint8_t *out, size_t out_capacity);
 
 /* Writes the BMP of the first width * height bytes of `qlx` (a longer input
    is fine, as palexpand reads a longer file). */

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs libqlx twice, as a static and as a shared library, each into a
-# scratch prefix, and builds the README's C example against each installed
-# tree twice, through pkg-config and through find_package, and runs it.
+# scratch prefix, and builds the README's C example and a streaming program
+# against each installed tree, through pkg-config (the plain line, which a
+# static install must link too) and through find_package, and runs them.
 # The shared build also checks its exports and runs the C API tests on it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,7 +33,11 @@ for kind in static shared; do
   cmake -S tests/consumer -B "$scratch/consumer-$kind" -DCMAKE_PREFIX_PATH="$prefix" \
         -DEXAMPLE_SOURCE="$scratch/example.c" >/dev/null
   cmake --build "$scratch/consumer-$kind" >/dev/null
-  for program in "$scratch/example-pc-$kind" "$scratch/consumer-$kind/example"; do
+  # shellcheck disable=SC2046
+  cc -std=c99 -Wall -Wextra -Wpedantic -Werror tests/consumer/stream.c -o "$scratch/stream-pc-$kind" \
+     $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs qlx)
+  for program in "$scratch/example-pc-$kind" "$scratch/consumer-$kind/example" "$scratch/stream-pc-$kind" \
+                 "$scratch/consumer-$kind/stream"; do
     LD_LIBRARY_PATH="$prefix/lib" "$program"
   done
   echo "The $kind library links and runs from its installed tree through pkg-config and find_package."

@@ -22,7 +22,7 @@ libdir=$(dirname "$(find "$root/usr/lib" -name libqlx.so.1 | head -1)")
 libdir=${libdir#"$root/"}
 for file in "$libdir/libqlx.so.1" "$libdir/libqlx.so" "$libdir/libqlx.a" \
             "$libdir/pkgconfig/qlx.pc" "$libdir/cmake/qlx/qlxConfig.cmake" \
-            usr/include/qlx.h usr/share/man/man3/qlx.3; do
+            usr/include/qlx.h usr/share/man/man3/qlx.3.gz; do
   [ -e "$root/$file" ] || { echo "missing from the packages: /$file"; exit 1; }
 done
 status=0
@@ -31,7 +31,7 @@ status=0
 cmp "$root/sunset.qlx" tests/data/sunset.qlx
 "$root/usr/bin/palexpand" "$root/sunset.qlx" "$root/sunset.bmp"
 [ "$(stat -c %s "$root/sunset.bmp")" -eq 192054 ]
-for page in man1/palquant.1.gz man1/palexpand.1.gz man3/qlx.3; do
+for page in man1/palquant.1.gz man1/palexpand.1.gz man3/qlx.3.gz; do
   out=$(man --warnings -l "$root/usr/share/man/$page" 2>&1 >/dev/null)
   [ -z "$out" ] || { echo "$page: $out"; exit 1; }
 done

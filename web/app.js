@@ -394,8 +394,34 @@ document.addEventListener('paste', (event) => {
 
 // ---- Start ------------------------------------------------------------------
 
+// How the page shows the library's names; a name it does not know yet is
+// shown as it is, so no method is ever missing from the page.
+const LABELS = {
+  none: 'None',
+  'floyd-steinberg': 'Floyd–Steinberg',
+  ordered: 'Ordered (8 × 8)',
+  atkinson: 'Atkinson',
+  'sierra-lite': 'Sierra Lite',
+  'blue-noise': 'Blue noise',
+  srgb: 'sRGB codes',
+  linear: 'Linear light',
+  keep: "Keep the picture's size",
+  contain: 'Contain (bars of colour 0)',
+  cover: 'Cover (crop the centre)',
+  stretch: 'Stretch',
+};
+
+// A select's choices: every name the library gives, the first (its default) chosen.
+function offer(select, names) {
+  select.replaceChildren(...names.map((name) => new Option(LABELS[name] ?? name, name)));
+  select.value = names[0];
+}
+
 ask('hello').then(
-  ({ version }) => {
+  ({ version, methods, lights, fits }) => {
+    offer(controls.dither, methods);
+    offer(controls.light, lights);
+    offer(controls.fit, fits);
     say(`Ready (libqlx ${version}). Choose, drop or paste pictures.`);
     document.body.dataset.ready = 'true';
     document.body.dataset.readyAfterMs = performance.now().toFixed(0); // since navigation began

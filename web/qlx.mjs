@@ -8,11 +8,12 @@
 //
 // Every refusal throws an Error whose message is the library's status text.
 
-const DITHER_CODES = { none: 0, 'floyd-steinberg': 1, ordered: 2, atkinson: 3, 'sierra-lite': 4, 'blue-noise': 5 };
-const LIGHT_CODES = { srgb: 0, linear: 1 };
-const FIT_CODES = { keep: 0, contain: 1, cover: 2, stretch: 3 };
+// The names of the methods, lights and fits come from the library itself
+// (qlx_dither_name and its kin), so they are never a second list to keep.
 const RGBA = 2; // qlx_pixel_format
-const OPTIONS_BYTES = 64; // sizeof(qlx_options)
+// qlx_options: 64 bytes, int32 fields in this order, then reserved words.
+// tests/module.test.mjs checks each place against the library's own checks.
+export const OPTIONS_LAYOUT = { bytes: 64, dither: 0, strength: 1, transparentIndex: 2, threads: 3, light: 4 };
 const PLACEMENT_WORDS = 10; // size_t fields of qlx_placement
 
 // Out-of-range values that the library refuses in its own words.
@@ -49,6 +50,11 @@ class Library {
     };
     this.exports = new WebAssembly.Instance(this.module, imports).exports;
     this.exports._initialize(); // computes the nearest-colour table
+    this.vocabulary ??= {
+      methods: this.names('qlx_dither_name'),
+      lights: this.names('qlx_light_name'),
+      fits: this.names('qlx_fit_name'),
+    };
   }
 
   // Runs `work` with a way to allocate memory that is all freed afterwards.
@@ -101,6 +107,15 @@ class Library {
     return this.string(this.exports.qlx_status_text(status));
   }
 
+  // Every name the library gives through `nameOf`, from value 0 on.
+  names(nameOf) {
+    const names = [];
+    for (let value = 0; this.exports[nameOf](value) !== 0; value += 1) {
+      names.push(this.string(this.exports[nameOf](value)));
+    }
+    return names;
+  }
+
   // The library's refusal as an Error, its code in `status`.
   refusal(status) {
     return Object.assign(new Error(this.statusText(status)), { status });
@@ -113,18 +128,24 @@ class Library {
   // A qlx_options in the module's memory: the library's defaults, then the
   // caller's choices. The module runs on one thread.
   options(allocate, { dither = 'none', strength, transparentIndex, light = 'srgb' } = {}) {
-    const address = allocate(OPTIONS_BYTES);
+    const address = allocate(OPTIONS_LAYOUT.bytes);
     this.exports.qlx_default_options(address);
-    const fields = new Int32Array(this.exports.memory.buffer, address, 5);
-    fields[0] = Object.hasOwn(DITHER_CODES, dither) ? DITHER_CODES[dither] : UNKNOWN;
-    if (strength !== undefined) fields[1] = wholeNumberOr(strength, UNKNOWN);
+    const fields = new Int32Array(this.exports.memory.buffer, address, OPTIONS_LAYOUT.bytes / 4);
+    fields[OPTIONS_LAYOUT.dither] = codeOf(this.vocabulary.methods, dither);
+    if (strength !== undefined) fields[OPTIONS_LAYOUT.strength] = wholeNumberOr(strength, UNKNOWN);
     if (transparentIndex !== undefined && transparentIndex !== null) {
-      fields[2] = wholeNumberOr(transparentIndex, UNKNOWN - 1);
+      fields[OPTIONS_LAYOUT.transparentIndex] = wholeNumberOr(transparentIndex, UNKNOWN - 1);
     }
-    fields[3] = 1; // threads
-    fields[4] = Object.hasOwn(LIGHT_CODES, light) ? LIGHT_CODES[light] : UNKNOWN;
+    fields[OPTIONS_LAYOUT.threads] = 1;
+    fields[OPTIONS_LAYOUT.light] = codeOf(this.vocabulary.lights, light);
     return address;
   }
+}
+
+// A name's value, or one the library refuses in its own words.
+function codeOf(names, name) {
+  const code = names.indexOf(name);
+  return code >= 0 ? code : UNKNOWN;
 }
 
 function wholeNumberOr(value, otherwise) {
@@ -139,15 +160,24 @@ function side(value) {
 
 function api(library) {
   // The instance of the moment: a trap replaces it.
-  const x = () => library.exports;
-  // Methods call each other through `face`, not `this`, so that they can
-  // be taken off the object.
-  const face = {
-    version: library.string(x().qlx_version()),
+  const wasm = () => library.exports;
+  // Methods call each other through `functions`, not `this`, so that they
+  // can be taken off the object.
+  const functions = {
+    version: library.string(wasm().qlx_version()),
+    // The names the options take, each list in the library's order: the first is the default.
+    methods: [...library.vocabulary.methods],
+    lights: [...library.vocabulary.lights],
+    fits: [...library.vocabulary.fits],
 
     // The library's text for a status code.
     statusText(status) {
       return library.statusText(status);
+    },
+
+    // Checks options as every conversion does: throws the library's refusal.
+    checkOptions(options) {
+      library.run((allocate) => library.check(wasm().qlx_check_options(library.options(allocate, options))));
     },
 
     // The sides of a BMP that fromBmp converts, after all of its checks.
@@ -155,7 +185,7 @@ function api(library) {
       return library.run((allocate) => {
         const input = library.copyIn(allocate, bmp);
         const sides = allocate(8);
-        library.check(x().qlx_bmp_dimensions(input, bmp.length, sides, sides + 4));
+        library.check(wasm().qlx_bmp_dimensions(input, bmp.length, sides, sides + 4));
         const [width, height] = library.words(sides, 2);
         return { width, height };
       });
@@ -166,12 +196,12 @@ function api(library) {
       return library.run((allocate) => {
         const input = library.copyIn(allocate, bmp);
         const sides = allocate(8);
-        library.check(x().qlx_bmp_dimensions(input, bmp.length, sides, sides + 4));
+        library.check(wasm().qlx_bmp_dimensions(input, bmp.length, sides, sides + 4));
         const [width, height] = library.words(sides, 2);
         const count = width * height;
         const optionsAddress = library.options(allocate, options);
         const output = allocate(count);
-        library.check(x().qlx_from_bmp(input, bmp.length, optionsAddress, output, count));
+        library.check(wasm().qlx_from_bmp(input, bmp.length, optionsAddress, output, count));
         return { width, height, indices: library.bytes(output, count).slice() };
       });
     },
@@ -185,7 +215,7 @@ function api(library) {
         const optionsAddress = library.options(allocate, options);
         const input = library.copyIn(allocate, rgba.subarray(0, count * 4));
         const output = allocate(count);
-        library.check(x().qlx_quantise(input, w, h, w * 4, RGBA, optionsAddress, output, count));
+        library.check(wasm().qlx_quantise(input, w, h, w * 4, RGBA, optionsAddress, output, count));
         return library.bytes(output, count).slice();
       });
     },
@@ -194,11 +224,11 @@ function api(library) {
     toBmp(indices, width, height) {
       return library.run((allocate) => {
         const w = side(width), h = side(height);
-        const size = x().qlx_bmp_size(w, h);
+        const size = wasm().qlx_bmp_size(w, h);
         if (size === 0) throw library.refusal(STATUS.SIDE_OUT_OF_RANGE);
         const input = library.copyIn(allocate, indices);
         const output = allocate(size);
-        library.check(x().qlx_to_bmp(input, indices.length, w, h, output, size));
+        library.check(wasm().qlx_to_bmp(input, indices.length, w, h, output, size));
         return library.bytes(output, size).slice();
       });
     },
@@ -210,7 +240,7 @@ function api(library) {
         if (indices.length < w * h) throw library.refusal(STATUS.INPUT_TOO_SHORT);
         const input = library.copyIn(allocate, indices.subarray(0, w * h));
         const output = allocate(w * h * 4);
-        library.check(x().qlx_expand(input, w, h, RGBA, output, w * 4, w * h * 4));
+        library.check(wasm().qlx_expand(input, w, h, RGBA, output, w * 4, w * h * 4));
         return new Uint8ClampedArray(library.bytes(output, w * h * 4));
       });
     },
@@ -220,8 +250,8 @@ function api(library) {
     placement(width, height, boxWidth, boxHeight, fit) {
       return library.run((allocate) => {
         const address = allocate(PLACEMENT_WORDS * 4);
-        const code = Object.hasOwn(FIT_CODES, fit) ? FIT_CODES[fit] : UNKNOWN;
-        library.check(x().qlx_fit_placement(side(width), side(height), side(boxWidth), side(boxHeight), code, address));
+        const code = codeOf(library.vocabulary.fits, fit);
+        library.check(wasm().qlx_fit_placement(side(width), side(height), side(boxWidth), side(boxHeight), code, address));
         const [sourceX, sourceY, sourceWidth, sourceHeight, px, py, pw, ph, bw, bh] = library.words(
           address,
           PLACEMENT_WORDS,
@@ -238,49 +268,57 @@ function api(library) {
     // indices, fitted }, `fitted` being the RGBA that was quantised, in its
     // place in the box, for showing beside the result.
     convert(rgba, width, height, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options } = {}) {
-      const place = face.placement(width, height, boxWidth, boxHeight, fit);
-      const inner = library.run((allocate) => {
-        const part = place.width * place.height * 4;
-        if (fit === 'keep' || (place.sourceWidth === place.width && place.sourceHeight === place.height)) {
-          // Nothing to resample: only the crop, if any.
-          const pixels = new Uint8Array(part);
-          for (let y = 0; y < place.height; y += 1) {
-            const from = ((place.sourceY + y) * width + place.sourceX) * 4;
-            pixels.set(rgba.subarray(from, from + place.width * 4), y * place.width * 4);
-          }
-          return pixels;
-        }
-        const input = library.copyIn(allocate, rgba.subarray(0, width * height * 4));
-        const first = input + (place.sourceY * width + place.sourceX) * 4;
-        const output = allocate(part);
-        library.check(
-          x().qlx_resample(first, place.sourceWidth, place.sourceHeight, width * 4, RGBA, output, place.width,
-            place.height, part),
-        );
-        return library.bytes(output, part).slice();
-      });
-      const innerIndices = face.quantise(inner, place.width, place.height, options);
-      const indices = new Uint8Array(place.boxWidth * place.boxHeight); // index 0 around the picture
-      const fitted = new Uint8ClampedArray(indices.length * 4);
-      const background = x().qlx_palette_colour(0);
-      for (let i = 0; i < indices.length; i += 1) {
-        fitted.set([background >>> 16, (background >>> 8) & 255, background & 255, 255], i * 4);
-      }
-      for (let y = 0; y < place.height; y += 1) {
-        const to = (place.y + y) * place.boxWidth + place.x;
-        indices.set(innerIndices.subarray(y * place.width, (y + 1) * place.width), to);
-        fitted.set(inner.subarray(y * place.width * 4, (y + 1) * place.width * 4), to * 4);
-      }
-      return { width: place.boxWidth, height: place.boxHeight, indices, fitted };
+      const place = functions.placement(width, height, boxWidth, boxHeight, fit);
+      const inner = fittedPixels(rgba, width, height, place, fit);
+      return inBox(place, inner, functions.quantise(inner, place.width, place.height, options));
     },
 
     // Palette entry `index` as [red, green, blue].
     colour(index) {
-      const rgb = x().qlx_palette_colour(index & 255);
+      const rgb = wasm().qlx_palette_colour(index & 255);
       return [rgb >>> 16, (rgb >>> 8) & 255, rgb & 255];
     },
   };
-  return face;
+  // The part of the picture that lands in the box, resampled to its place's sides.
+  function fittedPixels(rgba, width, height, place, fit) {
+    const part = place.width * place.height * 4;
+    if (fit === 'keep' || (place.sourceWidth === place.width && place.sourceHeight === place.height)) {
+      // Nothing to resample: only the crop, if any.
+      const pixels = new Uint8Array(part);
+      for (let y = 0; y < place.height; y += 1) {
+        const from = ((place.sourceY + y) * width + place.sourceX) * 4;
+        pixels.set(rgba.subarray(from, from + place.width * 4), y * place.width * 4);
+      }
+      return pixels;
+    }
+    return library.run((allocate) => {
+      const input = library.copyIn(allocate, rgba.subarray(0, width * height * 4));
+      const first = input + (place.sourceY * width + place.sourceX) * 4;
+      const output = allocate(part);
+      library.check(
+        wasm().qlx_resample(first, place.sourceWidth, place.sourceHeight, width * 4, RGBA, output, place.width,
+          place.height, part),
+      );
+      return library.bytes(output, part).slice();
+    });
+  }
+
+  // The picture's indices and pixels in their place in the box, index 0 and
+  // its colour around them.
+  function inBox(place, inner, innerIndices) {
+    const indices = new Uint8Array(place.boxWidth * place.boxHeight);
+    const fitted = new Uint8ClampedArray(indices.length * 4);
+    const [red, green, blue] = functions.colour(0);
+    for (let i = 0; i < indices.length; i += 1) fitted.set([red, green, blue, 255], i * 4);
+    for (let y = 0; y < place.height; y += 1) {
+      const to = (place.y + y) * place.boxWidth + place.x;
+      indices.set(innerIndices.subarray(y * place.width, (y + 1) * place.width), to);
+      fitted.set(inner.subarray(y * place.width * 4, (y + 1) * place.width * 4), to * 4);
+    }
+    return { width: place.boxWidth, height: place.boxHeight, indices, fitted };
+  }
+
+  return functions;
 }
 
 let loading;

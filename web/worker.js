@@ -25,7 +25,7 @@ async function decodeInBrowser(bytes) {
 
 const handlers = {
   async hello(qlx) {
-    return { version: qlx.version };
+    return { version: qlx.version, methods: qlx.methods, lights: qlx.lights, fits: qlx.fits };
   },
 
   // A 24-bit BMP goes to the library's own reader, so that it gives

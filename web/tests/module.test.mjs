@@ -6,8 +6,10 @@ import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import {
-  bmpToRgba, loadModule, runPalexpand, runPalquant, sample, scratch, testPictures,
+  bmpToRgba, loadModule, runPalexpand, runPalquant, sample, scratch, testPictures, webDir,
 } from './support.mjs';
+
+const { OPTIONS_LAYOUT } = await import(join(webDir, 'qlx.mjs'));
 
 const OPTION_SETS = [
   { args: [], options: {} },
@@ -62,6 +64,36 @@ describe('fromBmp and toBmp against the programs', () => {
 
   test('version is the programs\' --version number', () => {
     assert.match(qlx.version, /^\d+\.\d+\.\d+$/);
+  });
+});
+
+describe('the library\'s vocabulary and options', () => {
+  test('the names are the library\'s, in its order, the default first', () => {
+    assert.deepEqual(qlx.methods, ['none', 'floyd-steinberg', 'ordered', 'atkinson', 'sierra-lite', 'blue-noise']);
+    assert.deepEqual(qlx.lights, ['srgb', 'linear']);
+    assert.deepEqual(qlx.fits, ['keep', 'contain', 'cover', 'stretch']);
+    for (const dither of qlx.methods) {
+      for (const light of qlx.lights) qlx.checkOptions({ dither, light });
+    }
+  });
+
+  // Each option written where the library reads it: a value out of range
+  // in each place is refused for that very option.
+  test('every field of qlx_options lands where the library reads it', () => {
+    const refusal = (options) => {
+      try {
+        qlx.checkOptions(options);
+        return 0;
+      } catch (error) {
+        return error.status;
+      }
+    };
+    assert.equal(refusal({}), 0);
+    assert.equal(refusal({ dither: 'sparkle' }), 27);
+    assert.equal(refusal({ strength: 101 }), 28);
+    assert.equal(refusal({ transparentIndex: 256 }), 29);
+    assert.equal(refusal({ light: 'dim' }), 33);
+    assert.equal(OPTIONS_LAYOUT.bytes, 64);
   });
 });
 

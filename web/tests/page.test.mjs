@@ -9,13 +9,15 @@ import { after, before, beforeEach, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { unzipSync } from 'fflate';
 import { serve } from '../serve.mjs';
-import { root, runPalexpand, runPalquant, sample, scratch, webDir } from './support.mjs';
+import { loadModule, root, runPalexpand, runPalquant, sample, scratch, webDir } from './support.mjs';
+
+// Every method the library names, which the page must offer.
+const { methods: METHODS, lights: LIGHTS, fits: FITS } = await loadModule();
 
 const CHROMIUM_FLAGS = [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
 ];
-const METHODS = ['none', 'floyd-steinberg', 'ordered', 'atkinson', 'sierra-lite', 'blue-noise'];
 
 let server;
 let origin;
@@ -126,6 +128,13 @@ describe('the page', () => {
       }
     });
   }
+
+  test('the selects offer every name the library gives, in its order', async () => {
+    const values = (id) => page.$$eval(`#${id} option`, (options) => options.map((option) => option.value));
+    assert.deepEqual(await values('dither'), METHODS);
+    assert.deepEqual(await values('dither-light'), LIGHTS);
+    assert.deepEqual(await values('fit'), FITS);
+  });
 
   test('a JPEG is fitted to 320 x 200 as the module fits the browser\'s decoding of it', async () => {
     await converting(() => page.selectOption('#fit', 'cover'));
