@@ -8,9 +8,8 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <vector>
-
 #include <string>
+#include <vector>
 
 #include "load_bmp.hpp"
 #include "qlx.h"

@@ -119,8 +119,9 @@ qlx_status BmpStream::convert(qlx_quantiser* quantiser, const Batch& batch, cons
     const auto stride = static_cast<std::size_t>(layout_.row_stride);
     std::uint8_t* const indices = indices_[batch.slot].data();
     const std::size_t capacity = indices_[batch.slot].size();
-    return layout_.top_down ? qlx_quantiser_convert(quantiser, pixels, batch.count, stride, indices, capacity)
-                            : qlx_quantiser_convert_bottom_up(quantiser, pixels, batch.count, stride, indices, capacity);
+    return layout_.top_down
+               ? qlx_quantiser_convert(quantiser, pixels, batch.count, stride, indices, capacity)
+               : qlx_quantiser_convert_bottom_up(quantiser, pixels, batch.count, stride, indices, capacity);
 }
 
 IoResult<> BmpStream::write(OutputFile& output, const Batch& batch) {

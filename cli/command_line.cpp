@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "expected.hpp"
-
 #include "messages.hpp"
 
 namespace pal {

@@ -21,8 +21,8 @@ install(TARGETS qlx EXPORT qlxTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 if(BUILD_SHARED_LIBS)
-  # A shared build installs the static library too, for `pkg-config --static`.
-  add_library(qlx_static STATIC $<TARGET_OBJECTS:qlx_objects>)
+  # A shared build installs the static library the programs link too, for
+  # `pkg-config --static`.
   set_target_properties(qlx_static PROPERTIES OUTPUT_NAME qlx)
   install(TARGETS qlx_static ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 endif()

@@ -31,7 +31,7 @@ struct PixelRows {
 };
 
 inline qlx_status measure_rows(std::size_t width, std::size_t height, std::size_t stride, qlx_pixel_format format,
-                        PixelRows& rows) {
+                               PixelRows& rows) {
     if (!multiply_fits(width, pixel_order(format).bytes, rows.row_bytes)) return QLX_SIZE_OVERFLOW;
     if (stride < rows.row_bytes) return QLX_STRIDE_TOO_SHORT;
     std::size_t before_last = 0;

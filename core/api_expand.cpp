@@ -40,8 +40,8 @@ QLX_API qlx_status qlx_to_bmp(const uint8_t* qlx, size_t qlx_size, size_t width,
     return QLX_OK;
 }
 
-QLX_API qlx_status qlx_to_bmp_rows(const uint8_t* qlx, size_t qlx_size, size_t width, size_t height,
-                                   size_t first_row, size_t rows, uint8_t* out, size_t out_capacity) {
+QLX_API qlx_status qlx_to_bmp_rows(const uint8_t* qlx, size_t qlx_size, size_t width, size_t height, size_t first_row,
+                                   size_t rows, uint8_t* out, size_t out_capacity) {
     if (!bytes_present(qlx, qlx_size) || !bytes_present(out, out_capacity)) return QLX_NULL_POINTER;
     if (!qlx::api::bmp_side_fits(width) || !qlx::api::bmp_side_fits(height)) return QLX_SIDE_OUT_OF_RANGE;
     if (qlx_size / width < height) return QLX_INPUT_TOO_SHORT;

@@ -24,8 +24,8 @@ struct qlx_quantiser {
 namespace {
 
 // The next batch of a quantiser's rows, either way up.
-qlx_status convert_batch(qlx_quantiser* handle, const uint8_t* pixels, size_t rows, size_t stride,
-                                bool bottom_up, uint8_t* indices, size_t indices_capacity) {
+qlx_status convert_batch(qlx_quantiser* handle, const uint8_t* pixels, size_t rows, size_t stride, bool bottom_up,
+                         uint8_t* indices, size_t indices_capacity) {
     return guarded([&] {
         if (handle == nullptr) return QLX_NULL_POINTER;
         qlx::Quantiser& quantiser = *handle->quantiser;
@@ -110,8 +110,7 @@ QLX_API qlx_status qlx_quantise(const uint8_t* pixels, size_t width, size_t heig
             return status;
         }
         if (indices_capacity < rows.count) return QLX_CAPACITY_TOO_SMALL;
-        qlx::Result<std::unique_ptr<qlx::Quantiser>> quantiser =
-            qlx::Quantiser::create(width, height, format, *chosen);
+        qlx::Result<std::unique_ptr<qlx::Quantiser>> quantiser = qlx::Quantiser::create(width, height, format, *chosen);
         if (!quantiser) return quantiser.error();
         (*quantiser)->convert({pixels, height, stride, false}, indices);
         return QLX_OK;
@@ -127,7 +126,8 @@ QLX_API qlx_status qlx_quantiser_create(size_t width, size_t height, qlx_pixel_f
         if (!chosen) return chosen.error();
         // The indices of the whole picture and a row of its pixels must be countable.
         size_t row_bytes = 0, count = 0;
-        if (!qlx::api::multiply_fits(width, qlx_pixel_bytes(format), row_bytes) || !qlx::api::multiply_fits(width, height, count)) {
+        if (!qlx::api::multiply_fits(width, qlx_pixel_bytes(format), row_bytes) ||
+            !qlx::api::multiply_fits(width, height, count)) {
             return QLX_SIZE_OVERFLOW;
         }
         qlx::Result<std::unique_ptr<qlx::Quantiser>> made = qlx::Quantiser::create(width, height, format, *chosen);

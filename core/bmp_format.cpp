@@ -1,9 +1,8 @@
 #include "bmp_format.hpp"
 
 #include <algorithm>
-#include <limits>
-
 #include <array>
+#include <limits>
 
 namespace qlx {
 namespace {

@@ -53,7 +53,7 @@ constexpr ClampedPlaces<Reach> clamped_places = [] {
 template <const DiffusionKernel& K>
 constexpr std::uint32_t full_strength_divisor = static_cast<std::uint32_t>(K.divisor);
 template <const DiffusionKernel& K>
-constexpr std::uint32_t partial_strength_divisor = max_dither_strength * full_strength_divisor<K>;
+constexpr std::uint32_t partial_strength_divisor = max_dither_strength* full_strength_divisor<K>;
 template <const DiffusionKernel& K>
 constexpr bool numerator_fits = std::uint64_t{partial_strength_divisor<K>} * (3 * std::uint64_t{linear_max} + 1) <=
                                 std::numeric_limits<std::uint32_t>::max();
@@ -183,7 +183,8 @@ constexpr PaletteLight palette_light = [] {
 }();
 
 Rgb<int> weighted_colour(const std::int32_t* weighted_palette, std::uint8_t index) {
-    return {weighted_palette[index], weighted_palette[palette_size + index], weighted_palette[2 * palette_size + index]};
+    return {weighted_palette[index], weighted_palette[palette_size + index],
+            weighted_palette[2 * palette_size + index]};
 }
 
 // Gives every pixel whose alpha is below the threshold the transparent index.
@@ -260,9 +261,8 @@ void start_numerators(DitherState& state, const std::uint8_t* pixels) {
     std::uint32_t* numerator = state.numerators.get();
     for (std::size_t x = 0; x < state.width; ++x, numerator += components) {
         const std::uint8_t* pixel = pixels + order.bytes * x;
-        store(numerator,
-              Rgb<std::uint32_t>{numerator_of(pixel[order.red]), numerator_of(pixel[order.green]),
-                                 numerator_of(pixel[order.blue])});
+        store(numerator, Rgb<std::uint32_t>{numerator_of(pixel[order.red]), numerator_of(pixel[order.green]),
+                                            numerator_of(pixel[order.blue])});
     }
 }
 
@@ -376,9 +376,12 @@ constexpr std::size_t row_function_place(qlx_pixel_format format, DitherMethod m
 
 template <DitherMethod M>
 constexpr const DiffusionKernel& kernel_of() {
-    if constexpr (M == DitherMethod::atkinson) return atkinson_kernel;
-    else if constexpr (M == DitherMethod::sierra_lite) return sierra_lite_kernel;
-    else return floyd_steinberg_kernel;
+    if constexpr (M == DitherMethod::atkinson)
+        return atkinson_kernel;
+    else if constexpr (M == DitherMethod::sierra_lite)
+        return sierra_lite_kernel;
+    else
+        return floyd_steinberg_kernel;
 }
 
 template <std::size_t Place>
@@ -422,7 +425,7 @@ void weigh_palette(DitherState& state) {
     }
     weight *= error_scale(state.options.strength);
     const PaletteLight& light = state.options.light == DitherLight::linear ? palette_light<DitherLight::linear>
-                                                                          : palette_light<DitherLight::srgb>;
+                                                                           : palette_light<DitherLight::srgb>;
     std::int32_t* const red = state.weighted_palette.get();
     std::int32_t* const green = red + palette_size;
     std::int32_t* const blue = green + palette_size;
@@ -447,7 +450,8 @@ Result<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t widt
         Result<std::unique_ptr<std::int32_t[]>> errors =
             allocate_array<std::int32_t>(error_rows * components * (width + 2 * error_margin));
         Result<std::unique_ptr<std::uint32_t[]>> numerators = allocate_array<std::uint32_t>(components * width);
-        Result<std::unique_ptr<std::int32_t[]>> weighted_palette = allocate_array<std::int32_t>(components * static_cast<std::size_t>(palette_size));
+        Result<std::unique_ptr<std::int32_t[]>> weighted_palette =
+            allocate_array<std::int32_t>(components * static_cast<std::size_t>(palette_size));
         if (!errors || !numerators || !weighted_palette) return failure(QLX_OUT_OF_MEMORY);
         state.errors = std::move(*errors);
         state.numerators = std::move(*numerators);

@@ -155,8 +155,7 @@ public:
 
     // Converts one row; chosen once, for the format, method, light and
     // strength, from one table.
-    using RowFunction = void (*)(DitherState& state, const std::uint8_t* pixels, std::size_t y,
-                                 std::uint8_t* indices);
+    using RowFunction = void (*)(DitherState& state, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices);
 
 private:
     Ditherer(DitherState state, RowFunction convert_row) : state_(std::move(state)), convert_row_(convert_row) {}

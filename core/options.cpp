@@ -21,7 +21,8 @@ Result<QuantiseOptions> read_options(const qlx_options* given) {
         return failure(QLX_UNKNOWN_OPTION);
     }
     QuantiseOptions options;
-    options.dither = {static_cast<DitherMethod>(chosen.dither), chosen.strength, static_cast<DitherLight>(chosen.light)};
+    options.dither = {static_cast<DitherMethod>(chosen.dither), chosen.strength,
+                      static_cast<DitherLight>(chosen.light)};
     options.transparent_index = chosen.transparent_index;
     options.max_threads = static_cast<unsigned>(chosen.threads);
     return options;

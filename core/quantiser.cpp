@@ -175,7 +175,8 @@ void Quantiser::convert(const BatchRows& batch, std::uint8_t* indices) {
 
 // Rows [begin, end) of the batch in hand.
 void Quantiser::convert_rows(Ditherer& ditherer, std::size_t begin, std::size_t end) {
-    for (std::size_t k = begin; k < end; ++k) ditherer.quantise_row(batch_.row(k), next_row_ + k, indices_ + k * width_);
+    for (std::size_t k = begin; k < end; ++k)
+        ditherer.quantise_row(batch_.row(k), next_row_ + k, indices_ + k * width_);
 }
 
 }  // namespace qlx

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "qlx.h"
@@ -77,6 +78,38 @@ Output output(FuzzedDataProvider& input, std::size_t capacity) {
     return {std::vector<std::uint8_t>(capacity, untouched), input.ConsumeIntegralInRange(0, 31) == 0};
 }
 
+// The same pixels through a quantiser, in two batches of rows: a refused
+// batch writes nothing and leaves the quantiser usable; where the whole
+// picture converted, the batches give its bytes.
+void streamed_in_two_batches(const std::uint8_t* pixels, std::size_t width, std::size_t height, std::size_t stride,
+                             qlx_pixel_format format, const qlx_options* options, std::size_t capacity,
+                             const std::vector<std::uint8_t>* whole) {
+    qlx_quantiser* quantiser = nullptr;
+    if (qlx_quantiser_create(width, height, format, options, &quantiser) != QLX_OK) return;
+    const std::size_t first_rows = height / 2;
+    std::vector<std::uint8_t> streamed;
+    bool converted = true;
+    for (const auto& [first, rows] : {std::pair{std::size_t{0}, first_rows}, {first_rows, height - first_rows}}) {
+        Output batch{std::vector<std::uint8_t>(capacity, untouched), pixels == nullptr};
+        const std::uint8_t* rows_start = pixels == nullptr ? nullptr : pixels + first * stride;
+        const qlx_status status = qlx_quantiser_convert(quantiser, rows_start, rows, stride, batch.data(), capacity);
+        batch.check(status);
+        if (status != QLX_OK) {
+            if (qlx_quantiser_rows_left(quantiser) != height - first) __builtin_trap();  // a refusal changed it
+            converted = false;
+            break;
+        }
+        streamed.insert(streamed.end(), batch.bytes.begin(),
+                        batch.bytes.begin() + static_cast<std::ptrdiff_t>(rows * width));
+    }
+    qlx_quantiser_destroy(quantiser);
+    if (converted && whole != nullptr &&
+        !std::equal(streamed.begin(), streamed.end(), whole->begin(),
+                    whole->begin() + static_cast<std::ptrdiff_t>(streamed.size()))) {
+        __builtin_trap();
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -103,8 +136,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (overflows || span <= pixel_bytes.size()) {
         Output indices = output(input, capacity);
         const std::uint8_t* pixels = source == nullptr ? nullptr : pixel_bytes.data();
-        indices.check(qlx_quantise(pixels, width, height, stride, format, no_options ? nullptr : &options,
-                                   indices.data(), capacity));
+        const qlx_status whole = qlx_quantise(pixels, width, height, stride, format, no_options ? nullptr : &options,
+                                              indices.data(), capacity);
+        indices.check(whole);
+        streamed_in_two_batches(pixels, width, height, stride, format, no_options ? nullptr : &options, capacity,
+                                whole == QLX_OK ? &indices.bytes : nullptr);
     }
     Output pixels = output(input, capacity);
     pixels.check(

@@ -38,8 +38,9 @@ std::vector<std::uint8_t> streamed(const std::uint8_t* data, std::size_t size, c
         const std::uint8_t* pixels = data + layout.pixel_offset + lowest_stored * stride;
         std::uint8_t* out = indices.data() + first * layout.width;
         const qlx_status status =
-            layout.top_down ? qlx_quantiser_convert(quantiser, pixels, rows, stride, out, rows * layout.width)
-                            : qlx_quantiser_convert_bottom_up(quantiser, pixels, rows, stride, out, rows * layout.width);
+            layout.top_down
+                ? qlx_quantiser_convert(quantiser, pixels, rows, stride, out, rows * layout.width)
+                : qlx_quantiser_convert_bottom_up(quantiser, pixels, rows, stride, out, rows * layout.width);
         if (status != QLX_OK) __builtin_trap();
     }
     if (qlx_quantiser_rows_left(quantiser) != 0) __builtin_trap();

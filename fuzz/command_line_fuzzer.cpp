@@ -7,7 +7,8 @@
 // Build and run (clang with its libFuzzer runtime):
 //   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
 //   cmake --build build-fuzz --target command_line_fuzzer
-//   build-fuzz/bin/command_line_fuzzer -max_total_time=60 -max_len=256 -artifact_prefix=fuzz/findings/ fuzz/corpus/arguments
+//   build-fuzz/bin/command_line_fuzzer -max_total_time=60 -max_len=256 -artifact_prefix=fuzz/findings/
+//   fuzz/corpus/arguments
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -44,9 +45,8 @@ bool palquant_conversion_holds(const pal::PalquantCommand& command, const std::v
 }
 
 bool palexpand_conversion_holds(const pal::PalexpandCommand& command, const std::vector<std::string>& arguments) {
-    return is_argument(arguments, command.qlx_path) && is_argument(arguments, command.bmp_path) &&
-           command.width >= 1 && command.width <= QLX_MAX_BMP_SIDE && command.height >= 1 &&
-           command.height <= QLX_MAX_BMP_SIDE;
+    return is_argument(arguments, command.qlx_path) && is_argument(arguments, command.bmp_path) && command.width >= 1 &&
+           command.width <= QLX_MAX_BMP_SIDE && command.height >= 1 && command.height <= QLX_MAX_BMP_SIDE;
 }
 
 void check_palquant(const std::vector<std::string>& arguments) {

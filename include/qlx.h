@@ -116,22 +116,22 @@ typedef enum qlx_status QLX_ANY_INT {
     QLX_BMP_PIXEL_DATA_CUT_SHORT = 8,
     QLX_BMP_TOO_LARGE = 9, /* its sizes do not fit this machine's size_t */
     /* Arguments the call cannot use. */
-    QLX_NULL_POINTER = 20,          /* NULL where bytes or a result belong */
-    QLX_SIZE_OVERFLOW = 21,         /* width * height (* pixel bytes) overflows size_t */
-    QLX_SIDE_OUT_OF_RANGE = 22,     /* a BMP side of 0 or above QLX_MAX_BMP_SIDE */
-    QLX_STRIDE_TOO_SHORT = 23,      /* shorter than a row of pixels */
-    QLX_INPUT_TOO_SHORT = 24,       /* fewer QLX bytes than width * height */
-    QLX_CAPACITY_TOO_SMALL = 25,    /* the output buffer cannot hold the result */
+    QLX_NULL_POINTER = 20,       /* NULL where bytes or a result belong */
+    QLX_SIZE_OVERFLOW = 21,      /* width * height (* pixel bytes) overflows size_t */
+    QLX_SIDE_OUT_OF_RANGE = 22,  /* a BMP side of 0 or above QLX_MAX_BMP_SIDE */
+    QLX_STRIDE_TOO_SHORT = 23,   /* shorter than a row of pixels */
+    QLX_INPUT_TOO_SHORT = 24,    /* fewer QLX bytes than width * height */
+    QLX_CAPACITY_TOO_SMALL = 25, /* the output buffer cannot hold the result */
     QLX_UNKNOWN_PIXEL_FORMAT = 26,
     QLX_UNKNOWN_DITHER = 27,
-    QLX_STRENGTH_OUT_OF_RANGE = 28, /* not 0 to 100 */
+    QLX_STRENGTH_OUT_OF_RANGE = 28,          /* not 0 to 100 */
     QLX_TRANSPARENT_INDEX_OUT_OF_RANGE = 29, /* not -1 to 255 */
-    QLX_THREADS_OUT_OF_RANGE = 30,  /* negative */
-    QLX_UNKNOWN_OPTION = 31,        /* a reserved word of qlx_options is not zero */
+    QLX_THREADS_OUT_OF_RANGE = 30,           /* negative */
+    QLX_UNKNOWN_OPTION = 31,                 /* a reserved word of qlx_options is not zero */
     QLX_UNKNOWN_FIT = 32,
     QLX_UNKNOWN_LIGHT = 33,
-    QLX_TOO_MANY_ROWS = 34,         /* more rows than a quantiser's picture has left */
-    QLX_UNKNOWN_NAME = 35,          /* a name of no method, light or fit */
+    QLX_TOO_MANY_ROWS = 34, /* more rows than a quantiser's picture has left */
+    QLX_UNKNOWN_NAME = 35,  /* a name of no method, light or fit */
     QLX_OUT_OF_MEMORY = 40
 } qlx_status;
 
@@ -226,8 +226,8 @@ typedef struct qlx_bmp_layout {
    file, so a reader may size its buffers from the layout. On failure the
    layout is left alone. With it a BMP can be streamed through a
    qlx_quantiser, a batch of stored rows at a time. */
-QLX_USE_RESULT QLX_API qlx_status qlx_bmp_read_layout(const uint8_t *headers, size_t headers_size,
-                                                      uint64_t file_size, qlx_bmp_layout *layout);
+QLX_USE_RESULT QLX_API qlx_status qlx_bmp_read_layout(const uint8_t *headers, size_t headers_size, uint64_t file_size,
+                                                      qlx_bmp_layout *layout);
 
 /* The sides of a BMP that qlx_from_bmp would convert, after every check
    it makes; on failure the results are left alone. */
@@ -278,8 +278,8 @@ QLX_API size_t qlx_pixel_bytes(qlx_pixel_format format);
    width * pixel bytes) into width * height indices, top row first. The same
    pixels give the same bytes as qlx_from_bmp. */
 QLX_USE_RESULT QLX_API qlx_status qlx_quantise(const uint8_t *pixels, size_t width, size_t height, size_t stride,
-                                               qlx_pixel_format format, const qlx_options *options,
-                                               uint8_t *indices, size_t indices_capacity);
+                                               qlx_pixel_format format, const qlx_options *options, uint8_t *indices,
+                                               size_t indices_capacity);
 
 /* A picture that arrives in batches of rows: decoded a few rows at a time,
    read from a file, or one frame of many. However its rows are split, the
@@ -299,9 +299,8 @@ QLX_USE_RESULT QLX_API qlx_status qlx_quantiser_create(size_t width, size_t heig
    (rows - 1) + a row of pixels) into rows * width indices. More rows than
    the picture has left give QLX_TOO_MANY_ROWS. A refused call changes
    nothing, and the quantiser is still usable. */
-QLX_USE_RESULT QLX_API qlx_status qlx_quantiser_convert(qlx_quantiser *quantiser, const uint8_t *pixels,
-                                                        size_t rows, size_t stride, uint8_t *indices,
-                                                        size_t indices_capacity);
+QLX_USE_RESULT QLX_API qlx_status qlx_quantiser_convert(qlx_quantiser *quantiser, const uint8_t *pixels, size_t rows,
+                                                        size_t stride, uint8_t *indices, size_t indices_capacity);
 
 /* The same for rows stored bottom row first, as most BMPs store them:
    `pixels` is the lowest of the batch's rows (the last in picture order),
@@ -355,16 +354,16 @@ QLX_USE_RESULT QLX_API qlx_status qlx_fit_from_name(const char *name, qlx_fit *f
 typedef struct qlx_placement {
     size_t source_x, source_y, source_width, source_height; /* the part of the picture used */
     size_t x, y, width, height;                             /* its resampled copy, in the box */
-    size_t box_width, box_height; /* the result's sides: the box's, or the picture's own
-                                     for QLX_FIT_KEEP */
+    size_t box_width, box_height;                           /* the result's sides: the box's, or the picture's own
+                                                               for QLX_FIT_KEEP */
 } qlx_placement;
 
 /* Computes the placement of a width x height picture in the box. Every
    side from 1 to QLX_MAX_RESAMPLE_SIDE. A side that does not fit exactly
    is rounded to the nearest pixel, halves up, and centred with the odd
    pixel after it (to the right or below). */
-QLX_USE_RESULT QLX_API qlx_status qlx_fit_placement(size_t width, size_t height, size_t box_width,
-                                                    size_t box_height, qlx_fit fit, qlx_placement *placement);
+QLX_USE_RESULT QLX_API qlx_status qlx_fit_placement(size_t width, size_t height, size_t box_width, size_t box_height,
+                                                    qlx_fit fit, qlx_placement *placement);
 
 /* Resamples height rows of width pixels (stride bytes apart) to
    resampled_width x resampled_height pixels of the same format, rows

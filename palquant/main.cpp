@@ -41,7 +41,9 @@ int main(int argc, char* argv[]) try {
     pal::IoResult<pal::InputFile> input = pal::InputFile::open(command.bmp_path);
     if (!input) return palquant.fail(msg::bmp_not_opened);
     pal::IoResult<pal::BmpSource> bmp = pal::BmpSource::open(*input);
-    if (!bmp) return bmp.error() == pal::IoError::out_of_memory ? refuse(QLX_BMP_TOO_LARGE) : palquant.fail(msg::bmp_not_read);
+    if (!bmp)
+        return bmp.error() == pal::IoError::out_of_memory ? refuse(QLX_BMP_TOO_LARGE)
+                                                          : palquant.fail(msg::bmp_not_read);
 
     qlx_bmp_layout layout{};
     const std::span<const std::uint8_t> headers = bmp->headers();

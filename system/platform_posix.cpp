@@ -102,9 +102,8 @@ std::optional<std::uint64_t> regular_file_size(const FileHandle& file) {
 
 IoResult<std::size_t> read_some(const FileHandle& file, std::span<std::uint8_t> out) {
     for (;;) {
-        const ssize_t count = system_call(ssize_t{-1}, [&] {
-            return ::read(descriptor_of(file), out.data(), std::min(out.size(), max_transfer));
-        });
+        const ssize_t count = system_call(
+            ssize_t{-1}, [&] { return ::read(descriptor_of(file), out.data(), std::min(out.size(), max_transfer)); });
         if (count >= 0) return static_cast<std::size_t>(count);
         if (errno != EINTR) return failure(IoError::failed);
     }

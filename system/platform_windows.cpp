@@ -7,10 +7,10 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <array>
@@ -65,8 +65,8 @@ std::string to_utf8(std::wstring_view wide) {
     text.reserve(wide.size());
     for (std::size_t i = 0; i < wide.size(); ++i) {
         char32_t code = wide[i];
-        const bool pair = code >= 0xD800 && code < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-                          wide[i + 1] < 0xE000;
+        const bool pair =
+            code >= 0xD800 && code < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000;
         if (pair) code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00);
         if (code < 0x80) {
             text.push_back(static_cast<char>(code));
@@ -113,9 +113,9 @@ bool names_a_device(std::wstring_view path) {
 // The file an existing path finally names, through symbolic links and
 // junctions, so that a link survives its target being replaced.
 std::wstring final_path_of(const std::wstring& path) {
-    const HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return path;  // a dangling link is replaced itself
     std::wstring final(MAX_PATH, L'\0');
     DWORD length = ::GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()), 0);
@@ -137,8 +137,8 @@ FileHandle create_temporary(const std::wstring& target, std::wstring& temporary)
         const unsigned long long unique =
             static_cast<unsigned long long>(::GetCurrentProcessId()) << 32 ^ ::GetTickCount64() ^ ++attempt_counter;
         temporary = target.substr(0, name_start) + L"." + target.substr(name_start) + L"." + std::to_wstring(unique);
-        const HANDLE handle = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE handle =
+            ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) return adopt(handle);
         if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
@@ -199,8 +199,7 @@ IoResult<std::size_t> read_some_at(const FileHandle& file, std::uint64_t offset,
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
     DWORD count = 0;
-    if (::ReadFile(handle_of(file), out.data(), static_cast<DWORD>(std::min(out.size(), max_transfer)), &count,
-                   &at)) {
+    if (::ReadFile(handle_of(file), out.data(), static_cast<DWORD>(std::min(out.size(), max_transfer)), &count, &at)) {
         return std::size_t{count};
     }
     if (::GetLastError() == ERROR_HANDLE_EOF) return std::size_t{0};
@@ -231,7 +230,8 @@ IoResult<PendingOutput> begin_output(const std::string& path) {
             return PendingOutput{std::move(device), {}, path};
         }
     }
-    if (file_name_start(wide) == wide.size()) return failure(IoError::failed);  // "" or a name ending in '\' names no file
+    if (file_name_start(wide) == wide.size())
+        return failure(IoError::failed);  // "" or a name ending in '\' names no file
 
     const bool exists = ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
     const std::wstring target = exists ? final_path_of(wide) : wide;

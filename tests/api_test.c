@@ -7,12 +7,12 @@
 
 static int failures = 0;
 
-#define CHECK(condition)                                                      \
-    do {                                                                      \
-        if (!(condition)) {                                                   \
+#define CHECK(condition)                                                            \
+    do {                                                                            \
+        if (!(condition)) {                                                         \
             fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-            ++failures;                                                       \
-        }                                                                     \
+            ++failures;                                                             \
+        }                                                                           \
     } while (0)
 
 /* Bytes an output buffer holds before a call, to show that a refused call
@@ -79,16 +79,31 @@ static void test_version_and_texts(void) {
     CHECK(strcmp(qlx_status_text((qlx_status)77), "unknown status") == 0);
     /* Each known code its own text. */
     {
-        const qlx_status known[] = {QLX_OK, QLX_BMP_HEADERS_CUT_SHORT, QLX_BMP_NOT_24_BIT,
-                                    QLX_BMP_INFO_HEADER_TOO_SHORT, QLX_BMP_NEGATIVE_WIDTH,
-                                    QLX_BMP_HEIGHT_OUT_OF_RANGE, QLX_BMP_COMPRESSED,
-                                    QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE, QLX_BMP_PIXEL_DATA_CUT_SHORT,
-                                    QLX_BMP_TOO_LARGE, QLX_NULL_POINTER, QLX_SIZE_OVERFLOW,
-                                    QLX_SIDE_OUT_OF_RANGE, QLX_STRIDE_TOO_SHORT, QLX_INPUT_TOO_SHORT,
-                                    QLX_CAPACITY_TOO_SMALL, QLX_UNKNOWN_PIXEL_FORMAT, QLX_UNKNOWN_DITHER,
-                                    QLX_STRENGTH_OUT_OF_RANGE, QLX_TRANSPARENT_INDEX_OUT_OF_RANGE,
-                                    QLX_THREADS_OUT_OF_RANGE, QLX_UNKNOWN_OPTION, QLX_UNKNOWN_FIT,
-                                    QLX_UNKNOWN_LIGHT, QLX_OUT_OF_MEMORY};
+        const qlx_status known[] = {QLX_OK,
+                                    QLX_BMP_HEADERS_CUT_SHORT,
+                                    QLX_BMP_NOT_24_BIT,
+                                    QLX_BMP_INFO_HEADER_TOO_SHORT,
+                                    QLX_BMP_NEGATIVE_WIDTH,
+                                    QLX_BMP_HEIGHT_OUT_OF_RANGE,
+                                    QLX_BMP_COMPRESSED,
+                                    QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE,
+                                    QLX_BMP_PIXEL_DATA_CUT_SHORT,
+                                    QLX_BMP_TOO_LARGE,
+                                    QLX_NULL_POINTER,
+                                    QLX_SIZE_OVERFLOW,
+                                    QLX_SIDE_OUT_OF_RANGE,
+                                    QLX_STRIDE_TOO_SHORT,
+                                    QLX_INPUT_TOO_SHORT,
+                                    QLX_CAPACITY_TOO_SMALL,
+                                    QLX_UNKNOWN_PIXEL_FORMAT,
+                                    QLX_UNKNOWN_DITHER,
+                                    QLX_STRENGTH_OUT_OF_RANGE,
+                                    QLX_TRANSPARENT_INDEX_OUT_OF_RANGE,
+                                    QLX_THREADS_OUT_OF_RANGE,
+                                    QLX_UNKNOWN_OPTION,
+                                    QLX_UNKNOWN_FIT,
+                                    QLX_UNKNOWN_LIGHT,
+                                    QLX_OUT_OF_MEMORY};
         const size_t count = sizeof known / sizeof known[0];
         size_t i, j;
         for (i = 0; i < count; ++i) {
@@ -266,8 +281,7 @@ static void test_refusals_write_nothing(void) {
     REFUSED(qlx_quantise(pixels, 2, 2, 7, QLX_RGBA, NULL, out, sizeof out), QLX_STRIDE_TOO_SHORT);
     REFUSED(qlx_quantise(pixels, 2, 2, 6, (qlx_pixel_format)9, NULL, out, sizeof out), QLX_UNKNOWN_PIXEL_FORMAT);
     REFUSED(qlx_quantise(pixels, SIZE_MAX, 2, SIZE_MAX, QLX_RGB, NULL, out, sizeof out), QLX_SIZE_OVERFLOW);
-    REFUSED(qlx_quantise(pixels, SIZE_MAX / 3, 3, SIZE_MAX / 3 * 3, QLX_RGB, NULL, out, sizeof out),
-            QLX_SIZE_OVERFLOW);
+    REFUSED(qlx_quantise(pixels, SIZE_MAX / 3, 3, SIZE_MAX / 3 * 3, QLX_RGB, NULL, out, sizeof out), QLX_SIZE_OVERFLOW);
     REFUSED(qlx_quantise(pixels, 1, SIZE_MAX, 3, QLX_RGB, NULL, out, sizeof out), QLX_SIZE_OVERFLOW);
     /* Sides of 0 need no buffers at all. */
     CHECK(qlx_quantise(NULL, 0, 5, 0, QLX_RGB, NULL, NULL, 0) == QLX_OK);
@@ -406,10 +420,163 @@ static void test_fitting(void) {
     REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, NULL, 1, 1, 3), QLX_NULL_POINTER);
     REFUSED(qlx_resample(four, 2, 2, 6, (qlx_pixel_format)7, out, 1, 1, sizeof out), QLX_UNKNOWN_PIXEL_FORMAT);
     REFUSED(qlx_resample(four, 0, 2, 6, QLX_RGB, out, 1, 1, sizeof out), QLX_SIDE_OUT_OF_RANGE);
-    REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, out, QLX_MAX_RESAMPLE_SIDE + 1, 1, sizeof out),
-            QLX_SIDE_OUT_OF_RANGE);
+    REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, out, QLX_MAX_RESAMPLE_SIDE + 1, 1, sizeof out), QLX_SIDE_OUT_OF_RANGE);
     REFUSED(qlx_resample(four, 2, 2, 5, QLX_RGB, out, 1, 1, sizeof out), QLX_STRIDE_TOO_SHORT);
     REFUSED(qlx_resample(four, 2, 2, 6, QLX_RGB, out, 4, 4, 47), QLX_CAPACITY_TOO_SMALL);
+}
+
+/* Noise in RGBA with a padded stride, some of it see-through. */
+enum { STREAM_WIDTH = 37, STREAM_HEIGHT = 29, STREAM_STRIDE = STREAM_WIDTH * 4 + 5 };
+
+static void noise(uint8_t *pixels, size_t size) {
+    uint32_t state = 12345u;
+    size_t i;
+    for (i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345u;
+        pixels[i] = (uint8_t)(state >> 16);
+    }
+}
+
+/* The picture through a quantiser, `batch` rows at a time (the last batch
+   shorter), top-down or stored bottom row first; 0 if a call is refused. */
+static int stream(const uint8_t *pixels, const qlx_options *options, size_t batch, int bottom_up, uint8_t *indices) {
+    static uint8_t flipped[STREAM_STRIDE * STREAM_HEIGHT];
+    qlx_quantiser *quantiser = NULL;
+    size_t first, y;
+    int ok = 1;
+    /* Stored bottom row first, as in a BMP. */
+    for (y = 0; y < STREAM_HEIGHT; ++y) {
+        memcpy(flipped + (STREAM_HEIGHT - 1 - y) * STREAM_STRIDE, pixels + y * STREAM_STRIDE, STREAM_STRIDE);
+    }
+    if (qlx_quantiser_create(STREAM_WIDTH, STREAM_HEIGHT, QLX_RGBA, options, &quantiser) != QLX_OK) return 0;
+    for (first = 0; first < STREAM_HEIGHT && ok; first += batch) {
+        const size_t rows = first + batch <= STREAM_HEIGHT ? batch : STREAM_HEIGHT - first;
+        uint8_t *out = indices + first * STREAM_WIDTH;
+        const uint8_t *lowest = flipped + (STREAM_HEIGHT - first - rows) * STREAM_STRIDE;
+        ok = (bottom_up
+                  ? qlx_quantiser_convert_bottom_up(quantiser, lowest, rows, STREAM_STRIDE, out, rows * STREAM_WIDTH)
+                  : qlx_quantiser_convert(quantiser, pixels + first * STREAM_STRIDE, rows, STREAM_STRIDE, out,
+                                          rows * STREAM_WIDTH)) == QLX_OK;
+    }
+    ok = ok && qlx_quantiser_rows_left(quantiser) == 0;
+    qlx_quantiser_destroy(quantiser);
+    return ok;
+}
+
+/* However the rows are split, the bytes are qlx_quantise's, in every
+   method, light, strength and transparency. */
+static void test_streaming_gives_the_whole_pictures_bytes(void) {
+    static uint8_t pixels[STREAM_STRIDE * STREAM_HEIGHT];
+    uint8_t whole[STREAM_WIDTH * STREAM_HEIGHT], streamed[STREAM_WIDTH * STREAM_HEIGHT];
+    const size_t batches[] = {1, 2, 5, 13, STREAM_HEIGHT};
+    int method, light, transparent;
+    size_t b;
+    noise(pixels, sizeof pixels);
+    for (method = 0; qlx_dither_name((qlx_dither)method) != NULL; ++method) {
+        for (light = 0; qlx_light_name((qlx_light)light) != NULL; ++light) {
+            for (transparent = -1; transparent <= 0; ++transparent) {
+                qlx_options options = qlx_default_options();
+                options.dither = (qlx_dither)method;
+                options.light = (qlx_light)light;
+                options.strength = 100 - 30 * (transparent + 1);
+                options.transparent_index = transparent;
+                CHECK(qlx_quantise(pixels, STREAM_WIDTH, STREAM_HEIGHT, STREAM_STRIDE, QLX_RGBA, &options, whole,
+                                   sizeof whole) == QLX_OK);
+                for (b = 0; b < sizeof batches / sizeof batches[0]; ++b) {
+                    memset(streamed, 0, sizeof streamed);
+                    CHECK(stream(pixels, &options, batches[b], 0, streamed));
+                    CHECK(memcmp(whole, streamed, sizeof whole) == 0);
+                    memset(streamed, 0, sizeof streamed);
+                    CHECK(stream(pixels, &options, batches[b], 1, streamed));
+                    CHECK(memcmp(whole, streamed, sizeof whole) == 0);
+                }
+            }
+        }
+    }
+}
+
+/* Bad use of a quantiser returns a status, writes nothing and leaves it
+   usable: the picture still comes out right afterwards. */
+static void test_quantiser_refusals(void) {
+    static uint8_t pixels[STREAM_STRIDE * STREAM_HEIGHT];
+    uint8_t out[STREAM_WIDTH * 2], whole[STREAM_WIDTH * STREAM_HEIGHT], streamed[STREAM_WIDTH * STREAM_HEIGHT];
+    qlx_quantiser *quantiser = NULL, *untouched = (qlx_quantiser *)&quantiser;
+    qlx_options options = qlx_default_options();
+    noise(pixels, sizeof pixels);
+    options.dither = QLX_DITHER_FLOYD_STEINBERG;
+
+    CHECK(qlx_quantiser_create(2, 2, QLX_RGB, NULL, NULL) == QLX_NULL_POINTER);
+    quantiser = untouched;
+    CHECK(qlx_quantiser_create(2, 2, (qlx_pixel_format)4, NULL, &quantiser) == QLX_UNKNOWN_PIXEL_FORMAT);
+    CHECK(qlx_quantiser_create(SIZE_MAX / 2, 3, QLX_RGB, NULL, &quantiser) == QLX_SIZE_OVERFLOW);
+    CHECK(qlx_quantiser_create(SIZE_MAX / 3 + 1, 1, QLX_RGB, NULL, &quantiser) == QLX_SIZE_OVERFLOW);
+    options.reserved[0] = 1;
+    CHECK(qlx_quantiser_create(2, 2, QLX_RGB, &options, &quantiser) == QLX_UNKNOWN_OPTION);
+    options.reserved[0] = 0;
+    CHECK(quantiser == untouched);
+
+    CHECK(qlx_quantiser_create(STREAM_WIDTH, STREAM_HEIGHT, QLX_RGBA, &options, &quantiser) == QLX_OK);
+    REFUSED(qlx_quantiser_convert(NULL, pixels, 1, STREAM_STRIDE, out, sizeof out), QLX_NULL_POINTER);
+    REFUSED(qlx_quantiser_convert(quantiser, NULL, 1, STREAM_STRIDE, out, sizeof out), QLX_NULL_POINTER);
+    CHECK(qlx_quantiser_convert(quantiser, pixels, 1, STREAM_STRIDE, NULL, 8) == QLX_NULL_POINTER);
+    REFUSED(qlx_quantiser_convert(quantiser, pixels, 2, STREAM_WIDTH * 4 - 1, out, sizeof out), QLX_STRIDE_TOO_SHORT);
+    REFUSED(qlx_quantiser_convert(quantiser, pixels, 2, STREAM_STRIDE, out, sizeof out - 1), QLX_CAPACITY_TOO_SMALL);
+    REFUSED(qlx_quantiser_convert(quantiser, pixels, 2, SIZE_MAX, out, sizeof out), QLX_SIZE_OVERFLOW);
+    REFUSED(qlx_quantiser_convert(quantiser, pixels, STREAM_HEIGHT + 1, STREAM_STRIDE, out, sizeof out),
+            QLX_TOO_MANY_ROWS);
+    REFUSED(qlx_quantiser_convert_bottom_up(quantiser, pixels, 2, 3, out, sizeof out), QLX_STRIDE_TOO_SHORT);
+    CHECK(qlx_quantiser_rows_left(quantiser) == STREAM_HEIGHT);
+    CHECK(qlx_quantiser_rows_left(NULL) == 0);
+    /* No rows is a batch like any other. */
+    CHECK(qlx_quantiser_convert(quantiser, NULL, 0, 0, NULL, 0) == QLX_OK);
+
+    CHECK(qlx_quantiser_convert(quantiser, pixels, STREAM_HEIGHT, STREAM_STRIDE, streamed, sizeof streamed) == QLX_OK);
+    CHECK(qlx_quantise(pixels, STREAM_WIDTH, STREAM_HEIGHT, STREAM_STRIDE, QLX_RGBA, &options, whole, sizeof whole) ==
+          QLX_OK);
+    CHECK(memcmp(whole, streamed, sizeof whole) == 0);
+    REFUSED(qlx_quantiser_convert(quantiser, pixels, 1, STREAM_STRIDE, out, sizeof out), QLX_TOO_MANY_ROWS);
+    qlx_quantiser_destroy(quantiser);
+    qlx_quantiser_destroy(NULL);
+
+    /* A picture without pixels takes its empty rows and nothing else. */
+    CHECK(qlx_quantiser_create(0, 3, QLX_RGB, NULL, &quantiser) == QLX_OK);
+    CHECK(qlx_quantiser_convert(quantiser, NULL, 3, 0, NULL, 0) == QLX_OK);
+    CHECK(qlx_quantiser_convert(quantiser, NULL, 1, 0, NULL, 0) == QLX_TOO_MANY_ROWS);
+    qlx_quantiser_destroy(quantiser);
+}
+
+/* A BMP written a batch of rows at a time is qlx_to_bmp's. */
+static void test_bmp_in_batches(void) {
+    enum { WIDTH = 7, HEIGHT = 5, STRIDE = 24, SIZE = 54 + STRIDE * HEIGHT };
+    uint8_t indices[WIDTH * HEIGHT], whole[SIZE], batched[SIZE], out[STRIDE * 2];
+    qlx_bmp_layout layout;
+    size_t first;
+    noise(indices, sizeof indices);
+    CHECK(qlx_to_bmp(indices, sizeof indices, WIDTH, HEIGHT, whole, sizeof whole) == QLX_OK);
+    memset(batched, UNTOUCHED, sizeof batched);
+    CHECK(qlx_bmp_headers(WIDTH, HEIGHT, batched, QLX_BMP_HEADERS_SIZE) == QLX_OK);
+    for (first = 0; first < HEIGHT; first += 2) {
+        const size_t rows = first + 2 <= HEIGHT ? 2 : 1;
+        CHECK(qlx_to_bmp_rows(indices, sizeof indices, WIDTH, HEIGHT, first, rows, batched + 54 + first * STRIDE,
+                              rows * STRIDE) == QLX_OK);
+    }
+    CHECK(memcmp(whole, batched, sizeof whole) == 0);
+    CHECK(qlx_bmp_read_layout(whole, QLX_BMP_MAX_HEADERS_SIZE, sizeof whole, &layout) == QLX_OK);
+    CHECK(layout.width == WIDTH && layout.height == HEIGHT && !layout.top_down && layout.pixel_offset == 54 &&
+          layout.row_stride == STRIDE);
+    /* The last row's padding (3 bytes) may be missing, not a pixel byte. */
+    CHECK(qlx_bmp_read_layout(whole, QLX_BMP_MAX_HEADERS_SIZE, sizeof whole - 3, &layout) == QLX_OK);
+    CHECK(qlx_bmp_read_layout(whole, QLX_BMP_MAX_HEADERS_SIZE, sizeof whole - 4, &layout) ==
+          QLX_BMP_PIXEL_DATA_CUT_SHORT);
+    CHECK(qlx_bmp_read_layout(NULL, 10, 10, &layout) == QLX_NULL_POINTER);
+
+    REFUSED(qlx_bmp_headers(WIDTH, HEIGHT, out, QLX_BMP_HEADERS_SIZE - 1), QLX_CAPACITY_TOO_SMALL);
+    REFUSED(qlx_bmp_headers(0, HEIGHT, out, sizeof out), QLX_SIDE_OUT_OF_RANGE);
+    REFUSED(qlx_to_bmp_rows(indices, sizeof indices, WIDTH, HEIGHT, 4, 2, out, sizeof out), QLX_TOO_MANY_ROWS);
+    REFUSED(qlx_to_bmp_rows(indices, sizeof indices, WIDTH, HEIGHT, SIZE_MAX, 2, out, sizeof out), QLX_TOO_MANY_ROWS);
+    REFUSED(qlx_to_bmp_rows(indices, sizeof indices, WIDTH, HEIGHT, 0, 2, out, sizeof out - 1), QLX_CAPACITY_TOO_SMALL);
+    REFUSED(qlx_to_bmp_rows(indices, sizeof indices - 1, WIDTH, HEIGHT, 0, 1, out, sizeof out), QLX_INPUT_TOO_SHORT);
+    REFUSED(qlx_to_bmp_rows(NULL, sizeof indices, WIDTH, HEIGHT, 0, 1, out, sizeof out), QLX_NULL_POINTER);
 }
 
 int main(void) {
@@ -422,6 +589,9 @@ int main(void) {
     test_refusals_write_nothing();
     test_malformed_bmps();
     test_fitting();
+    test_streaming_gives_the_whole_pictures_bytes();
+    test_quantiser_refusals();
+    test_bmp_in_batches();
     if (failures != 0) {
         fprintf(stderr, "%d checks failed\n", failures);
         return 1;

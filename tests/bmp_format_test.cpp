@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "qlx.h"
-
 #include "test_support.hpp"
 
 namespace qlx {
@@ -147,8 +146,7 @@ TEST(ParseBmp, RefusesPixelDataCutShortWhateverTheClaimedSize) {
     test::put_le32(largest, 22, 0x80000001u);  // top-down, just as large
     EXPECT_EQ(parse(largest).status, QLX_BMP_PIXEL_DATA_CUT_SHORT);
 
-    EXPECT_EQ(parse(test::read_file(test::data_path("bmpsuite/b/reallybig.bmp"))).status,
-              QLX_BMP_PIXEL_DATA_CUT_SHORT);
+    EXPECT_EQ(parse(test::read_file(test::data_path("bmpsuite/b/reallybig.bmp"))).status, QLX_BMP_PIXEL_DATA_CUT_SHORT);
 }
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include <random>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include "qlx.h"
 #include "test_support.hpp"
 
@@ -158,6 +162,44 @@ TEST(Library, CallsFromSeveralThreadsAtOnceAgree) {
         }
     }
     EXPECT_EQ(mismatches, std::vector<int>(6, 0));
+}
+
+// The largest peak of this process's memory so far, in KiB; 0 where the
+// system cannot tell.
+long peak_memory_kib() {
+#ifdef _WIN32
+    return 0;
+#else
+    rusage usage{};
+    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_maxrss : 0;
+#endif
+}
+
+// A quantiser keeps three rows of errors and nothing else between calls, so
+// the widest picture fed 64 rows at a time needs a few megabytes beyond the
+// caller's buffers, however tall it is.
+TEST(Library, QuantiserMemoryDoesNotGrowWithTheHeight) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's shadow memory grows with every byte touched";
+#endif
+    constexpr std::size_t width = QLX_MAX_BMP_SIDE, height = QLX_MAX_BMP_SIDE, batch = 64, fed = 1024;
+    std::vector<std::uint8_t> rows(width * batch * 3), indices(width * batch);
+    std::mt19937 random(3);
+    for (std::uint8_t& byte : rows) byte = static_cast<std::uint8_t>(random());
+    const long before = peak_memory_kib();
+    if (before == 0) GTEST_SKIP() << "needs the process's peak memory";
+    qlx_options options = qlx_default_options();
+    options.dither = QLX_DITHER_FLOYD_STEINBERG;
+    options.light = QLX_LIGHT_LINEAR;
+    qlx_quantiser* quantiser = nullptr;
+    ASSERT_EQ(qlx_quantiser_create(width, height, QLX_RGB, &options, &quantiser), QLX_OK);
+    for (std::size_t first = 0; first < fed; first += batch) {
+        ASSERT_EQ(qlx_quantiser_convert(quantiser, rows.data(), batch, width * 3, indices.data(), indices.size()),
+                  QLX_OK);
+    }
+    EXPECT_EQ(qlx_quantiser_rows_left(quantiser), height - fed);
+    qlx_quantiser_destroy(quantiser);
+    EXPECT_LT(peak_memory_kib() - before, 8 * 1024) << "KiB beyond the caller's buffers";
 }
 
 }  // namespace

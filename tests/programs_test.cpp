@@ -543,7 +543,8 @@ TEST_F(Programs, OptionsAreReadOnlyBeforeTheFileNames) {
 
 TEST_F(Programs, UnknownOptionValuesAreRefusedNamingTheValidOnes) {
     const std::pair<std::vector<std::string>, std::string> palquant_cases[] = {
-        {{"--dither=sparkle"}, "--dither must be none, floyd-steinberg, ordered, atkinson, sierra-lite or blue-noise\n"},
+        {{"--dither=sparkle"},
+         "--dither must be none, floyd-steinberg, ordered, atkinson, sierra-lite or blue-noise\n"},
         {{"--dither="}, "--dither must be none, floyd-steinberg, ordered, atkinson, sierra-lite or blue-noise\n"},
         {{"--dither-strength=101"}, "--dither-strength must be a whole number from 0 to 100\n"},
         {{"--dither-strength=-1"}, "--dither-strength must be a whole number from 0 to 100\n"},
@@ -678,9 +679,9 @@ TEST_F(Programs, LargePicturesConvertAcrossBatchesWithEveryMethod) {
     for (const bool top_down : {false, true}) {
         const Bytes file = test::make_bmp({.width = width, .height = height, .top_down = top_down, .pixels = pixels});
         write_file(dir / "large.bmp", file);
-        for (const auto& [method, dither] :
-             {std::pair{"none", QLX_DITHER_NONE}, {"floyd-steinberg", QLX_DITHER_FLOYD_STEINBERG},
-              {"ordered", QLX_DITHER_ORDERED}}) {
+        for (const auto& [method, dither] : {std::pair{"none", QLX_DITHER_NONE},
+                                             {"floyd-steinberg", QLX_DITHER_FLOYD_STEINBERG},
+                                             {"ordered", QLX_DITHER_ORDERED}}) {
             const auto run = run_program(palquant, {std::string("--dither=") + method, (dir / "large.bmp").string(),
                                                     (dir / "large.qlx").string()});
             ASSERT_EQ(run.status, palquant_success) << method;
@@ -693,8 +694,8 @@ TEST_F(Programs, LargePicturesConvertAcrossBatchesWithEveryMethod) {
     }
 
     const Bytes qlx = read_file(dir / "large.qlx");
-    const auto expand = run_program(palexpand, {"--size=1021x1050", (dir / "large.qlx").string(),
-                                                (dir / "large-back.bmp").string()});
+    const auto expand =
+        run_program(palexpand, {"--size=1021x1050", (dir / "large.qlx").string(), (dir / "large-back.bmp").string()});
     ASSERT_EQ(expand.status, palexpand_success);
     const Bytes bmp = read_file(dir / "large-back.bmp");
     constexpr std::size_t stride = 3064;  // 3063 bytes of pixels and one of padding

@@ -94,8 +94,8 @@ TEST(Vocabulary, PalquantTakesEveryMethodAndLightByItsName) {
     const std::string bmp = std::string(PAL_SAMPLE_BMP);
     for (const std::string& method : names_of(qlx_dither_name)) {
         for (const std::string& light : names_of(qlx_light_name)) {
-            const auto run = run_program(palquant, {"--dither=" + method, "--dither-light=" + light, bmp,
-                                                    (dir / "out.qlx").string()});
+            const auto run = run_program(
+                palquant, {"--dither=" + method, "--dither-light=" + light, bmp, (dir / "out.qlx").string()});
             EXPECT_EQ(run.status, 1) << method << ", " << light << ": " << run.out;
         }
     }

@@ -61,14 +61,18 @@ function ask(type, args = {}, onProgress = undefined) {
 
 // ---- State ------------------------------------------------------------------
 
-// Each entry: { id, name, kind: 'picture' | 'qlx', bytes?, error?, result? },
-// result being { width, height, indices, fitted, result } for the options
-// of the latest run.
-let entries = [];
-let shown = 0;
-let nextId = 1;
-let running = null;
-let rerun = false;
+// What the page holds. Each entry: { id, name, kind: 'picture' | 'qlx',
+// bytes?, error?, converted? }, `converted` being { width, height, indices,
+// fitted, preview } for the options of the latest run: the indices, the
+// pixels that were quantised and the palette colours shown.
+const state = {
+  entries: [],
+  shown: 0, // the entry in the preview
+  nextId: 1,
+  running: null, // the conversion under way, a promise
+  rerun: false, // the options changed while it ran
+  drag: null, // where a pan of the preview started
+};
 
 function say(message) {
   controls.status.textContent = message;
@@ -107,13 +111,13 @@ function readOptions() {
 
 // ---- Saving -----------------------------------------------------------------
 
-function updateSaveButtons() {
-  const busy = running !== null;
-  const current = entries[shown]?.result;
+function updateSaveButtons(state) {
+  const busy = state.running !== null;
+  const current = state.entries[state.shown]?.converted;
   controls.saveQlx.disabled = busy || !current;
   controls.saveBmp.disabled = busy || !current;
   controls.savePng.disabled = busy || !current;
-  controls.saveZip.disabled = busy || entries.length < 2 || !entries.some((entry) => entry.result);
+  controls.saveZip.disabled = busy || state.entries.length < 2 || !state.entries.some((entry) => entry.converted);
   document.body.dataset.state = busy ? 'busy' : 'idle';
 }
 
@@ -129,21 +133,21 @@ function download(bytes, name, type) {
 }
 
 // The entry shown, if its result is current and can be saved.
-function savable() {
-  const entry = entries[shown];
-  return running === null && entry?.result ? entry : null;
+function savable(state) {
+  const entry = state.entries[state.shown];
+  return state.running === null && entry?.converted ? entry : null;
 }
 
 controls.saveQlx.addEventListener('click', () => {
-  const entry = savable();
+  const entry = savable(state);
   if (!entry) return;
-  download(entry.result.indices, `${baseName(entry.name)}.qlx`, 'application/octet-stream');
+  download(entry.converted.indices, `${baseName(entry.name)}.qlx`, 'application/octet-stream');
 });
 
 controls.saveBmp.addEventListener('click', async () => {
-  const entry = savable();
+  const entry = savable(state);
   if (!entry) return;
-  const { indices, width, height } = entry.result;
+  const { indices, width, height } = entry.converted;
   try {
     download(await ask('bmp', { indices, width, height }), `${baseName(entry.name)}.bmp`, 'image/bmp');
   } catch (error) {
@@ -152,13 +156,13 @@ controls.saveBmp.addEventListener('click', async () => {
 });
 
 controls.savePng.addEventListener('click', () => {
-  const entry = savable();
+  const entry = savable(state);
   if (!entry) return;
-  const { width, height, result } = entry.result;
+  const { width, height, preview } = entry.converted;
   const canvas = document.createElement('canvas');
   canvas.width = width;
   canvas.height = height;
-  canvas.getContext('2d').putImageData(new ImageData(result, width, height), 0, 0);
+  canvas.getContext('2d').putImageData(new ImageData(preview, width, height), 0, 0);
   canvas.toBlob((blob) => {
     if (blob) download(blob, `${baseName(entry.name)}.png`, 'image/png');
     else say(`${entry.name}: the PNG could not be made`);
@@ -166,13 +170,13 @@ controls.savePng.addEventListener('click', () => {
 });
 
 controls.saveZip.addEventListener('click', () => {
-  if (running !== null) return;
+  if (state.running !== null) return;
   const files = {};
-  for (const entry of entries) {
-    if (!entry.result) continue;
+  for (const entry of state.entries) {
+    if (!entry.converted) continue;
     let name = `${baseName(entry.name)}.qlx`;
     for (let n = 2; name in files; n += 1) name = `${baseName(entry.name)} (${n}).qlx`;
-    files[name] = entry.result.indices;
+    files[name] = entry.converted.indices;
   }
   download(zipSync(files, { level: 6 }), 'qlx-pictures.zip', 'application/zip');
 });
@@ -196,11 +200,11 @@ function layOut() {
   controls.divider.style.left = `${split}%`;
 }
 
-function show() {
-  const result = entries[shown]?.result;
-  if (result) {
-    drawCanvas(controls.original, result.fitted, result.width, result.height);
-    drawCanvas(controls.result, result.result, result.width, result.height);
+function show(state) {
+  const converted = state.entries[state.shown]?.converted;
+  if (converted) {
+    drawCanvas(controls.original, converted.fitted, converted.width, converted.height);
+    drawCanvas(controls.result, converted.preview, converted.width, converted.height);
   } else {
     for (const canvas of [controls.original, controls.result]) {
       canvas.width = 0;
@@ -214,20 +218,19 @@ controls.split.addEventListener('input', layOut);
 controls.zoom.addEventListener('change', layOut);
 
 // Panning: drag with any pointer; the arrow keys scroll the focused viewport.
-let drag = null;
 controls.viewport.addEventListener('pointerdown', (event) => {
-  drag = { x: event.clientX, y: event.clientY, left: controls.viewport.scrollLeft, top: controls.viewport.scrollTop };
+  state.drag = { x: event.clientX, y: event.clientY, left: controls.viewport.scrollLeft, top: controls.viewport.scrollTop };
   controls.viewport.setPointerCapture(event.pointerId);
   controls.viewport.classList.add('dragging');
 });
 controls.viewport.addEventListener('pointermove', (event) => {
-  if (!drag) return;
-  controls.viewport.scrollLeft = drag.left - (event.clientX - drag.x);
-  controls.viewport.scrollTop = drag.top - (event.clientY - drag.y);
+  if (!state.drag) return;
+  controls.viewport.scrollLeft = state.drag.left - (event.clientX - state.drag.x);
+  controls.viewport.scrollTop = state.drag.top - (event.clientY - state.drag.y);
 });
 for (const type of ['pointerup', 'pointercancel']) {
   controls.viewport.addEventListener(type, () => {
-    drag = null;
+    state.drag = null;
     controls.viewport.classList.remove('dragging');
   });
 }
@@ -242,18 +245,18 @@ controls.viewport.addEventListener('keydown', (event) => {
 
 // ---- Converting -------------------------------------------------------------
 
-function fillList() {
+function fillList(state) {
   controls.list.replaceChildren(
-    ...entries.map((entry, i) => new Option(entry.name, String(i), i === shown, i === shown)),
+    ...state.entries.map((entry, i) => new Option(entry.name, String(i), i === state.shown, i === state.shown)),
   );
-  controls.list.disabled = entries.length < 2;
+  controls.list.disabled = state.entries.length < 2;
 }
 
 controls.list.addEventListener('change', () => {
-  shown = Number(controls.list.value);
-  show();
-  updateSaveButtons();
-  const entry = entries[shown];
+  state.shown = Number(controls.list.value);
+  show(state);
+  updateSaveButtons(state);
+  const entry = state.entries[state.shown];
   if (entry?.error) say(`${entry.name}: ${entry.error}`);
 });
 
@@ -265,7 +268,7 @@ function qlxSides(length, asked) {
   return null;
 }
 
-async function convertOne(entry, options, onProgress) {
+async function convertOne(state, entry, options, onProgress) {
   await entry.ready;
   if (entry.kind === 'qlx') {
     const asked = parseSize(controls.size.value);
@@ -285,8 +288,8 @@ async function convertOne(entry, options, onProgress) {
 }
 
 // Converts every entry with the options shown. A change while it runs
-// (rerun) stops it after the picture in hand, and it starts again.
-async function convertAll() {
+// (a rerun) stops it after the picture in hand, and it starts again.
+async function convertAll(state) {
   let options;
   try {
     options = readOptions();
@@ -294,13 +297,13 @@ async function convertAll() {
     say(error.message);
     return;
   }
-  const batch = entries;
+  const batch = state.entries;
   const failures = [];
   for (const [done, entry] of batch.entries()) {
-    if (rerun) return;
-    entry.result = null;
+    if (state.rerun) return;
+    entry.converted = null;
     try {
-      entry.result = await convertOne(entry, options, (fraction) => {
+      entry.converted = await convertOne(state, entry, options, (fraction) => {
         controls.progress.value = (done + fraction) / batch.length;
       });
       entry.error = null;
@@ -309,13 +312,13 @@ async function convertAll() {
       failures.push(`${entry.name}: ${error.message}`);
     }
     controls.progress.value = (done + 1) / batch.length;
-    if (entry === entries[shown]) show();
+    if (entry === state.entries[state.shown]) show(state);
   }
-  const converted = batch.filter((entry) => entry.result);
+  const converted = batch.filter((entry) => entry.converted);
   if (failures.length > 0) {
     say(failures.join('\n'));
   } else if (converted.length === 1) {
-    const { width, height } = converted[0].result;
+    const { width, height } = converted[0].converted;
     say(`${converted[0].name}: ${width} x ${height}, ready to save.`);
   } else {
     say(`${converted.length} pictures converted, ready to save.`);
@@ -323,73 +326,73 @@ async function convertAll() {
   document.body.dataset.converted = String(Number(document.body.dataset.converted ?? 0) + 1);
 }
 
-async function convertUntilCurrent() {
+async function convertUntilCurrent(state) {
   do {
-    rerun = false;
-    await convertAll();
-  } while (rerun);
-  running = null;
-  updateSaveButtons();
+    state.rerun = false;
+    await convertAll(state);
+  } while (state.rerun);
+  state.running = null;
+  updateSaveButtons(state);
 }
 
-function schedule() {
-  if (running) {
-    rerun = true;
+function schedule(state) {
+  if (state.running) {
+    state.rerun = true;
     return;
   }
-  running = convertUntilCurrent();
-  updateSaveButtons();
+  state.running = convertUntilCurrent(state);
+  updateSaveButtons(state);
 }
 
 // Replaces the pictures. The worker takes requests in order, so each
 // picture is read before any conversion of it.
-function open(newEntries) {
+function open(state, newEntries) {
   if (newEntries.length === 0) return;
-  for (const entry of entries) ask('forget', { id: entry.id });
-  entries = newEntries;
-  for (const entry of entries) {
+  for (const entry of state.entries) ask('forget', { id: entry.id });
+  state.entries = newEntries;
+  for (const entry of state.entries) {
     entry.ready = entry.kind === 'picture' ? ask('add', { id: entry.id, file: entry.file }) : Promise.resolve();
     entry.ready.catch(() => {}); // reported when converted
   }
-  shown = 0;
-  fillList();
-  show();
-  say(entries.length === 1 ? `Converting ${entries[0].name}…` : `Converting ${entries.length} pictures…`);
+  state.shown = 0;
+  fillList(state);
+  show(state);
+  say(state.entries.length === 1 ? `Converting ${state.entries[0].name}…` : `Converting ${state.entries.length} pictures…`);
   controls.progress.value = 0;
-  schedule();
+  schedule(state);
 }
 
-function openPictures(files) {
-  open([...files].map((file) => ({ id: nextId++, name: file.name || 'pasted picture', kind: 'picture', file })));
+function openPictures(state, files) {
+  open(state, [...files].map((file) => ({ id: state.nextId++, name: file.name || 'pasted picture', kind: 'picture', file })));
 }
 
 controls.pictures.addEventListener('change', () => {
   controls.openQlx.value = '';
-  openPictures(controls.pictures.files);
+  openPictures(state, controls.pictures.files);
 });
 
 controls.openQlx.addEventListener('change', async () => {
   const file = controls.openQlx.files[0];
   if (!file) return;
   controls.pictures.value = '';
-  open([{ id: nextId++, name: file.name, kind: 'qlx', bytes: new Uint8Array(await file.arrayBuffer()) }]);
+  open(state, [{ id: state.nextId++, name: file.name, kind: 'qlx', bytes: new Uint8Array(await file.arrayBuffer()) }]);
 });
 
 for (const control of [controls.dither, controls.light, controls.fit, controls.size, controls.transparentIndex]) {
-  control.addEventListener('change', schedule);
+  control.addEventListener('change', () => schedule(state));
 }
 controls.strength.addEventListener('input', () => {
   controls.strengthValue.value = controls.strength.value;
-  schedule();
+  schedule(state);
 });
 
 document.addEventListener('dragover', (event) => event.preventDefault());
 document.addEventListener('drop', (event) => {
   event.preventDefault();
-  if (event.dataTransfer?.files.length) openPictures(event.dataTransfer.files);
+  if (event.dataTransfer?.files.length) openPictures(state, event.dataTransfer.files);
 });
 document.addEventListener('paste', (event) => {
-  if (event.clipboardData?.files.length) openPictures(event.clipboardData.files);
+  if (event.clipboardData?.files.length) openPictures(state, event.clipboardData.files);
 });
 
 // ---- Start ------------------------------------------------------------------
@@ -425,7 +428,7 @@ ask('hello').then(
     say(`Ready (libqlx ${version}). Choose, drop or paste pictures.`);
     document.body.dataset.ready = 'true';
     document.body.dataset.readyAfterMs = performance.now().toFixed(0); // since navigation began
-    updateSaveButtons();
+    updateSaveButtons(state);
   },
   (error) => say(`The converter could not start: ${error.message}`),
 );

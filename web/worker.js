@@ -71,8 +71,8 @@ const handlers = {
     const picture = pictures.get(id);
     if (!picture) throw new Error('the picture is no longer open');
     if (picture.indices) {
-      const result = qlx.expand(picture.indices, picture.width, picture.height);
-      return { width: picture.width, height: picture.height, indices: picture.indices.slice(), fitted: result, result };
+      const preview = qlx.expand(picture.indices, picture.width, picture.height);
+      return { width: picture.width, height: picture.height, indices: picture.indices.slice(), fitted: preview, preview };
     }
     const { fit, boxWidth, boxHeight } = options;
     const place = qlx.placement(picture.width, picture.height, boxWidth, boxHeight, fit);
@@ -90,8 +90,8 @@ const handlers = {
       throw new Error('this BMP can only be converted at its own size');
     }
     progress(0.8);
-    const result = qlx.expand(converted.indices, converted.width, converted.height);
-    return { ...converted, fitted: converted.fitted ?? result, result };
+    const preview = qlx.expand(converted.indices, converted.width, converted.height);
+    return { ...converted, fitted: converted.fitted ?? preview, preview };
   },
 
   async bmp(qlx, { indices, width, height }) {

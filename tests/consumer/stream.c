@@ -1,12 +1,11 @@
 /* A user's program against the installed libqlx: a noise picture streamed
    through a quantiser in batches of random sizes, in every method, must
    give qlx_quantise's bytes for the whole picture. */
+#include <qlx.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include <qlx.h>
 
 enum { WIDTH = 301, HEIGHT = 211, STRIDE = WIDTH * 4 + 7 };
 
