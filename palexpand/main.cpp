@@ -36,10 +36,10 @@ int main(int argc, char* argv[]) try {
     if (!writer) return palexpand.fail(msg::bmp_not_written);
 
     const std::size_t picture_bytes = command.width * command.height;  // at most 2^28
-    const pal::IoResult<pal::Buffer> qlx = input->read_up_to(picture_bytes);
-    if (!qlx) return palexpand.fail(msg::qlx_not_read);
-    if (qlx->size() < picture_bytes) return palexpand.fail(msg::qlx_shorter_than(picture_bytes));
-    if (!writer->write(qlx->bytes(), *output) || !output->commit()) return palexpand.fail(msg::bmp_not_written);
+    const pal::IoResult<pal::Buffer> indices = input->read_up_to(picture_bytes);
+    if (!indices) return palexpand.fail(msg::qlx_not_read);
+    if (indices->size() < picture_bytes) return palexpand.fail(msg::qlx_shorter_than(picture_bytes));
+    if (!writer->write(indices->bytes(), *output) || !output->commit()) return palexpand.fail(msg::bmp_not_written);
     return palexpand.succeed();
 } catch (...) {
     // Only running out of memory throws; the output, if any, is gone already.

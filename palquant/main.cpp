@@ -63,11 +63,11 @@ int main(int argc, char* argv[]) try {
 
     // Every allocation succeeded and no check is left that could refuse the
     // picture, so the output is created now and filled as the rows are converted.
-    pal::IoResult<pal::OutputFile> qlx = pal::OutputFile::open(command.qlx_path);
-    if (!qlx) return palquant.fail(msg::qlx_not_opened);
-    const auto converted = stream->run(*bmp, quantiser.get(), *qlx);
+    pal::IoResult<pal::OutputFile> output = pal::OutputFile::open(command.qlx_path);
+    if (!output) return palquant.fail(msg::qlx_not_opened);
+    const auto converted = stream->run(*bmp, quantiser.get(), *output);
     if (!converted && converted.error() == pal::StreamError::read_failed) return palquant.fail(msg::bmp_not_read);
-    if (!converted || !qlx->commit()) return palquant.fail(msg::qlx_not_written);
+    if (!converted || !output->commit()) return palquant.fail(msg::qlx_not_written);
     return palquant.succeed();
 } catch (...) {
     // Only running out of memory throws; the output, if any, is gone already.

@@ -93,7 +93,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
 OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::discard() {
-    pending_.file.close();
+    static_cast<void>(pending_.file.close());  // a discarded output's close has nothing to report
     if (!pending_.temporary_path.empty()) platform::remove_file(std::exchange(pending_.temporary_path, {}));
 }
 
@@ -104,7 +104,7 @@ IoResult<> OutputFile::write(std::span<const std::uint8_t> bytes) {
 }
 
 IoResult<> OutputFile::commit() {
-    const bool closed = pending_.file.close();
+    const IoResult<> closed = pending_.file.close();
     if (failed_ || !closed) {
         discard();
         return failure(IoError::failed);

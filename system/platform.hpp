@@ -32,18 +32,20 @@ public:
     FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, invalid)) {}
     FileHandle& operator=(FileHandle&& other) noexcept {
         if (this != &other) {
-            close();
+            static_cast<void>(close());  // as in the destructor
             native_ = std::exchange(other.native_, invalid);
         }
         return *this;
     }
-    ~FileHandle() { close(); }
+    // A failure to close here has no one left to hear of it; outputs are
+    // closed and checked before they are committed.
+    ~FileHandle() { static_cast<void>(close()); }
 
     bool is_open() const { return native_ != invalid; }
     Native native() const { return native_; }
     // False when closing reports an error; some file systems report failed
     // delayed writes only here.
-    bool close();
+    IoResult<> close();
 
 private:
     Native native_ = invalid;

@@ -73,15 +73,16 @@ mode_t creation_mode() {
 
 }  // namespace
 
-bool FileHandle::close() {
-    if (!is_open()) return true;
+IoResult<> FileHandle::close() {
+    if (!is_open()) return {};
     const int descriptor = static_cast<int>(std::exchange(native_, invalid));
     // An injected failure still closes, as a real one does on Linux.
     if (injected_failure()) {
         ::close(descriptor);
-        return false;
+        return failure(IoError::failed);
     }
-    return ::close(descriptor) == 0;
+    if (::close(descriptor) != 0) return failure(IoError::failed);
+    return {};
 }
 
 std::vector<std::string> utf8_arguments(int argc, char* argv[]) { return {argv, argv + argc}; }

@@ -147,9 +147,10 @@ FileHandle create_temporary(const std::wstring& target, std::wstring& temporary)
 
 }  // namespace
 
-bool FileHandle::close() {
-    if (!is_open()) return true;
-    return ::CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, invalid))) != 0;
+IoResult<> FileHandle::close() {
+    if (!is_open()) return {};
+    if (::CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, invalid))) == 0) return failure(IoError::failed);
+    return {};
 }
 
 std::vector<std::string> utf8_arguments(int argc, char* argv[]) {
