@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -42,13 +43,17 @@ unsigned thread_count(std::size_t width, std::size_t height, const QuantiseOptio
 
 // Threads that help the calling thread convert the rows of one batch at a
 // time. Rows are taken a few at a time from a shared counter, so a thread
-// busy elsewhere takes fewer; which thread converts a row never changes its
-// bytes. Threads are numbered from 0, the calling thread.
+// busy elsewhere, or slow to wake, takes fewer; which thread converts a row
+// never changes its bytes. Threads are numbered from 0, the calling thread.
+// The calling thread waits for the rows handed out, not for the helpers, so
+// a helper that wakes after the rows are gone costs nothing.
 class RowCrew {
 public:
     using ConvertRows = std::function<void(std::size_t thread, std::size_t begin, std::size_t end)>;
+    // Row numbers share the counter with the batch's number.
+    static constexpr std::size_t max_rows = 0xFFFFFF00u;
 
-    // Starts up to `helpers` threads; fewer if the system refuses more.
+    // Starts up to `count` helpers; fewer if the system refuses more.
     RowCrew(std::unique_ptr<std::thread[]> helpers, std::size_t count, ConvertRows convert)
         : convert_(std::move(convert)), helpers_(std::move(helpers)) {
         for (; helper_count_ < count; ++helper_count_) {
@@ -61,70 +66,94 @@ public:
     }
     RowCrew(const RowCrew&) = delete;
     RowCrew& operator=(const RowCrew&) = delete;
-    // Lets the rows in hand be finished, then stops the helpers.
     ~RowCrew() {
         {
-            std::unique_lock lock(mutex_);
-            done_.wait(lock, [this] { return busy_ == 0; });
+            const std::lock_guard lock(mutex_);
             stopping_ = true;
         }
         wake_.notify_all();
         for (std::size_t i = 0; i < helper_count_; ++i) helpers_[i].join();
     }
-
-    // Hands out rows [begin, end) to the helpers.
-    void begin(std::size_t begin, std::size_t end) {
-        {
-            const std::lock_guard lock(mutex_);
-            next_row_ = begin;
-            end_row_ = end;
-            busy_ = helper_count_;
-            ++generation_;
-        }
-        wake_.notify_all();
-    }
     std::size_t helper_count() const { return helper_count_; }
 
-    // Converts rows on this thread until none are left, then waits for the helpers.
-    void finish() {
-        take_rows(0);
+    // Converts rows [0, count), at most max_rows, on this thread and the
+    // helpers, and returns when every one is converted.
+    void convert(std::size_t count) {
+        std::uint32_t batch = 0;
+        {
+            const std::lock_guard lock(mutex_);
+            batch = ++batch_;
+            row_count_ = count;
+            rows_done_ = 0;
+            next_.store(std::uint64_t{batch} << 32);
+        }
+        wake_.notify_all();
+        take_rows(0, batch, count);
         std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return busy_ == 0; });
+        done_.wait(lock, [this] { return rows_done_ == row_count_; });
     }
 
 private:
     static constexpr std::size_t rows_at_a_time = 4;
+    static constexpr std::chrono::microseconds watch_for_next_batch{50};
 
     void work(std::size_t thread) {
-        std::size_t seen = 0;
+        std::uint32_t seen = 0;
         for (;;) {
+            std::size_t count = 0;
+            const bool watched = next_batch_soon(seen);
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+                if (!watched) wake_.wait(lock, [&] { return stopping_ || batch_ != seen; });
                 if (stopping_) return;
-                seen = generation_;
+                seen = batch_;
+                count = row_count_;
             }
-            take_rows(thread);
-            const std::lock_guard lock(mutex_);
-            if (--busy_ == 0) done_.notify_all();
+            take_rows(thread, seen, count);
         }
     }
-    void take_rows(std::size_t thread) {
+
+    // A caller that streams hands over its batches one after another, and
+    // waking a sleeping thread takes tens of microseconds, a good part of a
+    // small batch: so a helper watches for the next batch a little while
+    // before it sleeps. True if one came.
+    bool next_batch_soon(std::uint32_t seen) const {
+        const auto until = std::chrono::steady_clock::now() + watch_for_next_batch;
+        do {
+            for (int i = 0; i < 64; ++i) {
+                if (next_.load(std::memory_order_relaxed) >> 32 != seen) return true;
+            }
+        } while (std::chrono::steady_clock::now() < until);
+        return false;
+    }
+
+    // Takes rows of batch `batch` until none are left; a helper late for a
+    // batch finds the counter moved on to the next and takes nothing.
+    void take_rows(std::size_t thread, std::uint32_t batch, std::size_t count) {
         for (;;) {
-            const std::size_t begin = next_row_.fetch_add(rows_at_a_time);
-            if (begin >= end_row_) return;
-            convert_(thread, begin, std::min(begin + rows_at_a_time, end_row_));
+            std::uint64_t next = next_.load();
+            std::size_t begin = 0;
+            do {
+                if (next >> 32 != batch) return;
+                begin = static_cast<std::size_t>(next & 0xFFFFFFFFu);
+                if (begin >= count) return;
+            } while (!next_.compare_exchange_weak(next, next + rows_at_a_time));
+            const std::size_t end = std::min(begin + rows_at_a_time, count);
+            convert_(thread, begin, end);
+            const std::lock_guard lock(mutex_);
+            rows_done_ += end - begin;
+            if (rows_done_ == row_count_) done_.notify_all();
         }
     }
 
     ConvertRows convert_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
-    std::size_t generation_ = 0;
-    std::size_t busy_ = 0;  // helpers still on the rows handed out
+    std::uint32_t batch_ = 0;    // the batch's number
+    std::size_t row_count_ = 0;  // its rows
+    std::size_t rows_done_ = 0;  // converted so far
     bool stopping_ = false;
-    std::atomic<std::size_t> next_row_{0};
-    std::size_t end_row_ = 0;
+    std::atomic<std::uint64_t> next_{0};  // the batch's number, then its next row to take
     std::unique_ptr<std::thread[]> helpers_;
     std::size_t helper_count_ = 0;  // started
 };
@@ -164,9 +193,8 @@ Result<std::unique_ptr<Quantiser>> Quantiser::create(std::size_t width, std::siz
 void Quantiser::convert(const BatchRows& batch, std::uint8_t* indices) {
     batch_ = batch;
     indices_ = indices;
-    if (crew_ && std::uint64_t{batch.count} * width_ >= parallel_min_batch_pixels) {
-        crew_->begin(0, batch.count);
-        crew_->finish();
+    if (crew_ && std::uint64_t{batch.count} * width_ >= parallel_min_batch_pixels && batch.count <= RowCrew::max_rows) {
+        crew_->convert(batch.count);
     } else {
         convert_rows(*ditherers_[0], 0, batch.count);
     }

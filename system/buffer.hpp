@@ -26,6 +26,7 @@ public:
     }
 
     std::uint8_t* data() { return block_.get(); }
+    const std::uint8_t* data() const { return block_.get(); }
     std::size_t size() const { return size_; }
     std::span<std::uint8_t> bytes() { return {block_.get(), size_}; }
     std::span<const std::uint8_t> bytes() const { return {block_.get(), size_}; }
