@@ -130,6 +130,35 @@ TEST(QuantiseStream, OneThreadKeepsTheConversionOnTheCallingThread) {
     }
 }
 
+// Batches large enough to share among threads, one after another: each is
+// handed to the helpers, and a helper slow to wake for one batch must take
+// nothing of the next.
+TEST(QuantiseStream, BatchesSharedAmongThreadsGiveTheWholePicturesBytes) {
+    constexpr std::size_t width = 1024, height = 1100;
+    const Bytes pixels = noise_pixels(static_cast<int>(width), static_cast<int>(height));
+    for (const qlx_dither method : {QLX_DITHER_NONE, QLX_DITHER_BLUE_NOISE}) {
+        const qlx_options one_thread = with_method(method, 1);
+        Bytes expected(width * height);
+        ASSERT_EQ(qlx_quantise(pixels.data(), width, height, 3 * width, QLX_BGR, &one_thread, expected.data(),
+                               expected.size()),
+                  QLX_OK);
+        for (const std::size_t batch : {64u, 100u, 333u}) {
+            const qlx_options options = with_method(method, 3);
+            qlx_quantiser* quantiser = nullptr;
+            ASSERT_EQ(qlx_quantiser_create(width, height, QLX_BGR, &options, &quantiser), QLX_OK);
+            Bytes indices(width * height);
+            for (std::size_t first = 0; first < height; first += batch) {
+                const std::size_t rows = std::min(batch, height - first);
+                ASSERT_EQ(qlx_quantiser_convert(quantiser, pixels.data() + 3 * width * first, rows, 3 * width,
+                                                indices.data() + width * first, rows * width),
+                          QLX_OK);
+            }
+            qlx_quantiser_destroy(quantiser);
+            EXPECT_TRUE(indices == expected) << "method " << method << ", batches of " << batch;
+        }
+    }
+}
+
 // One row of the widest picture is 6 GiB. Where size_t has 32 bits that
 // cannot be counted, and it is refused before anything is allocated,
 // instead of being sized from a wrapped product.
