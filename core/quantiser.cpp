@@ -84,24 +84,26 @@ public:
             const std::lock_guard lock(mutex_);
             batch = ++batch_;
             row_count_ = count;
-            rows_done_ = 0;
+            rows_done_.store(0);
             next_.store(std::uint64_t{batch} << 32);
         }
         wake_.notify_all();
         take_rows(0, batch, count);
+        // The helpers' last rows are moments away: watch for them before sleeping.
+        if (soon([&] { return rows_done_.load() == count; })) return;
         std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return rows_done_ == row_count_; });
+        done_.wait(lock, [&] { return rows_done_.load() == count; });
     }
 
 private:
     static constexpr std::size_t rows_at_a_time = 4;
-    static constexpr std::chrono::microseconds watch_for_next_batch{50};
+    static constexpr std::chrono::microseconds watch_before_sleeping{50};
 
     void work(std::size_t thread) {
         std::uint32_t seen = 0;
         for (;;) {
             std::size_t count = 0;
-            const bool watched = next_batch_soon(seen);
+            const bool watched = soon([&] { return next_.load(std::memory_order_relaxed) >> 32 != seen; });
             {
                 std::unique_lock lock(mutex_);
                 if (!watched) wake_.wait(lock, [&] { return stopping_ || batch_ != seen; });
@@ -113,15 +115,17 @@ private:
         }
     }
 
-    // A caller that streams hands over its batches one after another, and
-    // waking a sleeping thread takes tens of microseconds, a good part of a
-    // small batch: so a helper watches for the next batch a little while
-    // before it sleeps. True if one came.
-    bool next_batch_soon(std::uint32_t seen) const {
-        const auto until = std::chrono::steady_clock::now() + watch_for_next_batch;
+    // Waking a sleeping thread takes tens of microseconds, a good part of a
+    // small batch. A caller that streams hands over its batches one after
+    // another, and a batch's last rows are moments from done, so a thread
+    // watches a little while for what it waits for before it sleeps. True if
+    // it came.
+    template <class Ready>
+    static bool soon(Ready ready) {
+        const auto until = std::chrono::steady_clock::now() + watch_before_sleeping;
         do {
             for (int i = 0; i < 64; ++i) {
-                if (next_.load(std::memory_order_relaxed) >> 32 != seen) return true;
+                if (ready()) return true;
             }
         } while (std::chrono::steady_clock::now() < until);
         return false;
@@ -140,18 +144,20 @@ private:
             } while (!next_.compare_exchange_weak(next, next + rows_at_a_time));
             const std::size_t end = std::min(begin + rows_at_a_time, count);
             convert_(thread, begin, end);
-            const std::lock_guard lock(mutex_);
-            rows_done_ += end - begin;
-            if (rows_done_ == row_count_) done_.notify_all();
+            if (rows_done_.fetch_add(end - begin) + (end - begin) == count) {
+                // Under the lock, so that a caller about to sleep cannot miss it.
+                const std::lock_guard lock(mutex_);
+                done_.notify_all();
+            }
         }
     }
 
     ConvertRows convert_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
-    std::uint32_t batch_ = 0;    // the batch's number
-    std::size_t row_count_ = 0;  // its rows
-    std::size_t rows_done_ = 0;  // converted so far
+    std::uint32_t batch_ = 0;                // the batch's number
+    std::size_t row_count_ = 0;              // its rows, which helpers read when they wake
+    std::atomic<std::size_t> rows_done_{0};  // converted so far
     bool stopping_ = false;
     std::atomic<std::uint64_t> next_{0};  // the batch's number, then its next row to take
     std::unique_ptr<std::thread[]> helpers_;
