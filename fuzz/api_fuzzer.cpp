@@ -82,7 +82,7 @@ Output output(FuzzedDataProvider& input, std::size_t capacity) {
 // batch writes nothing and leaves the quantiser usable; where the whole
 // picture converted, the batches give its bytes.
 void streamed_in_two_batches(const std::uint8_t* pixels, std::size_t width, std::size_t height, std::size_t stride,
-                             qlx_pixel_format format, const qlx_options* options, std::size_t capacity,
+                             qlx_pixel_format format, const qlx_options* options, std::size_t capacity, bool span_fits,
                              const std::vector<std::uint8_t>* whole) {
     qlx_quantiser* quantiser = nullptr;
     if (qlx_quantiser_create(width, height, format, options, &quantiser) != QLX_OK) return;
@@ -91,6 +91,11 @@ void streamed_in_two_batches(const std::uint8_t* pixels, std::size_t width, std:
     bool converted = true;
     for (const auto& [first, rows] : {std::pair{std::size_t{0}, first_rows}, {first_rows, height - first_rows}}) {
         Output batch{std::vector<std::uint8_t>(capacity, untouched), pixels == nullptr};
+        // The second batch's start exists only where the whole picture's span does.
+        if (first > 0 && !span_fits) {
+            converted = false;
+            break;
+        }
         const std::uint8_t* rows_start = pixels == nullptr ? nullptr : pixels + first * stride;
         const qlx_status status = qlx_quantiser_convert(quantiser, rows_start, rows, stride, batch.data(), capacity);
         batch.check(status);
@@ -140,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               indices.data(), capacity);
         indices.check(whole);
         streamed_in_two_batches(pixels, width, height, stride, format, no_options ? nullptr : &options, capacity,
-                                whole == QLX_OK ? &indices.bytes : nullptr);
+                                !overflows, whole == QLX_OK ? &indices.bytes : nullptr);
     }
     Output pixels = output(input, capacity);
     pixels.check(

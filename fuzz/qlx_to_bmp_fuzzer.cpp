@@ -24,14 +24,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t stride = (3 * width + 3) / 4 * 4;
     const std::size_t bmp_size = qlx_bmp_size(width, height);
     if (bmp_size != (sides_fit ? 54 + stride * height : 0)) __builtin_trap();
-    std::vector<std::uint8_t> bmp(sides_fit ? bmp_size : 1);
+    // Only an input long enough for its sides gets a buffer of the BMP's
+    // size: the input is judged before the capacity.
+    const bool long_enough = sides_fit && count / width >= height;
+    std::vector<std::uint8_t> bmp(long_enough ? bmp_size : 1);
     const qlx_status status = qlx_to_bmp(indices, count, width, height, bmp.data(), bmp.size());
-    if (!sides_fit) {
-        if (status != QLX_SIDE_OUT_OF_RANGE) __builtin_trap();
-        return 0;
-    }
-    const bool long_enough = count / width >= height;
-    if (status != (long_enough ? QLX_OK : QLX_INPUT_TOO_SHORT)) __builtin_trap();
+    if (status != (!sides_fit ? QLX_SIDE_OUT_OF_RANGE : long_enough ? QLX_OK : QLX_INPUT_TOO_SHORT)) __builtin_trap();
     if (!long_enough) return 0;
 
     for (std::size_t row = 0; row < height; ++row) {
