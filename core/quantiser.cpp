@@ -122,13 +122,17 @@ private:
     // it came.
     template <class Ready>
     static bool soon(Ready ready) {
-        const auto until = std::chrono::steady_clock::now() + watch_before_sleeping;
-        do {
-            for (int i = 0; i < 64; ++i) {
-                if (ready()) return true;
-            }
-        } while (std::chrono::steady_clock::now() < until);
-        return false;
+        if constexpr (!threads_available) {
+            return ready();  // no other thread could make it so; and no clock to read
+        } else {
+            const auto until = std::chrono::steady_clock::now() + watch_before_sleeping;
+            do {
+                for (int i = 0; i < 64; ++i) {
+                    if (ready()) return true;
+                }
+            } while (std::chrono::steady_clock::now() < until);
+            return false;
+        }
     }
 
     // Takes rows of batch `batch` until none are left; a helper late for a
