@@ -11,7 +11,7 @@ mkdir -p build/demo
 status=0; build/bin/palquant samples/sunset.bmp build/demo/sunset.qlx || status=$?
 [ "$status" -eq 1 ] || { echo "palquant failed (status $status)"; exit 1; }
 build/bin/palexpand build/demo/sunset.qlx build/demo/sunset-256.bmp
-status=0; build/bin/palquant --dither=floyd-steinberg samples/sunset.bmp build/demo/sunset-dithered.qlx || status=$?
+status=0; build/bin/palquant --dither=floyd-steinberg --dither-light=linear samples/sunset.bmp build/demo/sunset-dithered.qlx || status=$?
 [ "$status" -eq 1 ] || { echo "palquant --dither failed (status $status)"; exit 1; }
 build/bin/palexpand build/demo/sunset-dithered.qlx build/demo/sunset-dithered.bmp
 
@@ -19,4 +19,4 @@ echo "Programs:  build/bin/palquant, build/bin/palexpand"
 echo "Input:     samples/sunset.bmp (320 x 200, 24-bit)"
 echo "QLX:       build/demo/sunset.qlx ($(stat -c %s build/demo/sunset.qlx) bytes, one palette index per pixel)"
 echo "Back:      build/demo/sunset-256.bmp ($(stat -c %s build/demo/sunset-256.bmp) bytes, the picture in palette colours)"
-echo "Dithered:  build/demo/sunset-dithered.bmp (palquant --dither=floyd-steinberg, then palexpand)"
+echo "Dithered:  build/demo/sunset-dithered.bmp (palquant --dither=floyd-steinberg --dither-light=linear, then palexpand)"
