@@ -110,7 +110,7 @@ IoResult<const std::uint8_t*> BmpStream::read(BmpSource& source, const Batch& ba
     // Fits: create() checked that a batch of rows does. The padding after
     // the run's last row may be missing at the end of the file.
     const auto stride = static_cast<std::size_t>(layout_.row_stride);
-    const std::size_t length = (batch.count - 1) * stride + layout_.width * 3;
+    const std::size_t length = (batch.count - 1) * stride + layout_.width * qlx_pixel_bytes(QLX_BGR);
     return source.read(layout_.pixel_offset + batch.lowest_stored * layout_.row_stride, length,
                        pixels_[batch.slot].data());
 }

@@ -10,8 +10,9 @@ namespace {
 // Batches of about this many bytes: writing them costs nothing per batch.
 constexpr std::size_t batch_bytes = std::size_t{1} << 21;
 
-// A stored row's length: three bytes a pixel, padded to a multiple of 4.
-std::size_t padded_row(std::size_t width) { return (3 * width + 3) / 4 * 4; }
+// A stored row's length, as the library lays the BMP out: a one-row BMP
+// less its headers.
+std::size_t padded_row(std::size_t width) { return qlx_bmp_size(width, 1) - QLX_BMP_HEADERS_SIZE; }
 
 }  // namespace
 
