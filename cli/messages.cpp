@@ -5,22 +5,11 @@
 namespace pal::messages {
 namespace {
 
-// Every name a library enum has, from value 0 until the library has none:
-// "a, b or c".
-template <class Enum>
-std::string names_of(const char* (*name_of)(Enum)) {
-    std::string names;
-    int count = 0;
-    while (name_of(static_cast<Enum>(count)) != nullptr) ++count;
-    for (int value = 0; value < count; ++value) {
-        if (value > 0) names += value + 1 == count ? " or " : ", ";
-        names += name_of(static_cast<Enum>(value));
-    }
-    return names;
-}
+constexpr std::size_t help_width = 80;
+constexpr std::size_t help_indent = 29;  // where the options' descriptions start
 
-// `text` broken at spaces into lines of at most `width` columns, each after
-// the first indented by `indent` spaces.
+}  // namespace
+
 std::string wrapped(std::string_view text, std::size_t indent, std::size_t width) {
     std::string lines;
     std::size_t column = indent;
@@ -42,20 +31,16 @@ std::string wrapped(std::string_view text, std::size_t indent, std::size_t width
     return lines;
 }
 
-constexpr std::size_t help_width = 80;
-constexpr std::size_t help_indent = 29;  // where the options' descriptions start
 
-}  // namespace
+std::string bad_dither() { return "--dither must be " + library_names(qlx_dither_name) + "\n"; }
 
-std::string bad_dither() { return "--dither must be " + names_of(qlx_dither_name) + "\n"; }
-
-std::string bad_dither_light() { return "--dither-light must be " + names_of(qlx_light_name) + "\n"; }
+std::string bad_dither_light() { return "--dither-light must be " + library_names(qlx_light_name) + "\n"; }
 
 std::string palquant_help() {
     // The first of each list, value 0, is the default.
-    std::string methods = names_of(qlx_dither_name);
+    std::string methods = library_names(qlx_dither_name);
     methods.insert(std::string_view(methods).find(','), " (the default)");
-    std::string lights = names_of(qlx_light_name);
+    std::string lights = library_names(qlx_light_name);
     lights.insert(std::string_view(lights).find(' '), " (the default)");
     return "Usage: palquant [OPTION]... PICTURE.bmp PICTURE.qlx\n"
            "Writes the palette index of the nearest colour of every pixel of a 24-bit BMP.\n"

@@ -5,10 +5,30 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "qlx.h"
 
 namespace pal::messages {
+
+// Every name a library enum has, from value 0 until the library has none:
+// "a, b or c".
+template <class Enum>
+std::string library_names(const char* (*name_of)(Enum)) {
+    std::string names;
+    int count = 0;
+    while (name_of(static_cast<Enum>(count)) != nullptr) ++count;
+    for (int value = 0; value < count; ++value) {
+        if (value > 0) names += value + 1 == count ? " or " : ", ";
+        names += name_of(static_cast<Enum>(value));
+    }
+    return names;
+}
+
+// `text` broken at spaces into lines of at most `width` columns, each after
+// the first indented by `indent` spaces.
+std::string wrapped(std::string_view text, std::size_t indent, std::size_t width);
+
 
 inline constexpr char palquant_usage[] = "Usage: palquant <>.bmp <>.qlx \n\a";
 inline constexpr char palexpand_usage[] = "Usage: palexpand <>.qlx <>.bmp \n\a";

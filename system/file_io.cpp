@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace pal {
@@ -30,6 +32,12 @@ IoResult<std::size_t> fill(const platform::FileHandle& file, std::optional<std::
 
 IoResult<InputFile> InputFile::open(const std::string& path) {
     platform::FileHandle file = platform::open_for_reading(path);
+    if (!file.is_open()) return failure(IoError::failed);
+    return InputFile(std::move(file));
+}
+
+IoResult<InputFile> InputFile::standard_input() {
+    platform::FileHandle file = platform::duplicate_standard_input();
     if (!file.is_open()) return failure(IoError::failed);
     return InputFile(std::move(file));
 }
@@ -85,6 +93,12 @@ IoResult<OutputFile> OutputFile::open(const std::string& path) {
     return OutputFile(std::move(*pending));
 }
 
+IoResult<OutputFile> OutputFile::standard_output() {
+    platform::FileHandle file = platform::duplicate_standard_output();
+    if (!file.is_open()) return failure(IoError::failed);
+    return OutputFile(platform::PendingOutput{std::move(file), {}, "-"});
+}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : pending_{std::move(other.pending_.file), std::exchange(other.pending_.temporary_path, {}),
                std::move(other.pending_.target_path)},
@@ -115,6 +129,24 @@ IoResult<> OutputFile::commit() {
         return committed;
     }
     pending_.temporary_path.clear();
+    return {};
+}
+
+namespace {
+// Names are UTF-8 everywhere in the programs, also where the system's
+// narrow strings are in another code page.
+std::filesystem::path path_of(const std::string& name) { return std::u8string(name.begin(), name.end()); }
+}  // namespace
+
+bool same_file(const std::string& first, const std::string& second) {
+    std::error_code error;
+    return std::filesystem::equivalent(path_of(first), path_of(second), error) && !error;
+}
+
+IoResult<> make_directories(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path_of(path), error);
+    if (!std::filesystem::is_directory(path_of(path), error)) return failure(IoError::failed);
     return {};
 }
 

@@ -18,6 +18,7 @@ namespace pal {
 class InputFile {
 public:
     static IoResult<InputFile> open(const std::string& path);
+    static IoResult<InputFile> standard_input();
 
     // The size of a regular file; none for a pipe, a terminal or a device,
     // which are read as streams.
@@ -45,6 +46,8 @@ public:
     // Fails when the output cannot be created: a missing directory, a
     // directory in its place, or no permission to write it or its directory.
     static IoResult<OutputFile> open(const std::string& path);
+    // Standard output, written as it is: it cannot be replaced.
+    static IoResult<OutputFile> standard_output();
 
     OutputFile(OutputFile&& other) noexcept;
     OutputFile& operator=(OutputFile&&) = delete;
@@ -62,5 +65,13 @@ private:
     platform::PendingOutput pending_;  // its temporary path is cleared once committed
     bool failed_ = false;
 };
+
+// Whether two names reach one file, through links or other spellings; false
+// when either is missing.
+bool same_file(const std::string& first, const std::string& second);
+
+// Makes a directory and those above it that are missing; fails when the
+// name is taken by something that is not a directory.
+IoResult<> make_directories(const std::string& path);
 
 }  // namespace pal

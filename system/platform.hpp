@@ -65,6 +65,13 @@ FileHandle open_for_reading(const std::string& path);
 // The 64-bit size of a regular file; empty for a pipe, a terminal, a device
 // or a directory.
 std::optional<std::uint64_t> regular_file_size(const FileHandle& file);
+// A handle of its own on standard input or output, for the name "-".
+FileHandle duplicate_standard_input();
+FileHandle duplicate_standard_output();
+
+// Whether standard error is a terminal, where a progress line may be redrawn.
+bool standard_error_is_terminal();
+
 // Reads at the current position (or at `offset`); gives the count, 0 at
 // the end of the file. Interrupted calls are retried.
 IoResult<std::size_t> read_some(const FileHandle& file, std::span<std::uint8_t> out);

@@ -93,6 +93,12 @@ FileHandle open_for_reading(const std::string& path) {
     return FileHandle(system_call(-1, [&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
 }
 
+FileHandle duplicate_standard_input() { return FileHandle(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)); }
+
+FileHandle duplicate_standard_output() { return FileHandle(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0)); }
+
+bool standard_error_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 std::optional<std::uint64_t> regular_file_size(const FileHandle& file) {
     struct stat info {};
     if (system_call(-1, [&] { return ::fstat(descriptor_of(file), &info); }) != 0 || !S_ISREG(info.st_mode)) {

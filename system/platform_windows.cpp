@@ -177,6 +177,23 @@ FileHandle open_for_reading(const std::string& path) {
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
+namespace {
+FileHandle duplicate_standard(DWORD which) {
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    const HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, ::GetStdHandle(which), process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        return FileHandle();
+    }
+    return adopt(copy);
+}
+}  // namespace
+
+FileHandle duplicate_standard_input() { return duplicate_standard(STD_INPUT_HANDLE); }
+
+FileHandle duplicate_standard_output() { return duplicate_standard(STD_OUTPUT_HANDLE); }
+
+bool standard_error_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
+
 std::optional<std::uint64_t> regular_file_size(const FileHandle& file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileType(handle_of(file)) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle_of(file), &info) ||

@@ -1,0 +1,296 @@
+#include "arguments.hpp"
+
+#include <array>
+#include <charconv>
+
+#include "messages.hpp"
+
+namespace qlxcli {
+namespace {
+
+enum class OptionId { help, version, dither, strength, light, transparent, fit, size, to, out_dir, jobs, quiet, truecolour };
+
+struct OptionSpec {
+    std::string_view name;
+    char short_name;  // '\0' for none
+    bool takes_value;
+    bool convert_only;  // refused by `qlx palette`
+    OptionId id;
+};
+
+constexpr std::array<OptionSpec, 14> option_specs = {{
+    {"help", 'h', false, false, OptionId::help},
+    {"version", 'V', false, false, OptionId::version},
+    {"dither", '\0', true, true, OptionId::dither},
+    {"dither-strength", '\0', true, true, OptionId::strength},
+    {"dither-light", '\0', true, true, OptionId::light},
+    {"transparent-index", '\0', true, true, OptionId::transparent},
+    {"fit", '\0', true, true, OptionId::fit},
+    {"size", '\0', true, true, OptionId::size},
+    {"to", '\0', true, false, OptionId::to},
+    {"out-dir", 'o', true, true, OptionId::out_dir},
+    {"jobs", 'j', true, true, OptionId::jobs},
+    {"quiet", 'q', false, false, OptionId::quiet},
+    {"truecolour", '\0', false, true, OptionId::truecolour},
+    {"truecolor", '\0', false, true, OptionId::truecolour},
+}};
+
+using Failure = common::Unexpected<std::string>;
+Failure usage(std::string text) { return common::failure(std::move(text)); }
+
+std::string quoted(std::string_view text) {
+    std::string quoted_text(1, '\'');
+    quoted_text.append(text);
+    quoted_text += '\'';
+    return quoted_text;
+}
+
+// The option a long name or an unambiguous beginning of one names. Two
+// spellings of one option (truecolour, truecolor) are not ambiguous.
+common::Expected<const OptionSpec*, std::string> find_long_option(std::string_view name) {
+    const OptionSpec* found = nullptr;
+    std::string candidates;
+    bool ambiguous = false;
+    for (const OptionSpec& spec : option_specs) {
+        if (spec.name == name) return &spec;
+        if (!spec.name.starts_with(name)) continue;
+        if (found != nullptr && found->id != spec.id) ambiguous = true;
+        if (found == nullptr) found = &spec;
+        candidates += " '--" + std::string(spec.name) + "'";
+    }
+    if (ambiguous) return usage("option " + quoted("--" + std::string(name)) + " is ambiguous; possibilities:" + candidates);
+    if (found == nullptr || name.empty()) return usage("unrecognized option " + quoted("--" + std::string(name)));
+    return found;
+}
+
+const OptionSpec* find_short_option(char letter) {
+    for (const OptionSpec& spec : option_specs) {
+        if (spec.short_name == letter) return &spec;
+    }
+    return nullptr;
+}
+
+std::optional<std::size_t> whole_number(std::string_view text, std::size_t most) {
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > most) return std::nullopt;
+    return value;
+}
+
+template <class Enum>
+common::Expected<Enum, std::string> library_choice(std::string_view option, const std::string& value,
+                                                   qlx_status (*from_name)(const char*, Enum*),
+                                                   const char* (*name_of)(Enum)) {
+    Enum chosen{};
+    if (from_name(value.c_str(), &chosen) != QLX_OK) {
+        return usage("invalid " + std::string(option) + " " + quoted(value) + "; choose " +
+                     pal::messages::library_names(name_of));
+    }
+    return chosen;
+}
+
+struct Parsed {
+    Invocation invocation;
+    std::vector<std::string> operands;
+    std::vector<std::string_view> convert_options_given;
+    bool help = false;
+    bool version = false;
+};
+
+// Applies one option and its value to what has been parsed so far.
+std::optional<std::string> apply(const OptionSpec& spec, const std::string& value, Parsed& parsed) {
+    Invocation& invocation = parsed.invocation;
+    const std::string option = "--" + std::string(spec.name);
+    if (spec.convert_only) parsed.convert_options_given.push_back(spec.name);
+    switch (spec.id) {
+        case OptionId::help: parsed.help = true; break;
+        case OptionId::version: parsed.version = true; break;
+        case OptionId::dither: {
+            auto dither = library_choice(option, value, qlx_dither_from_name, qlx_dither_name);
+            if (!dither) return dither.error();
+            invocation.options.dither = *dither;
+            break;
+        }
+        case OptionId::light: {
+            auto light = library_choice(option, value, qlx_light_from_name, qlx_light_name);
+            if (!light) return light.error();
+            invocation.options.light = *light;
+            break;
+        }
+        case OptionId::fit: {
+            auto fit = library_choice(option, value, qlx_fit_from_name, qlx_fit_name);
+            if (!fit) return fit.error();
+            invocation.fit = *fit;
+            break;
+        }
+        case OptionId::strength: {
+            const auto strength = whole_number(value, 100);
+            if (!strength) return "invalid " + option + " " + quoted(value) + "; a whole number from 0 to 100";
+            invocation.options.strength = static_cast<int>(*strength);
+            break;
+        }
+        case OptionId::transparent: {
+            const auto index = whole_number(value, 255);
+            if (!index) return "invalid " + option + " " + quoted(value) + "; a palette index from 0 to 255";
+            invocation.options.transparent_index = static_cast<int>(*index);
+            break;
+        }
+        case OptionId::size:
+            invocation.size = parse_size(value);
+            if (!invocation.size) return "invalid " + option + " " + quoted(value) + "; WIDTHxHEIGHT, as 320x200";
+            break;
+        case OptionId::jobs: {
+            const auto jobs = whole_number(value, 1024);
+            if (!jobs || *jobs == 0) return "invalid " + option + " " + quoted(value) + "; a number from 1 to 1024";
+            invocation.jobs = static_cast<unsigned>(*jobs);
+            break;
+        }
+        case OptionId::to:
+            // Checked against the command's formats once the command is known.
+            invocation.to = format_from_name(value, all_formats);
+            if (!invocation.to) return "invalid " + option + " " + quoted(value);
+            break;
+        case OptionId::out_dir:
+            if (value.empty()) return "invalid " + option + " ''; a directory";
+            invocation.out_dir = value;
+            break;
+        case OptionId::quiet: invocation.quiet = true; break;
+        case OptionId::truecolour: invocation.truecolour = true; break;
+    }
+    return std::nullopt;
+}
+
+// Reads every option and operand, GNU fashion.
+common::Expected<Parsed, std::string> read_arguments(std::span<const std::string> arguments) {
+    Parsed parsed;
+    bool options_ended = false;
+    for (std::size_t next = 1; next < arguments.size(); ++next) {
+        const std::string& argument = arguments[next];
+        if (options_ended || argument == "-" || !argument.starts_with('-')) {
+            parsed.operands.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            options_ended = true;
+            continue;
+        }
+        const OptionSpec* spec = nullptr;
+        std::optional<std::string> value;
+        std::string shown;
+        if (argument.starts_with("--")) {
+            const std::size_t equals = argument.find('=');
+            auto found = find_long_option(std::string_view(argument).substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
+            if (!found) return usage(found.error());
+            spec = *found;
+            shown = "--" + std::string(spec->name);
+            if (equals != std::string::npos) {
+                if (!spec->takes_value) return usage("option " + quoted(shown) + " doesn't allow an argument");
+                value = argument.substr(equals + 1);
+            }
+        } else {
+            // One short option, its value joined (-oDIR) or the next argument.
+            spec = find_short_option(argument[1]);
+            if (spec == nullptr) return usage("invalid option -- " + quoted(std::string_view(argument).substr(1, 1)));
+            shown = {'-', argument[1]};
+            if (argument.size() > 2) {
+                if (!spec->takes_value) return usage("invalid option " + quoted(argument));
+                value = argument.substr(2);
+            }
+        }
+        if (spec->takes_value && !value) {
+            if (next + 1 >= arguments.size()) return usage("option " + quoted(shown) + " requires an argument");
+            value = arguments[++next];
+        }
+        if (auto refused = apply(*spec, value.value_or(""), parsed)) return usage(*refused);
+    }
+    return parsed;
+}
+
+std::optional<std::string> check_convert(Invocation& invocation, std::vector<std::string>& operands) {
+    if (invocation.to && !format_from_name(format_name(*invocation.to), picture_outputs)) {
+        return "invalid --to " + quoted(format_name(*invocation.to)) + "; choose " + format_list(picture_outputs);
+    }
+    if (invocation.out_dir) {
+        if (operands.empty()) return "missing INPUT; qlx convert --out-dir=DIR INPUT...";
+        for (const std::string& input : operands) {
+            if (input == "-") return "standard input has no name to write under --out-dir";
+        }
+        invocation.inputs = std::move(operands);
+        if (!invocation.to) invocation.to = FileFormat::qlx;
+        return std::nullopt;
+    }
+    if (operands.size() < 2) return "missing " + std::string(operands.empty() ? "INPUT and OUTPUT" : "OUTPUT");
+    if (operands.size() > 2) return "too many names; give INPUT and OUTPUT, or --out-dir=DIR INPUT...";
+    invocation.inputs = {operands[0]};
+    invocation.output = operands[1];
+    if (!invocation.to) {
+        if (invocation.output == "-") return "give --to=" + format_list(picture_outputs) + " for standard output";
+        invocation.to = format_from_extension(invocation.output, picture_outputs);
+        if (!invocation.to) {
+            return "cannot tell a format from the name " + quoted(invocation.output) + "; end it in .qlx, .png or .bmp, or give --to";
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> check_palette(Invocation& invocation, const Parsed& parsed,
+                                         std::vector<std::string>& operands) {
+    if (!parsed.convert_options_given.empty()) {
+        return "option '--" + std::string(parsed.convert_options_given.front()) + "' does not apply to 'qlx palette'";
+    }
+    if (invocation.to && !format_from_name(format_name(*invocation.to), palette_outputs)) {
+        return "invalid --to " + quoted(format_name(*invocation.to)) + "; choose " + format_list(palette_outputs);
+    }
+    if (operands.empty()) return "missing OUTPUT";
+    if (operands.size() > 1) return "too many names; give one OUTPUT";
+    invocation.output = operands[0];
+    if (!invocation.to) {
+        if (invocation.output == "-") return "give --to=" + format_list(palette_outputs) + " for standard output";
+        invocation.to = format_from_extension(invocation.output, palette_outputs);
+        if (!invocation.to) {
+            return "cannot tell a format from the name " + quoted(invocation.output) + "; end it in .gpl, .pal, .act, .hex or .png, or give --to";
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Size> parse_size(std::string_view text) {
+    const std::size_t times = text.find('x');
+    if (times == std::string_view::npos) return std::nullopt;
+    // Nine digits a side: far beyond any picture, and far from overflowing.
+    const auto width = whole_number(text.substr(0, times), 999'999'999);
+    const auto height = whole_number(text.substr(times + 1), 999'999'999);
+    if (!width || !height || *width == 0 || *height == 0) return std::nullopt;
+    return Size{*width, *height};
+}
+
+common::Expected<Invocation, std::string> parse_arguments(std::span<const std::string> arguments) {
+    auto parsed = read_arguments(arguments);
+    if (!parsed) return usage(parsed.error());
+    Invocation& invocation = parsed->invocation;
+    std::vector<std::string>& operands = parsed->operands;
+
+    std::string command;
+    if (!operands.empty()) {
+        command = operands.front();
+        operands.erase(operands.begin());
+    }
+    const bool known = command == "convert" || command == "palette";
+    if (parsed->help || parsed->version) {
+        invocation.action = parsed->help ? Action::help : Action::version;
+        if (!command.empty() && !known) return usage("unknown command " + quoted(command) + "; convert or palette");
+        invocation.help_topic = command;
+        return std::move(invocation);
+    }
+    if (command.empty()) return usage("missing command; convert or palette");
+    if (!known) return usage("unknown command " + quoted(command) + "; convert or palette");
+    invocation.action = command == "convert" ? Action::convert : Action::palette;
+    const auto refused = invocation.action == Action::convert ? check_convert(invocation, operands)
+                                                              : check_palette(invocation, *parsed, operands);
+    if (refused) return usage(*refused);
+    return std::move(invocation);
+}
+
+}  // namespace qlxcli

@@ -1,0 +1,53 @@
+#pragma once
+// qlx's command line, parsed as GNU programs parse theirs: options anywhere
+// among the names until "--", a value after '=' or as the next argument,
+// any unambiguous beginning of a long option, and short options for the
+// common ones. An unknown option is an error, never a file name.
+//
+//   qlx convert [OPTION]... INPUT OUTPUT
+//   qlx convert [OPTION]... --out-dir=DIR [--to=FORMAT] INPUT...
+//   qlx palette [--to=FORMAT] OUTPUT
+//   qlx --help | --version
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "expected.hpp"
+#include "formats.hpp"
+#include "qlx.h"
+
+namespace qlxcli {
+
+enum class Action { convert, palette, help, version };
+
+struct Size {
+    std::size_t width = QLX_STANDARD_WIDTH;
+    std::size_t height = QLX_STANDARD_HEIGHT;
+};
+
+struct Invocation {
+    Action action = Action::help;
+    std::string help_topic;  // "", "convert" or "palette"
+    std::vector<std::string> inputs;
+    std::string output;                 // convert INPUT OUTPUT, or palette OUTPUT
+    std::optional<std::string> out_dir;  // convert --out-dir
+    std::optional<FileFormat> to;        // --to, or the output's extension
+    qlx_options options = qlx_default_options();
+    qlx_fit fit = QLX_FIT_KEEP;
+    std::optional<Size> size;  // --size as given
+    bool truecolour = false;
+    unsigned jobs = 0;  // 0: one a core
+    bool quiet = false;
+};
+
+// `arguments` start with the program's name. A failure is the one line
+// that says what is wrong, without the program's name.
+common::Expected<Invocation, std::string> parse_arguments(std::span<const std::string> arguments);
+
+// "641x480" as a size whose sides are 1 or more.
+std::optional<Size> parse_size(std::string_view text);
+
+}  // namespace qlxcli

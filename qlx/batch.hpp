@@ -1,0 +1,26 @@
+#pragma once
+// Many conversions at once, on a number of threads, with one line of
+// progress on a terminal and whole lines for failures.
+
+#include <string>
+#include <vector>
+
+#include "conversion.hpp"
+
+namespace qlxcli {
+
+struct Job {
+    std::string input;
+    OutputName output;
+};
+
+struct BatchSettings {
+    unsigned jobs = 1;            // conversions at once
+    bool show_progress = false;   // standard error is a terminal and --quiet was not given
+};
+
+// Runs every job; true when all of them succeeded. Each failure prints
+// "qlx: INPUT: reason" to standard error.
+bool run_batch(const std::vector<Job>& jobs, const ConversionSettings& settings, const BatchSettings& batch);
+
+}  // namespace qlxcli

@@ -1,0 +1,45 @@
+#pragma once
+// One input to one output: read, decode, fit, quantise (or keep the
+// indices), encode, and replace the output only once all of it worked.
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "arguments.hpp"
+#include "decoding.hpp"
+#include "encoding.hpp"
+
+namespace qlxcli {
+
+struct ConversionSettings {
+    qlx_options options = qlx_default_options();
+    qlx_fit fit = QLX_FIT_KEEP;
+    Size box;  // where --fit fits the picture
+    DecodeSettings decode;
+    PictureOutput output;
+};
+
+// Where a conversion writes. A QLX file under --out-dir whose size is not
+// known before its input is decoded is named by its size too:
+// `path` + ".641x480.qlx", or `path` + ".qlx" for 320 x 200.
+struct OutputName {
+    std::string path;
+    bool named_by_size = false;
+};
+std::string final_name(const OutputName& name, const Size& sides);
+
+// How far a conversion has come, in thousandths, for a progress line.
+using ConversionProgress = std::atomic<unsigned>;
+
+// "-" reads standard input or writes standard output. A failure is the
+// reason, to follow "qlx: INPUT: ".
+Outcome<> convert_file(const std::string& input, const OutputName& output, const ConversionSettings& settings,
+                       ConversionProgress& progress);
+
+// The indices of a decoded picture, fitted and quantised as the settings
+// say. `sides` receives the result's width and height.
+Outcome<pal::Buffer> indices_of(Picture& picture, const ConversionSettings& settings, ConversionProgress& progress,
+                                Size& sides);
+
+}  // namespace qlxcli

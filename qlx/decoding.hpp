@@ -1,0 +1,43 @@
+#pragma once
+// Reading any input qlx takes: PNG, JPEG, GIF and BMP recognised by their
+// first bytes, and QLX, which has no signature, by its name.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "arguments.hpp"
+#include "picture.hpp"
+
+namespace qlxcli {
+
+struct DecodeSettings {
+    std::optional<Size> size;  // --size: a QLX input's sides
+    // The most pixels a picture may have. Memory is the usual limit; the
+    // fuzzers set a lower one, so that a header that claims a vast picture
+    // is refused at once.
+    std::uint64_t max_pixels = UINT64_MAX;
+};
+
+// `name` is the input's name ("-" for standard input): a QLX file's size may
+// be spelled in it.
+Outcome<Picture> decode(std::span<const std::uint8_t> file, const std::string& name, const DecodeSettings& settings);
+
+// The decoders, for bytes whose signature is theirs.
+Outcome<Picture> decode_png(std::span<const std::uint8_t> file, const DecodeSettings& settings);
+Outcome<Picture> decode_jpeg(std::span<const std::uint8_t> file, const DecodeSettings& settings);
+Outcome<Picture> decode_gif(std::span<const std::uint8_t> file, const DecodeSettings& settings);
+Outcome<Picture> decode_bmp(std::span<const std::uint8_t> file, const DecodeSettings& settings);
+Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::string& name, const DecodeSettings& settings);
+
+// The size a name such as "castle.641x480.qlx" gives, if it gives one.
+std::optional<Size> size_in_name(const std::string& name);
+
+// Whether the name ends in ".qlx", in any case.
+bool has_qlx_extension(const std::string& name);
+
+// Refuses a picture of more pixels than the settings allow.
+Outcome<> check_pixel_count(std::uint64_t width, std::uint64_t height, const DecodeSettings& settings);
+
+}  // namespace qlxcli

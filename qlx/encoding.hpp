@@ -1,0 +1,41 @@
+#pragma once
+// Writing what qlx makes: QLX, PNG and BMP pictures of indices, and the
+// palette files that editors load.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "file_io.hpp"
+#include "formats.hpp"
+#include "picture.hpp"
+
+namespace qlxcli {
+
+// width x height indices, top row first.
+struct Indices {
+    const std::uint8_t* data;
+    std::size_t width;
+    std::size_t height;
+};
+
+struct PictureOutput {
+    FileFormat format = FileFormat::qlx;  // qlx, png or bmp
+    bool truecolour = false;              // palette colours instead of indices
+    int transparent_index = -1;           // made transparent in an indexed PNG
+};
+
+// Writes the picture in the chosen format. A refusal names the format's
+// limit that the picture passes.
+Outcome<> write_picture(Indices indices, const PictureOutput& output, pal::OutputFile& file);
+
+// The 256 palette entries in order, duplicates included: gpl, pal, act,
+// hex, or an indexed 16 x 16 png.
+Outcome<> write_palette(FileFormat format, pal::OutputFile& file);
+
+// PNG, compressed with libdeflate: only IHDR, PLTE, tRNS, IDAT and IEND,
+// so that the same picture always gives the same bytes.
+Outcome<pal::Buffer> indexed_png(Indices indices, int transparent_index);
+Outcome<pal::Buffer> truecolour_png(Indices indices);
+
+}  // namespace qlxcli

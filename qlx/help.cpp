@@ -1,0 +1,74 @@
+#include "help.hpp"
+
+#include "formats.hpp"
+#include "messages.hpp"
+
+namespace qlxcli {
+namespace {
+
+constexpr std::size_t width = 80;
+constexpr std::size_t indent = 30;  // where the options' descriptions start
+
+std::string option(const std::string& spelling, const std::string& description) {
+    std::string line = "  " + spelling;
+    line.append(line.size() < indent ? indent - line.size() : 1, ' ');
+    return line + pal::messages::wrapped(description, indent, width) + "\n";
+}
+
+std::string convert_help() {
+    namespace msg = pal::messages;
+    return "Usage: qlx convert [OPTION]... INPUT OUTPUT\n"
+           "  or:  qlx convert [OPTION]... --out-dir=DIR INPUT...\n"
+           "Converts PNG, JPEG, GIF, BMP and QLX pictures to QLX, PNG or BMP in the fixed\n"
+           "256-colour palette. An indexed picture whose palette is that palette keeps its\n"
+           "indices exactly. '-' reads standard input or writes standard output.\n"
+           "\n" +
+           option("--dither=METHOD", msg::library_names(qlx_dither_name) + " (none is the default)") +
+           option("--dither-strength=PERCENT", "0 to 100 (the default) of the diffused error or pattern") +
+           option("--dither-light=LIGHT", msg::library_names(qlx_light_name) + ": where errors add up (srgb is the default)") +
+           option("--transparent-index=N", "give pixels with alpha below 128 index N (0-255); alpha is ignored without it") +
+           option("--fit=FIT", msg::library_names(qlx_fit_name) + ": fit the picture into --size (keep, the default, leaves its size alone)") +
+           option("--size=WIDTHxHEIGHT", "the box for --fit, or a QLX input's size (default 320x200, or the size in a name such as castle.641x480.qlx)") +
+           option("--to=FORMAT", format_list(picture_outputs) + ": the output's format, instead of its extension") +
+           option("--truecolour", "write PNG or BMP in RGB instead of indexed") +
+           option("-o, --out-dir=DIR", "write DIR/NAME.EXT for each INPUT (NAME.WIDTHxHEIGHT.qlx for QLX not 320x200)") +
+           option("-j, --jobs=N", "convert N files at once (default: one a processor)") +
+           option("-q, --quiet", "print nothing but failures") +
+           option("-h, --help", "print this help") +
+           "\n"
+           "Exit status: 0 when every input was converted, 1 when some failed, 2 for a\n"
+           "mistake in the command line.\n";
+}
+
+std::string palette_help() {
+    return "Usage: qlx palette [--to=FORMAT] OUTPUT\n"
+           "Writes the 256 palette entries in order, duplicates included, for editors:\n"
+           "\n" +
+           option(".gpl", "GIMP, Inkscape, Krita and Aseprite") + option(".pal", "JASC-PAL") +
+           option(".act", "Adobe Color Table") + option(".hex", "one rrggbb a line, for Lospec and Aseprite") +
+           option(".png", "a 16 x 16 indexed picture, index 16y + x at column x and row y") +
+           option("--to=FORMAT", format_list(palette_outputs) + ", instead of the extension") +
+           "\n"
+           "Exit status: 0 when the file was written, 1 when not, 2 for a mistake in the\n"
+           "command line.\n";
+}
+
+}  // namespace
+
+std::string help_text(const std::string& topic) {
+    if (topic == "convert") return convert_help();
+    if (topic == "palette") return palette_help();
+    return "Usage: qlx convert [OPTION]... INPUT OUTPUT\n"
+           "  or:  qlx convert [OPTION]... --out-dir=DIR [--to=FORMAT] INPUT...\n"
+           "  or:  qlx palette [--to=FORMAT] OUTPUT\n"
+           "  or:  qlx --help | --version\n"
+           "Pictures in and out of QLX, the index format of one fixed 256-colour palette.\n"
+           "\n"
+           "Commands:\n"
+           "  convert   PNG, JPEG, GIF, BMP or QLX in; QLX, indexed PNG or indexed BMP out\n"
+           "  palette   the palette as a file for editors: gpl, pal, act, hex or png\n"
+           "\n"
+           "'qlx convert --help' and 'qlx palette --help' describe each command.\n";
+}
+
+}  // namespace qlxcli

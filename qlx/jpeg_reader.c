@@ -1,0 +1,73 @@
+#include "jpeg_reader.h"
+
+#include <setjmp.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+typedef struct reader_error {
+    struct jpeg_error_mgr manager;
+    jmp_buf escape;
+    jpeg_reader_status status;
+} reader_error;
+
+static void leave(j_common_ptr info, jpeg_reader_status status) {
+    reader_error *error = (reader_error *)info->err;
+    error->status = status;
+    longjmp(error->escape, 1);
+}
+
+static void on_error(j_common_ptr info) { leave(info, JPEG_READER_CORRUPT); }
+
+/* Warnings are mostly recoverable damage that every viewer shows anyway,
+   but data that ends early would be filled with grey: that is refused. */
+static void on_message(j_common_ptr info, int level) {
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) leave(info, JPEG_READER_CUT_SHORT);
+}
+
+jpeg_reader_status jpeg_reader_decode(const uint8_t *file, size_t size, jpeg_reader_allocate allocate, void *context,
+                                      char *reason, size_t reason_capacity) {
+    struct jpeg_decompress_struct info;
+    reader_error error;
+    /* volatile: read after longjmp */
+    uint8_t *volatile pixels = NULL;
+    memset(&info, 0, sizeof info);
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = on_error;
+    error.manager.emit_message = on_message;
+    error.status = JPEG_READER_OK;
+    if (reason_capacity > 0) reason[0] = '\0';
+    if (setjmp(error.escape)) {
+        if (error.status == JPEG_READER_CORRUPT && reason_capacity > 0) {
+            char text[JMSG_LENGTH_MAX];
+            error.manager.format_message((j_common_ptr)&info, text);
+            snprintf(reason, reason_capacity, "%s", text);
+        }
+        jpeg_destroy_decompress(&info);
+        return error.status;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, file, (unsigned long)size);
+    jpeg_read_header(&info, TRUE);
+    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+        jpeg_destroy_decompress(&info);
+        return JPEG_READER_CMYK;
+    }
+    info.out_color_space = JCS_RGB;
+    info.dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(&info);
+    pixels = allocate(context, info.output_width, info.output_height);
+    if (pixels == NULL) {
+        jpeg_destroy_decompress(&info);
+        return JPEG_READER_REFUSED;
+    }
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = pixels + (size_t)info.output_scanline * info.output_width * 3;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return JPEG_READER_OK;
+}

@@ -1,0 +1,78 @@
+// qlx: PNG, JPEG, GIF, BMP and QLX in; QLX, indexed PNG and indexed BMP
+// out, one file or many at once; and the palette as files for editors.
+// Exit status 0 when everything worked, 1 when some input failed, 2 for a
+// mistake in the command line.
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "arguments.hpp"
+#include "batch.hpp"
+#include "file_io.hpp"
+#include "help.hpp"
+#include "plan.hpp"
+#include "platform.hpp"
+#include "qlx.h"
+
+namespace {
+
+constexpr int succeeded = 0;
+constexpr int some_failed = 1;
+constexpr int usage_error = 2;
+
+int print(std::FILE* stream, const std::string& text, int status) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    return status;
+}
+
+int refuse_usage(const std::string& problem) {
+    return print(stderr, "qlx: " + problem + "\nTry 'qlx --help'.\n", usage_error);
+}
+
+int fail(const std::string& name, const std::string& reason) {
+    return print(stderr, "qlx: " + name + ": " + reason + "\n", some_failed);
+}
+
+int write_palette_file(const qlxcli::Invocation& invocation) {
+    auto file = invocation.output == "-" ? pal::OutputFile::standard_output() : pal::OutputFile::open(invocation.output);
+    if (!file) return fail(invocation.output, "cannot create it");
+    if (auto written = qlxcli::write_palette(*invocation.to, *file); !written) return fail(invocation.output, written.error());
+    if (!file->commit()) return fail(invocation.output, "cannot write it");
+    return succeeded;
+}
+
+unsigned jobs_wanted(const qlxcli::Invocation& invocation) {
+    if (invocation.jobs != 0) return invocation.jobs;
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) try {
+    pal::platform::use_binary_standard_streams();
+    const auto invocation = qlxcli::parse_arguments(pal::platform::utf8_arguments(argc, argv));
+    if (!invocation) return refuse_usage(invocation.error());
+    switch (invocation->action) {
+        case qlxcli::Action::help: return print(stdout, qlxcli::help_text(invocation->help_topic), succeeded);
+        case qlxcli::Action::version: return print(stdout, "qlx " QLX_VERSION_STRING "\n", succeeded);
+        case qlxcli::Action::palette: return write_palette_file(*invocation);
+        case qlxcli::Action::convert: break;
+    }
+
+    const auto jobs = qlxcli::plan_jobs(*invocation);
+    if (!jobs) return refuse_usage(jobs.error());
+    if (invocation->out_dir && !pal::make_directories(*invocation->out_dir)) {
+        return fail(*invocation->out_dir, "cannot create the directory");
+    }
+    qlxcli::ConversionSettings settings = qlxcli::conversion_settings(*invocation);
+    qlxcli::BatchSettings batch;
+    batch.jobs = jobs_wanted(*invocation);
+    // Files at once share the cores; one file alone has them all.
+    if (batch.jobs > 1 && jobs->size() > 1) settings.options.threads = 1;
+    batch.show_progress = !invocation->quiet && pal::platform::standard_error_is_terminal();
+    return qlxcli::run_batch(*jobs, settings, batch) ? succeeded : some_failed;
+} catch (...) {
+    // Only running out of memory throws; every output is gone with it.
+    return print(stderr, "qlx: not enough memory\n", some_failed);
+}

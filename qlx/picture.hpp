@@ -1,0 +1,62 @@
+#pragma once
+// A decoded picture, as every reader gives it and every writer takes it.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "buffer.hpp"
+#include "expected.hpp"
+#include "qlx.h"
+
+namespace qlxcli {
+
+// A result, or the reason an input failed: "PNG data is corrupt".
+template <class T = void>
+using Outcome = common::Expected<T, std::string>;
+inline common::Unexpected<std::string> refusal(std::string reason) { return common::failure(std::move(reason)); }
+
+struct Picture {
+    std::size_t width = 0;
+    std::size_t height = 0;
+    // Colours, rows unpadded, in `format`: for a picture whose indices are
+    // not ours. Empty when `indexed`.
+    qlx_pixel_format format = QLX_RGB;
+    pal::Buffer pixels;
+    // A picture already in our palette's indices (a QLX file, or an indexed
+    // file whose palette is ours): its indices are kept exactly.
+    bool indexed = false;
+    pal::Buffer indices;
+    pal::Buffer alpha;  // one a pixel when an indexed picture has transparency; else empty
+};
+
+struct Rgba {
+    std::uint8_t red = 0, green = 0, blue = 0, alpha = 255;
+    bool operator==(const Rgba&) const = default;
+};
+
+// A picture of indices into a palette of its own, as PNG, GIF and BMP store
+// them.
+struct PalettePicture {
+    std::size_t width = 0;
+    std::size_t height = 0;
+    std::vector<Rgba> palette;  // as many entries as the file has
+    pal::Buffer indices;
+    pal::Buffer covered;  // empty when every pixel was stored; else 0 where none was (transparent black)
+};
+
+// Its indices kept when each palette entry is ours at the same index;
+// otherwise its colours.
+Outcome<Picture> resolve_palette(PalettePicture&& stored);
+
+// width * height * bytes_per_pixel, or a refusal when no buffer of that
+// size can exist here: checked in 64 bits before anything is allocated.
+Outcome<std::size_t> picture_bytes(std::uint64_t width, std::uint64_t height, std::uint64_t bytes_per_pixel);
+
+// A buffer of `size` bytes, or the refusal "not enough memory".
+Outcome<pal::Buffer> allocate(std::size_t size);
+
+}  // namespace qlxcli
