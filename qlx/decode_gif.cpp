@@ -130,7 +130,11 @@ Outcome<PalettePicture> read_first_frame(GifFileType* gif, const DecodeSettings&
 
 }  // namespace
 
+// The signature and the logical screen descriptor.
+constexpr std::size_t gif_headers_size = 13;
+
 Outcome<Picture> decode_gif(std::span<const std::uint8_t> file, const DecodeSettings& settings) {
+    if (file.size() < gif_headers_size) return refusal("GIF data is cut short");
     Source source{file};
     int error = 0;
     GifFile gif(DGifOpen(&source, read_source, &error));

@@ -53,19 +53,8 @@ void unpack_row(const std::uint8_t* packed, std::uint8_t* out, std::size_t width
     }
 }
 
-Outcome<PalettePicture> read_palette_picture(spng_ctx* context, const spng_ihdr& header, const spng_plte& plte) {
-    PalettePicture stored;
-    stored.width = header.width;
-    stored.height = header.height;
-    for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
-        stored.palette.push_back({plte.entries[i].red, plte.entries[i].green, plte.entries[i].blue, 255});
-    }
-    spng_trns trns{};
-    if (spng_get_trns(context, &trns) == 0) {
-        for (std::uint32_t i = 0; i < trns.n_type3_entries && i < stored.palette.size(); ++i) {
-            stored.palette[i].alpha = trns.type3_alpha[i];
-        }
-    }
+// Indices as the file stores them, unpacked to a byte each.
+Outcome<pal::Buffer> unpacked_indices(spng_ctx* context, const spng_ihdr& header) {
     std::size_t packed_size = 0;
     if (const int error = spng_decoded_image_size(context, SPNG_FMT_PNG, &packed_size)) return refusal(reason_for(error));
     auto packed = allocate(packed_size);
@@ -82,16 +71,60 @@ Outcome<PalettePicture> read_palette_picture(spng_ctx* context, const spng_ihdr&
         unpack_row(packed->data() + y * packed_row, indices->data() + y * header.width, header.width,
                    header.bit_depth);
     }
+    return std::move(*indices);
+}
+
+// libspng 0.7 misplaces the pixels of interlaced pictures of fewer than 8
+// bits in their own format, so those are decoded to colours and each colour
+// is given back its index: the lowest with that colour, which is exact for
+// our palette, whose first 16 entries all differ.
+Outcome<pal::Buffer> indices_from_colours(spng_ctx* context, const spng_ihdr& header, std::span<const Rgba> palette) {
+    auto size = picture_bytes(header.width, header.height, 3);
+    if (!size) return refusal(size.error());
+    auto colours = allocate(*size);
+    auto indices = allocate(*size / 3);
+    if (!colours || !indices) return refusal("not enough memory");
+    if (const int error = spng_decode_image(context, colours->data(), *size, SPNG_FMT_RGB8, 0)) {
+        return refusal(reason_for(error));
+    }
+    for (std::size_t i = 0; i < indices->size(); ++i) {
+        const std::uint8_t* rgb = colours->data() + 3 * i;
+        const auto entry = std::find_if(palette.begin(), palette.end(), [&](const Rgba& c) {
+            return c.red == rgb[0] && c.green == rgb[1] && c.blue == rgb[2];
+        });
+        indices->data()[i] = static_cast<std::uint8_t>(entry - palette.begin());
+    }
+    return std::move(*indices);
+}
+
+Outcome<PalettePicture> read_palette_picture(spng_ctx* context, const spng_ihdr& header, const spng_plte& plte) {
+    PalettePicture stored;
+    stored.width = header.width;
+    stored.height = header.height;
+    for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
+        stored.palette.push_back({plte.entries[i].red, plte.entries[i].green, plte.entries[i].blue, 255});
+    }
+    spng_trns trns{};
+    const int trns_status = spng_get_trns(context, &trns);
+    if (trns_status != 0 && trns_status != SPNG_ECHUNKAVAIL) return refusal(reason_for(trns_status));
+    for (std::uint32_t i = 0; trns_status == 0 && i < trns.n_type3_entries && i < stored.palette.size(); ++i) {
+        stored.palette[i].alpha = trns.type3_alpha[i];
+    }
+    auto indices = header.interlace_method != 0 && header.bit_depth < 8
+                       ? indices_from_colours(context, header, stored.palette)
+                       : unpacked_indices(context, header);
+    if (!indices) return refusal(indices.error());
     stored.indices = std::move(*indices);
     return stored;
 }
 
 Outcome<Picture> read_colours(spng_ctx* context, const spng_ihdr& header) {
     const bool has_alpha = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
-                           header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ||
-                           header.color_type == SPNG_COLOR_TYPE_INDEXED;
+                           header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
     spng_trns trns{};
-    const bool transparent = has_alpha || spng_get_trns(context, &trns) == 0;
+    const int trns_status = spng_get_trns(context, &trns);
+    if (trns_status != 0 && trns_status != SPNG_ECHUNKAVAIL) return refusal(reason_for(trns_status));
+    const bool transparent = has_alpha || trns_status == 0;
     Picture picture;
     picture.width = header.width;
     picture.height = header.height;
