@@ -112,7 +112,8 @@ std::string palette_text(FileFormat format) {
 Outcome<> write_picture(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
     switch (output.format) {
         case FileFormat::png: {
-            auto png = output.truecolour ? truecolour_png(indices) : indexed_png(indices, output.transparent_index);
+            auto png = output.truecolour ? truecolour_png(indices, output.threads)
+                                         : indexed_png(indices, output.transparent_index, output.threads);
             if (!png) return refusal(png.error());
             return write_bytes(file, png->data(), png->size());
         }
@@ -125,7 +126,7 @@ Outcome<> write_palette(FileFormat format, pal::OutputFile& file) {
     if (format == FileFormat::png) {
         std::uint8_t grid[256];
         for (unsigned i = 0; i < 256; ++i) grid[i] = static_cast<std::uint8_t>(i);
-        auto png = indexed_png({grid, 16, 16}, -1);
+        auto png = indexed_png({grid, 16, 16}, -1, 1);
         if (!png) return refusal(png.error());
         return write_bytes(file, png->data(), png->size());
     }

@@ -23,6 +23,7 @@ struct PictureOutput {
     FileFormat format = FileFormat::qlx;  // qlx, png or bmp
     bool truecolour = false;              // palette colours instead of indices
     int transparent_index = -1;           // made transparent in an indexed PNG
+    unsigned threads = 1;                 // compressing a PNG
 };
 
 // Writes the picture in the chosen format. A refusal names the format's
@@ -34,8 +35,9 @@ Outcome<> write_picture(Indices indices, const PictureOutput& output, pal::Outpu
 Outcome<> write_palette(FileFormat format, pal::OutputFile& file);
 
 // PNG, compressed with libdeflate: only IHDR, PLTE, tRNS, IDAT and IEND,
-// so that the same picture always gives the same bytes.
-Outcome<pal::Buffer> indexed_png(Indices indices, int transparent_index);
-Outcome<pal::Buffer> truecolour_png(Indices indices);
+// so that the same picture always gives the same bytes, whatever the
+// number of threads that compress it.
+Outcome<pal::Buffer> indexed_png(Indices indices, int transparent_index, unsigned threads);
+Outcome<pal::Buffer> truecolour_png(Indices indices, unsigned threads);
 
 }  // namespace qlxcli

@@ -69,7 +69,10 @@ int main(int argc, char* argv[]) try {
     qlxcli::BatchSettings batch;
     batch.jobs = jobs_wanted(*invocation);
     // Files at once share the cores; one file alone has them all.
-    if (batch.jobs > 1 && jobs->size() > 1) settings.options.threads = 1;
+    if (batch.jobs > 1 && jobs->size() > 1) {
+        settings.options.threads = 1;
+        settings.output.threads = 1;
+    }
     batch.show_progress = !invocation->quiet && pal::platform::standard_error_is_terminal();
     return qlxcli::run_batch(*jobs, settings, batch) ? succeeded : some_failed;
 } catch (...) {

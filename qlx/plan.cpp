@@ -1,6 +1,7 @@
 #include "plan.hpp"
 
 #include <map>
+#include <thread>
 
 #include "file_io.hpp"
 
@@ -34,6 +35,7 @@ ConversionSettings conversion_settings(const Invocation& invocation) {
     settings.output.format = *invocation.to;
     settings.output.truecolour = invocation.truecolour;
     settings.output.transparent_index = invocation.options.transparent_index;
+    settings.output.threads = std::max(1u, std::thread::hardware_concurrency());
     return settings;
 }
 

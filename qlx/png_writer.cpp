@@ -7,16 +7,30 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "encoding.hpp"
+#include "zlib_stream.hpp"
 
 namespace qlxcli {
 namespace {
 
-// libdeflate's level 9: measured against `optipng -o2` on photographs,
-// dithered and flat pictures, within 1.1 x its size at a fraction of the
-// time (levels 10 to 12 gain under 2 % for three times the time).
-constexpr int compression_level = 9;
+// How hard libdeflate searches pays off very differently by picture:
+// smooth pictures shrink by a third from level 5 to 8 and compress fast at
+// any level, while noisy ones (error diffusion, random colours) gain a few
+// percent for several times the time. So a sample of the rows is
+// compressed quickly first, and how well it shrinks picks the level: the
+// lowest that keeps within 1.1 x the size `optipng -o2` reaches, measured
+// on photographs, dithered and random pictures (docs/performance.md).
+struct LevelChoice {
+    double sample_ratio;  // the sample's raw size over its compressed size, below which...
+    int level;            // ...this level is used
+};
+constexpr LevelChoice level_choices[] = {{2, 1}, {4, 4}, {20, 7}};
+constexpr int smooth_level = 9;
+constexpr int sample_level = 1;
+constexpr std::size_t sample_bands = 8;
+constexpr std::size_t sample_band_bytes = 64u << 10;
 // The PNG limit on a side, a 31-bit number.
 constexpr std::uint64_t max_png_side = 0x7fffffff;
 // IDAT chunks of this much: any reader's buffer takes them.
@@ -88,26 +102,37 @@ Outcome<pal::Buffer> filtered_rows(Indices indices, const Layout& layout) {
     return std::move(*rows);
 }
 
-Outcome<pal::Buffer> png_of(Indices indices, const Layout& layout) {
+// Bands of rows from top to bottom, compressed fast: how well they shrink
+// tells how well the whole does.
+int compression_level_for(const pal::Buffer& rows) {
+    std::vector<std::uint8_t> sample;
+    const std::size_t band = std::min(sample_band_bytes, rows.size() / sample_bands + 1);
+    for (std::size_t i = 0; i < sample_bands; ++i) {
+        const std::size_t start = std::min(rows.size() - std::min(band, rows.size()), i * (rows.size() / sample_bands));
+        sample.insert(sample.end(), rows.data() + start, rows.data() + start + std::min(band, rows.size()));
+    }
+    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(sample_level));
+    if (!compressor) return smooth_level;
+    std::vector<std::uint8_t> compressed(libdeflate_zlib_compress_bound(compressor.get(), sample.size()));
+    const std::size_t size =
+        libdeflate_zlib_compress(compressor.get(), sample.data(), sample.size(), compressed.data(), compressed.size());
+    const double ratio = size == 0 ? 1 : static_cast<double>(sample.size()) / static_cast<double>(size);
+    for (const LevelChoice& choice : level_choices) {
+        if (ratio < choice.sample_ratio) return choice.level;
+    }
+    return smooth_level;
+}
+
+Outcome<pal::Buffer> png_of(Indices indices, const Layout& layout, unsigned threads) {
     if (indices.width == 0 || indices.height == 0) return refusal("a PNG cannot have a side of 0");
     if (indices.width > max_png_side || indices.height > max_png_side) {
         return refusal("a PNG side is at most 2147483647 pixels");
     }
     auto rows = filtered_rows(indices, layout);
     if (!rows) return refusal(rows.error());
-    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(compression_level));
-    if (!compressor) return refusal("not enough memory");
-    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), rows->size());
-    const std::size_t chunks = bound / idat_chunk_size + 1;
-    if (bound > std::numeric_limits<std::size_t>::max() - fixed_overhead - 12 * chunks) {
-        return refusal("not enough memory");
-    }
-    auto compressed = allocate(bound);
+    auto compressed = zlib_stream(rows->bytes(), compression_level_for(*rows), threads);
     if (!compressed) return refusal(compressed.error());
-    const std::size_t compressed_size =
-        libdeflate_zlib_compress(compressor.get(), rows->data(), rows->size(), compressed->data(), bound);
-    if (compressed_size == 0) return refusal("not enough memory");
+    const std::size_t compressed_size = compressed->size();
     rows = pal::Buffer();  // given back before the file is assembled
 
     auto file = allocate(fixed_overhead + compressed_size + 12 * (compressed_size / idat_chunk_size + 1));
@@ -147,10 +172,10 @@ Outcome<pal::Buffer> png_of(Indices indices, const Layout& layout) {
 
 }  // namespace
 
-Outcome<pal::Buffer> indexed_png(Indices indices, int transparent_index) {
-    return png_of(indices, {3, 1, transparent_index});
+Outcome<pal::Buffer> indexed_png(Indices indices, int transparent_index, unsigned threads) {
+    return png_of(indices, {3, 1, transparent_index}, threads);
 }
 
-Outcome<pal::Buffer> truecolour_png(Indices indices) { return png_of(indices, {2, 3, -1}); }
+Outcome<pal::Buffer> truecolour_png(Indices indices, unsigned threads) { return png_of(indices, {2, 3, -1}, threads); }
 
 }  // namespace qlxcli

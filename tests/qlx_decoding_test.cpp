@@ -286,7 +286,7 @@ TEST(QlxWriters, IndexedPngAndBmpReadBackToEveryIndex) {
     Bytes indices(256 * 3);
     for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<std::uint8_t>(i * 7);
     const qlxcli::Indices picture{indices.data(), 256, 3};
-    auto png = qlxcli::indexed_png(picture, 80);
+    auto png = qlxcli::indexed_png(picture, 80, 1);
     ASSERT_TRUE(png);
     const Bytes png_bytes(png->data(), png->data() + png->size());
     const qlxcli::Picture read = decoded(png_bytes);
