@@ -125,6 +125,7 @@ public:
     template <class Draw>
     ProgressDrawer(bool enabled, Draw draw, Clock::duration delay) {
         if (!enabled) return;
+        if (delay == Clock::duration::zero()) draw(Clock::duration::zero());  // before any work can finish
         thread_ = std::jthread([this, draw, delay] {
             const Clock::time_point start = Clock::now();
             std::unique_lock lock(mutex_);
