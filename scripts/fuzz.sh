@@ -7,10 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
-scripts/ensure-packages.sh clang-14 libclang-rt-14-dev cmake make
+scripts/ensure-packages.sh clang-14 libclang-rt-14-dev cmake make pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libgif-dev zlib1g-dev
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
       -DCMAKE_C_COMPILER=clang-14 -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF -DPAL_WARNINGS_AS_ERRORS=ON >/dev/null
-harnesses=(bmp_to_qlx_fuzzer api_fuzzer qlx_to_bmp_fuzzer command_line_fuzzer)
+harnesses=(bmp_to_qlx_fuzzer api_fuzzer qlx_to_bmp_fuzzer command_line_fuzzer picture_input_fuzzer)
 cmake --build build-fuzz -j "$(nproc)" --target "${harnesses[@]}"
 mkdir -p fuzz/findings
 logs=$(mktemp -d)
@@ -35,6 +35,7 @@ fuzz qlx_to_bmp_fuzzer qlx 4096 & first=$!
 fuzz command_line_fuzzer arguments 256 & second=$!
 wait $first || failed=1
 wait $second || failed=1
+fuzz picture_input_fuzzer pictures 65536 || failed=1
 
 total=0
 printf '%-22s %12s %10s %8s %8s\n' harness inputs "per second" cov ft
