@@ -11,6 +11,9 @@ if(WIN32)
 endif()
 
 install(TARGETS palquant palexpand RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
+if(TARGET qlx_command)
+  install(TARGETS qlx_command RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
+endif()
 
 # The library: find_package(qlx CONFIG) and pkg-config both find it, below
 # whatever prefix it is installed to.
@@ -51,7 +54,7 @@ configure_file(cmake/qlx.pc.in ${CMAKE_CURRENT_BINARY_DIR}/qlx.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qlx.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 # Debian installs manual pages compressed.
-foreach(page palquant.1 palexpand.1 qlx.3)
+foreach(page palquant.1 palexpand.1 qlx.1 qlx.3)
   add_custom_command(
     OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
@@ -61,24 +64,30 @@ foreach(page palquant.1 palexpand.1 qlx.3)
 endforeach()
 add_custom_target(manual_pages ALL DEPENDS
   ${CMAKE_CURRENT_BINARY_DIR}/man/palquant.1.gz ${CMAKE_CURRENT_BINARY_DIR}/man/palexpand.1.gz
-  ${CMAKE_CURRENT_BINARY_DIR}/man/qlx.3.gz)
+  ${CMAKE_CURRENT_BINARY_DIR}/man/qlx.1.gz ${CMAKE_CURRENT_BINARY_DIR}/man/qlx.3.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/palquant.1.gz ${CMAKE_CURRENT_BINARY_DIR}/man/palexpand.1.gz
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+if(TARGET qlx_command)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/qlx.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+endif()
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/qlx.3.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_PACKAGE_NAME palconvert)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert 24-bit BMP pictures to and from 256-colour QLX files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert pictures to and from 256-colour QLX files")
 set(CPACK_PACKAGE_CONTACT "palconvert maintainers <maintainers@palconvert.invalid>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "palconvert maintainers <maintainers@palconvert.invalid>")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "convert 24-bit BMP pictures to and from 256-colour QLX files
+  "convert pictures to and from 256-colour QLX files
  palquant maps every pixel of a 24-bit BMP to the nearest colour of a fixed
  256-colour palette (city-block distance, lowest index on ties) and writes
  the indices as a headerless QLX file. palexpand turns a 320 x 200 QLX file
- back into a 24-bit BMP. Outputs are replaced atomically.")
+ back into a 24-bit BMP. qlx converts PNG, JPEG, GIF, BMP and QLX to QLX,
+ indexed PNG and indexed BMP, keeping the indices of pictures already in
+ the palette, a folder at a time, and writes the palette for editors.
+ Outputs are replaced atomically.")
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME palconvert)
 set(CPACK_DEBIAN_PROGRAMS_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libqlx${PROJECT_VERSION_MAJOR})
@@ -103,7 +112,8 @@ else()
 endif()
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends is worked out from the binaries: the C and C++ runtimes alone.
+# Depends is worked out from the binaries: the C runtime, and for qlx the
+# codec libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

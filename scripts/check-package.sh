@@ -4,7 +4,8 @@
 # on the sample picture, as a user of the packages would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh g++ cmake make dpkg-dev man-db
+scripts/ensure-packages.sh g++ cmake make dpkg-dev man-db pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev \
+  libgif-dev zlib1g-dev
 cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DPAL_BUILD_TESTS=OFF -DBUILD_SHARED_LIBS=ON \
       -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build-package -j "$(nproc)" >/dev/null
@@ -31,8 +32,13 @@ status=0
 cmp "$root/sunset.qlx" tests/data/sunset.qlx
 "$root/usr/bin/palexpand" "$root/sunset.qlx" "$root/sunset.bmp"
 [ "$(stat -c %s "$root/sunset.bmp")" -eq 192054 ]
-for page in man1/palquant.1.gz man1/palexpand.1.gz man3/qlx.3.gz; do
+# The package names the codec libraries qlx links, so that it runs once installed.
+dpkg-deb --field build-package/palconvert_*.deb Depends | grep -q libspng0
+LD_LIBRARY_PATH="$root/$libdir" "$root/usr/bin/qlx" convert samples/sunset.bmp "$root/sunset.png"
+LD_LIBRARY_PATH="$root/$libdir" "$root/usr/bin/qlx" convert "$root/sunset.png" "$root/back.qlx"
+cmp "$root/back.qlx" tests/data/sunset.qlx
+for page in man1/palquant.1.gz man1/palexpand.1.gz man1/qlx.1.gz man3/qlx.3.gz; do
   out=$(man --warnings -l "$root/usr/share/man/$page" 2>&1 >/dev/null)
   [ -z "$out" ] || { echo "$page: $out"; exit 1; }
 done
-echo "The packages install, and both programs run from them."
+echo "The packages install, and the programs run from them."
