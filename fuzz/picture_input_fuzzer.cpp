@@ -17,7 +17,7 @@
 namespace {
 
 // Large enough for every corpus picture, small enough to fuzz quickly.
-constexpr std::uint64_t max_pixels = 1u << 20;
+constexpr std::uint64_t max_pixels = 1u << 18;
 
 }  // namespace
 
