@@ -16,6 +16,6 @@ cmake --build build-wasm -j "$(nproc)"
 
 rm -rf build-web
 mkdir -p build-web/vendor
-cp web/index.html web/style.css web/app.js web/worker.js web/qlx.mjs build-wasm/web/qlx.wasm build-web/
+cp web/index.html web/style.css web/app.js web/worker.js web/qlx.mjs web/png.mjs build-wasm/web/qlx.wasm build-web/
 cp web/node_modules/fflate/esm/browser.js build-web/vendor/fflate.js
 echo "build-web/: $(du -cb build-web/* build-web/vendor/* | tail -1 | cut -f1) bytes"

@@ -92,8 +92,8 @@ TEST(Vocabulary, TheDocumentsAndTheHelpNameEveryMethodAndLight) {
 TEST(Vocabulary, QlxHelpAndManualNameEveryMethodLightAndFit) {
     const std::string help = run_program(QLX_PATH, {"convert", "--help"}).out;
     const std::string manual = document("docs/qlx.1");
-    for (const auto name_of : {names_of(qlx_dither_name), names_of(qlx_light_name), names_of(qlx_fit_name)}) {
-        for (const std::string& name : name_of) {
+    for (const auto& names : {names_of(qlx_dither_name), names_of(qlx_light_name), names_of(qlx_fit_name)}) {
+        for (const std::string& name : names) {
             EXPECT_NE(help.find(name), std::string::npos) << "qlx convert --help leaves out " << name;
             EXPECT_NE(manual.find(name), std::string::npos) << "qlx(1) leaves out " << name;
         }

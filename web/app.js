@@ -155,18 +155,18 @@ controls.saveBmp.addEventListener('click', async () => {
   }
 });
 
-controls.savePng.addEventListener('click', () => {
+// The indexed PNG the qlx command writes: the palette in order, the
+// indices exactly, so that an indexed editor opens it as it is.
+controls.savePng.addEventListener('click', async () => {
   const entry = savable(state);
   if (!entry) return;
-  const { width, height, preview } = entry.converted;
-  const canvas = document.createElement('canvas');
-  canvas.width = width;
-  canvas.height = height;
-  canvas.getContext('2d').putImageData(new ImageData(preview, width, height), 0, 0);
-  canvas.toBlob((blob) => {
-    if (blob) download(blob, `${baseName(entry.name)}.png`, 'image/png');
-    else say(`${entry.name}: the PNG could not be made`);
-  }, 'image/png');
+  const { indices, width, height } = entry.converted;
+  try {
+    const { transparentIndex } = readOptions();
+    download(await ask('png', { indices, width, height, transparentIndex }), `${baseName(entry.name)}.png`, 'image/png');
+  } catch (error) {
+    say(`${entry.name}: ${error.message}`);
+  }
 });
 
 controls.saveZip.addEventListener('click', () => {

@@ -8,6 +8,8 @@
 //
 // Every refusal throws an Error whose message is the library's status text.
 
+import { indexedPng, readIndexedPng } from './png.mjs';
+
 // The names of the methods, lights and fits come from the library itself
 // (qlx_dither_name and its kin), so they are never a second list to keep.
 const RGBA = 2; // qlx_pixel_format
@@ -271,6 +273,28 @@ function api(library) {
       const place = functions.placement(width, height, boxWidth, boxHeight, fit);
       const inner = fittedPixels(rgba, width, height, place, fit);
       return inBox(place, inner, functions.quantise(inner, place.width, place.height, options));
+    },
+
+    // The indexed PNG the qlx command writes: all 256 entries in PLTE, a
+    // tRNS for the transparent index when given (0-255), 8 bits a pixel.
+    // The bytes may differ from the command's, which compresses with its
+    // own deflate; the pixels and the palette are the same.
+    toPng(indices, width, height, { transparentIndex = -1 } = {}) {
+      const palette = Array.from({ length: 256 }, (_, i) => functions.colour(i));
+      return indexedPng(indices, width, height, palette, transparentIndex);
+    },
+
+    // An indexed PNG whose palette entries, as many as it has, each equal
+    // ours at the same index: { width, height, indices, alpha } with its
+    // indices exactly as stored, duplicates included, and each pixel's
+    // alpha. null for any other PNG, whose colours the browser decodes.
+    async fromIndexedPng(bytes) {
+      const stored = await readIndexedPng(bytes);
+      if (!stored || stored.palette.length === 0 || stored.palette.length > 256) return null;
+      const ours = stored.palette.every((rgb, i) => functions.colour(i).every((value, c) => value === rgb[c]));
+      if (!ours) return null;
+      const alpha = stored.indices.map((index) => (index < stored.alpha.length ? stored.alpha[index] : 0));
+      return { width: stored.width, height: stored.height, indices: stored.indices, alpha };
     },
 
     // Palette entry `index` as [red, green, blue].

@@ -45,6 +45,9 @@ const handlers = {
         bmpRefusal = error;
       }
     }
+    // An indexed PNG in our palette keeps its indices: the browser's
+    // decoder would give only colours, and lose the duplicate entries.
+    const kept = bytes[0] === 0x89 && bytes[1] === 0x50 ? await qlx.fromIndexedPng(bytes).catch(() => null) : null;
     let decoded = null;
     try {
       decoded = await decodeInBrowser(bytes);
@@ -53,7 +56,7 @@ const handlers = {
       if (!bmp) throw new Error(`the browser cannot decode this picture (${error.message})`);
     }
     const sides = bmp ? qlx.bmpDimensions(bmp) : decoded;
-    pictures.set(id, { bmp, rgba: decoded?.rgba ?? null, width: sides.width, height: sides.height });
+    pictures.set(id, { bmp, kept, rgba: decoded?.rgba ?? null, width: sides.width, height: sides.height });
     return { width: sides.width, height: sides.height };
   },
 
@@ -80,7 +83,13 @@ const handlers = {
       place.width === picture.width && place.height === picture.height;
     progress(0.2);
     let converted;
-    if (picture.bmp && unchanged) {
+    if (picture.kept && unchanged) {
+      // Kept indices: only the transparent index changes them.
+      const { indices, alpha } = picture.kept;
+      const marked = indices.map((index, i) =>
+        options.transparentIndex >= 0 && alpha[i] < 128 ? options.transparentIndex : index);
+      converted = { width: picture.width, height: picture.height, indices: marked, fitted: picture.rgba?.slice() };
+    } else if (picture.bmp && unchanged) {
       const { indices } = qlx.fromBmp(picture.bmp, options);
       // A copy: the reply hands its buffers over.
       converted = { width: picture.width, height: picture.height, indices, fitted: picture.rgba?.slice() };
@@ -96,6 +105,10 @@ const handlers = {
 
   async bmp(qlx, { indices, width, height }) {
     return qlx.toBmp(indices, width, height);
+  },
+
+  async png(qlx, { indices, width, height, transparentIndex }) {
+    return qlx.toPng(indices, width, height, { transparentIndex });
   },
 };
 
