@@ -5,8 +5,9 @@ import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
+import { deflateSync } from 'node:zlib';
 import {
-  bmpToRgba, loadModule, runPalexpand, runPalquant, sample, scratch, testPictures, webDir,
+  bmpToRgba, loadModule, runPalexpand, runPalquant, runQlx, sample, scratch, testPictures, webDir,
 } from './support.mjs';
 
 const { OPTIONS_LAYOUT } = await import(join(webDir, 'qlx.mjs'));
@@ -235,6 +236,91 @@ describe('fitting', () => {
         const expected = inside ? inner.indices[(y - place.y) * place.width + x] : 0;
         assert.equal(fitted.indices[y * 200 + x], expected, `${x}, ${y}`);
       }
+    }
+  });
+});
+
+describe('indexed PNG, as the qlx command writes and reads it', () => {
+  // Every index, each twice, so that the duplicate palette entries are there.
+  const width = 64;
+  const height = 8;
+  const indices = Uint8Array.from({ length: width * height }, (_, i) => (i * 11) & 255);
+
+  test('toPng and fromIndexedPng keep every index, and the command reads the same', async () => {
+    const png = await qlx.toPng(indices, width, height, { transparentIndex: 80 });
+    const back = await qlx.fromIndexedPng(png);
+    assert.deepEqual(back.indices, indices);
+    assert.deepEqual([...back.alpha].filter((alpha) => alpha === 0).length, indices.filter((i) => i === 80).length);
+    const file = join(work.folder, 'page.png');
+    writeFileSync(file, png);
+    runQlx(['convert', file, join(work.folder, 'page.qlx')]);
+    assert.deepEqual(readFileSync(join(work.folder, 'page.qlx')), Buffer.from(indices));
+    assert.ok(png.includes(0x74) && Buffer.from(png).includes('tRNS'));
+  });
+
+  test('the command\'s PNG reads back to its QLX bytes', async () => {
+    const file = join(work.folder, `every.${width}x${height}.qlx`);
+    writeFileSync(file, indices);
+    runQlx(['convert', file, join(work.folder, 'every.png')]);
+    const back = await qlx.fromIndexedPng(readFileSync(join(work.folder, 'every.png')));
+    assert.deepEqual(back.indices, indices);
+  });
+
+  test('every depth, interlaced or not, every filter; another palette gives null', async () => {
+    const chunk = (type, data) => {
+      const out = Buffer.alloc(12 + data.length);
+      out.writeUInt32BE(data.length);
+      out.write(type, 4, 'latin1');
+      data.copy(out, 8);
+      return out;  // CRCs are not checked by the reader
+    };
+    const palette = Buffer.concat(Array.from({ length: 256 }, (_, i) => Buffer.from(qlx.colour(i))));
+    for (const depth of [1, 2, 4, 8]) {
+      for (const interlaced of [false, true]) {
+        const w = 13;
+        const h = 11;
+        const values = Uint8Array.from({ length: w * h }, (_, i) => (i * 7 + (i >> 4)) % (1 << depth));
+        const passes = interlaced
+          ? [[0, 0, 8, 8], [4, 0, 8, 8], [0, 4, 4, 8], [2, 0, 4, 4], [0, 2, 2, 4], [1, 0, 2, 2], [0, 1, 1, 2]]
+          : [[0, 0, 1, 1]];
+        const raw = [];
+        for (const [x0, y0, dx, dy] of passes) {
+          for (let y = y0; y < h && x0 < w; y += dy) {
+            const row = [];
+            for (let x = x0; x < w; x += dx) row.push(values[y * w + x]);
+            const packed = Buffer.alloc(Math.ceil((row.length * depth) / 8));
+            row.forEach((v, i) => { packed[(i * depth) >> 3] |= v << (8 - depth - ((i * depth) & 7)); });
+            // Filter 1 (sub) on odd rows, so that unfiltering is exercised.
+            const filter = y % 2;
+            const filtered = filter ? packed.map((b, i) => (b - (i > 0 ? packed[i - 1] : 0)) & 255) : packed;
+            raw.push(Buffer.from([filter]), filtered);
+          }
+        }
+        const header = Buffer.alloc(13);
+        header.writeUInt32BE(w, 0);
+        header.writeUInt32BE(h, 4);
+        header.set([depth, 3, 0, 0, interlaced ? 1 : 0], 8);
+        const entries = Buffer.from(palette.subarray(0, 3 << depth));
+        const png = Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), chunk('IHDR', header),
+          chunk('PLTE', entries), chunk('IDAT', deflateSync(Buffer.concat(raw))), chunk('IEND', Buffer.alloc(0))]);
+        const back = await qlx.fromIndexedPng(png);
+        assert.deepEqual(back.indices, values, `${depth} bits${interlaced ? ', interlaced' : ''}`);
+        entries[0] ^= 1;
+        const other = Buffer.concat([png.subarray(0, 33), chunk('PLTE', entries), png.subarray(33 + 12 + entries.length)]);
+        assert.equal(await qlx.fromIndexedPng(other), null);
+      }
+    }
+  });
+});
+
+describe('fitting as the qlx command fits', () => {
+  test('contain, cover and stretch give the command\'s bytes', () => {
+    const { rgba, width, height } = bmpToRgba(readFileSync(sample));
+    for (const fit of ['contain', 'cover', 'stretch']) {
+      const options = { fit, boxWidth: 200, boxHeight: 150, dither: 'floyd-steinberg' };
+      const output = join(work.folder, `${fit}.qlx`);
+      runQlx(['convert', `--fit=${fit}`, '--size=200x150', '--dither=floyd-steinberg', sample, output]);
+      assert.deepEqual(Buffer.from(qlx.convert(rgba, width, height, options).indices), readFileSync(output), fit);
     }
   });
 });

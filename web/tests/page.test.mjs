@@ -9,7 +9,7 @@ import { after, before, beforeEach, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { unzipSync } from 'fflate';
 import { serve } from '../serve.mjs';
-import { loadModule, root, runPalexpand, runPalquant, sample, scratch, webDir } from './support.mjs';
+import { loadModule, root, runPalexpand, runPalquant, runQlx, sample, scratch, webDir } from './support.mjs';
 
 // Every method the library names, which the page must offer.
 const { methods: METHODS, lights: LIGHTS, fits: FITS } = await loadModule();
@@ -189,6 +189,23 @@ describe('the page', () => {
     assert.deepEqual(bmpBytes, runPalexpand(odd, 40, 25, work.folder));
     await page.fill('#size', '320x200');
     await converting(() => page.press('#size', 'Enter'));
+  });
+
+  test('an indexed PNG in our palette keeps every index, and saves as the command\'s PNG', async () => {
+    // Every index, duplicates included, written by the qlx command.
+    const indices = Buffer.from(Array.from({ length: 64000 }, (_, i) => (i * 11 + (i >> 9)) & 255));
+    const qlxFile = join(work.folder, 'every.qlx');
+    writeFileSync(qlxFile, indices);
+    const pngFile = join(work.folder, 'every-index.png');
+    runQlx(['convert', qlxFile, pngFile]);
+    await converting(() => page.setInputFiles('#pictures', pngFile));
+    assert.deepEqual((await save('#save-qlx')).bytes, indices);
+    const saved = await save('#save-png');
+    assert.equal(saved.name, 'every-index.png');
+    const savedFile = join(work.folder, 'saved.png');
+    writeFileSync(savedFile, saved.bytes);
+    runQlx(['convert', savedFile, join(work.folder, 'saved.qlx')]);
+    assert.deepEqual(readFileSync(join(work.folder, 'saved.qlx')), indices);
   });
 
   test('a malformed BMP is refused in palquant\'s words, and nothing can be saved', async () => {

@@ -11,6 +11,7 @@ export const root = fileURLToPath(new URL('../..', import.meta.url));
 export const webDir = process.env.QLX_WEB_DIR ?? join(root, 'build-web');
 export const palquant = process.env.PALQUANT ?? join(root, 'build/bin/palquant');
 export const palexpand = process.env.PALEXPAND ?? join(root, 'build/bin/palexpand');
+export const qlxProgram = process.env.QLX ?? join(root, 'build/bin/qlx');
 export const sample = join(root, 'samples/sunset.bmp');
 
 export async function loadModule() {
@@ -51,6 +52,11 @@ export function runPalexpand(qlxFile, width, height, folder) {
   const output = join(folder, 'out.bmp');
   execFileSync(palexpand, [`--size=${width}x${height}`, qlxFile, output]);
   return readFileSync(output);
+}
+
+// Runs the qlx command; throws on a status other than 0.
+export function runQlx(args) {
+  return execFileSync(qlxProgram, args);
 }
 
 // The RGBA of a 24-bit BMP as a canvas would give it, read by hand.
