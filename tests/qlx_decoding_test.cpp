@@ -7,10 +7,13 @@
 #include <cstring>
 #include <random>
 
+#include <zlib.h>
+
 #include "decoding.hpp"
 #include "encoding.hpp"
 #include "png_maker.hpp"
 #include "test_support.hpp"
+#include "zlib_stream.hpp"
 
 namespace {
 
@@ -299,6 +302,29 @@ TEST(QlxWriters, IndexedPngAndBmpReadBackToEveryIndex) {
     }
     const qlxcli::Picture alpha = decoded(png_bytes);
     for (std::size_t i = 0; i < indices.size(); ++i) EXPECT_EQ(alpha.alpha.data()[i], indices[i] == 80 ? 0 : 255);
+}
+
+// Parts compressed on their own threads join into one stream that zlib
+// reads whole, whatever their number and whatever data ends each part:
+// stored blocks (noise), and blocks ending mid-byte.
+TEST(QlxWriters, ZlibStreamsJoinedFromPartsReadBack) {
+    std::mt19937 random(3);
+    Bytes data(9u << 20);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = i < data.size() / 3 ? static_cast<std::uint8_t>(random()) : static_cast<std::uint8_t>(i / 4096 % 7);
+    }
+    for (const int level : {1, 6, 9}) {
+        for (const unsigned parts : {1u, 2u, 3u, 4u}) {
+            auto stream = qlxcli::zlib_stream(data, level, parts);
+            ASSERT_TRUE(stream);
+            Bytes back(data.size());
+            uLongf size = static_cast<uLongf>(back.size());
+            ASSERT_EQ(uncompress(back.data(), &size, stream->data(), static_cast<uLong>(stream->size())), Z_OK)
+                << "level " << level << ", " << parts << " parts";
+            EXPECT_EQ(size, data.size());
+            EXPECT_TRUE(back == data) << "level " << level << ", " << parts << " parts";
+        }
+    }
 }
 
 }  // namespace
