@@ -53,9 +53,9 @@
 #include <stdint.h>
 
 #define QLX_VERSION_MAJOR 1
-#define QLX_VERSION_MINOR 4
+#define QLX_VERSION_MINOR 5
 #define QLX_VERSION_PATCH 0
-#define QLX_VERSION_STRING "1.4.0"
+#define QLX_VERSION_STRING "1.5.0"
 
 #if defined(QLX_BUILDING_SHARED) && defined(_WIN32)
 #define QLX_API __declspec(dllexport)
