@@ -9,6 +9,7 @@ scripts/ensure-packages.sh g++ cmake make dpkg-dev man-db pkg-config libspng-dev
 cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DPAL_BUILD_TESTS=OFF -DBUILD_SHARED_LIBS=ON \
       -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build-package -j "$(nproc)" >/dev/null
+rm -f build-package/*.deb  # packages of an earlier version would be taken too
 (cd build-package && cpack -G DEB >/dev/null)
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
