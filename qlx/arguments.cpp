@@ -148,7 +148,10 @@ std::optional<std::string> apply(const OptionSpec& spec, const std::string& valu
         case OptionId::to:
             // Checked against the command's formats once the command is known.
             invocation.to = format_from_name(value, all_formats);
-            if (!invocation.to) return "invalid " + option + " " + quoted(value);
+            if (!invocation.to) {
+                return "invalid " + option + " " + quoted(value) + "; choose " + format_list(picture_outputs) +
+                       " (qlx palette: " + format_list(palette_outputs) + ")";
+            }
             break;
         case OptionId::out_dir:
             if (value.empty()) return "invalid " + option + " ''; a directory";
