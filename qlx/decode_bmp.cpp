@@ -171,7 +171,7 @@ Outcome<PalettePicture> read_indexed(std::span<const std::uint8_t> file, const H
         std::uint8_t* out = indices->data() + picture_row(header, y) * header.width;
         for (std::size_t x = 0; x < header.width; ++x) {
             const unsigned shift = 8 - header.bits * (static_cast<unsigned>(x % per_byte) + 1);
-            out[x] = static_cast<std::uint8_t>(row[x / per_byte] >> shift & mask);
+            out[x] = static_cast<std::uint8_t>((unsigned{row[x / per_byte]} >> shift) & mask);
         }
     }
     stored.indices = std::move(*indices);
@@ -211,7 +211,7 @@ Outcome<PalettePicture> read_run_lengths(std::span<const std::uint8_t> file, con
         at += 2;
         if (count > 0) {
             for (unsigned i = 0; i < count; ++i) {
-                put(four_bits ? static_cast<std::uint8_t>(i % 2 == 0 ? value >> 4 : value & 15) : value);
+                put(four_bits ? static_cast<std::uint8_t>(i % 2 == 0 ? value >> 4u : value & 15u) : value);
             }
         } else if (value == 0) {
             x = 0;
@@ -229,7 +229,7 @@ Outcome<PalettePicture> read_run_lengths(std::span<const std::uint8_t> file, con
             if (data.size() - at < padded) return refusal("BMP pixel data is cut short");
             for (unsigned i = 0; i < value; ++i) {
                 const std::uint8_t byte = data[at + (four_bits ? i / 2 : i)];
-                put(four_bits ? static_cast<std::uint8_t>(i % 2 == 0 ? byte >> 4 : byte & 15) : byte);
+                put(four_bits ? static_cast<std::uint8_t>(i % 2 == 0 ? byte >> 4u : byte & 15u) : byte);
             }
             at += padded;
         }

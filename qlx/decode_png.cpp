@@ -49,7 +49,7 @@ void unpack_row(const std::uint8_t* packed, std::uint8_t* out, std::size_t width
     const unsigned mask = (1u << bit_depth) - 1;
     for (std::size_t x = 0; x < width; ++x) {
         const unsigned shift = 8 - bit_depth * (static_cast<unsigned>(x % per_byte) + 1);
-        out[x] = static_cast<std::uint8_t>(packed[x / per_byte] >> shift & mask);
+        out[x] = static_cast<std::uint8_t>((unsigned{packed[x / per_byte]} >> shift) & mask);
     }
 }
 
