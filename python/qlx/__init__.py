@@ -1,0 +1,210 @@
+"""Exact conversion between true-colour pixels and QLX, the index format of
+one fixed palette of 256 colours.
+
+    import qlx
+    indices = qlx.quantise(pixels, dither="floyd-steinberg", light="linear")
+    qlx.to_image(indices).save("picture.png")      # indexed, every index kept
+
+The indices are libqlx's bytes, the same as the palquant program's for the
+same pixels. Every conversion releases the GIL, so threads convert in
+parallel; refusals raise qlx.Error with the library's text.
+"""
+
+from __future__ import annotations
+
+import numpy as np
+
+from . import _qlx
+
+__all__ = [
+    "PALETTE", "Error", "METHODS", "LIGHTS", "FITS", "quantise", "expand", "from_bmp", "to_bmp", "to_image",
+    "nearest_index", "open", "__version__",
+]
+
+__version__: str = _qlx.version
+Error = _qlx.Error
+Error.__module__ = "qlx"
+
+#: The names each option takes, in the library's order; the first is the default.
+METHODS, LIGHTS, FITS = (tuple(names) for names in _qlx.vocabulary())
+
+#: The built-in palette: a read-only (256, 3) uint8 array of red, green, blue.
+PALETTE: np.ndarray = np.frombuffer(_qlx.palette(), dtype=np.uint8).reshape(256, 3)
+
+_RGB, _RGBA = 0, 2  # qlx_pixel_format
+_UNKNOWN = -1  # a code of no name, which the library refuses in its own words
+
+
+def _code(names: tuple[str, ...], name: str) -> int:
+    return names.index(name) if isinstance(name, str) and name in names else _UNKNOWN
+
+
+def _options(dither="none", strength=100, light="srgb", transparent_index=None, threads=0):
+    """The library's numbers for the option keywords, in quantise_into's order."""
+    if transparent_index is None:
+        transparent_index = -1
+    elif not isinstance(transparent_index, int) or transparent_index < 0:
+        # -1 and below mean "ignore alpha" to the library; here that is None.
+        transparent_index = 256
+    # A value of the wrong type becomes one out of range, which the library
+    # refuses in its own words.
+    strength = strength if isinstance(strength, int) else _UNKNOWN
+    threads = threads if isinstance(threads, int) else _UNKNOWN
+    return (_code(METHODS, dither), strength, transparent_index, threads, _code(LIGHTS, light))
+
+
+def _pixels(pixels) -> np.ndarray:
+    """A (height, width, 3 or 4) uint8 array of `pixels`, without a copy where it can be."""
+    if hasattr(pixels, "getbands") and hasattr(pixels, "convert"):  # a PIL image
+        has_alpha = "A" in pixels.getbands() or "transparency" in pixels.info
+        pixels = pixels.convert("RGBA" if has_alpha else "RGB")
+    try:
+        array = np.asarray(pixels)
+    except Exception as error:  # an object that is no array at all
+        raise TypeError(f"pixels must be an array or a PIL image, not {type(pixels).__name__}") from error
+    if array.dtype == object or array.ndim == 0:
+        raise TypeError(f"pixels must be an array or a PIL image, not {type(pixels).__name__}")
+    if array.dtype != np.uint8:
+        raise TypeError(f"pixels must be uint8, not {array.dtype}")
+    if array.ndim != 3 or array.shape[2] not in (3, 4):
+        raise ValueError(f"pixels must be shaped (height, width, 3) or (height, width, 4), not {array.shape}")
+    if array.shape[0] == 0 or array.shape[1] == 0:
+        raise ValueError(f"pixels must have at least one row and one column, not {array.shape}")
+    return array
+
+
+def _rows(array: np.ndarray) -> tuple[np.ndarray, int]:
+    """The memory holding the array's rows as one contiguous 1-D view, and the
+    row stride: padded or sliced rows are taken as they lie, and anything
+    else is copied."""
+    height, width, channels = array.shape
+    row_stride, pixel_stride, channel_stride = array.strides
+    if channel_stride != 1 or pixel_stride != channels or row_stride < width * channels:
+        array = np.ascontiguousarray(array)
+        row_stride = width * channels
+    span = row_stride * (height - 1) + width * channels
+    flat = np.lib.stride_tricks.as_strided(array, shape=(span,), strides=(1,), writeable=False)
+    return flat, row_stride
+
+
+def _quantise_array(array: np.ndarray, options: tuple) -> np.ndarray:
+    height, width, channels = array.shape
+    flat, stride = _rows(array)
+    indices = np.empty((height, width), dtype=np.uint8)
+    _qlx.quantise_into(flat, width, height, stride, _RGB if channels == 3 else _RGBA, indices, *options)
+    return indices
+
+
+def _fitted(array: np.ndarray, fit: str, size, options: tuple) -> np.ndarray:
+    """The picture fitted into the box as the qlx command and the web page
+    fit it: resampled in linear light, quantised on its own, index 0 around."""
+    box_width, box_height = (int(side) for side in size)
+    height, width, channels = array.shape
+    (source_x, source_y, source_width, source_height, x, y, placed_width, placed_height, box_width,
+     box_height) = _qlx.fit_placement(width, height, box_width, box_height, _code(FITS, fit))
+    part = array[source_y:source_y + source_height, source_x:source_x + source_width]
+    if (source_width, source_height) != (placed_width, placed_height):
+        flat, stride = _rows(part)
+        resampled = np.empty((placed_height, placed_width, channels), dtype=np.uint8)
+        _qlx.resample_into(flat, source_width, source_height, stride, _RGB if channels == 3 else _RGBA, resampled,
+                           placed_width, placed_height)
+        part = resampled
+    inner = _quantise_array(part, options)
+    if (placed_width, placed_height) == (box_width, box_height):
+        return inner
+    box = np.zeros((box_height, box_width), dtype=np.uint8)
+    box[y:y + placed_height, x:x + placed_width] = inner
+    return box
+
+
+def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = "srgb",
+             transparent_index: int | None = None, fit: str = "keep", size: tuple[int, int] = (320, 200),
+             threads: int = 0) -> np.ndarray:
+    """The palette index of every pixel, as a (height, width) uint8 array.
+
+    pixels: a (height, width, 3) RGB or (height, width, 4) RGBA uint8 array, or
+        anything with the buffer protocol or __array_interface__ shaped so
+        (read-only, sliced and padded rows are read in place), or a PIL image
+        of any mode (converted to RGB, or RGBA if it has transparency).
+    dither: one of qlx.METHODS: "none", "floyd-steinberg", "ordered",
+        "atkinson", "sierra-lite", "blue-noise".
+    strength: 0 to 100 percent of the diffused error or the pattern.
+    light: "srgb" or "linear": where diffused errors add up.
+    transparent_index: 0-255: pixels whose alpha is below 128 get this index
+        and take part in no error diffusion. None: alpha is ignored.
+    fit: one of qlx.FITS: "keep" leaves the size alone; "contain", "cover"
+        and "stretch" fit the picture into `size` as the qlx command and the
+        web page do, with index 0 around a contained picture.
+    size: (width, height), the box for `fit`.
+    threads: 0 for one a core (up to 8, for large pictures), 1 for the
+        calling thread alone, n for at most n. The bytes never depend on it.
+
+    Raises qlx.Error (a ValueError) with the library's text for a bad option,
+    TypeError or ValueError for pixels of the wrong kind or shape.
+    """
+    array = _pixels(pixels)
+    options = _options(dither, strength, light, transparent_index, threads)
+    if fit == "keep":
+        return _quantise_array(array, options)
+    return _fitted(array, fit, size, options)
+
+
+def _indices(indices) -> np.ndarray:
+    array = np.asarray(indices)
+    if array.dtype != np.uint8 or array.ndim != 2 or 0 in array.shape:
+        raise ValueError(f"indices must be a (height, width) uint8 array, not {array.dtype} {array.shape}")
+    return np.ascontiguousarray(array)
+
+
+def expand(indices, *, alpha: bool = False) -> np.ndarray:
+    """The palette colours of (height, width) indices: a (height, width, 3)
+    uint8 array, or (height, width, 4) with alpha 255."""
+    array = _indices(indices)
+    height, width = array.shape
+    pixels = np.empty((height, width, 4 if alpha else 3), dtype=np.uint8)
+    _qlx.expand_into(array, width, height, _RGBA if alpha else _RGB, pixels)
+    return pixels
+
+
+def from_bmp(data, **options) -> np.ndarray:
+    """The indices of a 24-bit BMP file's bytes, exactly as palquant writes
+    them; the options are quantise's dither, strength, light,
+    transparent_index and threads."""
+    width, height = _qlx.bmp_dimensions(data)
+    indices = np.empty((height, width), dtype=np.uint8)
+    _qlx.from_bmp_into(data, indices, *_options(**options))
+    return indices
+
+
+def to_bmp(indices) -> bytes:
+    """The 24-bit BMP of (height, width) indices: palexpand's bytes."""
+    array = _indices(indices)
+    return _qlx.to_bmp(array, array.shape[1], array.shape[0])
+
+
+def to_image(indices):
+    """A PIL image of mode "P" with the built-in palette, all 256 entries in
+    order. Saved as PNG, it keeps every index, duplicates included."""
+    from PIL import Image
+
+    array = _indices(indices)
+    image = Image.frombuffer("P", (array.shape[1], array.shape[0]), array.tobytes(), "raw", "P", 0, 1)
+    image.putpalette(PALETTE.tobytes())
+    return image
+
+
+def nearest_index(red: int, green: int, blue: int) -> int:
+    """The index of the palette colour nearest to (red, green, blue):
+    city-block distance, the lowest index on ties."""
+    return _qlx.nearest_index(red, green, blue)
+
+
+def open(path, size: tuple[int, int] | None = None):  # noqa: A001 - the Pillow idiom
+    """A QLX file as a PIL image of mode "P". Its size is `size`, else the
+    one in its name (castle.641x480.qlx), else 320 x 200."""
+    from .pillow import open_qlx
+
+    return open_qlx(path, size)
+
+
+PALETTE.flags.writeable = False

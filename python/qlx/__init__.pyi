@@ -1,0 +1,29 @@
+from typing import Any, Literal
+
+import numpy as np
+import numpy.typing as npt
+from PIL import Image
+
+__version__: str
+PALETTE: npt.NDArray[np.uint8]
+METHODS: tuple[str, ...]
+LIGHTS: tuple[str, ...]
+FITS: tuple[str, ...]
+
+Method = Literal["none", "floyd-steinberg", "ordered", "atkinson", "sierra-lite", "blue-noise"]
+Light = Literal["srgb", "linear"]
+Fit = Literal["keep", "contain", "cover", "stretch"]
+
+class Error(ValueError):
+    status: int
+
+def quantise(pixels: Any, *, dither: Method = "none", strength: int = 100, light: Light = "srgb",
+             transparent_index: int | None = None, fit: Fit = "keep", size: tuple[int, int] = (320, 200),
+             threads: int = 0) -> npt.NDArray[np.uint8]: ...
+def expand(indices: npt.ArrayLike, *, alpha: bool = False) -> npt.NDArray[np.uint8]: ...
+def from_bmp(data: bytes | bytearray | memoryview, *, dither: Method = "none", strength: int = 100,
+             light: Light = "srgb", transparent_index: int | None = None, threads: int = 0) -> npt.NDArray[np.uint8]: ...
+def to_bmp(indices: npt.ArrayLike) -> bytes: ...
+def to_image(indices: npt.ArrayLike) -> Image.Image: ...
+def nearest_index(red: int, green: int, blue: int) -> int: ...
+def open(path: str | bytes | Any, size: tuple[int, int] | None = None) -> Image.Image: ...

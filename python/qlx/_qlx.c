@@ -1,0 +1,307 @@
+/* qlx._qlx: libqlx's C API for Python, through qlx.h alone.
+
+   Every function takes buffers (anything with the buffer protocol) and
+   plain numbers, and releases the GIL while the library works. Outputs are
+   written into buffers the caller allocated (NumPy arrays, in qlx/__init__.py),
+   so that the arrays returned own their memory. A refused call raises
+   qlx.Error, a ValueError whose .status is the library's code. */
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <stdint.h>
+
+#include "qlx.h"
+
+static PyObject *qlx_error; /* qlx.Error */
+
+static PyObject *raise_status(qlx_status status) {
+    PyObject *text = PyUnicode_FromString(qlx_status_text(status));
+    if (text == NULL) return NULL;
+    PyObject *error = PyObject_CallOneArg(qlx_error, text);
+    Py_DECREF(text);
+    if (error == NULL) return NULL;
+    PyObject *code = PyLong_FromLong((long)status);
+    if (code == NULL || PyObject_SetAttrString(error, "status", code) != 0) {
+        Py_XDECREF(code);
+        Py_DECREF(error);
+        return NULL;
+    }
+    Py_DECREF(code);
+    PyErr_SetObject(qlx_error, error);
+    Py_DECREF(error);
+    return NULL;
+}
+
+/* The options, from the keywords the Python layer passes, already mapped
+   to the library's numbers; the library checks their ranges. */
+static int read_options(int dither, int strength, int transparent_index, int threads, int light,
+                        qlx_options *options) {
+    *options = qlx_default_options();
+    options->dither = (qlx_dither)dither;
+    options->strength = strength;
+    options->transparent_index = transparent_index;
+    options->threads = threads;
+    options->light = (qlx_light)light;
+    qlx_status status = qlx_check_options(options);
+    if (status != QLX_OK) {
+        raise_status(status);
+        return 0;
+    }
+    return 1;
+}
+
+PyDoc_STRVAR(quantise_into_doc,
+             "quantise_into(pixels, width, height, stride, format, out, dither, strength, transparent_index, "
+             "threads, light)\n\nqlx_quantise: `pixels` read-only, `out` writable, with the GIL released.");
+
+static PyObject *quantise_into(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer pixels, out;
+    Py_ssize_t width, height, stride;
+    int format, dither, strength, transparent_index, threads, light;
+    if (!PyArg_ParseTuple(args, "y*nnniw*iiiii", &pixels, &width, &height, &stride, &format, &out, &dither,
+                          &strength, &transparent_index, &threads, &light)) {
+        return NULL;
+    }
+    qlx_options options;
+    qlx_status status = QLX_OK;
+    if (width < 0 || height < 0 || stride < 0) {
+        status = QLX_SIZE_OVERFLOW;
+    } else if (read_options(dither, strength, transparent_index, threads, light, &options)) {
+        Py_BEGIN_ALLOW_THREADS
+        status = qlx_quantise(pixels.buf, (size_t)width, (size_t)height, (size_t)stride, (qlx_pixel_format)format,
+                              &options, out.buf, (size_t)out.len);
+        Py_END_ALLOW_THREADS
+    } else {
+        PyBuffer_Release(&pixels);
+        PyBuffer_Release(&out);
+        return NULL;
+    }
+    PyBuffer_Release(&pixels);
+    PyBuffer_Release(&out);
+    if (status != QLX_OK) return raise_status(status);
+    Py_RETURN_NONE;
+}
+
+PyDoc_STRVAR(expand_into_doc, "expand_into(indices, width, height, format, out)\n\nqlx_expand, rows unpadded.");
+
+static PyObject *expand_into(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer indices, out;
+    Py_ssize_t width, height;
+    int format;
+    if (!PyArg_ParseTuple(args, "y*nniw*", &indices, &width, &height, &format, &out)) return NULL;
+    qlx_status status = QLX_SIZE_OVERFLOW;
+    if (width >= 0 && height >= 0 && indices.len >= width * height) {
+        const size_t stride = (size_t)width * qlx_pixel_bytes((qlx_pixel_format)format);
+        Py_BEGIN_ALLOW_THREADS
+        status = qlx_expand(indices.buf, (size_t)width, (size_t)height, (qlx_pixel_format)format, out.buf, stride,
+                            (size_t)out.len);
+        Py_END_ALLOW_THREADS
+    } else if (width >= 0 && height >= 0) {
+        status = QLX_INPUT_TOO_SHORT;
+    }
+    PyBuffer_Release(&indices);
+    PyBuffer_Release(&out);
+    if (status != QLX_OK) return raise_status(status);
+    Py_RETURN_NONE;
+}
+
+PyDoc_STRVAR(bmp_dimensions_doc, "bmp_dimensions(data) -> (width, height)\n\nqlx_bmp_dimensions.");
+
+static PyObject *bmp_dimensions(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer data;
+    if (!PyArg_ParseTuple(args, "y*", &data)) return NULL;
+    size_t width = 0, height = 0;
+    qlx_status status = qlx_bmp_dimensions(data.buf, (size_t)data.len, &width, &height);
+    PyBuffer_Release(&data);
+    if (status != QLX_OK) return raise_status(status);
+    return Py_BuildValue("nn", (Py_ssize_t)width, (Py_ssize_t)height);
+}
+
+PyDoc_STRVAR(from_bmp_into_doc,
+             "from_bmp_into(data, out, dither, strength, transparent_index, threads, light)\n\nqlx_from_bmp.");
+
+static PyObject *from_bmp_into(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer data, out;
+    int dither, strength, transparent_index, threads, light;
+    if (!PyArg_ParseTuple(args, "y*w*iiiii", &data, &out, &dither, &strength, &transparent_index, &threads,
+                          &light)) {
+        return NULL;
+    }
+    qlx_options options;
+    qlx_status status = QLX_OK;
+    if (!read_options(dither, strength, transparent_index, threads, light, &options)) {
+        PyBuffer_Release(&data);
+        PyBuffer_Release(&out);
+        return NULL;
+    }
+    Py_BEGIN_ALLOW_THREADS
+    status = qlx_from_bmp(data.buf, (size_t)data.len, &options, out.buf, (size_t)out.len);
+    Py_END_ALLOW_THREADS
+    PyBuffer_Release(&data);
+    PyBuffer_Release(&out);
+    if (status != QLX_OK) return raise_status(status);
+    Py_RETURN_NONE;
+}
+
+PyDoc_STRVAR(to_bmp_doc, "to_bmp(indices, width, height) -> bytes\n\nqlx_to_bmp: palexpand's bytes.");
+
+static PyObject *to_bmp(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer indices;
+    Py_ssize_t width, height;
+    if (!PyArg_ParseTuple(args, "y*nn", &indices, &width, &height)) return NULL;
+    const size_t size = width > 0 && height > 0 ? qlx_bmp_size((size_t)width, (size_t)height) : 0;
+    if (size == 0) {
+        PyBuffer_Release(&indices);
+        return raise_status(QLX_SIDE_OUT_OF_RANGE);
+    }
+    PyObject *bmp = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)size);
+    if (bmp == NULL) {
+        PyBuffer_Release(&indices);
+        return NULL;
+    }
+    uint8_t *out = (uint8_t *)PyBytes_AS_STRING(bmp);
+    qlx_status status;
+    Py_BEGIN_ALLOW_THREADS
+    status = qlx_to_bmp(indices.buf, (size_t)indices.len, (size_t)width, (size_t)height, out, size);
+    Py_END_ALLOW_THREADS
+    PyBuffer_Release(&indices);
+    if (status != QLX_OK) {
+        Py_DECREF(bmp);
+        return raise_status(status);
+    }
+    return bmp;
+}
+
+PyDoc_STRVAR(fit_placement_doc,
+             "fit_placement(width, height, box_width, box_height, fit) -> (source_x, source_y, source_width, "
+             "source_height, x, y, width, height, box_width, box_height)\n\nqlx_fit_placement.");
+
+static PyObject *fit_placement(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_ssize_t width, height, box_width, box_height;
+    int fit;
+    if (!PyArg_ParseTuple(args, "nnnni", &width, &height, &box_width, &box_height, &fit)) return NULL;
+    if (width < 0 || height < 0 || box_width < 0 || box_height < 0) return raise_status(QLX_SIDE_OUT_OF_RANGE);
+    qlx_placement place;
+    qlx_status status = qlx_fit_placement((size_t)width, (size_t)height, (size_t)box_width, (size_t)box_height,
+                                          (qlx_fit)fit, &place);
+    if (status != QLX_OK) return raise_status(status);
+    return Py_BuildValue("nnnnnnnnnn", (Py_ssize_t)place.source_x, (Py_ssize_t)place.source_y,
+                         (Py_ssize_t)place.source_width, (Py_ssize_t)place.source_height, (Py_ssize_t)place.x,
+                         (Py_ssize_t)place.y, (Py_ssize_t)place.width, (Py_ssize_t)place.height,
+                         (Py_ssize_t)place.box_width, (Py_ssize_t)place.box_height);
+}
+
+PyDoc_STRVAR(resample_into_doc,
+             "resample_into(pixels, width, height, stride, format, out, out_width, out_height)\n\nqlx_resample.");
+
+static PyObject *resample_into(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer pixels, out;
+    Py_ssize_t width, height, stride, out_width, out_height;
+    int format;
+    if (!PyArg_ParseTuple(args, "y*nnniw*nn", &pixels, &width, &height, &stride, &format, &out, &out_width,
+                          &out_height)) {
+        return NULL;
+    }
+    qlx_status status = QLX_SIDE_OUT_OF_RANGE;
+    if (width >= 0 && height >= 0 && stride >= 0 && out_width >= 0 && out_height >= 0) {
+        Py_BEGIN_ALLOW_THREADS
+        status = qlx_resample(pixels.buf, (size_t)width, (size_t)height, (size_t)stride, (qlx_pixel_format)format,
+                              out.buf, (size_t)out_width, (size_t)out_height, (size_t)out.len);
+        Py_END_ALLOW_THREADS
+    }
+    PyBuffer_Release(&pixels);
+    PyBuffer_Release(&out);
+    if (status != QLX_OK) return raise_status(status);
+    Py_RETURN_NONE;
+}
+
+/* The names a naming function gives, from value 0 until it has none. */
+static PyObject *names_of(const char *(*name_of)(int)) {
+    PyObject *names = PyList_New(0);
+    for (int value = 0; names != NULL && name_of(value) != NULL; ++value) {
+        PyObject *name = PyUnicode_FromString(name_of(value));
+        if (name == NULL || PyList_Append(names, name) != 0) Py_CLEAR(names);
+        Py_XDECREF(name);
+    }
+    return names;
+}
+static const char *dither_name(int value) { return qlx_dither_name((qlx_dither)value); }
+static const char *light_name(int value) { return qlx_light_name((qlx_light)value); }
+static const char *fit_name(int value) { return qlx_fit_name((qlx_fit)value); }
+
+PyDoc_STRVAR(vocabulary_doc, "vocabulary() -> (methods, lights, fits)\n\nThe library's names, each in its order.");
+
+static PyObject *vocabulary(PyObject *self, PyObject *unused) {
+    (void)self;
+    (void)unused;
+    PyObject *methods = names_of(dither_name), *lights = names_of(light_name), *fits = names_of(fit_name);
+    PyObject *result = methods && lights && fits ? PyTuple_Pack(3, methods, lights, fits) : NULL;
+    Py_XDECREF(methods);
+    Py_XDECREF(lights);
+    Py_XDECREF(fits);
+    return result;
+}
+
+PyDoc_STRVAR(palette_doc, "palette() -> bytes\n\nThe 256 entries as red, green, blue.");
+
+static PyObject *palette(PyObject *self, PyObject *unused) {
+    (void)self;
+    (void)unused;
+    uint8_t entries[768];
+    for (int i = 0; i < 256; ++i) {
+        const uint32_t colour = qlx_palette_colour((uint8_t)i);
+        entries[3 * i] = (uint8_t)(colour >> 16);
+        entries[3 * i + 1] = (uint8_t)(colour >> 8);
+        entries[3 * i + 2] = (uint8_t)colour;
+    }
+    return PyBytes_FromStringAndSize((const char *)entries, sizeof entries);
+}
+
+PyDoc_STRVAR(nearest_index_doc, "nearest_index(red, green, blue) -> int\n\nqlx_nearest_index.");
+
+static PyObject *nearest_index(PyObject *self, PyObject *args) {
+    (void)self;
+    int red, green, blue;
+    if (!PyArg_ParseTuple(args, "iii", &red, &green, &blue)) return NULL;
+    if (red < 0 || red > 255 || green < 0 || green > 255 || blue < 0 || blue > 255) {
+        PyErr_SetString(PyExc_ValueError, "red, green and blue are each 0 to 255");
+        return NULL;
+    }
+    return PyLong_FromLong(qlx_nearest_index((uint8_t)red, (uint8_t)green, (uint8_t)blue));
+}
+
+static PyMethodDef methods[] = {
+    {"quantise_into", quantise_into, METH_VARARGS, quantise_into_doc},
+    {"expand_into", expand_into, METH_VARARGS, expand_into_doc},
+    {"bmp_dimensions", bmp_dimensions, METH_VARARGS, bmp_dimensions_doc},
+    {"from_bmp_into", from_bmp_into, METH_VARARGS, from_bmp_into_doc},
+    {"to_bmp", to_bmp, METH_VARARGS, to_bmp_doc},
+    {"fit_placement", fit_placement, METH_VARARGS, fit_placement_doc},
+    {"resample_into", resample_into, METH_VARARGS, resample_into_doc},
+    {"vocabulary", vocabulary, METH_NOARGS, vocabulary_doc},
+    {"palette", palette, METH_NOARGS, palette_doc},
+    {"nearest_index", nearest_index, METH_VARARGS, nearest_index_doc},
+    {NULL, NULL, 0, NULL}};
+
+static struct PyModuleDef module = {PyModuleDef_HEAD_INIT, "qlx._qlx", "libqlx's C API, for the qlx package.", -1,
+                                    methods, NULL, NULL, NULL, NULL};
+
+PyMODINIT_FUNC PyInit__qlx(void) {
+    PyObject *m = PyModule_Create(&module);
+    if (m == NULL) return NULL;
+    qlx_error = PyErr_NewExceptionWithDoc(
+        "qlx.Error", "A refusal of the library: its text, and .status, its qlx_status code.", PyExc_ValueError, NULL);
+    if (qlx_error == NULL || PyModule_AddObjectRef(m, "Error", qlx_error) != 0 ||
+        PyModule_AddStringConstant(m, "version", qlx_version()) != 0) {
+        Py_DECREF(m);
+        return NULL;
+    }
+    return m;
+}
