@@ -47,7 +47,7 @@ const handlers = {
     }
     // An indexed PNG in our palette keeps its indices: the browser's
     // decoder would give only colours, and lose the duplicate entries.
-    const kept = bytes[0] === 0x89 && bytes[1] === 0x50 ? await qlx.fromIndexedPng(bytes).catch(() => null) : null;
+    const kept = bytes[0] === 0x89 && bytes[1] === 0x50 ? await qlx.fromPng(bytes).catch(() => null) : null;
     let decoded = null;
     try {
       decoded = await decodeInBrowser(bytes);

@@ -246,9 +246,9 @@ describe('indexed PNG, as the qlx command writes and reads it', () => {
   const height = 8;
   const indices = Uint8Array.from({ length: width * height }, (_, i) => (i * 11) & 255);
 
-  test('toPng and fromIndexedPng keep every index, and the command reads the same', async () => {
+  test('toPng and fromPng keep every index, and the command reads the same', async () => {
     const png = await qlx.toPng(indices, width, height, { transparentIndex: 80 });
-    const back = await qlx.fromIndexedPng(png);
+    const back = await qlx.fromPng(png);
     assert.deepEqual(back.indices, indices);
     assert.deepEqual([...back.alpha].filter((alpha) => alpha === 0).length, indices.filter((i) => i === 80).length);
     const file = join(work.folder, 'page.png');
@@ -262,7 +262,7 @@ describe('indexed PNG, as the qlx command writes and reads it', () => {
     const file = join(work.folder, `every.${width}x${height}.qlx`);
     writeFileSync(file, indices);
     runQlx(['convert', file, join(work.folder, 'every.png')]);
-    const back = await qlx.fromIndexedPng(readFileSync(join(work.folder, 'every.png')));
+    const back = await qlx.fromPng(readFileSync(join(work.folder, 'every.png')));
     assert.deepEqual(back.indices, indices);
   });
 
@@ -303,11 +303,11 @@ describe('indexed PNG, as the qlx command writes and reads it', () => {
         const entries = Buffer.from(palette.subarray(0, 3 << depth));
         const png = Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), chunk('IHDR', header),
           chunk('PLTE', entries), chunk('IDAT', deflateSync(Buffer.concat(raw))), chunk('IEND', Buffer.alloc(0))]);
-        const back = await qlx.fromIndexedPng(png);
+        const back = await qlx.fromPng(png);
         assert.deepEqual(back.indices, values, `${depth} bits${interlaced ? ', interlaced' : ''}`);
         entries[0] ^= 1;
         const other = Buffer.concat([png.subarray(0, 33), chunk('PLTE', entries), png.subarray(33 + 12 + entries.length)]);
-        assert.equal(await qlx.fromIndexedPng(other), null);
+        assert.equal(await qlx.fromPng(other), null);
       }
     }
   });

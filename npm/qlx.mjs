@@ -22,7 +22,7 @@ const PLACEMENT_WORDS = 10; // size_t fields of qlx_placement
 const UNKNOWN = -1;
 export const STATUS = { OK: 0, BMP_NOT_24_BIT: 2, SIDE_OUT_OF_RANGE: 22, INPUT_TOO_SHORT: 24, OUT_OF_MEMORY: 40 };
 
-async function wasmBytes(url) {
+async function fetched(url) {
   if (url.protocol === 'file:') {
     // Node: its fetch() does not read files.
     const { readFile } = await import('node:fs/promises');
@@ -31,6 +31,27 @@ async function wasmBytes(url) {
   const response = await fetch(url);
   if (!response.ok) throw new Error(`${url}: HTTP ${response.status}`);
   return response.arrayBuffer();
+}
+
+// The compiled module from what the caller gives: a WebAssembly.Module,
+// bytes, a Response, or a URL (or its string). Without one, the copy
+// embedded in the package: it needs no file beside the module, so it works
+// wherever the module does, in Node, a page, a worker or any bundle.
+async function compiled(wasm) {
+  if (wasm instanceof WebAssembly.Module) return wasm;
+  if (wasm === undefined) {
+    const { wasmBase64 } = await import('./qlx-wasm.mjs');
+    return WebAssembly.compile(Uint8Array.from(atob(wasmBase64), (c) => c.charCodeAt(0)));
+  }
+  if (typeof Response !== 'undefined' && wasm instanceof Response) {
+    if (!wasm.ok) throw new Error(`${wasm.url}: HTTP ${wasm.status}`);
+    return WebAssembly.compile(await wasm.arrayBuffer());
+  }
+  if (wasm instanceof URL || typeof wasm === 'string') {
+    return WebAssembly.compile(await fetched(new URL(wasm, import.meta.url)));
+  }
+  if (ArrayBuffer.isView(wasm) || wasm instanceof ArrayBuffer) return WebAssembly.compile(wasm);
+  throw new TypeError('load({ wasm }) takes a WebAssembly.Module, bytes, a Response or a URL');
 }
 
 class Library {
@@ -288,7 +309,7 @@ function api(library) {
     // ours at the same index: { width, height, indices, alpha } with its
     // indices exactly as stored, duplicates included, and each pixel's
     // alpha. null for any other PNG, whose colours the browser decodes.
-    async fromIndexedPng(bytes) {
+    async fromPng(bytes) {
       const stored = await readIndexedPng(bytes);
       if (!stored || stored.palette.length === 0 || stored.palette.length > 256) return null;
       const ours = stored.palette.every((rgb, i) => functions.colour(i).every((value, c) => value === rgb[c]));
@@ -348,11 +369,11 @@ function api(library) {
 let loading;
 
 // Compiles the module once per page, worker or process; every call
-// resolves to the same functions.
-export async function load() {
-  loading ??= (async () => {
-    const module = await WebAssembly.compile(await wasmBytes(new URL('./qlx.wasm', import.meta.url)));
-    return api(new Library(module));
-  })();
+// resolves to the same functions. `wasm`, for those who serve qlx.wasm
+// themselves: a WebAssembly.Module, bytes, a Response or a URL. A call
+// with `wasm` makes a library of its own.
+export async function load({ wasm } = {}) {
+  if (wasm !== undefined) return api(new Library(await compiled(wasm)));
+  loading ??= (async () => api(new Library(await compiled(undefined))))();
   return loading;
 }

@@ -1,0 +1,116 @@
+// @palconvert/qlx: exact conversion between true-colour pixels and QLX, the
+// index format of one fixed palette of 256 colours. The bytes are those of
+// the palquant, palexpand and qlx programs.
+
+/** The methods, lights and fits, as the library names them; the first of each is the default. */
+export type Dither = 'none' | 'floyd-steinberg' | 'ordered' | 'atkinson' | 'sierra-lite' | 'blue-noise';
+export type Light = 'srgb' | 'linear';
+export type Fit = 'keep' | 'contain' | 'cover' | 'stretch';
+
+export interface Options {
+  /** How pixels are dithered: 'none' (the default). */
+  dither?: Dither;
+  /** 0 to 100 (the default) percent of the diffused error or the pattern. */
+  strength?: number;
+  /** Where diffused errors add up: 'srgb' (the default) or 'linear'. */
+  light?: Light;
+  /** 0-255: pixels whose alpha is below 128 get this index. -1 (the default): alpha is ignored. */
+  transparentIndex?: number;
+}
+
+export interface FitOptions extends Options {
+  /** 'keep' (the default) leaves the size alone; the others fit the picture into the box. */
+  fit?: Fit;
+  /** The box: 320 x 200 unless given. */
+  boxWidth?: number;
+  boxHeight?: number;
+}
+
+export interface Indexed {
+  width: number;
+  height: number;
+  /** width * height palette indices, top row first. */
+  indices: Uint8Array;
+}
+
+export interface Converted extends Indexed {
+  /** The RGBA that was quantised, in its place in the box. */
+  fitted: Uint8ClampedArray;
+}
+
+export interface IndexedPng extends Indexed {
+  /** Each pixel's alpha, from the PNG's tRNS. */
+  alpha: Uint8Array;
+}
+
+export interface Placement {
+  sourceX: number;
+  sourceY: number;
+  sourceWidth: number;
+  sourceHeight: number;
+  x: number;
+  y: number;
+  width: number;
+  height: number;
+  boxWidth: number;
+  boxHeight: number;
+}
+
+/** A refusal of the library: its text as the message, and its qlx_status code. */
+export interface QlxError extends Error {
+  status: number;
+}
+
+export interface Qlx {
+  /** The library's version, as the programs' --version gives it. */
+  readonly version: string;
+  readonly methods: Dither[];
+  readonly lights: Light[];
+  readonly fits: Fit[];
+  /** The library's text for a status code. */
+  statusText(status: number): string;
+  /** Throws a QlxError for an option the library would refuse. */
+  checkOptions(options: Options): void;
+  /** The sides of a 24-bit BMP, after every check fromBmp makes. Throws a QlxError. */
+  bmpDimensions(bmp: Uint8Array): { width: number; height: number };
+  /** A 24-bit BMP's indices, exactly as palquant writes them. Throws a QlxError. */
+  fromBmp(bmp: Uint8Array, options?: Options): Indexed;
+  /** width * height RGBA pixels (a canvas's ImageData.data) as indices. Throws a QlxError. */
+  quantise(rgba: Uint8Array | Uint8ClampedArray, width: number, height: number, options?: Options): Uint8Array;
+  /** Fits RGBA pixels into a box and quantises them: the page's and the qlx command's bytes. */
+  convert(rgba: Uint8Array | Uint8ClampedArray, width: number, height: number, options?: FitOptions): Converted;
+  /** The 24-bit BMP of indices: palexpand's bytes. Throws a QlxError. */
+  toBmp(indices: Uint8Array, width: number, height: number): Uint8Array;
+  /** The palette colours of indices, as RGBA with alpha 255. */
+  expand(indices: Uint8Array, width: number, height: number): Uint8ClampedArray;
+  /** Where a fitted picture comes from and lands. Throws a QlxError. */
+  placement(width: number, height: number, boxWidth: number, boxHeight: number, fit: Fit): Placement;
+  /** The indexed PNG of the qlx command: all 256 palette entries, tRNS for the transparent index. */
+  toPng(indices: Uint8Array, width: number, height: number, options?: { transparentIndex?: number }): Promise<Uint8Array>;
+  /** An indexed PNG whose palette is ours, with its indices exactly as stored; null for any other PNG. */
+  fromPng(bytes: Uint8Array): Promise<IndexedPng | null>;
+  /** Palette entry `index` as [red, green, blue]. */
+  colour(index: number): [number, number, number];
+}
+
+/** The library, compiled once. `wasm`: qlx.wasm served some other way. */
+export function load(options?: { wasm?: WebAssembly.Module | BufferSource | Response | URL | string }): Promise<Qlx>;
+
+/** Codes of the refusals a caller may want to tell apart. */
+export const STATUS: {
+  readonly OK: 0;
+  readonly BMP_NOT_24_BIT: 2;
+  readonly SIDE_OUT_OF_RANGE: 22;
+  readonly INPUT_TOO_SHORT: 24;
+  readonly OUT_OF_MEMORY: 40;
+};
+
+/** Where qlx_options' fields lie, for those who call the module's exports themselves. */
+export const OPTIONS_LAYOUT: {
+  readonly bytes: number;
+  readonly dither: number;
+  readonly strength: number;
+  readonly transparentIndex: number;
+  readonly threads: number;
+  readonly light: number;
+};
