@@ -24,8 +24,10 @@ export const STATUS = { OK: 0, BMP_NOT_24_BIT: 2, SIDE_OUT_OF_RANGE: 22, INPUT_T
 
 async function fetched(url) {
   if (url.protocol === 'file:') {
-    // Node: its fetch() does not read files.
-    const { readFile } = await import('node:fs/promises');
+    // Node: its fetch() does not read files. The name is a variable, so
+    // that no bundler for the browser tries to resolve it.
+    const files = 'node:fs/promises';
+    const { readFile } = await import(/* @vite-ignore */ files);
     return readFile(url);
   }
   const response = await fetch(url);
