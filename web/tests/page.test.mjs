@@ -163,18 +163,18 @@ describe('the page', () => {
     await converting(() => page.setInputFiles('#pictures', [sample, pngPath, jpegPath]));
     assert.equal(await page.locator('#picture-list option').count(), 3);
     const zip = unzipSync(new Uint8Array((await save('#save-zip')).bytes));
-    assert.deepEqual(Object.keys(zip).sort(), ['large-photo.qlx', 'sunset-png.qlx', 'sunset.qlx']);
+    assert.deepEqual(Object.keys(zip).sort(), ['large-photo.960x600.qlx', 'sunset-png.qlx', 'sunset.qlx']);
     const expected = runPalquant(sample, [], work.folder).bytes;
     assert.deepEqual(Buffer.from(zip['sunset.qlx']), expected);
     assert.deepEqual(Buffer.from(zip['sunset-png.qlx']), expected);
-    assert.equal(zip['large-photo.qlx'].length, 960 * 600);
+    assert.equal(zip['large-photo.960x600.qlx'].length, 960 * 600);
   });
 
   test('a QLX file opens and saves as palexpand\'s BMP; a wrong length is explained', async () => {
     const qlxFile = join(root, 'tests/data/sunset.qlx');
     await converting(() => page.setInputFiles('#open-qlx', qlxFile));
     assert.deepEqual((await save('#save-bmp')).bytes, runPalexpand(qlxFile, 320, 200, work.folder));
-    assert.match((await save('#save-png')).name, /^sunset\.png$/);
+    assert.match((await save('#save-png')).name, /^sunset-qlx\.png$/);
 
     const odd = join(work.folder, 'odd.qlx');
     writeFileSync(odd, Buffer.alloc(1000));
@@ -201,7 +201,7 @@ describe('the page', () => {
     await converting(() => page.setInputFiles('#pictures', pngFile));
     assert.deepEqual((await save('#save-qlx')).bytes, indices);
     const saved = await save('#save-png');
-    assert.equal(saved.name, 'every-index.png');
+    assert.equal(saved.name, 'every-index-qlx.png');
     const savedFile = join(work.folder, 'saved.png');
     writeFileSync(savedFile, saved.bytes);
     runQlx(['convert', savedFile, join(work.folder, 'saved.qlx')]);
@@ -252,21 +252,89 @@ describe('the page', () => {
     }
     await page.fill('#transparent-index', '300');
     await converting(() => page.press('#transparent-index', 'Enter'));
-    assert.equal(await page.textContent('#status'), 'see-through.png: transparent_index must be -1 or from 0 to 255');
+    assert.equal(await page.textContent('#status'),
+      'Transparent index must be empty (no transparency) or a whole number from 0 to 255.');
     await page.fill('#transparent-index', '');
     await converting(() => page.press('#transparent-index', 'Enter'));
   });
 
-  test('the preview zooms with square pixels and splits at the slider', async () => {
+  test('the preview zooms about its centre, and the divider splits the view, dragged on the picture', async () => {
     await converting(() => page.setInputFiles('#pictures', sample));
     await page.selectOption('#zoom', '4');
+    await page.evaluate(() => { document.getElementById('viewport').scrollLeft = 300; });
     await page.fill('#split', '25');
-    const style = await page.evaluate(() => {
+    const view = () => page.evaluate(() => {
+      const viewport = document.getElementById('viewport');
       const result = document.getElementById('result-canvas');
-      return { width: result.style.width, clip: result.style.clipPath, rendering: getComputedStyle(result).imageRendering };
+      return {
+        width: result.style.width, clip: result.style.clipPath, rendering: getComputedStyle(result).imageRendering,
+        divider: document.getElementById('divider').style.left, scroll: viewport.scrollLeft,
+        visible: viewport.clientWidth, centre: (viewport.scrollLeft + viewport.clientWidth / 2) / result.offsetWidth,
+      };
     });
-    assert.deepEqual(style, { width: '1280px', clip: 'inset(0px 0px 0px 25%)', rendering: 'pixelated' });
-    await page.selectOption('#zoom', '2');
+    const before = await view();
+    assert.equal(before.width, '1280px');
+    assert.equal(before.rendering, 'pixelated');
+    // A quarter of the part in view, not of the whole picture.
+    const at = before.scroll + 0.25 * before.visible;
+    assert.ok(Math.abs(parseFloat(before.divider) - at) < 1, `${before.divider} at ${at}`);
+    assert.equal(before.clip, `inset(0px 0px 0px ${before.divider})`);
+    await page.selectOption('#zoom', '8');
+    const after = await view();
+    assert.ok(Math.abs(after.centre - before.centre) < 0.01, `centre ${before.centre} -> ${after.centre}`);
+
+    // Dragging the divider moves it; dragging elsewhere pans.
+    const divider = await page.locator('#divider').boundingBox();
+    const viewport = await page.locator('#viewport').boundingBox();
+    const y = viewport.y + viewport.height / 2;
+    await page.mouse.move(divider.x + divider.width / 2, y);
+    await page.mouse.down();
+    await page.mouse.move(divider.x + divider.width / 2 + 100, y);
+    await page.mouse.up();
+    assert.ok(Number(await page.inputValue('#split')) > 25, 'the divider moved');
+    assert.equal((await view()).scroll, after.scroll, 'and the view did not pan');
+    await page.selectOption('#zoom', 'fit');
+  });
+
+  test('controls that would change nothing are disabled', async () => {
+    const disabled = () => page.evaluate(() => Object.fromEntries(
+      ['dither', 'dither-light', 'strength', 'fit', 'size', 'transparent-index'].map((id) => [id, document.getElementById(id).disabled])));
+    await converting(() => page.setInputFiles('#pictures', sample));
+    assert.deepEqual(await disabled(), {
+      dither: false, 'dither-light': true, strength: true, fit: false, size: true, 'transparent-index': false,
+    });
+    await converting(() => chooseMethod('ordered'));
+    assert.deepEqual(await disabled(), {
+      dither: false, 'dither-light': true, strength: false, fit: false, size: true, 'transparent-index': false,
+    });
+    await converting(() => chooseMethod('atkinson'));
+    await converting(() => page.selectOption('#fit', 'contain'));
+    assert.deepEqual(await disabled(), {
+      dither: false, 'dither-light': false, strength: false, fit: false, size: false, 'transparent-index': false,
+    });
+    await converting(() => page.selectOption('#fit', 'keep'));
+    await converting(() => chooseMethod('none'));
+    // A QLX file is shown as it is: only its size matters.
+    await converting(() => page.setInputFiles('#open-qlx', join(root, 'tests/data/sunset.qlx')));
+    assert.deepEqual(await disabled(), {
+      dither: true, 'dither-light': true, strength: true, fit: true, size: false, 'transparent-index': true,
+    });
+  });
+
+  test('a QLX of another size is saved with its size in its name, and reopens by it', async () => {
+    await converting(() => page.selectOption('#fit', 'contain'));
+    await page.fill('#size', '64x48');
+    await converting(() => page.press('#size', 'Enter'));
+    await converting(() => page.setInputFiles('#pictures', sample));
+    const saved = await save('#save-qlx');
+    assert.equal(saved.name, 'sunset.64x48.qlx');
+    await page.fill('#size', '320x200');
+    await converting(() => page.selectOption('#fit', 'keep'));
+    const reopened = join(work.folder, saved.name);
+    writeFileSync(reopened, saved.bytes);
+    await converting(() => page.setInputFiles('#open-qlx', reopened));
+    assert.match(await page.textContent('#status'), /64 x 48/);
+    assert.deepEqual((await save('#save-qlx')).bytes, saved.bytes);
   });
 
   test('controls are reached and worked from the keyboard', async () => {
@@ -302,6 +370,22 @@ describe('the page', () => {
     const folder = join(root, 'build-web-test');
     mkdirSync(folder, { recursive: true });
     await page.screenshot({ path: join(folder, 'page.png'), fullPage: true });
+    await page.emulateMedia({ colorScheme: 'dark' });
+    await page.screenshot({ path: join(folder, 'page-dark.png'), fullPage: true });
+    await page.emulateMedia({ colorScheme: 'light' });
+  });
+
+  test('on a 390-pixel phone the whole picture shows, nothing wider than the screen', async () => {
+    await page.setViewportSize({ width: 390, height: 844 });
+    await converting(() => page.setInputFiles('#pictures', sample));
+    const sizes = await page.evaluate(() => ({
+      page: document.documentElement.scrollWidth,
+      picture: document.getElementById('result-canvas').getBoundingClientRect().width,
+      view: document.getElementById('viewport').clientWidth,
+    }));
+    assert.ok(sizes.page <= 390, `the page is ${sizes.page} pixels wide`);
+    assert.ok(sizes.picture <= sizes.view, `the picture (${sizes.picture}) is cropped by the view (${sizes.view})`);
+    await page.screenshot({ path: join(root, 'build-web-test', 'page-phone.png'), fullPage: true });
   });
 
   test('nothing was asked of any other origin, and the console has no errors', () => {
