@@ -62,10 +62,12 @@ void quantise_scattered_row(const std::uint8_t* pixels, std::size_t width, std::
 
 template <qlx_pixel_format F>
 void quantise_row(const std::uint8_t* pixels, std::size_t width, std::uint8_t* indices) {
+#ifndef QLX_NEAREST_TABLE_AT_LOAD  // whose one flat table has nothing to fetch ahead
     if (row_looks_scattered<F>(pixels, width)) {
         quantise_scattered_row<F>(pixels, width, indices);
         return;
     }
+#endif
     constexpr std::size_t bytes = pixel_order(F).bytes;
     for (std::size_t x = 0; x < width; ++x) indices[x] = nearest_index_of<F>(pixels + bytes * x);
 }

@@ -88,9 +88,20 @@ inline std::uint8_t nearest_index_at(std::uint32_t place) {
                                        offset_in_block(place)];
 }
 
+#ifdef QLX_NEAREST_TABLE_AT_LOAD
+namespace nearest_table {
+// Every colour's answer at red << 16 | green << 8 | blue: one load a pixel,
+// where WebAssembly pays dearly for the three small lookups of the blocks.
+extern std::uint8_t colour_answers[std::size_t{1} << 24];
+}  // namespace nearest_table
+inline std::uint8_t nearest_index(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    return nearest_table::colour_answers[std::uint32_t{red} << 16 | std::uint32_t{green} << 8 | blue];
+}
+#else
 inline std::uint8_t nearest_index(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     return nearest_index_at(table_place(red, green, blue));
 }
+#endif
 
 // The nearest index of the pixel of format F at `pixel`.
 template <qlx_pixel_format F>

@@ -13,6 +13,7 @@ namespace qlx::nearest_table {
 std::uint16_t block_slots[block_count];
 // The slot numbers are 16 bits, so there are at most 65536 slots.
 alignas(64) std::uint8_t slot_answers[(std::size_t{UINT16_MAX} + 1) * slot_bytes];
+std::uint8_t colour_answers[std::size_t{1} << 24];
 
 namespace {
 
@@ -23,6 +24,11 @@ const bool filled = [] {
     std::copy(table.block_slots.begin(), table.block_slots.end(), block_slots);
     std::uint8_t* answers = slot_answers;
     for (const NearestTable::Answers& slot : table.slots) answers = std::copy(slot.begin(), slot.end(), answers);
+    for (std::uint32_t colour = 0; colour < (1u << 24); ++colour) {
+        colour_answers[colour] = nearest_index_at(table_place(static_cast<std::uint8_t>(colour >> 16),
+                                                              static_cast<std::uint8_t>(colour >> 8),
+                                                              static_cast<std::uint8_t>(colour)));
+    }
     return true;
 }();
 
