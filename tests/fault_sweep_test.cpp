@@ -6,6 +6,9 @@
 // crash, create or change the output, or leave its temporary file behind.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -45,6 +48,28 @@ struct FaultCounts {
     unsigned long long system_calls = 0, allocations = 0;
 };
 
+// The output's permission bits and owner, which a run that succeeds despite
+// a fault must leave as a run without one does.
+struct Ownership {
+    unsigned mode = 0;
+    unsigned uid = 0, gid = 0;
+    bool operator==(const Ownership&) const = default;
+};
+
+Ownership ownership_of(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return {static_cast<unsigned>(info.st_mode & 07777), info.st_uid, info.st_gid};
+}
+
+// The programs move pictures in batches of about this many bytes.
+constexpr unsigned long long batch_bytes = 1ull << 21;
+
+unsigned long long batches(unsigned long long row_bytes, unsigned long long rows) {
+    const unsigned long long rows_a_batch = std::max(1ull, batch_bytes / row_bytes);
+    return (rows + rows_a_batch - 1) / rows_a_batch;
+}
+
 // Sets an environment variable for the runs in its lifetime.
 class ScopedVariable {
 public:
@@ -65,6 +90,10 @@ struct Case {
     Bytes input;
     std::vector<std::string> options;
     bool output_exists;
+    // The fewest fault points the conversion can have, worked out from the
+    // picture, not asked of the program: opening, a read and a write a
+    // batch, creating, closing and renaming the output; a buffer each way.
+    FaultCounts at_least;
 };
 
 class FaultSweep : public ::testing::Test {
@@ -96,7 +125,7 @@ protected:
     }
 
     // The fault points of a run that fails nothing, and the bytes it writes.
-    FaultCounts count(const Case& c, Bytes& expected) {
+    FaultCounts count(const Case& c, Bytes& expected, Ownership& owned) {
         prepare(c);
         const fs::path counts_file = dir.path().parent_path() / (dir.path().filename().string() + ".counts");
         FaultCounts counts;
@@ -106,13 +135,15 @@ protected:
             EXPECT_EQ(result.status, c.program.success) << c.name << ": " << result.out << result.err;
         }
         expected = read_file(output);
+        owned = ownership_of(output);
         std::ifstream(counts_file) >> counts.system_calls >> counts.allocations;
         fs::remove(counts_file);
         return counts;
     }
 
     // Fails fault point `n` of kind `variable` and checks what the run left.
-    void sweep_one(const Case& c, const char* variable, unsigned long long n, const Bytes& expected) {
+    void sweep_one(const Case& c, const char* variable, unsigned long long n, const Bytes& expected,
+                   const Ownership& owned) {
         prepare(c);
         const ScopedVariable fail(variable, std::to_string(n));
         const RunResult result = run(c);
@@ -124,9 +155,11 @@ protected:
             // The failure did not matter: the output is whole and right.
             EXPECT_EQ(said, "") << where;
             EXPECT_EQ(read_file(output), expected) << where;
+            EXPECT_TRUE(ownership_of(output) == owned) << where << "left the output with another mode or owner";
         } else {
             EXPECT_EQ(result.status, c.program.failure) << where << said;
             EXPECT_TRUE(c.program.messages.contains(said)) << where << "said \"" << said << "\"";
+            said_by_sweep.insert(said);
             if (c.output_exists) {
                 EXPECT_EQ(read_file(output), previous_output) << where << "changed the output";
             } else {
@@ -139,21 +172,46 @@ protected:
         EXPECT_EQ(left, expected_entries) << where << "left a temporary file";
     }
 
+    void expect_no_point_beyond(const Case& c, const char* variable, unsigned long long count, const Bytes& expected,
+                                const Ownership& owned) {
+        prepare(c);
+        const ScopedVariable fail(variable, std::to_string(count + 1));
+        const RunResult result = run(c);
+        EXPECT_EQ(result.status, c.program.success)
+            << c.name << ": failing " << variable << "=" << count + 1 << ", past the count, failed the run";
+        EXPECT_EQ(read_file(output), expected) << c.name;
+        EXPECT_TRUE(ownership_of(output) == owned) << c.name;
+    }
+
+    // Every message a failed run said, across the sweep.
+    std::set<std::string> said_by_sweep;
+
     void sweep(const std::vector<Case>& cases) {
         FaultCounts swept;
         for (const Case& c : cases) {
             Bytes expected;
-            const FaultCounts counts = count(c, expected);
-            ASSERT_GT(counts.system_calls, 0u) << c.name;
-            ASSERT_GT(counts.allocations, 0u) << c.name;
+            Ownership owned;
+            const FaultCounts counts = count(c, expected, owned);
+            // A program that counts fewer points than the conversion has
+            // would shrink the sweep without a word.
+            ASSERT_GE(counts.system_calls, c.at_least.system_calls) << c.name;
+            ASSERT_GE(counts.allocations, c.at_least.allocations) << c.name;
+            // And no more than it says: failing the point after the last one
+            // must change nothing.
+            expect_no_point_beyond(c, "PAL_FAIL_SYSTEM_CALL", counts.system_calls, expected, owned);
+            expect_no_point_beyond(c, "PAL_FAIL_ALLOCATION", counts.allocations, expected, owned);
             for (unsigned long long n = 1; n <= counts.system_calls; ++n) {
-                sweep_one(c, "PAL_FAIL_SYSTEM_CALL", n, expected);
+                sweep_one(c, "PAL_FAIL_SYSTEM_CALL", n, expected, owned);
             }
             for (unsigned long long n = 1; n <= counts.allocations; ++n) {
-                sweep_one(c, "PAL_FAIL_ALLOCATION", n, expected);
+                sweep_one(c, "PAL_FAIL_ALLOCATION", n, expected, owned);
             }
             swept.system_calls += counts.system_calls;
             swept.allocations += counts.allocations;
+        }
+        // Every failure the program can report was reached by some fault.
+        for (const std::string& message : cases.front().program.messages) {
+            EXPECT_TRUE(said_by_sweep.contains(message)) << "no fault made the program say \"" << message << "\"";
         }
         std::cout << "[ swept    ] " << swept.system_calls << " system calls and " << swept.allocations
                   << " allocations, each failed in turn, in " << cases.size() << " conversions\n";
@@ -167,14 +225,24 @@ Bytes several_batches() {
     return test::make_bmp({.width = width, .height = height, .pixels = test::gradient_pixels(width, height)});
 }
 
+// palquant reads a batch of BMP rows and writes its indices: per batch a read
+// and a write; beside them, opening the BMP, reading its headers, creating,
+// closing and renaming the output; a buffer of pixels and of indices.
+FaultCounts palquant_points(unsigned long long width, unsigned long long height) {
+    const unsigned long long n = batches((3 * width + 3) / 4 * 4, height);
+    return {2 * n + 5, 2};
+}
+
 TEST_F(FaultSweep, PalquantFailsCleanlyAtEveryFaultPoint) {
     const Bytes sample = read_file(PAL_SAMPLE_BMP);
     const Bytes large = several_batches();
     sweep({
-        {palquant, "sample", sample, {}, false},
-        {palquant, "sample over an existing output", sample, {"--dither=floyd-steinberg"}, true},
-        {palquant, "several batches", large, {}, false},
-        {palquant, "several batches, ordered, over an existing output", large, {"--dither=ordered"}, true},
+        {palquant, "sample", sample, {}, false, palquant_points(320, 200)},
+        {palquant, "sample over an existing output", sample, {"--dither=floyd-steinberg"}, true,
+         palquant_points(320, 200)},
+        {palquant, "several batches", large, {}, false, palquant_points(1001, 1500)},
+        {palquant, "several batches, ordered, over an existing output", large, {"--dither=ordered"}, true,
+         palquant_points(1001, 1500)},
     });
 }
 
@@ -182,10 +250,15 @@ TEST_F(FaultSweep, PalexpandFailsCleanlyAtEveryFaultPoint) {
     const Bytes standard = read_file(test::data_path("sunset.qlx"));
     Bytes large(1000 * 1000);
     for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 7 + i / 1000);
+    // palexpand reads the indices, then writes a batch of BMP rows at a time.
+    const auto points = [](unsigned long long width, unsigned long long height) {
+        return FaultCounts{batches((3 * width + 3) / 4 * 4, height) + 5, 2};
+    };
     sweep({
-        {palexpand, "320 x 200", standard, {}, false},
-        {palexpand, "320 x 200 over an existing output", standard, {}, true},
-        {palexpand, "1000 x 1000, several batches, over an existing output", large, {"--size=1000x1000"}, true},
+        {palexpand, "320 x 200", standard, {}, false, points(320, 200)},
+        {palexpand, "320 x 200 over an existing output", standard, {}, true, points(320, 200)},
+        {palexpand, "1000 x 1000, several batches, over an existing output", large, {"--size=1000x1000"}, true,
+         points(1000, 1000)},
     });
 }
 

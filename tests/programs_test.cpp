@@ -267,27 +267,39 @@ TEST_F(Programs, UnderAnyMemoryLimitEachProgramEndsWithItsOwnStatus) {
     SKIP_WITHOUT_POSIX("an address-space limit set with ulimit");
     write_file(dir / "big.bmp",
                test::make_bmp({.width = 2000, .height = 600, .pixels = test::gradient_pixels(2000, 600)}));
-    write_file(dir / "big.qlx", Bytes(2000 * 600, 9));
+    // Large enough that palexpand, which holds the indices whole, needs more
+    // than the lower limits allow.
+    write_file(dir / "big.qlx", Bytes(4000 * 3000, 9));
     const fs::path qlx = existing_file("out.qlx");
     const fs::path bmp = existing_file("out.bmp");
+    int limits = 0, palquant_refusals = 0, palexpand_refusals = 0;
     for (int limit = 8000; limit <= 24000; limit += 2000) {
+        ++limits;
         const std::string ulimit = "ulimit -v " + std::to_string(limit) + "; exec \"$0\" \"$1\" \"$2\" \"$3\"";
         const auto quantised = run_program(
             "/bin/sh", {"-c", ulimit, palquant, "--dither=ordered", (dir / "big.bmp").string(), qlx.string()});
         if (quantised.status != palquant_success) {
+            ++palquant_refusals;
             EXPECT_EQ(quantised.status, palquant_failure) << limit;
             EXPECT_EQ(quantised.out, "bmpfile is too large for memory\n") << limit;
             expect_unchanged(qlx);
         }
         const auto expanded = run_program(
-            "/bin/sh", {"-c", ulimit, palexpand, "--size=2000x600", (dir / "big.qlx").string(), bmp.string()});
+            "/bin/sh", {"-c", ulimit, palexpand, "--size=4000x3000", (dir / "big.qlx").string(), bmp.string()});
         if (expanded.status != palexpand_success) {
+            ++palexpand_refusals;
             EXPECT_EQ(expanded.status, palexpand_failure) << limit;
             EXPECT_TRUE(expanded.out == "bmpfile was not written\n" || expanded.out == "qlxfile could not be read\n")
                 << limit << ": " << expanded.out;
             expect_unchanged(bmp);
         }
     }
+    // The limits span both sides of what each program needs: some refuse.
+    EXPECT_EQ(limits, 9);
+    EXPECT_GT(palquant_refusals, 0);
+    EXPECT_LT(palquant_refusals, limits);
+    EXPECT_GT(palexpand_refusals, 0);
+    EXPECT_LT(palexpand_refusals, limits);
 }
 
 // The largest size palexpand takes is 256 MiB of indices; a short file is
