@@ -10,7 +10,7 @@ namespace {
 
 enum class OptionId { help, version, dither, strength, light, transparent, fit, size, to, out_dir, jobs, quiet, truecolour };
 
-struct OptionSpec {
+struct KnownOption {
     std::string_view name;
     char short_name;  // '\0' for none
     bool takes_value;
@@ -18,7 +18,7 @@ struct OptionSpec {
     OptionId id;
 };
 
-constexpr std::array<OptionSpec, 14> option_specs = {{
+constexpr std::array<KnownOption, 14> known_options = {{
     {"help", 'h', false, false, OptionId::help},
     {"version", 'V', false, false, OptionId::version},
     {"dither", '\0', true, true, OptionId::dither},
@@ -47,25 +47,25 @@ std::string quoted(std::string_view text) {
 
 // The option a long name or an unambiguous beginning of one names. Two
 // spellings of one option (truecolour, truecolor) are not ambiguous.
-common::Expected<const OptionSpec*, std::string> find_long_option(std::string_view name) {
-    const OptionSpec* found = nullptr;
+common::Expected<const KnownOption*, std::string> find_long_option(std::string_view name) {
+    const KnownOption* found = nullptr;
     std::string candidates;
     bool ambiguous = false;
-    for (const OptionSpec& spec : option_specs) {
-        if (spec.name == name) return &spec;
-        if (!spec.name.starts_with(name)) continue;
-        if (found != nullptr && found->id != spec.id) ambiguous = true;
-        if (found == nullptr) found = &spec;
-        candidates += " '--" + std::string(spec.name) + "'";
+    for (const KnownOption& known : known_options) {
+        if (known.name == name) return &known;
+        if (!known.name.starts_with(name)) continue;
+        if (found != nullptr && found->id != known.id) ambiguous = true;
+        if (found == nullptr) found = &known;
+        candidates += " '--" + std::string(known.name) + "'";
     }
     if (ambiguous) return usage("option " + quoted("--" + std::string(name)) + " is ambiguous; possibilities:" + candidates);
     if (found == nullptr || name.empty()) return usage("unrecognized option " + quoted("--" + std::string(name)));
     return found;
 }
 
-const OptionSpec* find_short_option(char letter) {
-    for (const OptionSpec& spec : option_specs) {
-        if (spec.short_name == letter) return &spec;
+const KnownOption* find_short_option(char letter) {
+    for (const KnownOption& known : known_options) {
+        if (known.short_name == letter) return &known;
     }
     return nullptr;
 }
@@ -98,11 +98,11 @@ struct Parsed {
 };
 
 // Applies one option and its value to what has been parsed so far.
-std::optional<std::string> apply(const OptionSpec& spec, const std::string& value, Parsed& parsed) {
+std::optional<std::string> apply(const KnownOption& known, const std::string& value, Parsed& parsed) {
     Invocation& invocation = parsed.invocation;
-    const std::string option = "--" + std::string(spec.name);
-    if (spec.convert_only) parsed.convert_options_given.push_back(spec.name);
-    switch (spec.id) {
+    const std::string option = "--" + std::string(known.name);
+    if (known.convert_only) parsed.convert_options_given.push_back(known.name);
+    switch (known.id) {
         case OptionId::help: parsed.help = true; break;
         case OptionId::version: parsed.version = true; break;
         case OptionId::dither: {
@@ -177,42 +177,56 @@ common::Expected<Parsed, std::string> read_arguments(std::span<const std::string
             options_ended = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const KnownOption* known = nullptr;
         std::optional<std::string> value;
         std::string shown;
         if (argument.starts_with("--")) {
             const std::size_t equals = argument.find('=');
             auto found = find_long_option(std::string_view(argument).substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
             if (!found) return usage(found.error());
-            spec = *found;
-            shown = "--" + std::string(spec->name);
+            known = *found;
+            shown = "--" + std::string(known->name);
             if (equals != std::string::npos) {
-                if (!spec->takes_value) return usage("option " + quoted(shown) + " doesn't allow an argument");
+                if (!known->takes_value) return usage("option " + quoted(shown) + " doesn't allow an argument");
                 value = argument.substr(equals + 1);
             }
         } else {
             // One short option, its value joined (-oDIR) or the next argument.
-            spec = find_short_option(argument[1]);
-            if (spec == nullptr) return usage("invalid option -- " + quoted(std::string_view(argument).substr(1, 1)));
+            known = find_short_option(argument[1]);
+            if (known == nullptr) return usage("invalid option -- " + quoted(std::string_view(argument).substr(1, 1)));
             shown = {'-', argument[1]};
             if (argument.size() > 2) {
-                if (!spec->takes_value) return usage("invalid option " + quoted(argument));
+                if (!known->takes_value) return usage("invalid option " + quoted(argument));
                 value = argument.substr(2);
             }
         }
-        if (spec->takes_value && !value) {
+        if (known->takes_value && !value) {
             if (next + 1 >= arguments.size()) return usage("option " + quoted(shown) + " requires an argument");
             value = arguments[++next];
         }
-        if (auto refused = apply(*spec, value.value_or(""), parsed)) return usage(*refused);
+        if (auto refused = apply(*known, value.value_or(""), parsed)) return usage(*refused);
     }
     return parsed;
 }
 
+// --to, if given, must name one of the command's formats.
+std::optional<std::string> check_to(const Invocation& invocation, std::span<const FileFormat> formats) {
+    if (!invocation.to || format_from_name(format_name(*invocation.to), formats)) return std::nullopt;
+    return "invalid --to " + quoted(format_name(*invocation.to)) + "; choose " + format_list(formats);
+}
+
+// The output's format: --to, or else its extension.
+std::optional<std::string> take_output_format(Invocation& invocation, std::span<const FileFormat> formats) {
+    if (invocation.to) return std::nullopt;
+    if (invocation.output == "-") return "give --to=" + format_list(formats) + " for standard output";
+    invocation.to = format_from_extension(invocation.output, formats);
+    if (invocation.to) return std::nullopt;
+    return "cannot tell a format from the name " + quoted(invocation.output) + "; end it in " +
+           format_list(formats, ".") + ", or give --to";
+}
+
 std::optional<std::string> check_convert(Invocation& invocation, std::vector<std::string>& operands) {
-    if (invocation.to && !format_from_name(format_name(*invocation.to), picture_outputs)) {
-        return "invalid --to " + quoted(format_name(*invocation.to)) + "; choose " + format_list(picture_outputs);
-    }
+    if (auto refused = check_to(invocation, picture_outputs)) return refused;
     if (invocation.out_dir) {
         if (operands.empty()) return "missing INPUT; qlx convert --out-dir=DIR INPUT...";
         for (const std::string& input : operands) {
@@ -226,14 +240,7 @@ std::optional<std::string> check_convert(Invocation& invocation, std::vector<std
     if (operands.size() > 2) return "too many names; give INPUT and OUTPUT, or --out-dir=DIR INPUT...";
     invocation.inputs = {operands[0]};
     invocation.output = operands[1];
-    if (!invocation.to) {
-        if (invocation.output == "-") return "give --to=" + format_list(picture_outputs) + " for standard output";
-        invocation.to = format_from_extension(invocation.output, picture_outputs);
-        if (!invocation.to) {
-            return "cannot tell a format from the name " + quoted(invocation.output) + "; end it in .qlx, .png or .bmp, or give --to";
-        }
-    }
-    return std::nullopt;
+    return take_output_format(invocation, picture_outputs);
 }
 
 std::optional<std::string> check_palette(Invocation& invocation, const Parsed& parsed,
@@ -241,20 +248,11 @@ std::optional<std::string> check_palette(Invocation& invocation, const Parsed& p
     if (!parsed.convert_options_given.empty()) {
         return "option '--" + std::string(parsed.convert_options_given.front()) + "' does not apply to 'qlx palette'";
     }
-    if (invocation.to && !format_from_name(format_name(*invocation.to), palette_outputs)) {
-        return "invalid --to " + quoted(format_name(*invocation.to)) + "; choose " + format_list(palette_outputs);
-    }
+    if (auto refused = check_to(invocation, palette_outputs)) return refused;
     if (operands.empty()) return "missing OUTPUT";
     if (operands.size() > 1) return "too many names; give one OUTPUT";
     invocation.output = operands[0];
-    if (!invocation.to) {
-        if (invocation.output == "-") return "give --to=" + format_list(palette_outputs) + " for standard output";
-        invocation.to = format_from_extension(invocation.output, palette_outputs);
-        if (!invocation.to) {
-            return "cannot tell a format from the name " + quoted(invocation.output) + "; end it in .gpl, .pal, .act, .hex or .png, or give --to";
-        }
-    }
-    return std::nullopt;
+    return take_output_format(invocation, palette_outputs);
 }
 
 }  // namespace
@@ -280,15 +278,15 @@ common::Expected<Invocation, std::string> parse_arguments(std::span<const std::s
         command = operands.front();
         operands.erase(operands.begin());
     }
-    const bool known = command == "convert" || command == "palette";
+    const bool command_known = command == "convert" || command == "palette";
     if (parsed->help || parsed->version) {
         invocation.action = parsed->help ? Action::help : Action::version;
-        if (!command.empty() && !known) return usage("unknown command " + quoted(command) + "; convert or palette");
+        if (!command.empty() && !command_known) return usage("unknown command " + quoted(command) + "; convert or palette");
         invocation.help_topic = command;
         return std::move(invocation);
     }
     if (command.empty()) return usage("missing command; convert or palette");
-    if (!known) return usage("unknown command " + quoted(command) + "; convert or palette");
+    if (!command_known) return usage("unknown command " + quoted(command) + "; convert or palette");
     invocation.action = command == "convert" ? Action::convert : Action::palette;
     const auto refused = invocation.action == Action::convert ? check_convert(invocation, operands)
                                                               : check_palette(invocation, *parsed, operands);
