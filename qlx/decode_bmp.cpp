@@ -136,6 +136,18 @@ Outcome<std::vector<Rgba>> read_colour_table(std::span<const std::uint8_t> file,
     return table;
 }
 
+// A picture of the header's sides with the file's colour table, its
+// indices yet to read.
+Outcome<PalettePicture> with_colour_table(std::span<const std::uint8_t> file, const Header& header) {
+    auto table = read_colour_table(file, header);
+    if (!table) return refusal(table.error());
+    PalettePicture stored;
+    stored.width = header.width;
+    stored.height = header.height;
+    stored.palette = std::move(*table);
+    return stored;
+}
+
 // The picture row a stored row holds.
 std::size_t picture_row(const Header& header, std::size_t stored_row) {
     return header.top_down ? stored_row : header.height - 1 - stored_row;
@@ -153,41 +165,27 @@ Outcome<std::span<const std::uint8_t>> stored_rows(std::span<const std::uint8_t>
 }
 
 Outcome<PalettePicture> read_indexed(std::span<const std::uint8_t> file, const Header& header) {
-    PalettePicture stored;
-    stored.width = header.width;
-    stored.height = header.height;
-    auto table = read_colour_table(file, header);
-    if (!table) return refusal(table.error());
-    stored.palette = std::move(*table);
+    auto stored = with_colour_table(file, header);
+    if (!stored) return refusal(stored.error());
     std::uint64_t stride = 0;
     auto rows = stored_rows(file, header, stride);
     if (!rows) return refusal(rows.error());
     auto indices = allocate(header.width * header.height);
     if (!indices) return refusal(indices.error());
-    const unsigned per_byte = 8 / header.bits;
-    const unsigned mask = (1u << header.bits) - 1;
     for (std::size_t y = 0; y < header.height; ++y) {
-        const std::uint8_t* row = rows->data() + y * stride;
-        std::uint8_t* out = indices->data() + picture_row(header, y) * header.width;
-        for (std::size_t x = 0; x < header.width; ++x) {
-            const unsigned shift = 8 - header.bits * (static_cast<unsigned>(x % per_byte) + 1);
-            out[x] = static_cast<std::uint8_t>((unsigned{row[x / per_byte]} >> shift) & mask);
-        }
+        unpack_indices(rows->data() + y * stride, indices->data() + picture_row(header, y) * header.width,
+                       header.width, header.bits);
     }
-    stored.indices = std::move(*indices);
-    return stored;
+    stored->indices = std::move(*indices);
+    return std::move(*stored);
 }
 
 // RLE8 and RLE4: runs and literal stretches, with end-of-line, delta and
 // end-of-picture escapes. Data that ends before the end-of-picture escape
 // is cut short.
 Outcome<PalettePicture> read_run_lengths(std::span<const std::uint8_t> file, const Header& header) {
-    PalettePicture stored;
-    stored.width = header.width;
-    stored.height = header.height;
-    auto table = read_colour_table(file, header);
-    if (!table) return refusal(table.error());
-    stored.palette = std::move(*table);
+    auto stored = with_colour_table(file, header);
+    if (!stored) return refusal(stored.error());
     auto indices = allocate(header.width * header.height);
     auto covered = allocate(header.width * header.height);
     if (!indices || !covered) return refusal("not enough memory");
@@ -234,9 +232,9 @@ Outcome<PalettePicture> read_run_lengths(std::span<const std::uint8_t> file, con
             at += padded;
         }
     }
-    stored.indices = std::move(*indices);
-    stored.covered = std::move(*covered);
-    return stored;
+    stored->indices = std::move(*indices);
+    stored->covered = std::move(*covered);
+    return std::move(*stored);
 }
 
 // round(v * 255 / (2^n - 1)) for an n-bit field.

@@ -38,21 +38,6 @@ std::string reason_for(int error) {
     }
 }
 
-// Indices of `bit_depth` bits, packed from the high bits of each byte, one
-// byte each.
-void unpack_row(const std::uint8_t* packed, std::uint8_t* out, std::size_t width, unsigned bit_depth) {
-    if (bit_depth == 8) {
-        std::copy_n(packed, width, out);
-        return;
-    }
-    const unsigned per_byte = 8 / bit_depth;
-    const unsigned mask = (1u << bit_depth) - 1;
-    for (std::size_t x = 0; x < width; ++x) {
-        const unsigned shift = 8 - bit_depth * (static_cast<unsigned>(x % per_byte) + 1);
-        out[x] = static_cast<std::uint8_t>((unsigned{packed[x / per_byte]} >> shift) & mask);
-    }
-}
-
 // Indices as the file stores them, unpacked to a byte each.
 Outcome<pal::Buffer> unpacked_indices(spng_ctx* context, const spng_ihdr& header) {
     std::size_t packed_size = 0;
@@ -68,8 +53,8 @@ Outcome<pal::Buffer> unpacked_indices(spng_ctx* context, const spng_ihdr& header
     if (!indices) return refusal(indices.error());
     const std::size_t packed_row = packed_size / header.height;
     for (std::size_t y = 0; y < header.height; ++y) {
-        unpack_row(packed->data() + y * packed_row, indices->data() + y * header.width, header.width,
-                   header.bit_depth);
+        unpack_indices(packed->data() + y * packed_row, indices->data() + y * header.width, header.width,
+                       header.bit_depth);
     }
     return std::move(*indices);
 }

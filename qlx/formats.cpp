@@ -43,10 +43,11 @@ std::optional<FileFormat> format_from_extension(std::string_view path, std::span
     return format_from_name(path.substr(dot + 1), allowed);
 }
 
-std::string format_list(std::span<const FileFormat> formats) {
+std::string format_list(std::span<const FileFormat> formats, std::string_view prefix) {
     std::string list;
     for (std::size_t i = 0; i < formats.size(); ++i) {
         if (i > 0) list += i + 1 == formats.size() ? " or " : ", ";
+        list += prefix;
         list += format_name(formats[i]);
     }
     return list;

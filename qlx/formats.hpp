@@ -39,7 +39,7 @@ inline constexpr FileFormat all_formats[] = {FileFormat::qlx, FileFormat::png, F
                                              FileFormat::jpeg, FileFormat::gif, FileFormat::gpl,
                                              FileFormat::pal, FileFormat::act, FileFormat::hex};
 
-// "qlx, png or bmp"
-std::string format_list(std::span<const FileFormat> formats);
+// "qlx, png or bmp", each name after `prefix` (".qlx, .png or .bmp").
+std::string format_list(std::span<const FileFormat> formats, std::string_view prefix = "");
 
 }  // namespace qlxcli

@@ -88,6 +88,19 @@ Outcome<Picture> resolve_palette(PalettePicture&& stored) {
     return colours_of(stored);
 }
 
+void unpack_indices(const std::uint8_t* packed, std::uint8_t* out, std::size_t width, unsigned bits) {
+    if (bits == 8) {
+        std::copy_n(packed, width, out);
+        return;
+    }
+    const unsigned per_byte = 8 / bits;
+    const unsigned mask = (1u << bits) - 1;
+    for (std::size_t x = 0; x < width; ++x) {
+        const unsigned shift = 8 - bits * (static_cast<unsigned>(x % per_byte) + 1);
+        out[x] = static_cast<std::uint8_t>((unsigned{packed[x / per_byte]} >> shift) & mask);
+    }
+}
+
 Outcome<std::size_t> picture_bytes(std::uint64_t width, std::uint64_t height, std::uint64_t bytes_per_pixel) {
     constexpr std::uint64_t most = std::numeric_limits<std::size_t>::max();
     if (width == 0 || height == 0 || height > most / width || bytes_per_pixel > most / (width * height)) {

@@ -52,6 +52,10 @@ struct PalettePicture {
 // otherwise its colours.
 Outcome<Picture> resolve_palette(PalettePicture&& stored);
 
+// `width` indices of `bits` bits (1, 2, 4 or 8), packed from each byte's
+// high bits as PNG and BMP store them, one byte each.
+void unpack_indices(const std::uint8_t* packed, std::uint8_t* out, std::size_t width, unsigned bits);
+
 // width * height * bytes_per_pixel, or a refusal when no buffer of that
 // size can exist here: checked in 64 bits before anything is allocated.
 Outcome<std::size_t> picture_bytes(std::uint64_t width, std::uint64_t height, std::uint64_t bytes_per_pixel);
