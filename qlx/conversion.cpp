@@ -67,6 +67,10 @@ Outcome<> expand_to_colours(Picture& picture) {
 
 // Kept indices, with --transparent-index given to the transparent pixels.
 Outcome<pal::Buffer> kept_indices(Picture& picture, const qlx_options& options, const qlx_placement& place) {
+    const bool marked = options.transparent_index >= 0 && picture.alpha.size() != 0;
+    if (!marked && place.width == picture.width && place.height == picture.height) {
+        return std::move(picture.indices);  // the whole picture as it is
+    }
     const std::size_t count = place.width * place.height;
     auto indices = allocate(count);
     if (!indices) return refusal(indices.error());
@@ -74,7 +78,7 @@ Outcome<pal::Buffer> kept_indices(Picture& picture, const qlx_options& options, 
         const std::size_t from = (place.source_y + y) * picture.width + place.source_x;
         std::uint8_t* row = indices->data() + y * place.width;
         std::memcpy(row, picture.indices.data() + from, place.width);
-        if (options.transparent_index < 0 || picture.alpha.size() == 0) continue;
+        if (!marked) continue;
         for (std::size_t x = 0; x < place.width; ++x) {
             if (picture.alpha.data()[from + x] < QLX_ALPHA_THRESHOLD) {
                 row[x] = static_cast<std::uint8_t>(options.transparent_index);
@@ -127,13 +131,8 @@ Outcome<qlx_placement> placement_of(const Picture& picture, const ConversionSett
 }
 
 // The box's indices: index 0 around the placed picture.
-Outcome<pal::Buffer> in_box(const pal::Buffer& inner, const qlx_placement& place) {
-    if (place.width == place.box_width && place.height == place.box_height) {
-        auto copy = allocate(inner.size());
-        if (!copy) return refusal(copy.error());
-        std::memcpy(copy->data(), inner.data(), inner.size());
-        return std::move(*copy);
-    }
+Outcome<pal::Buffer> in_box(pal::Buffer inner, const qlx_placement& place) {
+    if (place.width == place.box_width && place.height == place.box_height) return inner;  // fills the box
     auto box = allocate(place.box_width * place.box_height);
     if (!box) return refusal(box.error());
     std::memset(box->data(), 0, box->size());
@@ -161,7 +160,7 @@ Outcome<pal::Buffer> indices_of(Picture& picture, const ConversionSettings& sett
         if (!inner) return refusal(inner.error());
         progress = quantise_done;
         if (settings.fit == QLX_FIT_KEEP) return std::move(*inner);
-        return in_box(*inner, *place);
+        return in_box(std::move(*inner), *place);
     }
     if (picture.width == 0 || picture.height == 0) return pal::Buffer();  // an empty 24-bit BMP: an empty QLX
     pal::Buffer placed;
@@ -183,7 +182,7 @@ Outcome<pal::Buffer> indices_of(Picture& picture, const ConversionSettings& sett
         return refusal(done.error());
     }
     if (settings.fit == QLX_FIT_KEEP) return std::move(*inner);
-    return in_box(*inner, *place);
+    return in_box(std::move(*inner), *place);
 }
 
 std::string final_name(const OutputName& name, const Size& sides) {
