@@ -102,38 +102,46 @@ extern "C" {
 /* The headers qlx_to_bmp writes: 14 + 40 bytes. */
 #define QLX_BMP_HEADERS_SIZE 54
 
-/* Every failure has its own code and text. The values never change. */
-typedef enum qlx_status QLX_ANY_INT {
-    QLX_OK = 0,
-    /* BMPs that qlx_from_bmp refuses, as palquant refuses them. */
-    QLX_BMP_HEADERS_CUT_SHORT = 1,
-    QLX_BMP_NOT_24_BIT = 2,
-    QLX_BMP_INFO_HEADER_TOO_SHORT = 3,
-    QLX_BMP_NEGATIVE_WIDTH = 4,
-    QLX_BMP_HEIGHT_OUT_OF_RANGE = 5,
-    QLX_BMP_COMPRESSED = 6,
-    QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE = 7,
-    QLX_BMP_PIXEL_DATA_CUT_SHORT = 8,
-    QLX_BMP_TOO_LARGE = 9, /* its sizes do not fit this machine's size_t */
-    /* Arguments the call cannot use. */
-    QLX_NULL_POINTER = 20,       /* NULL where bytes or a result belong */
-    QLX_SIZE_OVERFLOW = 21,      /* width * height (* pixel bytes) overflows size_t */
-    QLX_SIDE_OUT_OF_RANGE = 22,  /* a BMP side of 0 or above QLX_MAX_BMP_SIDE */
-    QLX_STRIDE_TOO_SHORT = 23,   /* shorter than a row of pixels */
-    QLX_INPUT_TOO_SHORT = 24,    /* fewer QLX bytes than width * height */
-    QLX_CAPACITY_TOO_SMALL = 25, /* the output buffer cannot hold the result */
-    QLX_UNKNOWN_PIXEL_FORMAT = 26,
-    QLX_UNKNOWN_DITHER = 27,
-    QLX_STRENGTH_OUT_OF_RANGE = 28,          /* not 0 to 100 */
-    QLX_TRANSPARENT_INDEX_OUT_OF_RANGE = 29, /* not -1 to 255 */
-    QLX_THREADS_OUT_OF_RANGE = 30,           /* negative */
-    QLX_UNKNOWN_OPTION = 31,                 /* a reserved word of qlx_options is not zero */
-    QLX_UNKNOWN_FIT = 32,
-    QLX_UNKNOWN_LIGHT = 33,
-    QLX_TOO_MANY_ROWS = 34, /* more rows than a quantiser's picture has left */
-    QLX_UNKNOWN_NAME = 35,  /* a name of no method, light or fit */
-    QLX_OUT_OF_MEMORY = 40
-} qlx_status;
+/* Every failure has its own code, name and text, from this one list: the
+   enum, qlx_status_name and qlx_status_text are made from it, and so are
+   the codes the Python and npm packages name. The values never change.
+   A BMP refusal's text is palquant's message without its newline. */
+#define QLX_STATUS_LIST(X)                                                                                  \
+    X(QLX_OK, 0, "ok")                                                                                      \
+    /* BMPs that qlx_from_bmp refuses, as palquant refuses them. */                                         \
+    X(QLX_BMP_HEADERS_CUT_SHORT, 1, "bmpfile headers are cut short")                                        \
+    X(QLX_BMP_NOT_24_BIT, 2, "the file is not 24bit bmp ")                                                  \
+    X(QLX_BMP_INFO_HEADER_TOO_SHORT, 3, "bmpfile information header is too short")                          \
+    X(QLX_BMP_NEGATIVE_WIDTH, 4, "bmpfile width is negative")                                               \
+    X(QLX_BMP_HEIGHT_OUT_OF_RANGE, 5, "bmpfile height is out of range")                                     \
+    X(QLX_BMP_COMPRESSED, 6, "bmpfile is compressed")                                                       \
+    X(QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE, 7, "bmpfile pixel offset is outside the file")                     \
+    X(QLX_BMP_PIXEL_DATA_CUT_SHORT, 8, "bmpfile pixel data is cut short")                                   \
+    X(QLX_BMP_TOO_LARGE, 9, "bmpfile is too large for memory")                                              \
+    /* Arguments the call cannot use. */                                                                    \
+    X(QLX_NULL_POINTER, 20, "a pointer is NULL where bytes are needed")                                     \
+    X(QLX_SIZE_OVERFLOW, 21, "the picture's size overflows size_t")                                         \
+    X(QLX_SIDE_OUT_OF_RANGE, 22, "a side is 0 or larger than 16384")                                        \
+    X(QLX_STRIDE_TOO_SHORT, 23, "the stride is shorter than a row of pixels")                               \
+    X(QLX_INPUT_TOO_SHORT, 24, "the input is shorter than width x height")                                  \
+    X(QLX_CAPACITY_TOO_SMALL, 25, "the output buffer is too small")                                         \
+    X(QLX_UNKNOWN_PIXEL_FORMAT, 26, "unknown pixel format")                                                 \
+    X(QLX_UNKNOWN_DITHER, 27, "unknown dithering method")                                                   \
+    X(QLX_STRENGTH_OUT_OF_RANGE, 28, "strength must be a whole number from 0 to 100")                       \
+    X(QLX_TRANSPARENT_INDEX_OUT_OF_RANGE, 29, "transparent_index must be -1 or from 0 to 255")              \
+    X(QLX_THREADS_OUT_OF_RANGE, 30, "threads must not be negative")                                         \
+    X(QLX_UNKNOWN_OPTION, 31, "an option this version does not know is set")                                \
+    X(QLX_UNKNOWN_FIT, 32, "unknown fit")                                                                   \
+    X(QLX_UNKNOWN_LIGHT, 33, "unknown light for dithering")                                                 \
+    X(QLX_TOO_MANY_ROWS, 34, "more rows than the picture has left")                                         \
+    X(QLX_UNKNOWN_NAME, 35, "no method, light, fit or alpha rule has that name")                            \
+    X(QLX_UNKNOWN_ALPHA, 36, "unknown alpha rule")                                                          \
+    X(QLX_BACKGROUND_OUT_OF_RANGE, 37, "background must be a colour from 0x000000 to 0xFFFFFF")             \
+    X(QLX_OUT_OF_MEMORY, 40, "out of memory")
+
+#define QLX_STATUS_ENUMERATOR(name, value, text) name = value,
+typedef enum qlx_status QLX_ANY_INT { QLX_STATUS_LIST(QLX_STATUS_ENUMERATOR) } qlx_status;
+#undef QLX_STATUS_ENUMERATOR
 
 /* The library's version, QLX_VERSION_STRING of the library actually linked
    ("1.3.0"): the number the programs' --version prints. */
@@ -143,6 +151,12 @@ QLX_API const char *qlx_version(void);
    refusal gives palquant's message without its newline: "bmpfile pixel data
    is cut short", "the file is not 24bit bmp " (with its space). */
 QLX_API const char *qlx_status_text(qlx_status status);
+
+/* The status's name as the list spells it ("QLX_TOO_MANY_ROWS"), or NULL
+   for a code that is none. Asking for every code from 0 to
+   QLX_STATUS_CODE_LIMIT - 1 lists them all. */
+#define QLX_STATUS_CODE_LIMIT 64
+QLX_API const char *qlx_status_name(qlx_status status);
 
 /* Palette entry `index` as 0xRRGGBB. */
 QLX_API uint32_t qlx_palette_colour(uint8_t index);

@@ -280,6 +280,21 @@ Outcome<Picture> read_bit_fields(std::span<const std::uint8_t> file, const Heade
     return picture;
 }
 
+// The library's refusals of a 24-bit BMP are palquant's messages; qlx
+// says the same in the words it uses for every other BMP.
+std::string reason_for(qlx_status status) {
+    switch (status) {
+        case QLX_BMP_HEADERS_CUT_SHORT: return "BMP headers are cut short";
+        case QLX_BMP_INFO_HEADER_TOO_SHORT: return "BMP information header is too short";
+        case QLX_BMP_NEGATIVE_WIDTH: return "BMP width is not positive";
+        case QLX_BMP_HEIGHT_OUT_OF_RANGE: return "BMP height is out of range";
+        case QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE: return "BMP pixel data lies outside the file";
+        case QLX_BMP_PIXEL_DATA_CUT_SHORT: return "BMP pixel data is cut short";
+        case QLX_BMP_TOO_LARGE: return "BMP picture is too large for this machine";
+        default: return qlx_status_text(status);
+    }
+}
+
 // 24 bits through the library's own reading of the layout.
 Outcome<Picture> read_24_bit(std::span<const std::uint8_t> file, const qlx_bmp_layout& layout) {
     Picture picture;
@@ -311,7 +326,7 @@ Outcome<Picture> decode_bmp(std::span<const std::uint8_t> file, const DecodeSett
         }
         return read_24_bit(file, layout);
     }
-    if (status != QLX_BMP_NOT_24_BIT && status != QLX_BMP_COMPRESSED) return refusal(qlx_status_text(status));
+    if (status != QLX_BMP_NOT_24_BIT && status != QLX_BMP_COMPRESSED) return refusal(reason_for(status));
 
     auto header = read_header(file);
     if (!header) return refusal(header.error());

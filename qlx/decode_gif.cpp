@@ -33,12 +33,16 @@ using GifFile = std::unique_ptr<GifFileType, GifCloser>;
 
 std::string reason_for(int error) {
     switch (error) {
+        // Opening reports any failure to read the screen descriptor or the
+        // colour table after it as a missing descriptor; the caller has
+        // already seen that the descriptor's bytes are there.
+        case D_GIF_ERR_NO_SCRN_DSCR:
         case D_GIF_ERR_READ_FAILED:
         case D_GIF_ERR_EOF_TOO_SOON: return "GIF data is cut short";
         case D_GIF_ERR_NOT_ENOUGH_MEM: return "not enough memory";
         default: {
             const char* text = GifErrorString(error);
-            return std::string("GIF data is corrupt (") + (text != nullptr ? text : "unknown error") + ")";
+            return std::string("GIF data is corrupt: ") + (text != nullptr ? text : "unknown error");
         }
     }
 }

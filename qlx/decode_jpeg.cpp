@@ -47,7 +47,7 @@ Outcome<Picture> decode_jpeg(std::span<const std::uint8_t> file, const DecodeSet
         case JPEG_READER_REFUSED: return refusal(destination.refused);
         case JPEG_READER_CORRUPT: break;
     }
-    return refusal(std::string("JPEG data is corrupt (") + reason + ")");
+    return refusal(std::string("JPEG data is corrupt: ") + reason);
 }
 
 }  // namespace qlxcli

@@ -5,9 +5,11 @@
 // values are used, as the web page uses them.
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "decoding.hpp"
 
@@ -34,8 +36,90 @@ std::string reason_for(int error) {
         case SPNG_EUSER_WIDTH:
         case SPNG_EUSER_HEIGHT:
         case SPNG_EOVERFLOW: return "PNG picture is too large";
-        default: return std::string("PNG data is corrupt (") + spng_strerror(error) + ")";
+        default: return std::string("PNG data is corrupt: ") + spng_strerror(error);
     }
+}
+
+std::uint32_t big_endian(const std::uint8_t* at) {
+    return std::uint32_t{at[0]} << 24 | std::uint32_t{at[1]} << 16 | std::uint32_t{at[2]} << 8 | at[3];
+}
+
+// Inflates the concatenated IDAT data into a small window that is thrown
+// away, for zlib's own checks: the Adler-32 at the stream's end among them.
+class StreamCheck {
+public:
+    StreamCheck() { ready_ = inflateInit(&stream_) == Z_OK; }
+    StreamCheck(const StreamCheck&) = delete;
+    StreamCheck& operator=(const StreamCheck&) = delete;
+    ~StreamCheck() {
+        if (ready_) inflateEnd(&stream_);
+    }
+
+    // False once the stream is found damaged; data past its end is ignored.
+    bool feed(std::span<const std::uint8_t> data) {
+        if (!ready_ || ended_) return ready_;
+        stream_.next_in = const_cast<Bytef*>(data.data());  // zlib's API predates const
+        stream_.avail_in = static_cast<uInt>(data.size());
+        while (stream_.avail_in > 0 && !ended_) {
+            stream_.next_out = window_.data();
+            stream_.avail_out = static_cast<uInt>(window_.size());
+            const int status = inflate(&stream_, Z_NO_FLUSH);
+            if (status == Z_STREAM_END) ended_ = true;
+            else if (status != Z_OK) return damaged(status);
+        }
+        return true;
+    }
+    bool ready() const { return ready_; }
+    bool ended() const { return ended_; }
+    const std::string& fault() const { return fault_; }
+
+private:
+    bool damaged(int status) {
+        if (status == Z_MEM_ERROR) fault_ = "not enough memory";
+        else if (stream_.msg != nullptr && std::string_view(stream_.msg) == "incorrect data check")
+            fault_ = "PNG data is corrupt: the pixel data fails its Adler-32 check";
+        else fault_ = std::string("PNG data is corrupt: ") + (stream_.msg != nullptr ? stream_.msg : "bad zlib data");
+        return false;
+    }
+    z_stream stream_{};
+    bool ready_ = false;
+    bool ended_ = false;
+    std::string fault_;
+    std::vector<std::uint8_t> window_ = std::vector<std::uint8_t>(1u << 16);
+};
+
+// libspng stops reading once it has every row, so the last IDAT's CRC and
+// the zlib stream's Adler-32 would go unchecked, and a chunk whose CRC fails
+// is dropped, not refused. So every chunk is walked here first: each CRC
+// checked (a damaged ancillary chunk such as tRNS would change the
+// picture), and the pixel data inflated to its end. Anything after IEND is
+// not part of the picture.
+Outcome<> check_integrity(std::span<const std::uint8_t> file) {
+    constexpr std::size_t signature_size = 8;
+    constexpr std::size_t chunk_overhead = 12;  // length, type, CRC
+    StreamCheck pixel_data;
+    if (!pixel_data.ready()) return refusal("not enough memory");
+    bool seen_idat = false;
+    std::size_t at = signature_size;
+    while (at < file.size()) {
+        if (file.size() - at < chunk_overhead) return refusal("PNG data is cut short");
+        const std::uint64_t length = big_endian(file.data() + at);
+        if (length > file.size() - at - chunk_overhead) return refusal("PNG data is cut short");
+        const std::uint8_t* type = file.data() + at + 4;
+        const std::string name(reinterpret_cast<const char*>(type), 4);
+        const auto covered = static_cast<uInt>(length + 4);
+        if (crc32(crc32(0, nullptr, 0), type, covered) != big_endian(type + covered)) {
+            return refusal("PNG data is corrupt: bad CRC in " + name);
+        }
+        if (name == "IDAT") {
+            seen_idat = true;
+            if (!pixel_data.feed({type + 4, static_cast<std::size_t>(length)})) return refusal(pixel_data.fault());
+        }
+        at += chunk_overhead + length;
+        if (name == "IEND") break;
+    }
+    if (seen_idat && !pixel_data.ended()) return refusal("PNG data is cut short");
+    return {};
 }
 
 // Indices as the file stores them, unpacked to a byte each.
@@ -138,6 +222,7 @@ Outcome<Picture> decode_png(std::span<const std::uint8_t> file, const DecodeSett
     if (auto allowed = check_pixel_count(header.width, header.height, settings); !allowed) {
         return refusal(allowed.error());
     }
+    if (auto whole = check_integrity(file); !whole) return refusal(whole.error());
     if (header.color_type == SPNG_COLOR_TYPE_INDEXED) {
         spng_plte plte{};
         if (const int error = spng_get_plte(context.get(), &plte)) return refusal(reason_for(error));

@@ -19,12 +19,34 @@ static void leave(j_common_ptr info, jpeg_reader_status status) {
     longjmp(error->escape, 1);
 }
 
+/* libjpeg's state while it reads the header, before any scan (DSTATE_INHEADER
+   of its internal header). */
+enum { reading_header = 201 };
+
 static void on_error(j_common_ptr info) { leave(info, JPEG_READER_CORRUPT); }
 
-/* Warnings are mostly recoverable damage that every viewer shows anyway,
-   but data that ends early would be filled with grey: that is refused. */
+/* libjpeg warns of damaged entropy-coded data and carries on, filling or
+   shifting what it cannot decode: every such warning is a refusal. Bytes
+   between the header's segments are skipped harmlessly, but bytes left over
+   once a scan has begun mean its data did not decode as it was written.
+   Other warnings (an unusual JFIF version, a bad ICC profile) leave the
+   pixels alone. */
 static void on_message(j_common_ptr info, int level) {
-    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) leave(info, JPEG_READER_CUT_SHORT);
+    if (level >= 0) return;
+    switch (info->err->msg_code) {
+        case JWRN_JPEG_EOF: leave(info, JPEG_READER_CUT_SHORT); break;
+        case JWRN_EXTRANEOUS_DATA:
+            if (info->global_state != reading_header) leave(info, JPEG_READER_CORRUPT);
+            break;
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_ARITH_BAD_CODE:
+        case JWRN_MUST_RESYNC:
+        case JWRN_NOT_SEQUENTIAL:
+        case JWRN_BOGUS_PROGRESSION:
+        case JWRN_TOO_MUCH_DATA: leave(info, JPEG_READER_CORRUPT); break;
+        default: break;
+    }
 }
 
 jpeg_reader_status jpeg_reader_decode(const uint8_t *file, size_t size, jpeg_reader_allocate allocate, void *context,
@@ -41,9 +63,12 @@ jpeg_reader_status jpeg_reader_decode(const uint8_t *file, size_t size, jpeg_rea
     if (reason_capacity > 0) reason[0] = '\0';
     if (setjmp(error.escape)) {
         if (error.status == JPEG_READER_CORRUPT && reason_capacity > 0) {
+            /* Warnings of damage begin so; the caller says it once. */
+            static const char prefix[] = "Corrupt JPEG data: ";
             char text[JMSG_LENGTH_MAX];
             error.manager.format_message((j_common_ptr)&info, text);
-            snprintf(reason, reason_capacity, "%s", text);
+            snprintf(reason, reason_capacity, "%s",
+                     strncmp(text, prefix, sizeof prefix - 1) == 0 ? text + sizeof prefix - 1 : text);
         }
         jpeg_destroy_decompress(&info);
         return error.status;

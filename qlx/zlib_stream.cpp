@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -12,7 +13,9 @@
 namespace qlxcli {
 namespace {
 
-// Parts smaller than this are not worth a thread.
+// The data is cut into parts of at least this size, however many threads
+// compress them, so that the bytes never depend on the threads: each part
+// is worth a thread, and the matches lost at each joint cost little.
 constexpr std::size_t smallest_part = 2u << 20;
 // An empty stored block: its 3 header bits, padding, LEN 0 and NLEN 0xffff.
 constexpr std::size_t joint_size = 5;
@@ -80,8 +83,8 @@ bool make_joinable(Part& part) {
 
 }  // namespace
 
-Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, unsigned parts) {
-    const std::size_t count = std::max<std::size_t>(1, std::min<std::size_t>(parts, data.size() / smallest_part));
+Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, unsigned threads) {
+    const std::size_t count = std::max<std::size_t>(1, data.size() / smallest_part);
     std::vector<Part> compressed(count);
     const std::size_t part_size = (data.size() + count - 1) / count;
     for (std::size_t i = 0; i < count; ++i) {
@@ -89,9 +92,15 @@ Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, 
         compressed[i].data = data.subspan(start, std::min(part_size, data.size() - start));
     }
     {
-        std::vector<std::jthread> threads;
-        for (std::size_t i = 1; i < count; ++i) threads.emplace_back([&, i] { compress_part(compressed[i], level); });
-        compress_part(compressed[0], level);
+        std::atomic<std::size_t> next{0};
+        const auto compress_parts = [&] {
+            for (std::size_t i = next++; i < count; i = next++) compress_part(compressed[i], level);
+        };
+        std::vector<std::jthread> helpers;
+        for (std::size_t i = 1; i < std::min<std::size_t>(std::max(threads, 1u), count); ++i) {
+            helpers.emplace_back(compress_parts);
+        }
+        compress_parts();
     }
     std::size_t total = zlib_header_size + adler_size;
     for (std::size_t i = 0; i < count; ++i) {

@@ -65,11 +65,16 @@ std::optional<std::filesystem::path> follow_symlinks(std::filesystem::path path)
     return path;
 }
 
-mode_t creation_mode() {
+// The umask can only be read by setting it. Done once as the program
+// loads, before any thread: two threads reading it at once could leave it
+// 0, and every file created after that writable by anyone.
+const mode_t process_umask = [] {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
-}
+    return mask;
+}();
+
+mode_t creation_mode() { return static_cast<mode_t>(0666 & ~process_umask); }
 
 }  // namespace
 

@@ -77,39 +77,33 @@ static void test_version_and_texts(void) {
     CHECK(strcmp(qlx_status_text(QLX_BMP_NOT_24_BIT), "the file is not 24bit bmp ") == 0);
     CHECK(strcmp(qlx_status_text(QLX_BMP_PIXEL_DATA_CUT_SHORT), "bmpfile pixel data is cut short") == 0);
     CHECK(strcmp(qlx_status_text((qlx_status)77), "unknown status") == 0);
-    /* Each known code its own text. */
+    /* Each code of the list its own name and text; every other code neither. */
     {
-        const qlx_status known[] = {QLX_OK,
-                                    QLX_BMP_HEADERS_CUT_SHORT,
-                                    QLX_BMP_NOT_24_BIT,
-                                    QLX_BMP_INFO_HEADER_TOO_SHORT,
-                                    QLX_BMP_NEGATIVE_WIDTH,
-                                    QLX_BMP_HEIGHT_OUT_OF_RANGE,
-                                    QLX_BMP_COMPRESSED,
-                                    QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE,
-                                    QLX_BMP_PIXEL_DATA_CUT_SHORT,
-                                    QLX_BMP_TOO_LARGE,
-                                    QLX_NULL_POINTER,
-                                    QLX_SIZE_OVERFLOW,
-                                    QLX_SIDE_OUT_OF_RANGE,
-                                    QLX_STRIDE_TOO_SHORT,
-                                    QLX_INPUT_TOO_SHORT,
-                                    QLX_CAPACITY_TOO_SMALL,
-                                    QLX_UNKNOWN_PIXEL_FORMAT,
-                                    QLX_UNKNOWN_DITHER,
-                                    QLX_STRENGTH_OUT_OF_RANGE,
-                                    QLX_TRANSPARENT_INDEX_OUT_OF_RANGE,
-                                    QLX_THREADS_OUT_OF_RANGE,
-                                    QLX_UNKNOWN_OPTION,
-                                    QLX_UNKNOWN_FIT,
-                                    QLX_UNKNOWN_LIGHT,
-                                    QLX_OUT_OF_MEMORY};
-        const size_t count = sizeof known / sizeof known[0];
-        size_t i, j;
+#define AS_ENTRY(name, value, text) {name, #name, text},
+        const struct {
+            qlx_status code;
+            const char *name, *text;
+        } listed[] = {QLX_STATUS_LIST(AS_ENTRY)};
+#undef AS_ENTRY
+        const size_t count = sizeof listed / sizeof listed[0];
+        size_t i, j, named = 0;
         for (i = 0; i < count; ++i) {
-            CHECK(strcmp(qlx_status_text(known[i]), "unknown status") != 0);
-            for (j = i + 1; j < count; ++j) CHECK(strcmp(qlx_status_text(known[i]), qlx_status_text(known[j])) != 0);
+            CHECK(listed[i].code < QLX_STATUS_CODE_LIMIT);
+            CHECK(strcmp(qlx_status_name(listed[i].code), listed[i].name) == 0);
+            CHECK(strcmp(qlx_status_text(listed[i].code), listed[i].text) == 0);
+            CHECK(strcmp(listed[i].text, "unknown status") != 0);
+            for (j = i + 1; j < count; ++j) CHECK(strcmp(listed[i].text, listed[j].text) != 0);
         }
+        for (code = -5; code < 2 * QLX_STATUS_CODE_LIMIT; ++code) {
+            const char *name = qlx_status_name((qlx_status)code);
+            if (name == NULL) {
+                CHECK(strcmp(qlx_status_text((qlx_status)code), "unknown status") == 0);
+            } else {
+                CHECK(code >= 0 && code < QLX_STATUS_CODE_LIMIT);
+                ++named;
+            }
+        }
+        CHECK(named == count);
     }
 }
 
