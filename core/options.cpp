@@ -17,6 +17,8 @@ Result<QuantiseOptions> read_options(const qlx_options* given) {
         return failure(QLX_TRANSPARENT_INDEX_OUT_OF_RANGE);
     }
     if (chosen.threads < 0) return failure(QLX_THREADS_OUT_OF_RANGE);
+    if (!names_value(alpha_names, chosen.alpha)) return failure(QLX_UNKNOWN_ALPHA);
+    if (chosen.background < 0 || chosen.background > 0xFFFFFF) return failure(QLX_BACKGROUND_OUT_OF_RANGE);
     if (std::any_of(std::begin(chosen.reserved), std::end(chosen.reserved), [](int word) { return word != 0; })) {
         return failure(QLX_UNKNOWN_OPTION);
     }
@@ -25,6 +27,8 @@ Result<QuantiseOptions> read_options(const qlx_options* given) {
                       static_cast<DitherLight>(chosen.light)};
     options.transparent_index = chosen.transparent_index;
     options.max_threads = static_cast<unsigned>(chosen.threads);
+    options.composite = chosen.alpha == QLX_ALPHA_COMPOSITE;
+    options.background = static_cast<std::uint32_t>(chosen.background);
     return options;
 }
 

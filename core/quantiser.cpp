@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "memory.hpp"
+#include "pixel_format.hpp"
 
 namespace qlx {
 namespace {
@@ -179,11 +180,22 @@ Result<std::unique_ptr<Quantiser>> Quantiser::create(std::size_t width, std::siz
     if (!made) return made;
     Quantiser& quantiser = **made;
     const unsigned threads = thread_count(width, height, options);
-    const PixelRules rules{format, options.transparent_index};
+    // Composited pixels reach the ditherers as RGB, alpha gone.
+    quantiser.composite_ = options.composite && options.transparent_index < 0 && pixel_order(format).has_alpha;
+    quantiser.background_ = {static_cast<std::uint8_t>(options.background >> 16),
+                             static_cast<std::uint8_t>(options.background >> 8),
+                             static_cast<std::uint8_t>(options.background)};
+    const PixelRules rules{quantiser.composite_ ? QLX_RGB : format, options.transparent_index};
     for (unsigned thread = 0; thread < threads; ++thread) {
         Result<Ditherer> ditherer = Ditherer::create(options.dither, width, rules);
         if (!ditherer) return failure(ditherer.error());
         quantiser.ditherers_[thread].emplace(std::move(*ditherer));
+        if (quantiser.composite_) {
+            if (width > SIZE_MAX / 3) return failure(QLX_OUT_OF_MEMORY);
+            Result<std::unique_ptr<std::uint8_t[]>> row = allocate_array<std::uint8_t>(width * 3);
+            if (!row) return failure(row.error());
+            quantiser.composited_rows_[thread] = std::move(*row);
+        }
     }
     if (threads > 1) {
         // Without helpers, or without the memory for them, the calling
@@ -192,7 +204,7 @@ Result<std::unique_ptr<Quantiser>> Quantiser::create(std::size_t width, std::siz
         if (helpers) {
             Result<std::unique_ptr<RowCrew>> crew = allocate_object<RowCrew>(
                 std::move(*helpers), threads - 1, [&quantiser](std::size_t thread, std::size_t begin, std::size_t end) {
-                    quantiser.convert_rows(*quantiser.ditherers_[thread], begin, end);
+                    quantiser.convert_rows(thread, begin, end);
                 });
             if (crew && (*crew)->helper_count() > 0) quantiser.crew_ = std::move(*crew);
         }
@@ -206,15 +218,31 @@ void Quantiser::convert(const BatchRows& batch, std::uint8_t* indices) {
     if (crew_ && std::uint64_t{batch.count} * width_ >= parallel_min_batch_pixels && batch.count <= RowCrew::max_rows) {
         crew_->convert(batch.count);
     } else {
-        convert_rows(*ditherers_[0], 0, batch.count);
+        convert_rows(0, 0, batch.count);
     }
     next_row_ += batch.count;
 }
 
-// Rows [begin, end) of the batch in hand.
-void Quantiser::convert_rows(Ditherer& ditherer, std::size_t begin, std::size_t end) {
-    for (std::size_t k = begin; k < end; ++k)
-        ditherer.quantise_row(batch_.row(k), next_row_ + k, indices_ + k * width_);
+// Rows [begin, end) of the batch in hand, on thread `thread`.
+void Quantiser::convert_rows(std::size_t thread, std::size_t begin, std::size_t end) {
+    Ditherer& ditherer = *ditherers_[thread];
+    for (std::size_t k = begin; k < end; ++k) {
+        const std::uint8_t* row = composite_ ? composite_row(thread, k) : batch_.row(k);
+        ditherer.quantise_row(row, next_row_ + k, indices_ + k * width_);
+    }
+}
+
+const std::uint8_t* Quantiser::composite_row(std::size_t thread, std::size_t k) {
+    const PixelOrder order = pixel_order(format_);
+    const std::uint8_t* pixel = batch_.row(k);
+    std::uint8_t* out = composited_rows_[thread].get();
+    for (std::size_t x = 0; x < width_; ++x, pixel += order.bytes, out += 3) {
+        const unsigned alpha = pixel[order.alpha];
+        out[0] = composited(pixel[order.red], alpha, background_[0]);
+        out[1] = composited(pixel[order.green], alpha, background_[1]);
+        out[2] = composited(pixel[order.blue], alpha, background_[2]);
+    }
+    return composited_rows_[thread].get();
 }
 
 }  // namespace qlx

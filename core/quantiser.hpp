@@ -20,7 +20,16 @@ struct QuantiseOptions {
     DitherOptions dither;
     int transparent_index = -1;  // -1, or the index of pixels whose alpha is below QLX_ALPHA_THRESHOLD
     unsigned max_threads = 0;    // 0: one for each core, up to max_quantising_threads
+    // Pixels of a format with alpha blended over `background` (0xRRGGBB)
+    // before anything else; never together with a transparent index.
+    bool composite = false;
+    std::uint32_t background = 0;
 };
+
+// A colour code blended over the background's, as the header states it.
+constexpr std::uint8_t composited(unsigned code, unsigned alpha, unsigned background) {
+    return static_cast<std::uint8_t>((code * alpha + background * (255 - alpha) + 127) / 255);
+}
 
 // A cap, so that a machine of many cores does not start dozens of threads
 // to share a few rows.
@@ -72,7 +81,9 @@ private:
     template <class T, class... Arguments>
     friend Result<std::unique_ptr<T>> allocate_object(Arguments&&... arguments);
     Quantiser(std::size_t width, std::size_t height, qlx_pixel_format format);
-    void convert_rows(Ditherer& ditherer, std::size_t begin, std::size_t end);
+    void convert_rows(std::size_t thread, std::size_t begin, std::size_t end);
+    // Row k of the batch over the background, as RGB in the thread's row.
+    const std::uint8_t* composite_row(std::size_t thread, std::size_t k);
 
     std::size_t width_, height_;
     qlx_pixel_format format_;
@@ -80,6 +91,10 @@ private:
     // One for each converting thread, the calling thread's first.
     std::array<std::optional<Ditherer>, max_quantising_threads> ditherers_;
     std::unique_ptr<RowCrew> crew_;  // none when the calling thread converts alone
+    // When compositing: the background, and a row of RGB for each thread.
+    bool composite_ = false;
+    std::array<std::uint8_t, 3> background_{};
+    std::array<std::unique_ptr<std::uint8_t[]>, max_quantising_threads> composited_rows_;
     // The batch in hand, which the crew's threads read between its start and its end.
     BatchRows batch_;
     std::uint8_t* indices_ = nullptr;

@@ -35,6 +35,10 @@ QLX_API const char* qlx_light_name(qlx_light light) { return qlx::name_of(qlx::l
 QLX_API qlx_status qlx_light_from_name(const char* name, qlx_light* light) {
     return qlx::value_of(qlx::light_names, name, light);
 }
+QLX_API const char* qlx_alpha_name(qlx_alpha alpha) { return qlx::name_of(qlx::alpha_names, alpha); }
+QLX_API qlx_status qlx_alpha_from_name(const char* name, qlx_alpha* alpha) {
+    return qlx::value_of(qlx::alpha_names, name, alpha);
+}
 QLX_API const char* qlx_fit_name(qlx_fit fit) { return qlx::name_of(qlx::fit_names, fit); }
 QLX_API qlx_status qlx_fit_from_name(const char* name, qlx_fit* fit) {
     return qlx::value_of(qlx::fit_names, name, fit);

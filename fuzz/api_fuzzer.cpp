@@ -56,6 +56,8 @@ qlx_options options_from(FuzzedDataProvider& input) {
     options.transparent_index = input.ConsumeIntegralInRange(-2, 256);
     options.threads = input.ConsumeIntegralInRange(-1, 3);
     options.light = any_value<qlx_light>(input, value_count(qlx_light_name));
+    options.alpha = any_value<qlx_alpha>(input, value_count(qlx_alpha_name));
+    options.background = input.ConsumeIntegralInRange(-1, 0x1000000);
     constexpr int last_reserved = static_cast<int>(std::size(qlx_options{}.reserved)) - 1;
     if (input.ConsumeIntegralInRange(0, 15) == 0) options.reserved[input.ConsumeIntegralInRange(0, last_reserved)] = 1;
     return options;

@@ -53,9 +53,9 @@
 #include <stdint.h>
 
 #define QLX_VERSION_MAJOR 1
-#define QLX_VERSION_MINOR 5
+#define QLX_VERSION_MINOR 6
 #define QLX_VERSION_PATCH 0
-#define QLX_VERSION_STRING "1.5.0"
+#define QLX_VERSION_STRING "1.6.0"
 
 #if defined(QLX_BUILDING_SHARED) && defined(_WIN32)
 #define QLX_API __declspec(dllexport)
@@ -190,21 +190,36 @@ typedef enum qlx_light QLX_ANY_INT {
    same bytes from any later 1.x library. A caller built against a later
    header that sets a new option and runs on an older library gets
    QLX_UNKNOWN_OPTION, never a silently different result. */
+/* What alpha means when no transparent index is set. */
+typedef enum qlx_alpha QLX_ANY_INT {
+    QLX_ALPHA_IGNORE = 0,   /* the colour stored under any alpha is used (1.5) */
+    QLX_ALPHA_COMPOSITE = 1 /* each pixel is blended over `background` first, in
+                               integers on the sRGB codes, component by component:
+                               (colour * alpha + background * (255 - alpha) + 127) / 255.
+                               Fully transparent pixels become the background exactly.
+                               The qlx command, the Python and npm packages and the
+                               page convert so. */
+} qlx_alpha;
+
 typedef struct qlx_options {
     qlx_dither dither;     /* QLX_DITHER_NONE */
     int strength;          /* 0-100 percent of the diffused error or the pattern: 100 */
-    int transparent_index; /* -1: alpha is ignored (the default). 0-255: every pixel
+    int transparent_index; /* -1: alpha follows `alpha` (the default). 0-255: every pixel
                               whose alpha is below QLX_ALPHA_THRESHOLD gets this index
                               and takes part in no error diffusion: it neither receives
-                              error nor passes any on. Formats without alpha are opaque. */
+                              error nor passes any on; other pixels' alpha is ignored.
+                              Formats without alpha are opaque. */
     int threads;           /* 0: one thread a core, up to 8, for pictures of a million
                               pixels or more (the default); 1: the calling thread alone;
                               n: at most n. The bytes never depend on it. */
     qlx_light light;       /* QLX_LIGHT_SRGB (1.3) */
-    int reserved[11];      /* zero */
+    qlx_alpha alpha;       /* QLX_ALPHA_IGNORE (1.6) */
+    int background;        /* 0xRRGGBB for QLX_ALPHA_COMPOSITE: 0, black (1.6) */
+    int reserved[9];       /* zero */
 } qlx_options;
 
-/* QLX_DITHER_NONE, strength 100, transparent_index -1, threads 0, QLX_LIGHT_SRGB. */
+/* QLX_DITHER_NONE, strength 100, transparent_index -1, threads 0, QLX_LIGHT_SRGB,
+   QLX_ALPHA_IGNORE, background 0. */
 QLX_API qlx_options qlx_default_options(void);
 
 /* QLX_OK if every option is one this version knows and within its range,
@@ -359,6 +374,10 @@ typedef enum qlx_fit QLX_ANY_INT {
                             to the box's aspect */
     QLX_FIT_STRETCH = 3  /* all of the picture onto all of the box */
 } qlx_fit;
+
+/* "ignore", "composite", as for the methods above. */
+QLX_API const char *qlx_alpha_name(qlx_alpha alpha);
+QLX_USE_RESULT QLX_API qlx_status qlx_alpha_from_name(const char *name, qlx_alpha *alpha);
 
 /* "keep", "contain", "cover", "stretch", as for the methods above. */
 QLX_API const char *qlx_fit_name(qlx_fit fit);

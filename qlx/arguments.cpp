@@ -8,7 +8,10 @@
 namespace qlxcli {
 namespace {
 
-enum class OptionId { help, version, dither, strength, light, transparent, fit, size, to, out_dir, jobs, quiet, truecolour };
+enum class OptionId {
+    help, version, dither, strength, light, transparent, background, fit, size, to, out_dir, jobs, max_pixels, quiet,
+    truecolour
+};
 
 struct KnownOption {
     std::string_view name;
@@ -18,18 +21,20 @@ struct KnownOption {
     OptionId id;
 };
 
-constexpr std::array<KnownOption, 14> known_options = {{
+constexpr std::array<KnownOption, 16> known_options = {{
     {"help", 'h', false, false, OptionId::help},
     {"version", 'V', false, false, OptionId::version},
     {"dither", '\0', true, true, OptionId::dither},
     {"dither-strength", '\0', true, true, OptionId::strength},
     {"dither-light", '\0', true, true, OptionId::light},
     {"transparent-index", '\0', true, true, OptionId::transparent},
+    {"background", '\0', true, true, OptionId::background},
     {"fit", '\0', true, true, OptionId::fit},
     {"size", '\0', true, true, OptionId::size},
     {"to", '\0', true, false, OptionId::to},
     {"out-dir", 'o', true, true, OptionId::out_dir},
     {"jobs", 'j', true, true, OptionId::jobs},
+    {"max-pixels", '\0', true, true, OptionId::max_pixels},
     {"quiet", 'q', false, false, OptionId::quiet},
     {"truecolour", '\0', false, true, OptionId::truecolour},
     {"truecolor", '\0', false, true, OptionId::truecolour},
@@ -70,11 +75,21 @@ const KnownOption* find_short_option(char letter) {
     return nullptr;
 }
 
-std::optional<std::size_t> whole_number(std::string_view text, std::size_t most) {
-    std::size_t value = 0;
+std::optional<std::uint64_t> whole_number(std::string_view text, std::uint64_t most) {
+    std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > most) return std::nullopt;
     return value;
+}
+
+// "RRGGBB" or "#RRGGBB", six hexadecimal digits, as 0xRRGGBB.
+std::optional<int> colour_value(std::string_view text) {
+    if (text.starts_with('#')) text.remove_prefix(1);
+    if (text.size() != 6) return std::nullopt;
+    unsigned value = 0;  // unsigned: from_chars would take a minus sign for int
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return static_cast<int>(value);
 }
 
 template <class Enum>
@@ -133,6 +148,18 @@ std::optional<std::string> apply(const KnownOption& known, const std::string& va
             const auto index = whole_number(value, 255);
             if (!index) return "invalid " + option + " " + quoted(value) + "; a palette index from 0 to 255";
             invocation.options.transparent_index = static_cast<int>(*index);
+            break;
+        }
+        case OptionId::background: {
+            const auto colour = colour_value(value);
+            if (!colour) return "invalid " + option + " " + quoted(value) + "; a colour as RRGGBB or #RRGGBB";
+            invocation.options.background = *colour;
+            break;
+        }
+        case OptionId::max_pixels: {
+            const auto most = whole_number(value, UINT64_MAX);
+            if (!most) return "invalid " + option + " " + quoted(value) + "; a number of pixels, or 0 for no limit";
+            invocation.max_pixels = *most;
             break;
         }
         case OptionId::size:
@@ -264,7 +291,7 @@ std::optional<Size> parse_size(std::string_view text) {
     const auto width = whole_number(text.substr(0, times), 999'999'999);
     const auto height = whole_number(text.substr(times + 1), 999'999'999);
     if (!width || !height || *width == 0 || *height == 0) return std::nullopt;
-    return Size{*width, *height};
+    return Size{static_cast<std::size_t>(*width), static_cast<std::size_t>(*height)};
 }
 
 common::Expected<Invocation, std::string> parse_arguments(std::span<const std::string> arguments) {

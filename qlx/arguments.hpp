@@ -10,6 +10,7 @@
 //   qlx --help | --version
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -40,6 +41,7 @@ struct Invocation {
     std::optional<Size> size;  // --size as given
     bool truecolour = false;
     unsigned jobs = 0;  // 0: one a core
+    std::optional<std::uint64_t> max_pixels;  // --max-pixels; 0 for no limit
     bool quiet = false;
 };
 

@@ -59,6 +59,7 @@ private:
 struct Work {
     const std::vector<Job>& jobs;
     const ConversionSettings& settings;
+    bool quiet;
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
     std::atomic<bool> all_succeeded{true};
@@ -72,7 +73,7 @@ void work(Work& shared, StandardError& messages, std::size_t worker) {
         if (job >= shared.jobs.size()) break;
         shared.current[worker] = job;
         const Job& next = shared.jobs[job];
-        Outcome<> converted = refusal("not enough memory");
+        Outcome<std::string> converted = refusal("not enough memory");
         try {
             converted = convert_file(next.input, next.output, shared.settings, shared.progress[worker]);
         } catch (...) {
@@ -81,6 +82,8 @@ void work(Work& shared, StandardError& messages, std::size_t worker) {
         if (!converted) {
             shared.all_succeeded = false;
             messages.line("qlx: " + next.input + ": " + converted.error());
+        } else if (!converted->empty() && !shared.quiet) {
+            messages.line(*converted);
         }
         shared.current[worker] = shared.jobs.size();
         shared.progress[worker] = 0;
@@ -159,7 +162,7 @@ private:
 
 bool run_batch(const std::vector<Job>& jobs, const ConversionSettings& settings, const BatchSettings& batch) {
     const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(batch.jobs, jobs.size()));
-    Work shared{jobs, settings};
+    Work shared{jobs, settings, batch.quiet};
     shared.progress = std::make_unique<ConversionProgress[]>(workers);
     shared.current = std::make_unique<std::atomic<std::size_t>[]>(workers);
     for (std::size_t worker = 0; worker < workers; ++worker) shared.current[worker] = jobs.size();

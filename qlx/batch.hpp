@@ -17,10 +17,12 @@ struct Job {
 struct BatchSettings {
     unsigned jobs = 1;            // conversions at once
     bool show_progress = false;   // standard error is a terminal and --quiet was not given
+    bool quiet = false;           // notes of success are not printed
 };
 
 // Runs every job; true when all of them succeeded. Each failure prints
-// "qlx: INPUT: reason" to standard error.
+// "qlx: INPUT: reason" to standard error, and each note of a success its
+// line unless quiet.
 bool run_batch(const std::vector<Job>& jobs, const ConversionSettings& settings, const BatchSettings& batch);
 
 }  // namespace qlxcli

@@ -65,9 +65,25 @@ Outcome<> expand_to_colours(Picture& picture) {
     return {};
 }
 
-// Kept indices, with --transparent-index given to the transparent pixels.
+// The index of a kept pixel that is not opaque: --transparent-index below
+// the threshold (the alpha of other pixels ignored), or else its colour
+// blended over the background, as the library blends colours.
+std::uint8_t index_under_alpha(std::uint8_t index, std::uint8_t alpha, const qlx_options& options) {
+    if (options.transparent_index >= 0) {
+        return alpha < QLX_ALPHA_THRESHOLD ? static_cast<std::uint8_t>(options.transparent_index) : index;
+    }
+    if (options.alpha != QLX_ALPHA_COMPOSITE) return index;
+    const std::uint32_t colour = qlx_palette_colour(index);
+    const auto background = static_cast<std::uint32_t>(options.background);
+    const auto blend = [&](unsigned shift) {
+        return static_cast<std::uint8_t>(((colour >> shift & 255u) * alpha + (background >> shift & 255u) * (255u - alpha) + 127) / 255);
+    };
+    return qlx_nearest_index(blend(16), blend(8), blend(0));
+}
+
+// Kept indices, their transparent pixels marked or composited.
 Outcome<pal::Buffer> kept_indices(Picture& picture, const qlx_options& options, const qlx_placement& place) {
-    const bool marked = options.transparent_index >= 0 && picture.alpha.size() != 0;
+    const bool marked = picture.alpha.size() != 0;
     if (!marked && place.width == picture.width && place.height == picture.height) {
         return std::move(picture.indices);  // the whole picture as it is
     }
@@ -80,9 +96,8 @@ Outcome<pal::Buffer> kept_indices(Picture& picture, const qlx_options& options, 
         std::memcpy(row, picture.indices.data() + from, place.width);
         if (!marked) continue;
         for (std::size_t x = 0; x < place.width; ++x) {
-            if (picture.alpha.data()[from + x] < QLX_ALPHA_THRESHOLD) {
-                row[x] = static_cast<std::uint8_t>(options.transparent_index);
-            }
+            const std::uint8_t alpha = picture.alpha.data()[from + x];
+            if (alpha != 255) row[x] = index_under_alpha(row[x], alpha, options);
         }
     }
     return std::move(*indices);
@@ -194,8 +209,29 @@ std::string final_name(const OutputName& name, const Size& sides) {
     return path.append(".qlx");
 }
 
-Outcome<> convert_file(const std::string& input, const OutputName& output_name, const ConversionSettings& settings,
-                       ConversionProgress& progress) {
+// A QLX file records no size, so its name must tell it truly: a name that
+// states another size is refused before anything is written, and a picture
+// that is not 320 x 200 under a name that states none gets a note.
+Outcome<std::string> check_qlx_name(const std::string& output, const Size& sides) {
+    const auto sides_text = [](const Size& size) {
+        return std::to_string(size.width) + " × " + std::to_string(size.height);
+    };
+    const std::string sized = std::to_string(sides.width) + "x" + std::to_string(sides.height);
+    const std::size_t stem_end = output.size() - 4;  // before ".qlx"
+    if (const auto named = size_in_name(output)) {
+        if (named->width == sides.width && named->height == sides.height) return std::string();
+        const std::string stem = output.substr(0, output.find_last_of('.', stem_end - 1));
+        return refusal("the picture is " + sides_text(sides) + " but the name " + output + " says " +
+                       sides_text(*named) + "; name it " + stem + "." + sized + ".qlx, or give --fit=contain --size=" +
+                       std::to_string(named->width) + "x" + std::to_string(named->height));
+    }
+    if (sides.width == QLX_STANDARD_WIDTH && sides.height == QLX_STANDARD_HEIGHT) return std::string();
+    return "its size, " + sides_text(sides) + ", is not in its name; name it " + output.substr(0, stem_end) + "." +
+           sized + output.substr(stem_end) + " so that it reads back at that size";
+}
+
+Outcome<std::string> convert_file(const std::string& input, const OutputName& output_name,
+                                  const ConversionSettings& settings, ConversionProgress& progress) {
     progress = 0;
     auto bytes = read_input(input);
     if (!bytes) return refusal(bytes.error());
@@ -212,6 +248,12 @@ Outcome<> convert_file(const std::string& input, const OutputName& output_name, 
     // Everything that could refuse the picture is behind; only now is the
     // output created.
     const std::string output = final_name(output_name, sides);
+    std::string note;
+    if (settings.output.format == FileFormat::qlx && !output_name.named_by_size && has_qlx_extension(output)) {
+        auto checked = check_qlx_name(output, sides);
+        if (!checked) return refusal(checked.error());
+        note = std::move(*checked);
+    }
     if (input != "-" && pal::same_file(input, output)) return refusal("the output " + output + " would replace it");
     auto file = output == "-" ? pal::OutputFile::standard_output() : pal::OutputFile::open(output);
     if (!file) return refusal("cannot create " + output);
@@ -220,7 +262,7 @@ Outcome<> convert_file(const std::string& input, const OutputName& output_name, 
     }
     if (!file->commit()) return refusal("cannot write " + output);
     progress = 1000;
-    return {};
+    return note.empty() ? note : "qlx: " + output + ": " + note;
 }
 
 }  // namespace qlxcli

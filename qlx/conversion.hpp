@@ -33,9 +33,10 @@ std::string final_name(const OutputName& name, const Size& sides);
 using ConversionProgress = std::atomic<unsigned>;
 
 // "-" reads standard input or writes standard output. A failure is the
-// reason, to follow "qlx: INPUT: ".
-Outcome<> convert_file(const std::string& input, const OutputName& output, const ConversionSettings& settings,
-                       ConversionProgress& progress);
+// reason, to follow "qlx: INPUT: ". A success may bring a note for the
+// user, to follow "qlx: OUTPUT: ", or an empty one.
+Outcome<std::string> convert_file(const std::string& input, const OutputName& output,
+                                  const ConversionSettings& settings, ConversionProgress& progress);
 
 // The indices of a decoded picture, fitted and quantised as the settings
 // say. `sides` receives the result's width and height.

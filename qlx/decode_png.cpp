@@ -24,6 +24,8 @@ using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
 // Ancillary chunks larger than this are skipped, not held: no picture needs
 // them, and a hostile file could ask for gigabytes.
 constexpr std::size_t chunk_limit = 64u << 20;
+// The PNG limit on a side, a 31-bit number.
+constexpr std::uint64_t max_png_side = 0x7fffffff;
 
 std::string reason_for(int error) {
     switch (error) {
@@ -217,8 +219,23 @@ Outcome<Picture> decode_png(std::span<const std::uint8_t> file, const DecodeSett
     if (!context) return refusal("not enough memory");
     spng_set_png_buffer(context.get(), file.data(), file.size());
     spng_set_chunk_limits(context.get(), chunk_limit, chunk_limit);
+    // No side can pass the pixel limit; libspng refuses a longer one as it reads IHDR.
+    if (settings.max_pixels != 0) {
+        const auto side = static_cast<std::uint32_t>(std::min<std::uint64_t>(settings.max_pixels, max_png_side));
+        spng_set_image_limits(context.get(), side, side);
+    }
     spng_ihdr header{};
-    if (const int error = spng_get_ihdr(context.get(), &header)) return refusal(reason_for(error));
+    if (const int error = spng_get_ihdr(context.get(), &header)) {
+        // Past the limit on a side: refused in the words of the pixel limit,
+        // with the sides from IHDR, which always comes first at offset 16.
+        if ((error == SPNG_EUSER_WIDTH || error == SPNG_EUSER_HEIGHT) && file.size() >= 24) {
+            if (auto allowed = check_pixel_count(big_endian(file.data() + 16), big_endian(file.data() + 20), settings);
+                !allowed) {
+                return refusal(allowed.error());
+            }
+        }
+        return refusal(reason_for(error));
+    }
     if (auto allowed = check_pixel_count(header.width, header.height, settings); !allowed) {
         return refusal(allowed.error());
     }

@@ -61,9 +61,10 @@ std::optional<Size> size_in_name(const std::string& name) {
 }
 
 Outcome<> check_pixel_count(std::uint64_t width, std::uint64_t height, const DecodeSettings& settings) {
-    if (width != 0 && height > settings.max_pixels / width) {
-        return refusal("a picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                       " pixels is more than the " + std::to_string(settings.max_pixels) + " pixels allowed");
+    if (settings.max_pixels != 0 && width != 0 && height > settings.max_pixels / width) {
+        return refusal("a picture of " + std::to_string(width) + " × " + std::to_string(height) +
+                       " pixels is more than the limit of " + std::to_string(settings.max_pixels) +
+                       "; --max-pixels=N raises it, 0 lifts it");
     }
     return {};
 }
@@ -71,6 +72,7 @@ Outcome<> check_pixel_count(std::uint64_t width, std::uint64_t height, const Dec
 Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::string& name,
                             const DecodeSettings& settings) {
     const Size size = settings.size ? *settings.size : size_in_name(name).value_or(Size{});
+    if (auto allowed = check_pixel_count(size.width, size.height, settings); !allowed) return refusal(allowed.error());
     auto bytes = picture_bytes(size.width, size.height, 1);
     if (!bytes || *bytes != file.size()) return refusal(wrong_length(file.size(), size));
     auto indices = allocate(file.size());

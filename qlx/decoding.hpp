@@ -12,12 +12,17 @@
 
 namespace qlxcli {
 
+// 2^29 pixels: a 20000 x 20000 scan (4 x 10^8) converts, and so does any
+// square picture up to 23170 pixels a side, with at most 2 GiB of colours
+// in memory; while a few megabytes of deflate data, which can claim
+// gigabytes, are refused before they are inflated.
+constexpr std::uint64_t default_max_pixels = std::uint64_t{1} << 29;
+
 struct DecodeSettings {
     std::optional<Size> size;  // --size: a QLX input's sides
-    // The most pixels a picture may have. Memory is the usual limit; the
-    // fuzzers set a lower one, so that a header that claims a vast picture
-    // is refused at once.
-    std::uint64_t max_pixels = UINT64_MAX;
+    // The most pixels a picture may have, checked from its header before
+    // anything is allocated (--max-pixels; 0 means no limit).
+    std::uint64_t max_pixels = default_max_pixels;
 };
 
 // `name` is the input's name ("-" for standard input): a QLX file's size may

@@ -26,13 +26,15 @@ std::string convert_help() {
            option("--dither=METHOD", msg::library_names(qlx_dither_name) + " (none is the default)") +
            option("--dither-strength=PERCENT", "0 to 100 (the default) of the diffused error or pattern") +
            option("--dither-light=LIGHT", msg::library_names(qlx_light_name) + ": where errors add up (srgb is the default)") +
-           option("--transparent-index=N", "give pixels with alpha below 128 index N (0-255); alpha is ignored without it") +
+           option("--background=RRGGBB", "the colour transparent pixels are blended over (000000, black, is the default)") +
+           option("--transparent-index=N", "give pixels with alpha below 128 index N (0-255) instead of blending them") +
            option("--fit=FIT", msg::library_names(qlx_fit_name) + ": fit the picture into --size (keep, the default, leaves its size alone)") +
            option("--size=WIDTHxHEIGHT", "the box for --fit, or a QLX input's size (default 320x200, or the size in a name such as castle.641x480.qlx)") +
            option("--to=FORMAT", format_list(picture_outputs) + ": the output's format, instead of its extension") +
            option("--truecolour", "write PNG or BMP in RGB instead of indexed") +
            option("-o, --out-dir=DIR", "write DIR/NAME.EXT for each INPUT (NAME.WIDTHxHEIGHT.qlx for QLX not 320x200)") +
            option("-j, --jobs=N", "convert N files at once (default: one a processor)") +
+           option("--max-pixels=N", "refuse pictures of more than N pixels (default 536870912; 0: no limit)") +
            option("-q, --quiet", "print nothing but failures") +
            option("-h, --help", "print this help") +
            "\n"

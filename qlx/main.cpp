@@ -73,6 +73,7 @@ int main(int argc, char* argv[]) try {
         settings.options.threads = 1;
         settings.output.threads = 1;
     }
+    batch.quiet = invocation->quiet;
     batch.show_progress = !invocation->quiet && pal::platform::standard_error_is_terminal();
     return qlxcli::run_batch(*jobs, settings, batch) ? succeeded : some_failed;
 } catch (...) {

@@ -29,6 +29,10 @@ std::string joined(const std::string& directory, const std::string& name) {
 ConversionSettings conversion_settings(const Invocation& invocation) {
     ConversionSettings settings;
     settings.options = invocation.options;
+    // One rule for every picture with transparency: over the background,
+    // unless --transparent-index marks it.
+    settings.options.alpha = QLX_ALPHA_COMPOSITE;
+    if (invocation.max_pixels) settings.decode.max_pixels = *invocation.max_pixels;
     settings.fit = invocation.fit;
     settings.box = invocation.size.value_or(Size{});
     settings.decode.size = invocation.size;

@@ -306,7 +306,15 @@ static void test_refusals_write_nothing(void) {
     options.threads = -1;
     REFUSED(qlx_quantise(pixels, 2, 2, 6, QLX_RGB, &options, out, sizeof out), QLX_THREADS_OUT_OF_RANGE);
     options = qlx_default_options();
-    options.reserved[10] = 1;
+    options.alpha = (qlx_alpha)2;
+    REFUSED(qlx_quantise(pixels, 2, 2, 8, QLX_RGBA, &options, out, sizeof out), QLX_UNKNOWN_ALPHA);
+    options = qlx_default_options();
+    options.background = 0x1000000;
+    REFUSED(qlx_quantise(pixels, 2, 2, 8, QLX_RGBA, &options, out, sizeof out), QLX_BACKGROUND_OUT_OF_RANGE);
+    options.background = -1;
+    REFUSED(qlx_quantise(pixels, 2, 2, 8, QLX_RGBA, &options, out, sizeof out), QLX_BACKGROUND_OUT_OF_RANGE);
+    options = qlx_default_options();
+    options.reserved[sizeof options.reserved / sizeof options.reserved[0] - 1] = 1;
     REFUSED(qlx_from_bmp(bmp, bmp_size, &options, out, sizeof out), QLX_UNKNOWN_OPTION);
 
     REFUSED(qlx_to_bmp(NULL, 4, 2, 2, out, sizeof out), QLX_NULL_POINTER);
