@@ -221,8 +221,10 @@ Outcome<std::string> check_qlx_name(const std::string& output, const Size& sides
     if (const auto named = size_in_name(output)) {
         if (named->width == sides.width && named->height == sides.height) return std::string();
         const std::string stem = output.substr(0, output.find_last_of('.', stem_end - 1));
+        const bool standard = sides.width == QLX_STANDARD_WIDTH && sides.height == QLX_STANDARD_HEIGHT;
         return refusal("the picture is " + sides_text(sides) + " but the name " + output + " says " +
-                       sides_text(*named) + "; name it " + stem + "." + sized + ".qlx, or give --fit=contain --size=" +
+                       sides_text(*named) + "; name it " + stem + (standard ? "" : "." + sized) +
+                       output.substr(stem_end) + ", or give --fit=contain --size=" +
                        std::to_string(named->width) + "x" + std::to_string(named->height));
     }
     if (sides.width == QLX_STANDARD_WIDTH && sides.height == QLX_STANDARD_HEIGHT) return std::string();
