@@ -14,8 +14,10 @@ export interface Options {
   strength?: number;
   /** Where diffused errors add up: 'srgb' (the default) or 'linear'. */
   light?: Light;
-  /** 0-255: pixels whose alpha is below 128 get this index. -1 (the default): alpha is ignored. */
+  /** 0-255: pixels whose alpha is below 128 get this index. -1 (the default): every pixel is blended over `background`. */
   transparentIndex?: number;
+  /** The colour under transparent pixels: 0xRRGGBB, 'RRGGBB' or '#RRGGBB'; black (the default). */
+  background?: number | string;
 }
 
 export interface FitOptions extends Options {
@@ -41,6 +43,15 @@ export interface Converted extends Indexed {
 export interface IndexedPng extends Indexed {
   /** Each pixel's alpha, from the PNG's tRNS. */
   alpha: Uint8Array;
+}
+
+export interface DecodedPng {
+  width: number;
+  height: number;
+  /** width * height pixels of red, green, blue and alpha, exactly as the file stores them. */
+  rgba: Uint8Array;
+  /** For an indexed PNG whose palette is ours: its indices as stored. */
+  kept?: IndexedPng;
 }
 
 export interface Placement {
@@ -89,6 +100,10 @@ export interface Qlx {
   toPng(indices: Uint8Array, width: number, height: number, options?: { transparentIndex?: number }): Promise<Uint8Array>;
   /** An indexed PNG whose palette is ours, with its indices exactly as stored; null for any other PNG. */
   fromPng(bytes: Uint8Array): Promise<IndexedPng | null>;
+  /** Any PNG as the qlx command reads it, alpha exact; null for bytes that are no PNG. Throws for a damaged PNG. */
+  readPng(bytes: Uint8Array): Promise<DecodedPng | null>;
+  /** Kept indices with their transparency: the transparent index, or blended over the background. */
+  keptIndices(kept: IndexedPng, options?: Options): Uint8Array;
   /** Palette entry `index` as [red, green, blue]. */
   colour(index: number): [number, number, number];
 }
@@ -96,14 +111,8 @@ export interface Qlx {
 /** The library, compiled once. `wasm`: qlx.wasm served some other way. */
 export function load(options?: { wasm?: WebAssembly.Module | BufferSource | Response | URL | string }): Promise<Qlx>;
 
-/** Codes of the refusals a caller may want to tell apart. */
-export const STATUS: {
-  readonly OK: 0;
-  readonly BMP_NOT_24_BIT: 2;
-  readonly SIDE_OUT_OF_RANGE: 22;
-  readonly INPUT_TOO_SHORT: 24;
-  readonly OUT_OF_MEMORY: 40;
-};
+/** Every status code of the library, by its name without "QLX_" (STATUS.SIDE_OUT_OF_RANGE is 22). */
+export const STATUS: Readonly<Record<string, number>> & { readonly OK: 0 };
 
 /** Where qlx_options' fields lie, for those who call the module's exports themselves. */
 export const OPTIONS_LAYOUT: {
@@ -113,4 +122,6 @@ export const OPTIONS_LAYOUT: {
   readonly transparentIndex: number;
   readonly threads: number;
   readonly light: number;
+  readonly alpha: number;
+  readonly background: number;
 };

@@ -8,19 +8,26 @@
 //
 // Every refusal throws an Error whose message is the library's status text.
 
-import { indexedPng, readIndexedPng } from './png.mjs';
+import { indexedPng, readIndexedPng, readPng } from './png.mjs';
+import { STATUS } from './statuses.mjs';
+
+// Every status of the library by its name without "QLX_", made from qlx.h's
+// one list when the package is built.
+export { STATUS };
 
 // The names of the methods, lights and fits come from the library itself
 // (qlx_dither_name and its kin), so they are never a second list to keep.
 const RGBA = 2; // qlx_pixel_format
 // qlx_options: 64 bytes, int32 fields in this order, then reserved words.
 // tests/module.test.mjs checks each place against the library's own checks.
-export const OPTIONS_LAYOUT = { bytes: 64, dither: 0, strength: 1, transparentIndex: 2, threads: 3, light: 4 };
+export const OPTIONS_LAYOUT = {
+  bytes: 64, dither: 0, strength: 1, transparentIndex: 2, threads: 3, light: 4, alpha: 5, background: 6,
+};
+const COMPOSITE = 1; // qlx_alpha: over the background, as the qlx command converts
 const PLACEMENT_WORDS = 10; // size_t fields of qlx_placement
 
 // Out-of-range values that the library refuses in its own words.
 const UNKNOWN = -1;
-export const STATUS = { OK: 0, BMP_NOT_24_BIT: 2, SIDE_OUT_OF_RANGE: 22, INPUT_TOO_SHORT: 24, OUT_OF_MEMORY: 40 };
 
 async function fetched(url) {
   if (url.protocol === 'file:') {
@@ -152,7 +159,7 @@ class Library {
 
   // A qlx_options in the module's memory: the library's defaults, then the
   // caller's choices. The module runs on one thread.
-  options(allocate, { dither = 'none', strength, transparentIndex, light = 'srgb' } = {}) {
+  options(allocate, { dither = 'none', strength, transparentIndex, light = 'srgb', background = 0 } = {}) {
     const address = allocate(OPTIONS_LAYOUT.bytes);
     this.exports.qlx_default_options(address);
     const fields = new Int32Array(this.exports.memory.buffer, address, OPTIONS_LAYOUT.bytes / 4);
@@ -163,6 +170,8 @@ class Library {
     }
     fields[OPTIONS_LAYOUT.threads] = 1;
     fields[OPTIONS_LAYOUT.light] = codeOf(this.vocabulary.lights, light);
+    fields[OPTIONS_LAYOUT.alpha] = COMPOSITE;
+    fields[OPTIONS_LAYOUT.background] = colourValue(background);
     return address;
   }
 }
@@ -171,6 +180,13 @@ class Library {
 function codeOf(names, name) {
   const code = names.indexOf(name);
   return code >= 0 ? code : UNKNOWN;
+}
+
+// 0xRRGGBB from a number, "RRGGBB" or "#RRGGBB"; anything else a value the
+// library refuses.
+function colourValue(colour) {
+  if (typeof colour === 'string' && /^#?[0-9a-fA-F]{6}$/.test(colour)) return parseInt(colour.replace('#', ''), 16);
+  return Number.isInteger(colour) && colour >= 0 && colour <= 0xffffff ? colour : UNKNOWN;
 }
 
 function wholeNumberOr(value, otherwise) {
@@ -313,11 +329,37 @@ function api(library) {
     // alpha. null for any other PNG, whose colours the browser decodes.
     async fromPng(bytes) {
       const stored = await readIndexedPng(bytes);
-      if (!stored || stored.palette.length === 0 || stored.palette.length > 256) return null;
-      const ours = stored.palette.every((rgb, i) => functions.colour(i).every((value, c) => value === rgb[c]));
-      if (!ours) return null;
-      const alpha = stored.indices.map((index) => (index < stored.alpha.length ? stored.alpha[index] : 0));
-      return { width: stored.width, height: stored.height, indices: stored.indices, alpha };
+      return stored && keptOf(stored);
+    },
+
+    // Any PNG as the qlx command reads it, with exact alpha: { width,
+    // height, rgba }, or for an indexed PNG whose palette is ours, its
+    // indices as fromPng gives them too. null for bytes that are no PNG.
+    async readPng(bytes) {
+      const stored = await readPng(bytes);
+      if (!stored || stored.rgba) return stored;
+      const kept = keptOf(stored);
+      const colours = stored.palette.map((rgb, i) => [...rgb, stored.alpha[i]]);
+      const rgba = new Uint8Array(stored.indices.length * 4);
+      stored.indices.forEach((index, i) => rgba.set(colours[index] ?? [0, 0, 0, 0], i * 4));
+      return { width: stored.width, height: stored.height, rgba, ...(kept && { kept }) };
+    },
+
+    // Kept indices with their transparency: an index for pixels below half
+    // alpha with `transparentIndex`, and otherwise each pixel that is not
+    // opaque blended over `background`, as the qlx command does.
+    keptIndices({ indices, alpha }, { transparentIndex = -1, background = 0 } = {}) {
+      const under = colourValue(background);
+      if (under === UNKNOWN) functions.checkOptions({ background });
+      return indices.map((index, i) => {
+        const a = alpha[i];
+        if (a === 255) return index;
+        if (transparentIndex >= 0) return a < 128 ? transparentIndex : index;
+        const colour = functions.colour(index);
+        const [red, green, blue] = [16, 8, 0].map((shift, c) =>
+          Math.floor((colour[c] * a + ((under >> shift) & 255) * (255 - a) + 127) / 255));
+        return wasm().qlx_nearest_index(red, green, blue);
+      });
     },
 
     // Palette entry `index` as [red, green, blue].
@@ -326,6 +368,16 @@ function api(library) {
       return [rgb >>> 16, (rgb >>> 8) & 255, rgb & 255];
     },
   };
+  // An indexed picture's indices and each pixel's alpha, if every entry of
+  // its palette is ours at the same index; else null.
+  function keptOf(stored) {
+    if (stored.palette.length === 0 || stored.palette.length > 256) return null;
+    const ours = stored.palette.every((rgb, i) => functions.colour(i).every((value, c) => value === rgb[c]));
+    if (!ours) return null;
+    const alpha = stored.indices.map((index) => (index < stored.alpha.length ? stored.alpha[index] : 0));
+    return { width: stored.width, height: stored.height, indices: stored.indices, alpha };
+  }
+
   // The part of the picture that lands in the box, resampled to its place's sides.
   function fittedPixels(rgba, width, height, place, fit) {
     const part = place.width * place.height * 4;

@@ -23,6 +23,13 @@ version=$(sed -n 's/^#define QLX_VERSION_STRING "\(.*\)"$/\1/p' include/qlx.h)
 rm -rf build-npm
 mkdir -p build-npm/package
 cp npm/qlx.mjs npm/png.mjs npm/qlx.d.ts npm/README.md npm/package.json build-wasm/web/qlx.wasm build-npm/package/
+# STATUS, from the header's one list of statuses: X(QLX_NAME, code, "text").
+{
+  echo '// Made from qlx.h by scripts/build-web.sh: every status by its name without "QLX_".'
+  echo 'export const STATUS = Object.freeze({'
+  sed -n 's/^ *X(QLX_\([A-Z0-9_]*\), \([0-9]*\),.*/  \1: \2,/p' include/qlx.h
+  echo '});'
+} >build-npm/package/statuses.mjs
 node -e "const fs = require('fs');
 fs.writeFileSync('build-npm/package/qlx-wasm.mjs', '// qlx.wasm, embedded: see load() in qlx.mjs.\n' +
   'export const wasmBase64 = ' + JSON.stringify(fs.readFileSync('build-wasm/web/qlx.wasm').toString('base64')) + ';\n');"
@@ -33,6 +40,6 @@ echo "build-npm/: $(ls build-npm/*.tgz) ($(stat -c %s build-npm/*.tgz) bytes)"
 rm -rf build-web
 mkdir -p build-web/vendor
 cp web/index.html web/style.css web/app.js web/worker.js build-web/
-cp build-npm/package/qlx.mjs build-npm/package/png.mjs build-npm/package/qlx-wasm.mjs build-web/
+cp build-npm/package/qlx.mjs build-npm/package/png.mjs build-npm/package/statuses.mjs build-npm/package/qlx-wasm.mjs build-web/
 cp web/node_modules/fflate/esm/browser.js build-web/vendor/fflate.js
 echo "build-web/: $(du -cb build-web/* build-web/vendor/* | tail -1 | cut -f1) bytes"

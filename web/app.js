@@ -13,6 +13,7 @@ const controls = {
   fit: $('fit'),
   size: $('size'),
   transparentIndex: $('transparent-index'),
+  background: $('background'),
   openQlx: $('open-qlx'),
   split: $('split'),
   zoom: $('zoom'),
@@ -122,6 +123,7 @@ function readOptions() {
     light: controls.light.value,
     strength: Number(controls.strength.value),
     transparentIndex,
+    background: controls.background.value,
     fit: controls.fit.value,
     boxWidth: size.width,
     boxHeight: size.height,
@@ -141,6 +143,8 @@ function updateOptionStates(state) {
   controls.strength.disabled = qlxShown || method === 'none';
   controls.light.disabled = qlxShown || method === 'none' || PATTERN_METHODS.has(method);
   controls.size.disabled = !qlxShown && controls.fit.value === 'keep';
+  // A transparent index replaces blending over the background.
+  controls.background.disabled = qlxShown || controls.transparentIndex.value.trim() !== '';
 }
 
 // ---- Saving -----------------------------------------------------------------
@@ -475,7 +479,8 @@ controls.openQlx.addEventListener('change', async () => {
   open(state, [{ id: state.nextId++, name: file.name, kind: 'qlx', bytes: new Uint8Array(await file.arrayBuffer()) }]);
 });
 
-for (const control of [controls.dither, controls.light, controls.fit, controls.size, controls.transparentIndex]) {
+for (const control of [controls.dither, controls.light, controls.fit, controls.size, controls.transparentIndex,
+  controls.background]) {
   control.addEventListener('change', () => {
     updateOptionStates(state);
     schedule(state);

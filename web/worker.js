@@ -45,18 +45,24 @@ const handlers = {
         bmpRefusal = error;
       }
     }
-    // An indexed PNG in our palette keeps its indices: the browser's
-    // decoder would give only colours, and lose the duplicate entries.
-    const kept = bytes[0] === 0x89 && bytes[1] === 0x50 ? await qlx.fromPng(bytes).catch(() => null) : null;
-    let decoded = null;
-    try {
-      decoded = await decodeInBrowser(bytes);
-    } catch (error) {
-      if (bmpRefusal) throw bmpRefusal;
-      if (!bmp) throw new Error(`the browser cannot decode this picture (${error.message})`);
+    // PNG is read as the qlx command reads it: an indexed PNG in our palette
+    // keeps its indices, which the browser's decoder would turn into colours,
+    // losing the duplicate entries; and alpha stays exact, where a canvas
+    // premultiplies it and loses the colour under it.
+    const png = bytes[0] === 0x89 && bytes[1] === 0x50 ? await qlx.readPng(bytes) : null;
+    let decoded = png && { ...png, rgba: new Uint8ClampedArray(png.rgba.buffer) };
+    if (!png) {
+      try {
+        decoded = await decodeInBrowser(bytes);
+      } catch (error) {
+        if (bmpRefusal) throw bmpRefusal;
+        if (!bmp) throw new Error(`the browser cannot decode this picture (${error.message})`);
+      }
     }
     const sides = bmp ? qlx.bmpDimensions(bmp) : decoded;
-    pictures.set(id, { bmp, kept, rgba: decoded?.rgba ?? null, width: sides.width, height: sides.height });
+    pictures.set(id, {
+      bmp, kept: png?.kept ?? null, rgba: decoded?.rgba ?? null, width: sides.width, height: sides.height,
+    });
     return { width: sides.width, height: sides.height };
   },
 
@@ -84,11 +90,9 @@ const handlers = {
     progress(0.2);
     let converted;
     if (picture.kept && unchanged) {
-      // Kept indices: only the transparent index changes them.
-      const { indices, alpha } = picture.kept;
-      const marked = indices.map((index, i) =>
-        options.transparentIndex >= 0 && alpha[i] < 128 ? options.transparentIndex : index);
-      converted = { width: picture.width, height: picture.height, indices: marked, fitted: picture.rgba?.slice() };
+      // Kept indices: only transparency changes them.
+      const indices = qlx.keptIndices(picture.kept, options);
+      converted = { width: picture.width, height: picture.height, indices, fitted: picture.rgba?.slice() };
     } else if (picture.bmp && unchanged) {
       const { indices } = qlx.fromBmp(picture.bmp, options);
       // A copy: the reply hands its buffers over.

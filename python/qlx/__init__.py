@@ -12,18 +12,26 @@ parallel; refusals raise qlx.Error with the library's text.
 
 from __future__ import annotations
 
+import enum
+
 import numpy as np
 
 from . import _qlx
 
 __all__ = [
-    "PALETTE", "Error", "METHODS", "LIGHTS", "FITS", "quantise", "expand", "from_bmp", "to_bmp", "to_image",
+    "PALETTE", "Error", "Status", "METHODS", "LIGHTS", "FITS", "quantise", "expand", "from_bmp", "to_bmp", "to_image",
     "nearest_index", "open", "__version__",
 ]
 
 __version__: str = _qlx.version
 Error = _qlx.Error
 Error.__module__ = "qlx"
+
+#: Every status of the library, by its name without "QLX_": qlx.Error's
+#: .status is one of them (an int, so it compares with the codes too).
+Status = enum.IntEnum("Status", [(name.removeprefix("QLX_"), code) for code, name in _qlx.status_names()],
+                      module=__name__)
+_qlx.use_status_type(Status)
 
 #: The names each option takes, in the library's order; the first is the default.
 METHODS, LIGHTS, FITS = (tuple(names) for names in _qlx.vocabulary())
@@ -39,7 +47,25 @@ def _code(names: tuple[str, ...], name: str) -> int:
     return names.index(name) if isinstance(name, str) and name in names else _UNKNOWN
 
 
-def _options(dither="none", strength=100, light="srgb", transparent_index=None, threads=0):
+_COMPOSITE = 1  # qlx_alpha: blend over the background, as the qlx command does
+
+
+def _colour(background) -> int:
+    """0xRRGGBB from an int, "RRGGBB" or "#RRGGBB", or (red, green, blue);
+    anything else is -1, which the library refuses in its own words."""
+    if isinstance(background, str):
+        digits = background.removeprefix("#")
+        if len(digits) == 6 and all(c in "0123456789abcdefABCDEF" for c in digits):
+            return int(digits, 16)
+    elif isinstance(background, int) and not isinstance(background, bool):
+        return background if 0 <= background <= 0xFFFFFF else -1
+    elif isinstance(background, (tuple, list)) and len(background) == 3 and all(
+            isinstance(c, int) and 0 <= c <= 255 for c in background):
+        return background[0] << 16 | background[1] << 8 | background[2]
+    return -1
+
+
+def _options(dither="none", strength=100, light="srgb", transparent_index=None, threads=0, background=0):
     """The library's numbers for the option keywords, in quantise_into's order."""
     if transparent_index is None:
         transparent_index = -1
@@ -50,7 +76,8 @@ def _options(dither="none", strength=100, light="srgb", transparent_index=None, 
     # refuses in its own words.
     strength = strength if isinstance(strength, int) else _UNKNOWN
     threads = threads if isinstance(threads, int) else _UNKNOWN
-    return (_code(METHODS, dither), strength, transparent_index, threads, _code(LIGHTS, light))
+    return (_code(METHODS, dither), strength, transparent_index, threads, _code(LIGHTS, light), _COMPOSITE,
+            _colour(background))
 
 
 def _pixels(pixels) -> np.ndarray:
@@ -118,8 +145,8 @@ def _fitted(array: np.ndarray, fit: str, size, options: tuple) -> np.ndarray:
 
 
 def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = "srgb",
-             transparent_index: int | None = None, fit: str = "keep", size: tuple[int, int] = (320, 200),
-             threads: int = 0) -> np.ndarray:
+             transparent_index: int | None = None, background=0, fit: str = "keep",
+             size: tuple[int, int] = (320, 200), threads: int = 0) -> np.ndarray:
     """The palette index of every pixel, as a (height, width) uint8 array.
 
     pixels: a (height, width, 3) RGB or (height, width, 4) RGBA uint8 array, or
@@ -131,7 +158,10 @@ def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = 
     strength: 0 to 100 percent of the diffused error or the pattern.
     light: "srgb" or "linear": where diffused errors add up.
     transparent_index: 0-255: pixels whose alpha is below 128 get this index
-        and take part in no error diffusion. None: alpha is ignored.
+        and take part in no error diffusion. None: every pixel is blended
+        over `background` first, as the qlx command does.
+    background: the colour under transparent pixels: 0xRRGGBB, "RRGGBB",
+        "#RRGGBB" or (red, green, blue); black by default.
     fit: one of qlx.FITS: "keep" leaves the size alone; "contain", "cover"
         and "stretch" fit the picture into `size` as the qlx command and the
         web page do, with index 0 around a contained picture.
@@ -143,7 +173,7 @@ def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = 
     TypeError or ValueError for pixels of the wrong kind or shape.
     """
     array = _pixels(pixels)
-    options = _options(dither, strength, light, transparent_index, threads)
+    options = _options(dither, strength, light, transparent_index, threads, background)
     if fit == "keep":
         return _quantise_array(array, options)
     return _fitted(array, fit, size, options)

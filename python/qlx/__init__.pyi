@@ -1,3 +1,4 @@
+import enum
 from typing import Any, Literal
 
 import numpy as np
@@ -14,12 +15,16 @@ Method = Literal["none", "floyd-steinberg", "ordered", "atkinson", "sierra-lite"
 Light = Literal["srgb", "linear"]
 Fit = Literal["keep", "contain", "cover", "stretch"]
 
+class Status(enum.IntEnum):
+    OK = 0
+    # ...and every other status of the library, by its name without "QLX_"
+
 class Error(ValueError):
-    status: int
+    status: Status
 
 def quantise(pixels: Any, *, dither: Method = "none", strength: int = 100, light: Light = "srgb",
-             transparent_index: int | None = None, fit: Fit = "keep", size: tuple[int, int] = (320, 200),
-             threads: int = 0) -> npt.NDArray[np.uint8]: ...
+             transparent_index: int | None = None, background: int | str | tuple[int, int, int] = 0,
+             fit: Fit = "keep", size: tuple[int, int] = (320, 200), threads: int = 0) -> npt.NDArray[np.uint8]: ...
 def expand(indices: npt.ArrayLike, *, alpha: bool = False) -> npt.NDArray[np.uint8]: ...
 def from_bmp(data: bytes | bytearray | memoryview, *, dither: Method = "none", strength: int = 100,
              light: Light = "srgb", transparent_index: int | None = None, threads: int = 0) -> npt.NDArray[np.uint8]: ...

@@ -12,7 +12,8 @@
 
 #include "qlx.h"
 
-static PyObject *qlx_error; /* qlx.Error */
+static PyObject *qlx_error;   /* qlx.Error */
+static PyObject *status_type; /* qlx.Status, once the package has made it from status_names() */
 
 static PyObject *raise_status(qlx_status status) {
     PyObject *text = PyUnicode_FromString(qlx_status_text(status));
@@ -20,7 +21,9 @@ static PyObject *raise_status(qlx_status status) {
     PyObject *error = PyObject_CallOneArg(qlx_error, text);
     Py_DECREF(text);
     if (error == NULL) return NULL;
-    PyObject *code = PyLong_FromLong((long)status);
+    PyObject *number = PyLong_FromLong((long)status);
+    PyObject *code = number != NULL && status_type != NULL ? PyObject_CallOneArg(status_type, number) : number;
+    if (code != number) Py_XDECREF(number);
     if (code == NULL || PyObject_SetAttrString(error, "status", code) != 0) {
         Py_XDECREF(code);
         Py_DECREF(error);
@@ -34,14 +37,16 @@ static PyObject *raise_status(qlx_status status) {
 
 /* The options, from the keywords the Python layer passes, already mapped
    to the library's numbers; the library checks their ranges. */
-static int read_options(int dither, int strength, int transparent_index, int threads, int light,
-                        qlx_options *options) {
+static int read_options(int dither, int strength, int transparent_index, int threads, int light, int alpha,
+                        int background, qlx_options *options) {
     *options = qlx_default_options();
     options->dither = (qlx_dither)dither;
     options->strength = strength;
     options->transparent_index = transparent_index;
     options->threads = threads;
     options->light = (qlx_light)light;
+    options->alpha = (qlx_alpha)alpha;
+    options->background = background;
     qlx_status status = qlx_check_options(options);
     if (status != QLX_OK) {
         raise_status(status);
@@ -52,22 +57,23 @@ static int read_options(int dither, int strength, int transparent_index, int thr
 
 PyDoc_STRVAR(quantise_into_doc,
              "quantise_into(pixels, width, height, stride, format, out, dither, strength, transparent_index, "
-             "threads, light)\n\nqlx_quantise: `pixels` read-only, `out` writable, with the GIL released.");
+             "threads, light, alpha, background)\n\nqlx_quantise: `pixels` read-only, `out` writable, with the GIL "
+             "released.");
 
 static PyObject *quantise_into(PyObject *self, PyObject *args) {
     (void)self;
     Py_buffer pixels, out;
     Py_ssize_t width, height, stride;
-    int format, dither, strength, transparent_index, threads, light;
-    if (!PyArg_ParseTuple(args, "y*nnniw*iiiii", &pixels, &width, &height, &stride, &format, &out, &dither,
-                          &strength, &transparent_index, &threads, &light)) {
+    int format, dither, strength, transparent_index, threads, light, alpha, background;
+    if (!PyArg_ParseTuple(args, "y*nnniw*iiiiiii", &pixels, &width, &height, &stride, &format, &out, &dither,
+                          &strength, &transparent_index, &threads, &light, &alpha, &background)) {
         return NULL;
     }
     qlx_options options;
     qlx_status status = QLX_OK;
     if (width < 0 || height < 0 || stride < 0) {
         status = QLX_SIZE_OVERFLOW;
-    } else if (read_options(dither, strength, transparent_index, threads, light, &options)) {
+    } else if (read_options(dither, strength, transparent_index, threads, light, alpha, background, &options)) {
         Py_BEGIN_ALLOW_THREADS
         status = qlx_quantise(pixels.buf, (size_t)width, (size_t)height, (size_t)stride, (qlx_pixel_format)format,
                               &options, out.buf, (size_t)out.len);
@@ -126,14 +132,14 @@ PyDoc_STRVAR(from_bmp_into_doc,
 static PyObject *from_bmp_into(PyObject *self, PyObject *args) {
     (void)self;
     Py_buffer data, out;
-    int dither, strength, transparent_index, threads, light;
-    if (!PyArg_ParseTuple(args, "y*w*iiiii", &data, &out, &dither, &strength, &transparent_index, &threads,
-                          &light)) {
+    int dither, strength, transparent_index, threads, light, alpha, background;
+    if (!PyArg_ParseTuple(args, "y*w*iiiiiii", &data, &out, &dither, &strength, &transparent_index, &threads,
+                          &light, &alpha, &background)) {
         return NULL;
     }
     qlx_options options;
     qlx_status status = QLX_OK;
-    if (!read_options(dither, strength, transparent_index, threads, light, &options)) {
+    if (!read_options(dither, strength, transparent_index, threads, light, alpha, background, &options)) {
         PyBuffer_Release(&data);
         PyBuffer_Release(&out);
         return NULL;
@@ -249,6 +255,30 @@ static PyObject *vocabulary(PyObject *self, PyObject *unused) {
     return result;
 }
 
+PyDoc_STRVAR(status_names_doc, "status_names() -> [(code, name), ...]\n\nEvery status the library names.");
+
+static PyObject *status_names(PyObject *self, PyObject *unused) {
+    (void)self;
+    (void)unused;
+    PyObject *names = PyList_New(0);
+    for (int code = 0; names != NULL && code < QLX_STATUS_CODE_LIMIT; ++code) {
+        const char *name = qlx_status_name((qlx_status)code);
+        if (name == NULL) continue;
+        PyObject *entry = Py_BuildValue("(is)", code, name);
+        if (entry == NULL || PyList_Append(names, entry) != 0) Py_CLEAR(names);
+        Py_XDECREF(entry);
+    }
+    return names;
+}
+
+PyDoc_STRVAR(use_status_type_doc, "use_status_type(cls)\n\nqlx.Error.status becomes cls(code).");
+
+static PyObject *use_status_type(PyObject *self, PyObject *type) {
+    (void)self;
+    Py_XSETREF(status_type, Py_NewRef(type));
+    Py_RETURN_NONE;
+}
+
 PyDoc_STRVAR(palette_doc, "palette() -> bytes\n\nThe 256 entries as red, green, blue.");
 
 static PyObject *palette(PyObject *self, PyObject *unused) {
@@ -286,6 +316,8 @@ static PyMethodDef methods[] = {
     {"fit_placement", fit_placement, METH_VARARGS, fit_placement_doc},
     {"resample_into", resample_into, METH_VARARGS, resample_into_doc},
     {"vocabulary", vocabulary, METH_NOARGS, vocabulary_doc},
+    {"status_names", status_names, METH_NOARGS, status_names_doc},
+    {"use_status_type", use_status_type, METH_O, use_status_type_doc},
     {"palette", palette, METH_NOARGS, palette_doc},
     {"nearest_index", nearest_index, METH_VARARGS, nearest_index_doc},
     {NULL, NULL, 0, NULL}};

@@ -90,6 +90,10 @@ def test_wrong_pixels_and_options_are_refused_in_words():
         with pytest.raises(qlx.Error, match=text) as refused:
             qlx.quantise(rgb, **options)
         assert isinstance(refused.value, ValueError) and refused.value.status > 0
+    for background in ("12345", "#GGGGGG", 0x1000000, -1, (256, 0, 0), 1.5):
+        with pytest.raises(qlx.Error, match="background") as refused:
+            qlx.quantise(rgb, background=background)
+        assert refused.value.status == qlx.Status.BACKGROUND_OUT_OF_RANGE
     with pytest.raises(qlx.Error, match="24bit"):
         qlx.from_bmp(b"BM" + bytes(60))
 
@@ -101,7 +105,20 @@ def test_transparent_pixels_take_the_index():
     indices = qlx.quantise(rgba, transparent_index=80)
     assert indices.tolist() == [[qlx.nearest_index(200, 0, 0), 80, qlx.nearest_index(200, 0, 0)],
                                 [80, qlx.nearest_index(200, 0, 0), qlx.nearest_index(200, 0, 0)]]
-    assert np.array_equal(qlx.quantise(rgba), qlx.quantise(rgba[..., :3]))  # alpha ignored without it
+    # Without it, every pixel is blended over the background.
+    assert qlx.quantise(rgba).tolist() == [[qlx.nearest_index(200, 0, 0), qlx.nearest_index(100, 0, 0),
+                                            qlx.nearest_index(100, 0, 0)], [0, qlx.nearest_index(200, 0, 0),
+                                                                            qlx.nearest_index(200, 0, 0)]]
+    assert qlx.quantise(rgba, background="#00FF00")[1, 0] == qlx.nearest_index(0, 255, 0)
+    assert qlx.quantise(rgba, background=(0, 0, 255))[1, 0] == qlx.nearest_index(0, 0, 255)
+
+
+def test_every_status_has_its_name_and_text():
+    assert qlx.Status.OK == 0 and qlx.Status.TOO_MANY_ROWS == 34 and qlx.Status.UNKNOWN_NAME == 35
+    assert len(qlx.Status) >= 25
+    with pytest.raises(qlx.Error) as refused:
+        qlx.quantise(np.zeros((1, 1, 3), np.uint8), strength=101)
+    assert refused.value.status is qlx.Status.STRENGTH_OUT_OF_RANGE
 
 
 def test_expand_to_bmp_and_palette():
@@ -185,6 +202,20 @@ def test_fit_and_png_agree_with_the_qlx_command(tmp_path):
     qlx.to_image(indices).save(tmp_path / "every.png")
     subprocess.run([QLX_COMMAND, "convert", tmp_path / "every.png", tmp_path / "back.qlx"], check=True)
     assert (tmp_path / "back.qlx").read_bytes() == indices.tobytes()
+
+
+def test_a_png_with_partial_alpha_gives_the_qlx_commands_bytes(tmp_path):
+    height, width = 40, 64
+    y, x = np.mgrid[0:height, 0:width]
+    rgba = np.dstack([x * 4, y * 6, (x * y) % 256, (x * 8 + y * 3) % 256]).astype(np.uint8)
+    Image.fromarray(rgba, "RGBA").save(tmp_path / "alpha.png")
+    for options, keywords in [((), {}), (("--background=#3366CC", "--dither=ordered"),
+                                         {"background": "#3366CC", "dither": "ordered"}),
+                              (("--transparent-index=5",), {"transparent_index": 5})]:
+        out = tmp_path / "alpha.64x40.qlx"
+        subprocess.run([QLX_COMMAND, "convert", *options, tmp_path / "alpha.png", out], check=True)
+        with Image.open(tmp_path / "alpha.png") as image:
+            assert qlx.quantise(image, **keywords).tobytes() == out.read_bytes(), options
 
 
 def test_the_dask_example_on_a_local_cluster(tmp_path):

@@ -5,12 +5,34 @@ import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { deflateSync } from 'node:zlib';
+import { crc32, deflateSync } from 'node:zlib';
 import {
   bmpToRgba, loadModule, runPalexpand, runPalquant, runQlx, sample, scratch, testPictures, webDir,
 } from './support.mjs';
 
-const { OPTIONS_LAYOUT } = await import(join(webDir, 'qlx.mjs'));
+const { OPTIONS_LAYOUT, STATUS } = await import(join(webDir, 'qlx.mjs'));
+
+// A PNG chunk with its CRC.
+function chunk(type, data) {
+  const out = Buffer.alloc(12 + data.length);
+  out.writeUInt32BE(data.length);
+  out.write(type, 4, 'latin1');
+  data.copy(out, 8);
+  out.writeUInt32BE(crc32(out.subarray(4, 8 + data.length)), 8 + data.length);
+  return out;
+}
+
+// An 8-bit RGBA PNG of `rgba`, rows unfiltered.
+function rgbaPng(rgba, width, height) {
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(width, 0);
+  header.writeUInt32BE(height, 4);
+  header.set([8, 6, 0, 0, 0], 8);
+  const rows = Buffer.alloc(height * (width * 4 + 1));
+  for (let y = 0; y < height; y += 1) rows.set(rgba.subarray(y * width * 4, (y + 1) * width * 4), y * (width * 4 + 1) + 1);
+  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), chunk('IHDR', header),
+    chunk('IDAT', deflateSync(rows)), chunk('IEND', Buffer.alloc(0))]);
+}
 
 const OPTION_SETS = [
   { args: [], options: {} },
@@ -94,7 +116,19 @@ describe('the library\'s vocabulary and options', () => {
     assert.equal(refusal({ strength: 101 }), 28);
     assert.equal(refusal({ transparentIndex: 256 }), 29);
     assert.equal(refusal({ light: 'dim' }), 33);
+    assert.equal(refusal({ background: '#12345g' }), 37);
+    assert.equal(refusal({ background: 0x1000000 }), 37);
     assert.equal(OPTIONS_LAYOUT.bytes, 64);
+  });
+
+  test('STATUS names every status of the library, and only those', () => {
+    const named = new Map(Object.entries(STATUS).map(([name, code]) => [code, name]));
+    assert.equal(named.size, Object.keys(STATUS).length);
+    for (let code = 0; code < 64; code += 1) {
+      assert.equal(qlx.statusText(code) !== 'unknown status', named.has(code), `code ${code}: ${named.get(code)}`);
+    }
+    assert.equal(STATUS.TOO_MANY_ROWS, 34);
+    assert.equal(STATUS.BACKGROUND_OUT_OF_RANGE, 37);
   });
 });
 
@@ -113,8 +147,43 @@ describe('quantise', () => {
     const plain = qlx.quantise(rgba, width, height);
     const marked = qlx.quantise(seeThrough, width, height, { transparentIndex: 200 });
     for (let i = 0; i < width * height; i += 1) assert.equal(marked[i], i % 7 === 0 ? 200 : plain[i], `pixel ${i}`);
-    // Without the option, alpha is ignored.
-    assert.deepEqual(qlx.quantise(seeThrough, width, height), plain);
+    // Without the option, each pixel is blended over the background first.
+    for (const background of [0, 0x3366cc]) {
+      const blended = seeThrough.slice();
+      for (let i = 0; i < width * height; i += 1) {
+        const alpha = seeThrough[i * 4 + 3];
+        for (let c = 0; c < 3; c += 1) {
+          const under = (background >> (16 - 8 * c)) & 255;
+          blended[i * 4 + c] = Math.floor((seeThrough[i * 4 + c] * alpha + under * (255 - alpha) + 127) / 255);
+        }
+        blended[i * 4 + 3] = 255;
+      }
+      assert.deepEqual(qlx.quantise(seeThrough, width, height, { background }), qlx.quantise(blended, width, height));
+    }
+  });
+
+  test('a PNG with partial alpha gives the qlx command\'s bytes', async () => {
+    const width = 64;
+    const height = 40;
+    const rgba = Uint8Array.from({ length: width * height * 4 }, (_, i) => {
+      const [pixel, c] = [i >> 2, i & 3];
+      const [x, y] = [pixel % width, Math.floor(pixel / width)];
+      return [x * 4, y * 6, (x * y) & 255, (x * 8 + y * 3) & 255][c];
+    });
+    const file = join(work.folder, 'alpha.png');
+    writeFileSync(file, rgbaPng(rgba, width, height));
+    const png = await qlx.readPng(readFileSync(file));
+    assert.deepEqual(png.rgba, rgba);
+    for (const [args, options] of [[[], {}], [['--background=#3366CC', '--dither=atkinson'], { background: '#3366CC', dither: 'atkinson' }],
+      [['--transparent-index=5'], { transparentIndex: 5 }]]) {
+      const out = join(work.folder, `alpha.${width}x${height}.qlx`);
+      runQlx(['convert', ...args, file, out]);
+      assert.deepEqual(Buffer.from(qlx.convert(png.rgba, width, height, options).indices), readFileSync(out), args.join(' '));
+    }
+    // A damaged PNG is refused in the command's words.
+    const damaged = readFileSync(file);
+    damaged[damaged.length - 20] ^= 1;
+    await assert.rejects(qlx.readPng(damaged), { message: 'PNG data is corrupt: bad CRC in IDAT' });
   });
 });
 
@@ -253,8 +322,12 @@ describe('indexed PNG, as the qlx command writes and reads it', () => {
     assert.deepEqual([...back.alpha].filter((alpha) => alpha === 0).length, indices.filter((i) => i === 80).length);
     const file = join(work.folder, 'page.png');
     writeFileSync(file, png);
-    runQlx(['convert', file, join(work.folder, 'page.qlx')]);
-    assert.deepEqual(readFileSync(join(work.folder, 'page.qlx')), Buffer.from(indices));
+    const back64x8 = join(work.folder, `page.${width}x${height}.qlx`);
+    runQlx(['convert', '--transparent-index=80', file, back64x8]);
+    assert.deepEqual(readFileSync(back64x8), Buffer.from(indices));
+    // Without the index, its transparent pixels are the background, black.
+    runQlx(['convert', file, back64x8]);
+    assert.deepEqual(readFileSync(back64x8), Buffer.from(indices.map((index) => (index === 80 ? 0 : index))));
     assert.ok(png.includes(0x74) && Buffer.from(png).includes('tRNS'));
   });
 
@@ -267,13 +340,6 @@ describe('indexed PNG, as the qlx command writes and reads it', () => {
   });
 
   test('every depth, interlaced or not, every filter; another palette gives null', async () => {
-    const chunk = (type, data) => {
-      const out = Buffer.alloc(12 + data.length);
-      out.writeUInt32BE(data.length);
-      out.write(type, 4, 'latin1');
-      data.copy(out, 8);
-      return out;  // CRCs are not checked by the reader
-    };
     const palette = Buffer.concat(Array.from({ length: 256 }, (_, i) => Buffer.from(qlx.colour(i))));
     for (const depth of [1, 2, 4, 8]) {
       for (const interlaced of [false, true]) {

@@ -5,6 +5,7 @@ import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
+import { crc32, deflateSync } from 'node:zlib';
 import { after, before, beforeEach, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { unzipSync } from 'fflate';
@@ -256,6 +257,51 @@ describe('the page', () => {
       'Transparent index must be empty (no transparency) or a whole number from 0 to 255.');
     await page.fill('#transparent-index', '');
     await converting(() => page.press('#transparent-index', 'Enter'));
+  });
+
+  // The browser's canvas premultiplies alpha and loses the colour under
+  // it; the page reads PNG itself, so it gives the command's bytes.
+  test('a PNG with partial alpha gives the qlx command\'s bytes over any background', async () => {
+    const width = 48;
+    const height = 30;
+    const rows = Buffer.alloc(height * (width * 4 + 1));
+    for (let y = 0; y < height; y += 1) {
+      for (let x = 0; x < width; x += 1) {
+        rows.set([x * 5, y * 8, (x * y) & 255, (x * 11 + y * 7) & 255], y * (width * 4 + 1) + 1 + x * 4);
+      }
+    }
+    const chunk = (type, data) => {
+      const out = Buffer.alloc(12 + data.length);
+      out.writeUInt32BE(data.length);
+      out.write(type, 4, 'latin1');
+      data.copy(out, 8);
+      out.writeUInt32BE(crc32(out.subarray(4, 8 + data.length)), 8 + data.length);
+      return out;
+    };
+    const header = Buffer.alloc(13);
+    header.writeUInt32BE(width, 0);
+    header.writeUInt32BE(height, 4);
+    header.set([8, 6, 0, 0, 0], 8);
+    const file = join(work.folder, 'partial.png');
+    writeFileSync(file, Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), chunk('IHDR', header),
+      chunk('IDAT', deflateSync(rows)), chunk('IEND', Buffer.alloc(0))]));
+    await converting(() => page.setInputFiles('#pictures', file));
+    for (const background of ['#000000', '#3366cc']) {
+      if (background !== '#000000') {
+        await converting(() => page.evaluate((value) => {
+          const input = document.getElementById('background');
+          input.value = value;
+          input.dispatchEvent(new Event('change'));
+        }, background));
+      }
+      const saved = await save('#save-qlx');
+      const expected = join(work.folder, `partial.${width}x${height}.qlx`);
+      runQlx(['convert', `--background=${background}`, file, expected]);
+      assert.deepEqual(saved.bytes, readFileSync(expected), background);
+    }
+    await page.fill('#transparent-index', '9');
+    await converting(() => page.press('#transparent-index', 'Enter'));
+    assert.equal(await page.isDisabled('#background'), true);
   });
 
   test('the preview zooms about its centre, and the divider splits the view, dragged on the picture', async () => {
