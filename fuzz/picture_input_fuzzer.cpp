@@ -29,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.options.dither = static_cast<qlx_dither>(choice % 6);
     settings.options.transparent_index = choice % 3 == 0 ? choice : -1;
     settings.options.threads = 1;
+    settings.options.alpha = QLX_ALPHA_COMPOSITE;
+    settings.options.background = choice * 0x10101;
     settings.fit = static_cast<qlx_fit>(choice / 6 % 4);
     settings.box = {static_cast<std::size_t>(choice % 17 + 1), static_cast<std::size_t>(choice % 13 + 1)};
     // Standard input's name: bytes of no known format are read as QLX.

@@ -43,9 +43,23 @@ constexpr std::array<KnownOption, 16> known_options = {{
 using Failure = common::Unexpected<std::string>;
 Failure usage(std::string text) { return common::failure(std::move(text)); }
 
+// The text between quotes, control characters spelled out, so that a
+// refusal stays one line whatever the argument holds.
 std::string quoted(std::string_view text) {
     std::string quoted_text(1, '\'');
-    quoted_text.append(text);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            quoted_text += c;
+        } else if (c == '\n') {
+            quoted_text += "\\n";
+        } else if (c == '\t') {
+            quoted_text += "\\t";
+        } else {
+            constexpr char digits[] = "0123456789abcdef";
+            quoted_text.append("\\x").append(1, digits[byte >> 4]).append(1, digits[byte & 15]);
+        }
+    }
     quoted_text += '\'';
     return quoted_text;
 }

@@ -13,10 +13,6 @@
 namespace qlxcli {
 namespace {
 
-// The data is cut into parts of at least this size, however many threads
-// compress them, so that the bytes never depend on the threads: each part
-// is worth a thread, and the matches lost at each joint cost little.
-constexpr std::size_t smallest_part = 2u << 20;
 // An empty stored block: its 3 header bits, padding, LEN 0 and NLEN 0xffff.
 constexpr std::size_t joint_size = 5;
 constexpr std::size_t zlib_header_size = 2;
@@ -83,13 +79,14 @@ bool make_joinable(Part& part) {
 
 }  // namespace
 
-Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, unsigned threads) {
-    const std::size_t count = std::max<std::size_t>(1, data.size() / smallest_part);
+Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, unsigned threads,
+                                 std::size_t part_size) {
+    const std::size_t count = std::max<std::size_t>(1, data.size() / std::max<std::size_t>(part_size, 1));
     std::vector<Part> compressed(count);
-    const std::size_t part_size = (data.size() + count - 1) / count;
+    const std::size_t each = (data.size() + count - 1) / count;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t start = std::min(data.size(), i * part_size);
-        compressed[i].data = data.subspan(start, std::min(part_size, data.size() - start));
+        const std::size_t start = std::min(data.size(), i * each);
+        compressed[i].data = data.subspan(start, std::min(each, data.size() - start));
     }
     {
         std::atomic<std::size_t> next{0};

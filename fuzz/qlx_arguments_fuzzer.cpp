@@ -1,0 +1,65 @@
+// Drives qlx's command line with any arguments: the input split at its zero
+// bytes, after the program's name. Whatever they are, the answer is a
+// consistent one: a conversion whose every file is one of the arguments and
+// whose options the library takes, or one line that says what is wrong;
+// and the help for any topic it names.
+//
+// Build and run (clang with its libFuzzer runtime):
+//   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF
+//   cmake --build build-fuzz --target qlx_arguments_fuzzer
+//   build-fuzz/bin/qlx_arguments_fuzzer -max_total_time=60 -max_len=256 -artifact_prefix=fuzz/findings/
+//   fuzz/corpus/qlx_arguments
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+#include "help.hpp"
+
+namespace {
+
+void require(bool holds) {
+    if (!holds) __builtin_trap();
+}
+
+bool is_argument(const std::vector<std::string>& arguments, const std::string& text) {
+    return std::find(arguments.begin() + 1, arguments.end(), text) != arguments.end();
+}
+
+void check_conversion(const qlxcli::Invocation& invocation, const std::vector<std::string>& arguments) {
+    require(!invocation.inputs.empty() && invocation.to.has_value());
+    for (const std::string& input : invocation.inputs) require(is_argument(arguments, input));
+    if (!invocation.out_dir) require(invocation.inputs.size() == 1 && is_argument(arguments, invocation.output));
+    require(qlx_check_options(&invocation.options) == QLX_OK);
+    require(invocation.jobs <= 1024);
+    if (invocation.size) require(invocation.size->width >= 1 && invocation.size->height >= 1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> arguments{"qlx"};
+    const char* text = reinterpret_cast<const char*>(data);
+    for (std::size_t start = 0; start <= size;) {
+        const std::size_t end = static_cast<std::size_t>(std::find(text + start, text + size, '\0') - text);
+        arguments.emplace_back(text + start, end - start);
+        start = end + 1;
+    }
+    if (size == 0) arguments.pop_back();
+    const auto invocation = qlxcli::parse_arguments(arguments);
+    if (!invocation) {
+        require(!invocation.error().empty() && invocation.error().find('\n') == std::string::npos);
+        return 0;
+    }
+    switch (invocation->action) {
+        case qlxcli::Action::convert: check_conversion(*invocation, arguments); break;
+        case qlxcli::Action::palette:
+            require(is_argument(arguments, invocation->output) && invocation->to.has_value());
+            break;
+        case qlxcli::Action::help: require(!qlxcli::help_text(invocation->help_topic).empty()); break;
+        case qlxcli::Action::version: break;
+    }
+    return 0;
+}
