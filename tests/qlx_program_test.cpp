@@ -56,6 +56,9 @@ TEST(QlxProgram, StatusesAndMessages) {
         {{}, "qlx: missing command; convert or palette\n"},
         {{"convert", input, "-"}, "qlx: give --to=qlx, png or bmp for standard output\n"},
         {{"convert", input, input}, "qlx: the output '" + input + "' would replace the input '" + input + "'\n"},
+        // Control characters are spelled out, so that the refusal stays one line
+        // (tests/data/regressions/qlx-arguments-control-characters, from the fuzzer).
+        {{"\x89PNG\r\n\x1a\n", input}, "qlx: unknown command '\x89PNG\\x0d\\n\\x1a\\n'; convert or palette\n"},
     };
     for (const auto& [arguments, message] : usage_errors) {
         const RunResult run = qlx_run(arguments);
