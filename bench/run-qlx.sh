@@ -35,7 +35,7 @@ compare() {  # label rounds baseline-command our-command
   printf '%-44s %10s %10s %8s %10s %10s\n' "$1" "$base" "$ours" "$ratio" "$base_kib" "$ours_kib"
 }
 compare "4096 photo PNG to QLX, against the floor" "$rounds" \
-  "$bin/floor_png $data/photo-4096.png $out/f" "$bin/qlx convert $data/photo-4096.png $out/q.qlx"
+  "$bin/floor_png $data/photo-4096.png $out/f" "$bin/qlx convert $data/photo-4096.png $out/q.4096x4096.qlx"
 compare "4096 photo PNG to PNG, against ImageMagick" 3 \
   "$(command -v convert) $data/photo-4096.png +dither -remap $out/palette.png $out/im.png" \
   "$bin/qlx convert $data/photo-4096.png $out/q.png"

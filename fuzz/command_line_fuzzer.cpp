@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "command_line.hpp"
+#include "split_arguments.hpp"
 #include "messages.hpp"
 
 namespace {
@@ -71,14 +72,7 @@ void check_palexpand(const std::vector<std::string>& arguments) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> arguments{"program"};
-    const char* text = reinterpret_cast<const char*>(data);
-    for (std::size_t start = 0; start <= size;) {
-        const std::size_t end = static_cast<std::size_t>(std::find(text + start, text + size, '\0') - text);
-        arguments.emplace_back(text + start, end - start);
-        start = end + 1;
-    }
-    if (size == 0) arguments.pop_back();
+    const std::vector<std::string> arguments = split_arguments("program", data, size);
     check_palquant(arguments);
     check_palexpand(arguments);
     return 0;

@@ -17,6 +17,7 @@
 
 #include "arguments.hpp"
 #include "help.hpp"
+#include "split_arguments.hpp"
 
 namespace {
 
@@ -40,14 +41,7 @@ void check_conversion(const qlxcli::Invocation& invocation, const std::vector<st
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> arguments{"qlx"};
-    const char* text = reinterpret_cast<const char*>(data);
-    for (std::size_t start = 0; start <= size;) {
-        const std::size_t end = static_cast<std::size_t>(std::find(text + start, text + size, '\0') - text);
-        arguments.emplace_back(text + start, end - start);
-        start = end + 1;
-    }
-    if (size == 0) arguments.pop_back();
+    const std::vector<std::string> arguments = split_arguments("qlx", data, size);
     const auto invocation = qlxcli::parse_arguments(arguments);
     if (!invocation) {
         require(!invocation.error().empty() && invocation.error().find('\n') == std::string::npos);

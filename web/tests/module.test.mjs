@@ -5,34 +5,12 @@ import assert from 'node:assert/strict';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { crc32, deflateSync } from 'node:zlib';
+import { deflateSync } from 'node:zlib';
 import {
-  bmpToRgba, loadModule, runPalexpand, runPalquant, runQlx, sample, scratch, testPictures, webDir,
+  bmpToRgba, loadModule, pngChunk, rgbaPng, runPalexpand, runPalquant, runQlx, sample, scratch, testPictures, webDir,
 } from './support.mjs';
 
 const { OPTIONS_LAYOUT, STATUS } = await import(join(webDir, 'qlx.mjs'));
-
-// A PNG chunk with its CRC.
-function chunk(type, data) {
-  const out = Buffer.alloc(12 + data.length);
-  out.writeUInt32BE(data.length);
-  out.write(type, 4, 'latin1');
-  data.copy(out, 8);
-  out.writeUInt32BE(crc32(out.subarray(4, 8 + data.length)), 8 + data.length);
-  return out;
-}
-
-// An 8-bit RGBA PNG of `rgba`, rows unfiltered.
-function rgbaPng(rgba, width, height) {
-  const header = Buffer.alloc(13);
-  header.writeUInt32BE(width, 0);
-  header.writeUInt32BE(height, 4);
-  header.set([8, 6, 0, 0, 0], 8);
-  const rows = Buffer.alloc(height * (width * 4 + 1));
-  for (let y = 0; y < height; y += 1) rows.set(rgba.subarray(y * width * 4, (y + 1) * width * 4), y * (width * 4 + 1) + 1);
-  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), chunk('IHDR', header),
-    chunk('IDAT', deflateSync(rows)), chunk('IEND', Buffer.alloc(0))]);
-}
 
 const OPTION_SETS = [
   { args: [], options: {} },
@@ -367,12 +345,12 @@ describe('indexed PNG, as the qlx command writes and reads it', () => {
         header.writeUInt32BE(h, 4);
         header.set([depth, 3, 0, 0, interlaced ? 1 : 0], 8);
         const entries = Buffer.from(palette.subarray(0, 3 << depth));
-        const png = Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), chunk('IHDR', header),
-          chunk('PLTE', entries), chunk('IDAT', deflateSync(Buffer.concat(raw))), chunk('IEND', Buffer.alloc(0))]);
+        const png = Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), pngChunk('IHDR', header),
+          pngChunk('PLTE', entries), pngChunk('IDAT', deflateSync(Buffer.concat(raw))), pngChunk('IEND', Buffer.alloc(0))]);
         const back = await qlx.fromPng(png);
         assert.deepEqual(back.indices, values, `${depth} bits${interlaced ? ', interlaced' : ''}`);
         entries[0] ^= 1;
-        const other = Buffer.concat([png.subarray(0, 33), chunk('PLTE', entries), png.subarray(33 + 12 + entries.length)]);
+        const other = Buffer.concat([png.subarray(0, 33), pngChunk('PLTE', entries), png.subarray(33 + 12 + entries.length)]);
         assert.equal(await qlx.fromPng(other), null);
       }
     }

@@ -5,12 +5,13 @@ import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { crc32, deflateSync } from 'node:zlib';
 import { after, before, beforeEach, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 import { unzipSync } from 'fflate';
 import { serve } from '../serve.mjs';
-import { loadModule, root, runPalexpand, runPalquant, runQlx, sample, scratch, webDir } from './support.mjs';
+import {
+  loadModule, rgbaPng, root, runPalexpand, runPalquant, runQlx, sample, scratch, webDir,
+} from './support.mjs';
 
 // Every method the library names, which the page must offer.
 const { methods: METHODS, lights: LIGHTS, fits: FITS } = await loadModule();
@@ -264,27 +265,12 @@ describe('the page', () => {
   test('a PNG with partial alpha gives the qlx command\'s bytes over any background', async () => {
     const width = 48;
     const height = 30;
-    const rows = Buffer.alloc(height * (width * 4 + 1));
+    const rgba = new Uint8Array(width * height * 4);
     for (let y = 0; y < height; y += 1) {
-      for (let x = 0; x < width; x += 1) {
-        rows.set([x * 5, y * 8, (x * y) & 255, (x * 11 + y * 7) & 255], y * (width * 4 + 1) + 1 + x * 4);
-      }
+      for (let x = 0; x < width; x += 1) rgba.set([x * 5, y * 8, (x * y) & 255, (x * 11 + y * 7) & 255], (y * width + x) * 4);
     }
-    const chunk = (type, data) => {
-      const out = Buffer.alloc(12 + data.length);
-      out.writeUInt32BE(data.length);
-      out.write(type, 4, 'latin1');
-      data.copy(out, 8);
-      out.writeUInt32BE(crc32(out.subarray(4, 8 + data.length)), 8 + data.length);
-      return out;
-    };
-    const header = Buffer.alloc(13);
-    header.writeUInt32BE(width, 0);
-    header.writeUInt32BE(height, 4);
-    header.set([8, 6, 0, 0, 0], 8);
     const file = join(work.folder, 'partial.png');
-    writeFileSync(file, Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), chunk('IHDR', header),
-      chunk('IDAT', deflateSync(rows)), chunk('IEND', Buffer.alloc(0))]));
+    writeFileSync(file, rgbaPng(rgba, width, height));
     await converting(() => page.setInputFiles('#pictures', file));
     for (const background of ['#000000', '#3366cc']) {
       if (background !== '#000000') {

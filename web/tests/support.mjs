@@ -6,6 +6,7 @@ import { mkdtempSync, readdirSync, readFileSync, rmSync, statSync } from 'node:f
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { crc32, deflateSync } from 'node:zlib';
 
 export const root = fileURLToPath(new URL('../..', import.meta.url));
 export const webDir = process.env.QLX_WEB_DIR ?? join(root, 'build-web');
@@ -52,6 +53,28 @@ export function runPalexpand(qlxFile, width, height, folder) {
   const output = join(folder, 'out.bmp');
   execFileSync(palexpand, [`--size=${width}x${height}`, qlxFile, output]);
   return readFileSync(output);
+}
+
+// A PNG chunk with its CRC.
+export function pngChunk(type, data) {
+  const out = Buffer.alloc(12 + data.length);
+  out.writeUInt32BE(data.length);
+  out.write(type, 4, 'latin1');
+  data.copy(out, 8);
+  out.writeUInt32BE(crc32(out.subarray(4, 8 + data.length)), 8 + data.length);
+  return out;
+}
+
+// An 8-bit RGBA PNG of `rgba`, rows unfiltered.
+export function rgbaPng(rgba, width, height) {
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(width, 0);
+  header.writeUInt32BE(height, 4);
+  header.set([8, 6, 0, 0, 0], 8);
+  const rows = Buffer.alloc(height * (width * 4 + 1));
+  for (let y = 0; y < height; y += 1) rows.set(rgba.subarray(y * width * 4, (y + 1) * width * 4), y * (width * 4 + 1) + 1);
+  return Buffer.concat([Buffer.from([0x89, 0x50, 0x4e, 0x47, 13, 10, 26, 10]), pngChunk('IHDR', header),
+    pngChunk('IDAT', deflateSync(rows)), pngChunk('IEND', Buffer.alloc(0))]);
 }
 
 // Runs the qlx command; throws on a status other than 0.
