@@ -30,9 +30,9 @@ struct PixelRows {
     std::size_t count = 0;      // width * height
 };
 
-inline qlx_status measure_rows(std::size_t width, std::size_t height, std::size_t stride, qlx_pixel_format format,
+inline qlx_status measure_rows(std::size_t width, std::size_t height, std::size_t stride, std::size_t pixel_bytes,
                                PixelRows& rows) {
-    if (!multiply_fits(width, pixel_order(format).bytes, rows.row_bytes)) return QLX_SIZE_OVERFLOW;
+    if (!multiply_fits(width, pixel_bytes, rows.row_bytes)) return QLX_SIZE_OVERFLOW;
     if (stride < rows.row_bytes) return QLX_STRIDE_TOO_SHORT;
     std::size_t before_last = 0;
     if (!multiply_fits(stride, height - 1, before_last) || !multiply_fits(width, height, rows.count) ||
@@ -41,6 +41,11 @@ inline qlx_status measure_rows(std::size_t width, std::size_t height, std::size_
     }
     rows.span = before_last + rows.row_bytes;
     return QLX_OK;
+}
+
+inline qlx_status measure_rows(std::size_t width, std::size_t height, std::size_t stride, qlx_pixel_format format,
+                               PixelRows& rows) {
+    return measure_rows(width, height, stride, pixel_order(format).bytes, rows);
 }
 
 // Runs `convert`, turning any exception (only running out of memory can

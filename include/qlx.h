@@ -137,6 +137,8 @@ extern "C" {
     X(QLX_UNKNOWN_NAME, 35, "no method, light, fit or alpha rule has that name")                            \
     X(QLX_UNKNOWN_ALPHA, 36, "unknown alpha rule")                                                          \
     X(QLX_BACKGROUND_OUT_OF_RANGE, 37, "background must be a colour from 0x000000 to 0xFFFFFF")             \
+    X(QLX_PALETTE_SIZE_OUT_OF_RANGE, 38, "a picture's palette has 1 to 256 entries")                       \
+    X(QLX_NO_SIZE_IN_NAME, 39, "the name states no size, as in castle.641x480.qlx")                         \
     X(QLX_OUT_OF_MEMORY, 40, "out of memory")
 
 #define QLX_STATUS_ENUMERATOR(name, value, text) name = value,
@@ -405,6 +407,69 @@ QLX_USE_RESULT QLX_API qlx_status qlx_fit_placement(size_t width, size_t height,
 QLX_USE_RESULT QLX_API qlx_status qlx_resample(const uint8_t *pixels, size_t width, size_t height, size_t stride,
                                                qlx_pixel_format format, uint8_t *resampled, size_t resampled_width,
                                                size_t resampled_height, size_t resampled_capacity);
+
+/* The whole conversion of a picture in memory: fitted into a box, its
+   indices kept where its palette is ours, its transparency marked or
+   blended over the background, quantised and dithered, the rest of the box
+   index 0. Every door (the qlx command, Python, npm, the page) converts
+   through it, so each gives the same bytes. */
+
+/* A picture: colours in any format and stride, or indices into a palette
+   of its own (an indexed PNG, GIF or BMP), rows top first. */
+typedef struct qlx_picture {
+    const uint8_t *pixels;    /* colours in `format`, or one index a pixel */
+    size_t width, height;
+    size_t stride;            /* from one row's start to the next's, in bytes */
+    qlx_pixel_format format;  /* of the colours; not read for indices */
+    const uint8_t *palette;   /* NULL for colours; else palette_size entries of 4 bytes:
+                                 red, green, blue, alpha. An index past the last entry
+                                 is transparent black, as browsers draw it. */
+    size_t palette_size;      /* 1 to 256 with a palette */
+    const uint8_t *stored;    /* NULL, or width * height bytes, rows unpadded: 0 marks a
+                                 pixel the file stores nothing for (the canvas around a
+                                 GIF frame, what an RLE BMP skips): transparent black */
+} qlx_picture;
+
+/* The sides of the result: the picture's own for QLX_FIT_KEEP (the box is
+   not read), else the box's, each side of both from 1 to
+   QLX_MAX_RESAMPLE_SIDE. On failure the results are left alone. */
+QLX_USE_RESULT QLX_API qlx_status qlx_convert_size(const qlx_picture *picture, qlx_fit fit, size_t box_width,
+                                                   size_t box_height, size_t *width, size_t *height);
+
+/* Converts the picture into the indices of the result, rows top first,
+   unpadded. `options` NULL means the defaults; the doors set
+   QLX_ALPHA_COMPOSITE. Step by step:
+   - the placement of qlx_fit_placement, and the part of the picture it uses;
+   - kept indices: if the picture has a palette whose every entry (as many as
+     it has, duplicates included) is ours at the same index in red, green and
+     blue, and the part is not resampled, every opaque pixel keeps its index
+     and dithering does not apply; a pixel that is not opaque takes the
+     transparent index below QLX_ALPHA_THRESHOLD, or under
+     QLX_ALPHA_COMPOSITE the nearest index of its colour blended over the
+     background;
+   - otherwise colours: the palette's, if it has one; resampled as
+     qlx_resample does when the part's sides are not the place's; then
+     quantised as qlx_quantise does with the options;
+   - index 0 around a contained picture. */
+QLX_USE_RESULT QLX_API qlx_status qlx_convert(const qlx_picture *picture, const qlx_options *options, qlx_fit fit,
+                                              size_t box_width, size_t box_height, uint8_t *indices,
+                                              size_t indices_capacity);
+
+/* A QLX file's size in its name. The rule: the last part of the path (after
+   the last '/' or '\\') ends in ".qlx", in any case; the dotted part just
+   before it is WIDTHxHEIGHT, each side 1 to 5 decimal digits without a
+   leading zero and from 1 to QLX_MAX_RESAMPLE_SIDE, the 'x' lower case. Only
+   that part counts, so "a.64x48.320x200.qlx" is 320 x 200, and a name means
+   the same before its file exists. "castle.641x480.qlx" is 641 x 480;
+   "castle.qlx" states none (QLX_NO_SIZE_IN_NAME), and neither does a name
+   whose part is not such a size. */
+QLX_USE_RESULT QLX_API qlx_status qlx_size_from_name(const char *name, size_t *width, size_t *height);
+
+/* The name of a QLX file of these sides: `stem` + ".WIDTHxHEIGHT.qlx", or
+   `stem` + ".qlx" for the standard 320 x 200, with its terminating zero, in
+   `name` of `name_capacity` bytes. Sides from 1 to QLX_MAX_RESAMPLE_SIDE. */
+QLX_USE_RESULT QLX_API qlx_status qlx_name_with_size(const char *stem, size_t width, size_t height, char *name,
+                                                     size_t name_capacity);
 
 #ifdef __cplusplus
 }

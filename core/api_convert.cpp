@@ -1,0 +1,229 @@
+// The C API: checks everything it is given, then hands it to the core.
+// Nothing throws past here; running out of memory is QLX_OUT_OF_MEMORY.
+// The whole conversion of a picture: placement, kept indices or colours,
+// resampling, transparency, quantising and the box, written once for every
+// door.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "api_checks.hpp"
+#include "memory.hpp"
+#include "nearest_colour.hpp"
+#include "palette.hpp"
+#include "qlx.h"
+#include "quantiser.hpp"
+#include "resample.hpp"
+#include "vocabulary.hpp"
+
+using qlx::api::bytes_present;
+using qlx::api::guarded;
+using qlx::api::measure_rows;
+using qlx::api::PixelRows;
+
+namespace qlx {
+namespace {
+
+constexpr std::size_t palette_entry_bytes = 4;  // red, green, blue, alpha
+
+// A picture's palette, entries past its end transparent black.
+struct SourcePalette {
+    std::uint8_t rgba[256][palette_entry_bytes] = {};
+    bool ours = false;  // every entry the file has is ours at its index
+
+    explicit SourcePalette(const qlx_picture& picture) {
+        std::memcpy(rgba, picture.palette, picture.palette_size * palette_entry_bytes);
+        ours = true;
+        for (std::size_t i = 0; i < picture.palette_size; ++i) {
+            const std::uint32_t colour = palette_rgb[i];
+            ours = ours && rgba[i][0] == (colour >> 16 & 255) && rgba[i][1] == (colour >> 8 & 255) &&
+                   rgba[i][2] == (colour & 255);
+        }
+    }
+};
+
+// What the options make of a kept pixel that is not opaque.
+std::uint8_t kept_index(std::uint8_t index, unsigned alpha, const QuantiseOptions& options) {
+    if (options.transparent_index >= 0) {
+        return alpha < QLX_ALPHA_THRESHOLD ? static_cast<std::uint8_t>(options.transparent_index) : index;
+    }
+    if (!options.composite) return index;
+    const std::uint32_t colour = palette_rgb[index];
+    const std::uint32_t background = options.background;
+    return nearest_index(composited(colour >> 16 & 255, alpha, background >> 16 & 255),
+                         composited(colour >> 8 & 255, alpha, background >> 8 & 255),
+                         composited(colour & 255, alpha, background & 255));
+}
+
+// The alpha of source pixel (x, y) of an indexed picture.
+unsigned alpha_at(const qlx_picture& picture, const SourcePalette& palette, std::size_t x, std::size_t y) {
+    if (picture.stored != nullptr && picture.stored[y * picture.width + x] == 0) return 0;
+    return palette.rgba[picture.pixels[y * picture.stride + x]][3];
+}
+
+// The placed part of a picture in our palette, its indices kept, in the box.
+void keep_indices(const qlx_picture& picture, const SourcePalette& palette, const qlx_placement& place,
+                  const QuantiseOptions& options, std::uint8_t* box) {
+    for (std::size_t y = 0; y < place.height; ++y) {
+        const std::size_t source_y = place.source_y + y;
+        std::uint8_t* row = box + (place.y + y) * place.box_width + place.x;
+        for (std::size_t x = 0; x < place.width; ++x) {
+            const std::size_t source_x = place.source_x + x;
+            const unsigned alpha = alpha_at(picture, palette, source_x, source_y);
+            const bool unstored = picture.stored != nullptr && picture.stored[source_y * picture.width + source_x] == 0;
+            // An unstored pixel is transparent black, whose index is 0.
+            const std::uint8_t index = unstored ? 0 : picture.pixels[source_y * picture.stride + source_x];
+            row[x] = alpha == 255 ? index : kept_index(index, alpha, options);
+        }
+    }
+}
+
+// The placed part of an indexed picture as RGBA, through its palette.
+void expand_part(const qlx_picture& picture, const SourcePalette& palette, const qlx_placement& place,
+                 std::uint8_t* rgba) {
+    for (std::size_t y = 0; y < place.source_height; ++y) {
+        for (std::size_t x = 0; x < place.source_width; ++x) {
+            const std::size_t source_x = place.source_x + x, source_y = place.source_y + y;
+            std::uint8_t* out = rgba + (y * place.source_width + x) * palette_entry_bytes;
+            const bool unstored = picture.stored != nullptr && picture.stored[source_y * picture.width + source_x] == 0;
+            if (unstored) {
+                std::memset(out, 0, palette_entry_bytes);
+            } else {
+                std::memcpy(out, palette.rgba[picture.pixels[source_y * picture.stride + source_x]],
+                            palette_entry_bytes);
+            }
+        }
+    }
+}
+
+// Colours: the part's pixels (the palette's, if any), resampled to the
+// place, quantised into the box. Everything that can fail is done before
+// the box is written.
+qlx_status convert_colours(const qlx_picture& picture, const SourcePalette* palette, const qlx_placement& place,
+                           const QuantiseOptions& options, std::uint8_t* box) {
+    PixelView part{nullptr, place.source_width, place.source_height, picture.stride, picture.format};
+    std::unique_ptr<std::uint8_t[]> expanded;
+    if (palette != nullptr) {
+        Result<std::unique_ptr<std::uint8_t[]>> made =
+            allocate_array<std::uint8_t>(place.source_width * place.source_height * palette_entry_bytes);
+        if (!made) return made.error();
+        expanded = std::move(*made);
+        expand_part(picture, *palette, place, expanded.get());
+        part = {expanded.get(), place.source_width, place.source_height, place.source_width * palette_entry_bytes,
+                QLX_RGBA};
+    } else {
+        part.pixels = picture.pixels + place.source_y * picture.stride + place.source_x * qlx_pixel_bytes(picture.format);
+    }
+
+    std::unique_ptr<std::uint8_t[]> resampled;
+    if (place.source_width != place.width || place.source_height != place.height) {
+        const std::size_t bytes = pixel_order(part.format).bytes;
+        Result<std::unique_ptr<std::uint8_t[]>> made = allocate_array<std::uint8_t>(place.width * place.height * bytes);
+        if (!made) return made.error();
+        resampled = std::move(*made);
+        if (const qlx_status status = resample(part, place.width, place.height, resampled.get()); status != QLX_OK) {
+            return status;
+        }
+        expanded.reset();  // given back before the indices are made
+        part = {resampled.get(), place.width, place.height, place.width * bytes, part.format};
+    }
+
+    Result<std::unique_ptr<Quantiser>> quantiser = Quantiser::create(place.width, place.height, part.format, options);
+    if (!quantiser) return quantiser.error();
+    const bool fills_box = place.width == place.box_width && place.height == place.box_height;
+    if (fills_box) {
+        (*quantiser)->convert({part.pixels, place.height, part.stride, false}, box);
+        return QLX_OK;
+    }
+    Result<std::unique_ptr<std::uint8_t[]>> inner = allocate_array<std::uint8_t>(place.width * place.height);
+    if (!inner) return inner.error();
+    (*quantiser)->convert({part.pixels, place.height, part.stride, false}, inner->get());
+    std::memset(box, 0, place.box_width * place.box_height);
+    for (std::size_t y = 0; y < place.height; ++y) {
+        std::memcpy(box + (place.y + y) * place.box_width + place.x, inner->get() + y * place.width, place.width);
+    }
+    return QLX_OK;
+}
+
+// The placement of the whole picture as it is.
+qlx_placement kept_in_place(std::size_t width, std::size_t height) {
+    qlx_placement place{};
+    place.source_width = place.width = place.box_width = width;
+    place.source_height = place.height = place.box_height = height;
+    return place;
+}
+
+// Every check of the picture and the fit; the placement on success.
+qlx_status check_picture(const qlx_picture* picture, qlx_fit fit, std::size_t box_width, std::size_t box_height,
+                         qlx_placement& place) {
+    if (picture == nullptr) return QLX_NULL_POINTER;
+    if (!names_value(fit_names, fit)) return QLX_UNKNOWN_FIT;
+    const bool indexed = picture->palette != nullptr;
+    if (indexed && (picture->palette_size < 1 || picture->palette_size > 256)) return QLX_PALETTE_SIZE_OUT_OF_RANGE;
+    if (!indexed && qlx_pixel_bytes(picture->format) == 0) return QLX_UNKNOWN_PIXEL_FORMAT;
+    const bool empty = picture->width == 0 || picture->height == 0;
+    if (!empty) {
+        if (picture->pixels == nullptr) return QLX_NULL_POINTER;
+        PixelRows rows;
+        const std::size_t pixel_bytes = indexed ? 1 : qlx_pixel_bytes(picture->format);
+        if (const qlx_status status = measure_rows(picture->width, picture->height, picture->stride, pixel_bytes, rows);
+            status != QLX_OK) {
+            return status;
+        }
+    }
+    if (fit == QLX_FIT_KEEP) {
+        place = kept_in_place(picture->width, picture->height);
+        std::size_t count = 0;
+        return api::multiply_fits(picture->width, picture->height, count) ? QLX_OK : QLX_SIZE_OVERFLOW;
+    }
+    if (!api::resample_side_fits(picture->width) || !api::resample_side_fits(picture->height) ||
+        !api::resample_side_fits(box_width) || !api::resample_side_fits(box_height)) {
+        return QLX_SIDE_OUT_OF_RANGE;
+    }
+    place = place_in_box(picture->width, picture->height, box_width, box_height, fit);
+    return QLX_OK;
+}
+
+}  // namespace
+}  // namespace qlx
+
+extern "C" {
+
+QLX_API qlx_status qlx_convert_size(const qlx_picture* picture, qlx_fit fit, size_t box_width, size_t box_height,
+                                    size_t* width, size_t* height) {
+    if (width == nullptr || height == nullptr) return QLX_NULL_POINTER;
+    qlx_placement place{};
+    if (const qlx_status status = qlx::check_picture(picture, fit, box_width, box_height, place); status != QLX_OK) {
+        return status;
+    }
+    *width = place.box_width;
+    *height = place.box_height;
+    return QLX_OK;
+}
+
+QLX_API qlx_status qlx_convert(const qlx_picture* picture, const qlx_options* options, qlx_fit fit, size_t box_width,
+                               size_t box_height, uint8_t* indices, size_t indices_capacity) {
+    return guarded([&] {
+        const qlx::Result<qlx::QuantiseOptions> chosen = qlx::read_options(options);
+        if (!chosen) return chosen.error();
+        qlx_placement place{};
+        if (const qlx_status status = qlx::check_picture(picture, fit, box_width, box_height, place);
+            status != QLX_OK) {
+            return status;
+        }
+        if (!bytes_present(indices, indices_capacity)) return QLX_NULL_POINTER;
+        if (indices_capacity < place.box_width * place.box_height) return QLX_CAPACITY_TOO_SMALL;
+        if (place.box_width == 0 || place.box_height == 0) return QLX_OK;
+        if (picture->palette == nullptr) return qlx::convert_colours(*picture, nullptr, place, *chosen, indices);
+        const qlx::SourcePalette palette(*picture);
+        const bool resampled = place.source_width != place.width || place.source_height != place.height;
+        if (!palette.ours || resampled) return qlx::convert_colours(*picture, &palette, place, *chosen, indices);
+        if (place.width != place.box_width || place.height != place.box_height) {
+            std::memset(indices, 0, place.box_width * place.box_height);
+        }
+        qlx::keep_indices(*picture, palette, place, *chosen, indices);
+        return QLX_OK;
+    });
+}
+
+}  // extern "C"
