@@ -36,9 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Standard input's name: bytes of no known format are read as QLX.
     auto picture = qlxcli::decode(std::span(data, size), choice % 2 == 0 ? "-" : "input", settings.decode);
     if (!picture) return 0;
-    qlxcli::ConversionProgress progress{0};
     qlxcli::Size sides;
-    auto indices = qlxcli::indices_of(*picture, settings, progress, sides);
+    auto indices = qlxcli::indices_of(*picture, settings, sides);
     if (indices && indices->size() != sides.width * sides.height) __builtin_trap();
     return 0;
 }

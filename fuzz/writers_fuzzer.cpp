@@ -34,14 +34,19 @@ std::vector<std::uint8_t> colours_of(const std::vector<std::uint8_t>& indices) {
     return rgb;
 }
 
-// What a decoded picture holds: its indices if kept, else its colours as RGB.
+// What a decoded picture holds: its indices if it has a palette, else its
+// colours as RGB.
 std::vector<std::uint8_t> contents(const qlxcli::Picture& picture) {
-    if (picture.indexed) return {picture.indices.data(), picture.indices.data() + picture.indices.size()};
-    const std::size_t bytes = qlx_pixel_bytes(picture.format);
+    const qlxcli::Frame& frame = picture.frames.at(0);
+    if (const auto* stored = std::get_if<qlxcli::PaletteIndices>(&frame)) {
+        return {stored->indices.data(), stored->indices.data() + stored->indices.size()};
+    }
+    const auto& colours = std::get<qlxcli::Colours>(frame);
+    const std::size_t bytes = qlx_pixel_bytes(colours.format);
     std::vector<std::uint8_t> rgb;
     for (std::size_t i = 0; i < picture.width * picture.height; ++i) {
-        const std::uint8_t* pixel = picture.pixels.data() + i * bytes;
-        const bool bgr = picture.format == QLX_BGR || picture.format == QLX_BGRA;
+        const std::uint8_t* pixel = colours.pixels.data() + i * bytes;
+        const bool bgr = colours.format == QLX_BGR || colours.format == QLX_BGRA;
         rgb.insert(rgb.end(), {bgr ? pixel[2] : pixel[0], pixel[1], bgr ? pixel[0] : pixel[2]});
     }
     return rgb;

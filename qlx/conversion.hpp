@@ -27,7 +27,8 @@ struct OutputName {
     std::string path;
     bool named_by_size = false;
 };
-std::string final_name(const OutputName& name, const Size& sides);
+// A refusal for sides that no QLX name can state.
+Outcome<std::string> final_name(const OutputName& name, const Size& sides);
 
 // How far a conversion has come, in thousandths, for a progress line.
 using ConversionProgress = std::atomic<unsigned>;
@@ -38,9 +39,8 @@ using ConversionProgress = std::atomic<unsigned>;
 Outcome<std::string> convert_file(const std::string& input, const OutputName& output,
                                   const ConversionSettings& settings, ConversionProgress& progress);
 
-// The indices of a decoded picture, fitted and quantised as the settings
-// say. `sides` receives the result's width and height.
-Outcome<pal::Buffer> indices_of(Picture& picture, const ConversionSettings& settings, ConversionProgress& progress,
-                                Size& sides);
+// The indices of a decoded picture's first frame, converted by the library
+// as the settings say. `sides` receives the result's width and height.
+Outcome<pal::Buffer> indices_of(const Picture& picture, const ConversionSettings& settings, Size& sides);
 
 }  // namespace qlxcli

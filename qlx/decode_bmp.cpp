@@ -136,14 +136,11 @@ Outcome<std::vector<Rgba>> read_colour_table(std::span<const std::uint8_t> file,
     return table;
 }
 
-// A picture of the header's sides with the file's colour table, its
-// indices yet to read.
-Outcome<PalettePicture> with_colour_table(std::span<const std::uint8_t> file, const Header& header) {
+// The file's colour table, its indices yet to read.
+Outcome<PaletteIndices> with_colour_table(std::span<const std::uint8_t> file, const Header& header) {
     auto table = read_colour_table(file, header);
     if (!table) return refusal(table.error());
-    PalettePicture stored;
-    stored.width = header.width;
-    stored.height = header.height;
+    PaletteIndices stored;
     stored.palette = std::move(*table);
     return stored;
 }
@@ -164,7 +161,7 @@ Outcome<std::span<const std::uint8_t>> stored_rows(std::span<const std::uint8_t>
     return file.subspan(static_cast<std::size_t>(header.pixel_offset));
 }
 
-Outcome<PalettePicture> read_indexed(std::span<const std::uint8_t> file, const Header& header) {
+Outcome<PaletteIndices> read_indexed(std::span<const std::uint8_t> file, const Header& header) {
     auto stored = with_colour_table(file, header);
     if (!stored) return refusal(stored.error());
     std::uint64_t stride = 0;
@@ -183,7 +180,7 @@ Outcome<PalettePicture> read_indexed(std::span<const std::uint8_t> file, const H
 // RLE8 and RLE4: runs and literal stretches, with end-of-line, delta and
 // end-of-picture escapes. Data that ends before the end-of-picture escape
 // is cut short.
-Outcome<PalettePicture> read_run_lengths(std::span<const std::uint8_t> file, const Header& header) {
+Outcome<PaletteIndices> read_run_lengths(std::span<const std::uint8_t> file, const Header& header) {
     auto stored = with_colour_table(file, header);
     if (!stored) return refusal(stored.error());
     auto indices = allocate(header.width * header.height);
@@ -233,7 +230,7 @@ Outcome<PalettePicture> read_run_lengths(std::span<const std::uint8_t> file, con
         }
     }
     stored->indices = std::move(*indices);
-    stored->covered = std::move(*covered);
+    stored->stored = std::move(*covered);
     return std::move(*stored);
 }
 
@@ -250,9 +247,7 @@ Outcome<Picture> read_bit_fields(std::span<const std::uint8_t> file, const Heade
     auto rows = stored_rows(file, header, stride);
     if (!rows) return refusal(rows.error());
     const bool has_alpha = header.masks[3] != 0;
-    Picture picture;
-    picture.width = header.width;
-    picture.height = header.height;
+    Colours picture;
     picture.format = has_alpha ? QLX_RGBA : QLX_RGB;
     const std::size_t bytes = qlx_pixel_bytes(picture.format);
     auto pixels = allocate(header.width * header.height * bytes);
@@ -277,7 +272,7 @@ Outcome<Picture> read_bit_fields(std::span<const std::uint8_t> file, const Heade
         for (std::size_t i = 3; i < pixels->size(); i += 4) pixels->data()[i] = 255;
     }
     picture.pixels = std::move(*pixels);
-    return picture;
+    return single_frame(header.width, header.height, std::move(picture));
 }
 
 // The library's refusals of a 24-bit BMP are palquant's messages; qlx
@@ -297,11 +292,10 @@ std::string reason_for(qlx_status status) {
 
 // 24 bits through the library's own reading of the layout.
 Outcome<Picture> read_24_bit(std::span<const std::uint8_t> file, const qlx_bmp_layout& layout) {
-    Picture picture;
-    picture.width = layout.width;
-    picture.height = layout.height;
+    Colours picture;
     picture.format = QLX_BGR;
-    if (layout.width == 0 || layout.height == 0) return picture;  // palquant writes an empty QLX for it
+    // palquant writes an empty QLX for a picture with no pixels.
+    if (layout.width == 0 || layout.height == 0) return single_frame(layout.width, layout.height, std::move(picture));
     const std::size_t row_bytes = layout.width * 3;
     auto pixels = allocate(row_bytes * layout.height);
     if (!pixels) return refusal(pixels.error());
@@ -311,7 +305,7 @@ Outcome<Picture> read_24_bit(std::span<const std::uint8_t> file, const qlx_bmp_l
                     file.data() + layout.pixel_offset + stored * layout.row_stride, row_bytes);
     }
     picture.pixels = std::move(*pixels);
-    return picture;
+    return single_frame(layout.width, layout.height, std::move(picture));
 }
 
 }  // namespace
@@ -337,7 +331,7 @@ Outcome<Picture> decode_bmp(std::span<const std::uint8_t> file, const DecodeSett
     if (header->bits > 8) return read_bit_fields(file, *header);
     auto stored = header->compression == rgb ? read_indexed(file, *header) : read_run_lengths(file, *header);
     if (!stored) return refusal(stored.error());
-    return resolve_palette(std::move(*stored));
+    return single_frame(header->width, header->height, std::move(*stored));
 }
 
 }  // namespace qlxcli

@@ -85,7 +85,7 @@ Outcome<int> skip_to_first_frame(GifFileType* gif) {
     }
 }
 
-Outcome<PalettePicture> read_first_frame(GifFileType* gif, const DecodeSettings& settings) {
+Outcome<Picture> read_first_frame(GifFileType* gif, const DecodeSettings& settings) {
     auto transparent = skip_to_first_frame(gif);
     if (!transparent) return refusal(transparent.error());
     if (DGifGetImageDesc(gif) == GIF_ERROR) return refusal(reason_for(gif->Error));
@@ -95,10 +95,10 @@ Outcome<PalettePicture> read_first_frame(GifFileType* gif, const DecodeSettings&
     if (frame.Width <= 0 || frame.Height <= 0) return refusal("GIF frame has no pixels");
 
     // A canvas of no size is the frame's, as browsers take it.
-    PalettePicture stored;
-    stored.width = static_cast<std::size_t>(gif->SWidth > 0 ? gif->SWidth : frame.Left + frame.Width);
-    stored.height = static_cast<std::size_t>(gif->SHeight > 0 ? gif->SHeight : frame.Top + frame.Height);
-    if (auto allowed = check_pixel_count(stored.width, stored.height, settings); !allowed) {
+    const auto width = static_cast<std::size_t>(gif->SWidth > 0 ? gif->SWidth : frame.Left + frame.Width);
+    const auto height = static_cast<std::size_t>(gif->SHeight > 0 ? gif->SHeight : frame.Top + frame.Height);
+    PaletteIndices stored;
+    if (auto allowed = check_pixel_count(width, height, settings); !allowed) {
         return refusal(allowed.error());
     }
     for (int i = 0; i < colours->ColorCount; ++i) {
@@ -108,7 +108,7 @@ Outcome<PalettePicture> read_first_frame(GifFileType* gif, const DecodeSettings&
     if (*transparent >= 0 && static_cast<std::size_t>(*transparent) < stored.palette.size()) {
         stored.palette[static_cast<std::size_t>(*transparent)].alpha = 0;
     }
-    auto count = picture_bytes(stored.width, stored.height, 1);
+    auto count = picture_bytes(width, height, 1);
     if (!count) return refusal(count.error());
     auto indices = allocate(*count);
     auto covered = allocate(*count);
@@ -121,15 +121,18 @@ Outcome<PalettePicture> read_first_frame(GifFileType* gif, const DecodeSettings&
     const auto top = static_cast<std::size_t>(frame.Top);
     for (const std::size_t y : row_order(static_cast<std::size_t>(frame.Height), frame.Interlace)) {
         if (DGifGetLine(gif, line->data(), frame.Width) == GIF_ERROR) return refusal(reason_for(gif->Error));
-        if (top + y >= stored.height || left >= stored.width) continue;
-        const std::size_t visible = std::min(static_cast<std::size_t>(frame.Width), stored.width - left);
-        const std::size_t at = (top + y) * stored.width + left;
+        if (top + y >= height || left >= width) continue;
+        const std::size_t visible = std::min(static_cast<std::size_t>(frame.Width), width - left);
+        const std::size_t at = (top + y) * width + left;
         std::memcpy(indices->data() + at, line->data(), visible);
         std::memset(covered->data() + at, 1, visible);
     }
     stored.indices = std::move(*indices);
-    stored.covered = std::move(*covered);
-    return stored;
+    // A frame that covers the canvas leaves no pixel unstored.
+    if (!std::all_of(covered->data(), covered->data() + covered->size(), [](std::uint8_t c) { return c != 0; })) {
+        stored.stored = std::move(*covered);
+    }
+    return single_frame(width, height, std::move(stored));
 }
 
 }  // namespace
@@ -143,14 +146,7 @@ Outcome<Picture> decode_gif(std::span<const std::uint8_t> file, const DecodeSett
     int error = 0;
     GifFile gif(DGifOpen(&source, read_source, &error));
     if (!gif) return refusal(reason_for(error));
-    auto stored = read_first_frame(gif.get(), settings);
-    if (!stored) return refusal(stored.error());
-    // A frame that covers the canvas leaves no pixel unstored.
-    if (std::all_of(stored->covered.data(), stored->covered.data() + stored->covered.size(),
-                    [](std::uint8_t c) { return c != 0; })) {
-        stored->covered = pal::Buffer();
-    }
-    return resolve_palette(std::move(*stored));
+    return read_first_frame(gif.get(), settings);
 }
 
 }  // namespace qlxcli

@@ -8,7 +8,8 @@ namespace {
 
 struct Destination {
     const DecodeSettings* settings;
-    Picture picture;
+    std::size_t width = 0, height = 0;
+    Colours picture;
     std::string refused;
 };
 
@@ -28,8 +29,8 @@ std::uint8_t* allocate_pixels(void* context, std::size_t width, std::size_t heig
         destination.refused = pixels.error();
         return nullptr;
     }
-    destination.picture.width = width;
-    destination.picture.height = height;
+    destination.width = width;
+    destination.height = height;
     destination.picture.format = QLX_RGB;
     destination.picture.pixels = std::move(*pixels);
     return destination.picture.pixels.data();
@@ -38,10 +39,11 @@ std::uint8_t* allocate_pixels(void* context, std::size_t width, std::size_t heig
 }  // namespace
 
 Outcome<Picture> decode_jpeg(std::span<const std::uint8_t> file, const DecodeSettings& settings) {
-    Destination destination{&settings, {}, {}};
+    Destination destination{&settings, 0, 0, {}, {}};
     char reason[200];
     switch (jpeg_reader_decode(file.data(), file.size(), allocate_pixels, &destination, reason, sizeof reason)) {
-        case JPEG_READER_OK: return std::move(destination.picture);
+        case JPEG_READER_OK:
+            return single_frame(destination.width, destination.height, std::move(destination.picture));
         case JPEG_READER_CUT_SHORT: return refusal("JPEG data is cut short");
         case JPEG_READER_CMYK: return refusal("CMYK JPEG is not supported; save it as RGB");
         case JPEG_READER_REFUSED: return refusal(destination.refused);

@@ -168,10 +168,8 @@ Outcome<pal::Buffer> indices_from_colours(spng_ctx* context, const spng_ihdr& he
     return std::move(*indices);
 }
 
-Outcome<PalettePicture> read_palette_picture(spng_ctx* context, const spng_ihdr& header, const spng_plte& plte) {
-    PalettePicture stored;
-    stored.width = header.width;
-    stored.height = header.height;
+Outcome<PaletteIndices> read_palette_indices(spng_ctx* context, const spng_ihdr& header, const spng_plte& plte) {
+    PaletteIndices stored;
     for (std::uint32_t i = 0; i < plte.n_entries; ++i) {
         stored.palette.push_back({plte.entries[i].red, plte.entries[i].green, plte.entries[i].blue, 255});
     }
@@ -196,9 +194,7 @@ Outcome<Picture> read_colours(spng_ctx* context, const spng_ihdr& header) {
     const int trns_status = spng_get_trns(context, &trns);
     if (trns_status != 0 && trns_status != SPNG_ECHUNKAVAIL) return refusal(reason_for(trns_status));
     const bool transparent = has_alpha || trns_status == 0;
-    Picture picture;
-    picture.width = header.width;
-    picture.height = header.height;
+    Colours picture;
     picture.format = transparent ? QLX_RGBA : QLX_RGB;
     const int format = transparent ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
     auto size = picture_bytes(header.width, header.height, qlx_pixel_bytes(picture.format));
@@ -209,7 +205,7 @@ Outcome<Picture> read_colours(spng_ctx* context, const spng_ihdr& header) {
         return refusal(reason_for(error));
     }
     picture.pixels = std::move(*pixels);
-    return picture;
+    return single_frame(header.width, header.height, std::move(picture));
 }
 
 }  // namespace
@@ -243,9 +239,9 @@ Outcome<Picture> decode_png(std::span<const std::uint8_t> file, const DecodeSett
     if (header.color_type == SPNG_COLOR_TYPE_INDEXED) {
         spng_plte plte{};
         if (const int error = spng_get_plte(context.get(), &plte)) return refusal(reason_for(error));
-        auto stored = read_palette_picture(context.get(), header, plte);
+        auto stored = read_palette_indices(context.get(), header, plte);
         if (!stored) return refusal(stored.error());
-        return resolve_palette(std::move(*stored));
+        return single_frame(header.width, header.height, std::move(*stored));
     }
     return read_colours(context.get(), header);
 }

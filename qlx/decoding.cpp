@@ -53,11 +53,9 @@ std::string wrong_length(std::uint64_t length, const Size& size) {
 bool has_qlx_extension(const std::string& name) { return lower_case(name).ends_with(".qlx"); }
 
 std::optional<Size> size_in_name(const std::string& name) {
-    if (!has_qlx_extension(name)) return std::nullopt;
-    const std::string stem = name.substr(0, name.size() - 4);
-    const std::size_t dot = stem.find_last_of("./\\");
-    if (dot == std::string::npos || stem[dot] != '.') return std::nullopt;
-    return parse_size(stem.substr(dot + 1));
+    Size size;
+    if (qlx_size_from_name(name.c_str(), &size.width, &size.height) != QLX_OK) return std::nullopt;
+    return size;
 }
 
 Outcome<> check_pixel_count(std::uint64_t width, std::uint64_t height, const DecodeSettings& settings) {
@@ -78,12 +76,10 @@ Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::strin
     auto indices = allocate(file.size());
     if (!indices) return refusal(indices.error());
     std::memcpy(indices->data(), file.data(), file.size());
-    Picture picture;
-    picture.width = size.width;
-    picture.height = size.height;
-    picture.indexed = true;
-    picture.indices = std::move(*indices);
-    return picture;
+    PaletteIndices stored;
+    stored.palette = our_palette();
+    stored.indices = std::move(*indices);
+    return single_frame(size.width, size.height, std::move(stored));
 }
 
 Outcome<Picture> decode(std::span<const std::uint8_t> file, const std::string& name, const DecodeSettings& settings) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "buffer.hpp"
@@ -19,38 +20,40 @@ template <class T = void>
 using Outcome = common::Expected<T, std::string>;
 inline common::Unexpected<std::string> refusal(std::string reason) { return common::failure(std::move(reason)); }
 
-struct Picture {
-    std::size_t width = 0;
-    std::size_t height = 0;
-    // Colours, rows unpadded, in `format`: for a picture whose indices are
-    // not ours. Empty when `indexed`.
-    qlx_pixel_format format = QLX_RGB;
-    pal::Buffer pixels;
-    // A picture already in our palette's indices (a QLX file, or an indexed
-    // file whose palette is ours): its indices are kept exactly.
-    bool indexed = false;
-    pal::Buffer indices;
-    pal::Buffer alpha;  // one a pixel when an indexed picture has transparency; else empty
-};
-
 struct Rgba {
     std::uint8_t red = 0, green = 0, blue = 0, alpha = 255;
     bool operator==(const Rgba&) const = default;
 };
 
-// A picture of indices into a palette of its own, as PNG, GIF and BMP store
-// them.
-struct PalettePicture {
-    std::size_t width = 0;
-    std::size_t height = 0;
-    std::vector<Rgba> palette;  // as many entries as the file has
-    pal::Buffer indices;
-    pal::Buffer covered;  // empty when every pixel was stored; else 0 where none was (transparent black)
+// Colours in `format`, rows unpadded.
+struct Colours {
+    qlx_pixel_format format = QLX_RGB;
+    pal::Buffer pixels;
 };
 
-// Its indices kept when each palette entry is ours at the same index;
-// otherwise its colours.
-Outcome<Picture> resolve_palette(PalettePicture&& stored);
+// Indices into the file's own palette, one byte a pixel, as PNG, GIF, BMP
+// and QLX (whose palette is ours) store them. Whether they are kept is the
+// library's to decide.
+struct PaletteIndices {
+    std::vector<Rgba> palette;  // as many entries as the file has
+    pal::Buffer indices;
+    pal::Buffer stored;  // empty when every pixel was stored; else 0 where none was (transparent black)
+};
+
+// What a frame is, said by its type.
+using Frame = std::variant<Colours, PaletteIndices>;
+
+// A decoded picture: its frames, all of its sides. A still picture has one.
+struct Picture {
+    std::size_t width = 0;
+    std::size_t height = 0;
+    std::vector<Frame> frames;
+};
+
+Picture single_frame(std::size_t width, std::size_t height, Frame frame);
+
+// Our palette, all 256 entries: a QLX file's.
+std::vector<Rgba> our_palette();
 
 // `width` indices of `bits` bits (1, 2, 4 or 8), packed from each byte's
 // high bits as PNG and BMP store them, one byte each.

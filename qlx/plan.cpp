@@ -56,9 +56,12 @@ common::Expected<std::vector<Job>, std::string> plan_jobs(const Invocation& invo
         for (const std::string& input : invocation.inputs) {
             const std::string stem = joined(*invocation.out_dir, stem_of(input));
             OutputName name{stem, true};
-            if (!sized_later) {
-                name = *invocation.to == FileFormat::qlx ? OutputName{final_name(name, box), false}
-                                                         : OutputName{stem + "." + format_name(*invocation.to), false};
+            if (!sized_later && *invocation.to == FileFormat::qlx) {
+                auto sized = final_name(name, box);
+                if (!sized) return common::failure(sized.error());
+                name = {*sized, false};
+            } else if (!sized_later) {
+                name = {stem + "." + format_name(*invocation.to), false};
             }
             const auto [clash, fresh] = first_input_of.emplace(name.path, input);
             if (!fresh) return common::failure("'" + clash->second + "' and '" + input + "' would both write '" + name.path + (sized_later ? ".qlx" : "") + "'");

@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include "conversion.hpp"
 #include "decoding.hpp"
 #include "encoding.hpp"
 #include "png_maker.hpp"
@@ -26,24 +27,46 @@ qlxcli::Picture decoded(const Bytes& file, const std::string& name = "picture") 
     return picture ? std::move(*picture) : qlxcli::Picture();
 }
 
+// The stored indices of a picture of a palette.
+Bytes stored_indices(const qlxcli::Picture& picture) {
+    const auto& stored = std::get<qlxcli::PaletteIndices>(picture.frames.at(0));
+    return {stored.indices.data(), stored.indices.data() + stored.indices.size()};
+}
+
+// What qlx makes of the picture, alpha ignored: kept indices where the
+// library keeps them.
+Bytes converted(const qlxcli::Picture& picture) {
+    qlxcli::Size sides;
+    auto indices = qlxcli::indices_of(picture, {}, sides);
+    EXPECT_TRUE(indices) << indices.error();
+    return indices ? Bytes(indices->data(), indices->data() + indices->size()) : Bytes();
+}
+
 std::string refusal(const Bytes& file, const std::string& name = "picture") {
     auto picture = qlxcli::decode(file, name, {});
     return picture ? "decoded" : picture.error();
 }
 
-// The picture's colours as RGBA, whatever its format.
+// The first frame's colours as RGBA, whatever it holds: an index past the
+// palette, or a pixel none was stored for, is transparent black.
 Bytes rgba_of(const qlxcli::Picture& picture) {
     Bytes rgba(picture.width * picture.height * 4);
-    if (picture.indexed) {
-        EXPECT_EQ(qlx_expand(picture.indices.data(), picture.width, picture.height, QLX_RGBA, rgba.data(),
-                             picture.width * 4, rgba.size()),
-                  QLX_OK);
+    if (const auto* stored = std::get_if<qlxcli::PaletteIndices>(&picture.frames.at(0))) {
+        for (std::size_t i = 0; i < picture.width * picture.height; ++i) {
+            const std::uint8_t index = stored->indices.data()[i];
+            const bool unstored = stored->stored.size() != 0 && stored->stored.data()[i] == 0;
+            if (unstored || index >= stored->palette.size()) continue;
+            const qlxcli::Rgba entry = stored->palette[index];
+            std::copy_n(std::array{entry.red, entry.green, entry.blue, entry.alpha}.begin(), 4,
+                        rgba.begin() + static_cast<std::ptrdiff_t>(4 * i));
+        }
         return rgba;
     }
-    const std::size_t bytes = qlx_pixel_bytes(picture.format);
-    const bool bgr = picture.format == QLX_BGR || picture.format == QLX_BGRA;
+    const auto& colours = std::get<qlxcli::Colours>(picture.frames.at(0));
+    const std::size_t bytes = qlx_pixel_bytes(colours.format);
+    const bool bgr = colours.format == QLX_BGR || colours.format == QLX_BGRA;
     for (std::size_t i = 0; i < picture.width * picture.height; ++i) {
-        const std::uint8_t* p = picture.pixels.data() + i * bytes;
+        const std::uint8_t* p = colours.pixels.data() + i * bytes;
         rgba[4 * i] = bgr ? p[2] : p[0];
         rgba[4 * i + 1] = p[1];
         rgba[4 * i + 2] = bgr ? p[0] : p[2];
@@ -140,16 +163,19 @@ TEST(QlxPng, OurPaletteKeepsIndicesExactly) {
                                                      static_cast<std::uint8_t>(colour)});
     }
     const qlxcli::Picture ours = decoded(qlx::test::make_png(recipe));
-    ASSERT_TRUE(ours.indexed);
-    for (unsigned i = 0; i < 256; ++i) EXPECT_EQ(ours.indices.data()[i], 255 - i);
+    const Bytes stored = stored_indices(ours);
+    for (unsigned i = 0; i < 256; ++i) EXPECT_EQ(stored[i], 255 - i);
+    EXPECT_EQ(converted(ours), stored);
 
     // The first 16 entries alone, at 4 bits, are ours too.
     PngRecipe sixteen{16, 1, 3, 4, false, {}, Bytes(recipe.palette.begin(), recipe.palette.begin() + 48), {}};
     for (unsigned i = 0; i < 16; ++i) sixteen.samples.push_back(static_cast<std::uint16_t>(i));
-    EXPECT_TRUE(decoded(qlx::test::make_png(sixteen)).indexed);
+    const qlxcli::Picture small = decoded(qlx::test::make_png(sixteen));
+    EXPECT_EQ(converted(small), stored_indices(small));
 
     recipe.palette[3 * 80] ^= 1;
-    EXPECT_FALSE(decoded(qlx::test::make_png(recipe)).indexed);
+    const qlxcli::Picture other = decoded(qlx::test::make_png(recipe));
+    EXPECT_NE(converted(other), stored_indices(other));
 }
 
 TEST(QlxPng, BrokenFilesAreRefusedWithTheirReason) {
@@ -204,8 +230,8 @@ TEST(QlxJpegAndGif, GifFirstFrameLiesOnItsCanvas) {
         }
     }
     const qlxcli::Picture clear = decoded(qlx::test::read_file(qlx::test::data_path("pictures/transparent.gif")));
-    EXPECT_EQ(clear.format, QLX_RGBA);
-    for (std::size_t i = 3; i < clear.pixels.size(); i += 4) EXPECT_EQ(clear.pixels.data()[i], 0);
+    const Bytes clear_rgba = rgba_of(clear);
+    for (std::size_t i = 3; i < clear_rgba.size(); i += 4) EXPECT_EQ(clear_rgba[i], 0);
 }
 
 // The suite's good files: the same picture in many storings gives the same
@@ -262,7 +288,8 @@ TEST(QlxBmp, A24BitFileGivesTheLibrarysPixels) {
     const qlxcli::Picture picture = decoded(bmp);
     Bytes through_library(320 * 200), ours(320 * 200);
     ASSERT_EQ(qlx_from_bmp(bmp.data(), bmp.size(), nullptr, through_library.data(), through_library.size()), QLX_OK);
-    ASSERT_EQ(qlx_quantise(picture.pixels.data(), 320, 200, 960, picture.format, nullptr, ours.data(), ours.size()),
+    const auto& colours = std::get<qlxcli::Colours>(picture.frames.at(0));
+    ASSERT_EQ(qlx_quantise(colours.pixels.data(), 320, 200, 960, colours.format, nullptr, ours.data(), ours.size()),
               QLX_OK);
     EXPECT_EQ(ours, through_library);
 }
@@ -281,7 +308,7 @@ TEST(QlxQlx, SizeComesFromOptionNameOrStandard) {
     Bytes looks_like_bmp(64000, 0);
     looks_like_bmp[0] = 'B';
     looks_like_bmp[1] = 'M';
-    EXPECT_TRUE(decoded(looks_like_bmp, "a.qlx").indexed);
+    EXPECT_EQ(stored_indices(decoded(looks_like_bmp, "a.qlx")), looks_like_bmp);
     EXPECT_EQ(refusal(Bytes(10, 1), "notes.txt"), "not a PNG, JPEG, GIF, BMP or QLX file");
 }
 
@@ -293,15 +320,15 @@ TEST(QlxWriters, IndexedPngAndBmpReadBackToEveryIndex) {
     ASSERT_TRUE(png);
     const Bytes png_bytes(png->data(), png->data() + png->size());
     const qlxcli::Picture read = decoded(png_bytes);
-    ASSERT_TRUE(read.indexed);
-    EXPECT_EQ(Bytes(read.indices.data(), read.indices.data() + read.indices.size()), indices);
+    EXPECT_EQ(stored_indices(read), indices);
+    EXPECT_EQ(converted(read), indices);
     // tRNS marks index 80 alone, and no chunk beyond the five is written.
     EXPECT_NE(std::search(png_bytes.begin(), png_bytes.end(), std::begin("tRNS"), std::end("tRNS") - 1), png_bytes.end());
     for (const char* absent : {"tIME", "tEXt", "gAMA", "sRGB", "pHYs"}) {
         EXPECT_EQ(std::search(png_bytes.begin(), png_bytes.end(), absent, absent + 4), png_bytes.end()) << absent;
     }
-    const qlxcli::Picture alpha = decoded(png_bytes);
-    for (std::size_t i = 0; i < indices.size(); ++i) EXPECT_EQ(alpha.alpha.data()[i], indices[i] == 80 ? 0 : 255);
+    const Bytes rgba = rgba_of(read);
+    for (std::size_t i = 0; i < indices.size(); ++i) EXPECT_EQ(rgba[4 * i + 3], indices[i] == 80 ? 0 : 255);
 }
 
 // Parts compressed on their own threads join into one stream that zlib

@@ -45,9 +45,8 @@ Converted convert(const Bytes& file) {
     }
     qlxcli::ConversionSettings settings;
     settings.options.alpha = QLX_ALPHA_COMPOSITE;
-    qlxcli::ConversionProgress progress{0};
     qlxcli::Size sides;
-    auto indices = qlxcli::indices_of(*picture, settings, progress, sides);
+    auto indices = qlxcli::indices_of(*picture, settings, sides);
     if (!indices) {
         result.refusal = indices.error();
         return result;
@@ -436,7 +435,7 @@ TEST(QlxFiles, QlxNamesTellTheirSizeTruly) {
     const RunResult unnamed = qlx_run({"convert", "--fit=stretch", "--size=64x48", input, path(dir, "small.QLX")});
     EXPECT_EQ(unnamed.status, 0);
     EXPECT_EQ(unnamed.err, "qlx: " + path(dir, "small.QLX") + ": its size, 64 × 48, is not in its name; name it " +
-                               path(dir, "small.64x48.QLX") + " so that it reads back at that size\n");
+                               path(dir, "small.64x48.qlx") + " so that it reads back at that size\n");
     EXPECT_EQ(read_file(dir / "small.QLX").size(), 64u * 48);
     EXPECT_EQ(qlx_run({"convert", "-q", "--fit=stretch", "--size=64x48", input, path(dir, "quiet.qlx")}).err, "");
     EXPECT_EQ(qlx_run({"convert", input, path(dir, "standard.qlx")}).err, "");

@@ -123,11 +123,19 @@ TEST(QlxProgram, IndicesSurviveEveryRoundTrip) {
     ASSERT_EQ(qlx::test::run_program(PALEXPAND_PATH, {path(dir, "all.qlx"), path(dir, "palexpand.bmp")}).status, 0);
     EXPECT_EQ(read_file(dir / "true.bmp"), read_file(dir / "palexpand.bmp"));
 
-    // A long thin picture comes back too, beyond the BMP programs' sides.
-    write_file(dir / "thin.20000x4.qlx", every_index(20000 * 4));
-    ASSERT_EQ(qlx_run({"convert", path(dir, "thin.20000x4.qlx"), path(dir, "thin.png")}).status, 0);
+    // A long thin picture comes back too, at the longest side a name states.
+    write_file(dir / "thin.16384x4.qlx", every_index(16384 * 4));
+    ASSERT_EQ(qlx_run({"convert", path(dir, "thin.16384x4.qlx"), path(dir, "thin.png")}).status, 0);
     ASSERT_EQ(qlx_run({"convert", path(dir, "thin.png"), "-o", path(dir, "out")}).status, 0);
-    EXPECT_EQ(read_file(dir / "out" / "thin.20000x4.qlx"), every_index(20000 * 4));
+    EXPECT_EQ(read_file(dir / "out" / "thin.16384x4.qlx"), every_index(16384 * 4));
+    // A longer side is no QLX name's: such a picture is refused, not misnamed.
+    write_file(dir / "long.qlx", every_index(20000 * 4));
+    ASSERT_EQ(qlx_run({"convert", "--size=20000x4", path(dir, "long.qlx"), path(dir, "long.png")}).status, 0);
+    const RunResult unnamed = qlx_run({"convert", path(dir, "long.png"), "-o", path(dir, "out")});
+    EXPECT_EQ(unnamed.status, 1);
+    EXPECT_EQ(unnamed.err, "qlx: " + path(dir, "long.png") +
+                               ": a QLX name states sides up to 16384, not 20000 × 4; fit it with --fit and --size, "
+                               "or write PNG\n");
 }
 
 TEST(QlxProgram, TransparentIndexMarksPixelsAndThePng) {
