@@ -41,14 +41,14 @@ def alternately(first, second, rounds):
 
 
 def direct_call(rgb, method):
-    """qlx_quantise itself: the array's memory and a ready output, no checks."""
+    """qlx_convert itself: the array's memory and a ready output, no checks."""
     height, width, _ = rgb.shape
     out = np.empty((height, width), dtype=np.uint8)
     flat = rgb.reshape(-1)
     code = qlx.METHODS.index(method)
 
     def call():
-        _qlx.quantise_into(flat, width, height, width * 3, 0, out, code, 100, -1, 0, 0)
+        _qlx.convert_into(flat, width, height, width * 3, 0, None, 0, 0, 0, out, code, 100, -1, 0, 0, 1, 0)
     return call
 
 

@@ -13,6 +13,7 @@ parallel; refusals raise qlx.Error with the library's text.
 from __future__ import annotations
 
 import enum
+import os
 
 import numpy as np
 
@@ -20,7 +21,7 @@ from . import _qlx
 
 __all__ = [
     "PALETTE", "Error", "Status", "METHODS", "LIGHTS", "FITS", "quantise", "expand", "from_bmp", "to_bmp", "to_image",
-    "nearest_index", "open", "__version__",
+    "nearest_index", "size_from_name", "name_with_size", "open", "__version__",
 ]
 
 __version__: str = _qlx.version
@@ -66,7 +67,7 @@ def _colour(background) -> int:
 
 
 def _options(dither="none", strength=100, light="srgb", transparent_index=None, threads=0, background=0):
-    """The library's numbers for the option keywords, in quantise_into's order."""
+    """The library's numbers for the option keywords, in convert_into's order."""
     if transparent_index is None:
         transparent_index = -1
     elif not isinstance(transparent_index, int) or transparent_index < 0:
@@ -80,9 +81,28 @@ def _options(dither="none", strength=100, light="srgb", transparent_index=None, 
             _colour(background))
 
 
-def _pixels(pixels) -> np.ndarray:
-    """A (height, width, 3 or 4) uint8 array of `pixels`, without a copy where it can be."""
+def _palette_of(image) -> bytes:
+    """A "P" image's palette as red, green, blue and alpha for each entry,
+    its transparency applied: an index or an alpha for each entry."""
+    rgb = image.getpalette("RGB") or []
+    entries = len(rgb) // 3
+    alpha = [255] * entries
+    transparency = image.info.get("transparency")
+    if isinstance(transparency, int) and 0 <= transparency < entries:
+        alpha[transparency] = 0
+    elif isinstance(transparency, (bytes, bytearray)):
+        alpha[:min(entries, len(transparency))] = transparency[:entries]
+    return bytes(value for i in range(entries) for value in (*rgb[3 * i:3 * i + 3], alpha[i]))
+
+
+def _source(pixels) -> tuple[np.ndarray, bytes | None]:
+    """Colours as a (height, width, 3 or 4) uint8 array, without a copy
+    where it can be; or, for a PIL image of mode "P", its (height, width)
+    indices and its palette, whose indices the library keeps when the
+    palette is ours."""
     if hasattr(pixels, "getbands") and hasattr(pixels, "convert"):  # a PIL image
+        if pixels.mode == "P":
+            return np.asarray(pixels, dtype=np.uint8), _palette_of(pixels)
         has_alpha = "A" in pixels.getbands() or "transparency" in pixels.info
         pixels = pixels.convert("RGBA" if has_alpha else "RGB")
     try:
@@ -97,15 +117,17 @@ def _pixels(pixels) -> np.ndarray:
         raise ValueError(f"pixels must be shaped (height, width, 3) or (height, width, 4), not {array.shape}")
     if array.shape[0] == 0 or array.shape[1] == 0:
         raise ValueError(f"pixels must have at least one row and one column, not {array.shape}")
-    return array
+    return array, None
 
 
 def _rows(array: np.ndarray) -> tuple[np.ndarray, int]:
     """The memory holding the array's rows as one contiguous 1-D view, and the
     row stride: padded or sliced rows are taken as they lie, and anything
     else is copied."""
-    height, width, channels = array.shape
-    row_stride, pixel_stride, channel_stride = array.strides
+    height, width = array.shape[:2]
+    channels = array.shape[2] if array.ndim == 3 else 1
+    row_stride, pixel_stride = array.strides[:2]
+    channel_stride = array.strides[2] if array.ndim == 3 else 1
     if channel_stride != 1 or pixel_stride != channels or row_stride < width * channels:
         array = np.ascontiguousarray(array)
         row_stride = width * channels
@@ -114,34 +136,19 @@ def _rows(array: np.ndarray) -> tuple[np.ndarray, int]:
     return flat, row_stride
 
 
-def _quantise_array(array: np.ndarray, options: tuple) -> np.ndarray:
-    height, width, channels = array.shape
-    flat, stride = _rows(array)
-    indices = np.empty((height, width), dtype=np.uint8)
-    _qlx.quantise_into(flat, width, height, stride, _RGB if channels == 3 else _RGBA, indices, *options)
-    return indices
-
-
-def _fitted(array: np.ndarray, fit: str, size, options: tuple) -> np.ndarray:
-    """The picture fitted into the box as the qlx command and the web page
-    fit it: resampled in linear light, quantised on its own, index 0 around."""
+def _convert(array: np.ndarray, palette: bytes | None, fit: str, size, options: tuple) -> np.ndarray:
+    """The library's whole conversion: placement, kept indices, resampling,
+    transparency, quantising and the box, as every other door converts."""
     box_width, box_height = (int(side) for side in size)
-    height, width, channels = array.shape
-    (source_x, source_y, source_width, source_height, x, y, placed_width, placed_height, box_width,
-     box_height) = _qlx.fit_placement(width, height, box_width, box_height, _code(FITS, fit))
-    part = array[source_y:source_y + source_height, source_x:source_x + source_width]
-    if (source_width, source_height) != (placed_width, placed_height):
-        flat, stride = _rows(part)
-        resampled = np.empty((placed_height, placed_width, channels), dtype=np.uint8)
-        _qlx.resample_into(flat, source_width, source_height, stride, _RGB if channels == 3 else _RGBA, resampled,
-                           placed_width, placed_height)
-        part = resampled
-    inner = _quantise_array(part, options)
-    if (placed_width, placed_height) == (box_width, box_height):
-        return inner
-    box = np.zeros((box_height, box_width), dtype=np.uint8)
-    box[y:y + placed_height, x:x + placed_width] = inner
-    return box
+    height, width = array.shape[:2]
+    fit_code = _code(FITS, fit)
+    result_width, result_height = _qlx.convert_size(width, height, fit_code, box_width, box_height)
+    flat, stride = _rows(array)
+    indices = np.empty((result_height, result_width), dtype=np.uint8)
+    format_code = _RGBA if array.ndim == 3 and array.shape[2] == 4 else _RGB
+    _qlx.convert_into(flat, width, height, stride, format_code, palette, fit_code, box_width, box_height, indices,
+                      *options)
+    return indices
 
 
 def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = "srgb",
@@ -152,7 +159,9 @@ def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = 
     pixels: a (height, width, 3) RGB or (height, width, 4) RGBA uint8 array, or
         anything with the buffer protocol or __array_interface__ shaped so
         (read-only, sliced and padded rows are read in place), or a PIL image
-        of any mode (converted to RGB, or RGBA if it has transparency).
+        of any mode: "P" gives its indices and palette, whose indices are
+        kept when the palette is ours, as the qlx command keeps them; any
+        other mode is converted to RGB, or RGBA if it has transparency.
     dither: one of qlx.METHODS: "none", "floyd-steinberg", "ordered",
         "atkinson", "sierra-lite", "blue-noise".
     strength: 0 to 100 percent of the diffused error or the pattern.
@@ -172,11 +181,9 @@ def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = 
     Raises qlx.Error (a ValueError) with the library's text for a bad option,
     TypeError or ValueError for pixels of the wrong kind or shape.
     """
-    array = _pixels(pixels)
+    array, palette = _source(pixels)
     options = _options(dither, strength, light, transparent_index, threads, background)
-    if fit == "keep":
-        return _quantise_array(array, options)
-    return _fitted(array, fit, size, options)
+    return _convert(array, palette, fit, size, options)
 
 
 def _indices(indices) -> np.ndarray:
@@ -221,6 +228,18 @@ def to_image(indices):
     image = Image.frombuffer("P", (array.shape[1], array.shape[0]), array.tobytes(), "raw", "P", 0, 1)
     image.putpalette(PALETTE.tobytes())
     return image
+
+
+def size_from_name(name) -> tuple[int, int] | None:
+    """The size a QLX file's name states ("castle.641x480.qlx": (641, 480)),
+    by the library's rule, or None."""
+    return _qlx.size_from_name(os.fsdecode(name))
+
+
+def name_with_size(stem, width: int, height: int) -> str:
+    """The name of a QLX file of these sides: stem + ".641x480.qlx", or
+    stem + ".qlx" for the standard 320 x 200."""
+    return _qlx.name_with_size(os.fsdecode(stem), width, height)
 
 
 def nearest_index(red: int, green: int, blue: int) -> int:

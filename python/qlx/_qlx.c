@@ -9,6 +9,7 @@
 #include <Python.h>
 
 #include <stdint.h>
+#include <string.h>
 
 #include "qlx.h"
 
@@ -53,40 +54,6 @@ static int read_options(int dither, int strength, int transparent_index, int thr
         return 0;
     }
     return 1;
-}
-
-PyDoc_STRVAR(quantise_into_doc,
-             "quantise_into(pixels, width, height, stride, format, out, dither, strength, transparent_index, "
-             "threads, light, alpha, background)\n\nqlx_quantise: `pixels` read-only, `out` writable, with the GIL "
-             "released.");
-
-static PyObject *quantise_into(PyObject *self, PyObject *args) {
-    (void)self;
-    Py_buffer pixels, out;
-    Py_ssize_t width, height, stride;
-    int format, dither, strength, transparent_index, threads, light, alpha, background;
-    if (!PyArg_ParseTuple(args, "y*nnniw*iiiiiii", &pixels, &width, &height, &stride, &format, &out, &dither,
-                          &strength, &transparent_index, &threads, &light, &alpha, &background)) {
-        return NULL;
-    }
-    qlx_options options;
-    qlx_status status = QLX_OK;
-    if (width < 0 || height < 0 || stride < 0) {
-        status = QLX_SIZE_OVERFLOW;
-    } else if (read_options(dither, strength, transparent_index, threads, light, alpha, background, &options)) {
-        Py_BEGIN_ALLOW_THREADS
-        status = qlx_quantise(pixels.buf, (size_t)width, (size_t)height, (size_t)stride, (qlx_pixel_format)format,
-                              &options, out.buf, (size_t)out.len);
-        Py_END_ALLOW_THREADS
-    } else {
-        PyBuffer_Release(&pixels);
-        PyBuffer_Release(&out);
-        return NULL;
-    }
-    PyBuffer_Release(&pixels);
-    PyBuffer_Release(&out);
-    if (status != QLX_OK) return raise_status(status);
-    Py_RETURN_NONE;
 }
 
 PyDoc_STRVAR(expand_into_doc, "expand_into(indices, width, height, format, out)\n\nqlx_expand, rows unpadded.");
@@ -183,49 +150,92 @@ static PyObject *to_bmp(PyObject *self, PyObject *args) {
     return bmp;
 }
 
-PyDoc_STRVAR(fit_placement_doc,
-             "fit_placement(width, height, box_width, box_height, fit) -> (source_x, source_y, source_width, "
-             "source_height, x, y, width, height, box_width, box_height)\n\nqlx_fit_placement.");
+PyDoc_STRVAR(convert_size_doc,
+             "convert_size(width, height, fit, box_width, box_height) -> (width, height)\n\nqlx_convert_size.");
 
-static PyObject *fit_placement(PyObject *self, PyObject *args) {
+static PyObject *convert_size(PyObject *self, PyObject *args) {
     (void)self;
     Py_ssize_t width, height, box_width, box_height;
     int fit;
-    if (!PyArg_ParseTuple(args, "nnnni", &width, &height, &box_width, &box_height, &fit)) return NULL;
+    if (!PyArg_ParseTuple(args, "nninn", &width, &height, &fit, &box_width, &box_height)) return NULL;
     if (width < 0 || height < 0 || box_width < 0 || box_height < 0) return raise_status(QLX_SIDE_OUT_OF_RANGE);
-    qlx_placement place;
-    qlx_status status = qlx_fit_placement((size_t)width, (size_t)height, (size_t)box_width, (size_t)box_height,
-                                          (qlx_fit)fit, &place);
+    const qlx_picture picture = {(const uint8_t *)"", (size_t)width, (size_t)height, (size_t)width * 3, QLX_RGB,
+                                 NULL, 0, NULL};
+    size_t result_width = 0, result_height = 0;
+    qlx_status status = qlx_convert_size(&picture, (qlx_fit)fit, (size_t)box_width, (size_t)box_height,
+                                         &result_width, &result_height);
     if (status != QLX_OK) return raise_status(status);
-    return Py_BuildValue("nnnnnnnnnn", (Py_ssize_t)place.source_x, (Py_ssize_t)place.source_y,
-                         (Py_ssize_t)place.source_width, (Py_ssize_t)place.source_height, (Py_ssize_t)place.x,
-                         (Py_ssize_t)place.y, (Py_ssize_t)place.width, (Py_ssize_t)place.height,
-                         (Py_ssize_t)place.box_width, (Py_ssize_t)place.box_height);
+    return Py_BuildValue("nn", (Py_ssize_t)result_width, (Py_ssize_t)result_height);
 }
 
-PyDoc_STRVAR(resample_into_doc,
-             "resample_into(pixels, width, height, stride, format, out, out_width, out_height)\n\nqlx_resample.");
+PyDoc_STRVAR(convert_into_doc,
+             "convert_into(pixels, width, height, stride, format, palette, fit, box_width, box_height, out, dither, "
+             "strength, transparent_index, threads, light, alpha, background)\n\nqlx_convert: `pixels` colours, or "
+             "indices when `palette` (4 bytes an entry) is not None; `out` writable; the GIL released.");
 
-static PyObject *resample_into(PyObject *self, PyObject *args) {
+static PyObject *convert_into(PyObject *self, PyObject *args) {
     (void)self;
-    Py_buffer pixels, out;
-    Py_ssize_t width, height, stride, out_width, out_height;
-    int format;
-    if (!PyArg_ParseTuple(args, "y*nnniw*nn", &pixels, &width, &height, &stride, &format, &out, &out_width,
-                          &out_height)) {
+    Py_buffer pixels, out, palette = {0};
+    PyObject *palette_object;
+    Py_ssize_t width, height, stride, box_width, box_height;
+    int format, fit, dither, strength, transparent_index, threads, light, alpha, background;
+    if (!PyArg_ParseTuple(args, "y*nnniOinnw*iiiiiii", &pixels, &width, &height, &stride, &format, &palette_object,
+                          &fit, &box_width, &box_height, &out, &dither, &strength, &transparent_index, &threads,
+                          &light, &alpha, &background)) {
         return NULL;
     }
+    const int indexed = palette_object != Py_None;
+    if (indexed && PyObject_GetBuffer(palette_object, &palette, PyBUF_SIMPLE) != 0) {
+        PyBuffer_Release(&pixels);
+        PyBuffer_Release(&out);
+        return NULL;
+    }
+    qlx_options options;
     qlx_status status = QLX_SIDE_OUT_OF_RANGE;
-    if (width >= 0 && height >= 0 && stride >= 0 && out_width >= 0 && out_height >= 0) {
+    const int read = read_options(dither, strength, transparent_index, threads, light, alpha, background, &options);
+    if (read && width >= 0 && height >= 0 && stride >= 0 && box_width >= 0 && box_height >= 0) {
+        const qlx_picture picture = {pixels.buf, (size_t)width, (size_t)height, (size_t)stride,
+                                     (qlx_pixel_format)format, indexed ? palette.buf : NULL,
+                                     indexed ? (size_t)palette.len / 4 : 0, NULL};
         Py_BEGIN_ALLOW_THREADS
-        status = qlx_resample(pixels.buf, (size_t)width, (size_t)height, (size_t)stride, (qlx_pixel_format)format,
-                              out.buf, (size_t)out_width, (size_t)out_height, (size_t)out.len);
+        status = qlx_convert(&picture, &options, (qlx_fit)fit, (size_t)box_width, (size_t)box_height, out.buf,
+                             (size_t)out.len);
         Py_END_ALLOW_THREADS
     }
     PyBuffer_Release(&pixels);
     PyBuffer_Release(&out);
+    if (indexed) PyBuffer_Release(&palette);
+    if (!read) return NULL;
     if (status != QLX_OK) return raise_status(status);
     Py_RETURN_NONE;
+}
+
+PyDoc_STRVAR(size_from_name_doc, "size_from_name(name) -> (width, height) or None\n\nqlx_size_from_name.");
+
+static PyObject *size_from_name(PyObject *self, PyObject *name) {
+    (void)self;
+    const char *text = PyUnicode_AsUTF8(name);
+    if (text == NULL) return NULL;
+    size_t width = 0, height = 0;
+    if (qlx_size_from_name(text, &width, &height) != QLX_OK) Py_RETURN_NONE;
+    return Py_BuildValue("nn", (Py_ssize_t)width, (Py_ssize_t)height);
+}
+
+PyDoc_STRVAR(name_with_size_doc, "name_with_size(stem, width, height) -> str\n\nqlx_name_with_size.");
+
+static PyObject *name_with_size(PyObject *self, PyObject *args) {
+    (void)self;
+    const char *stem;
+    Py_ssize_t width, height;
+    if (!PyArg_ParseTuple(args, "snn", &stem, &width, &height)) return NULL;
+    if (width < 0 || height < 0) return raise_status(QLX_SIDE_OUT_OF_RANGE);
+    const size_t capacity = strlen(stem) + 32;
+    char *name = PyMem_Malloc(capacity);
+    if (name == NULL) return PyErr_NoMemory();
+    qlx_status status = qlx_name_with_size(stem, (size_t)width, (size_t)height, name, capacity);
+    PyObject *result = status == QLX_OK ? PyUnicode_FromString(name) : raise_status(status);
+    PyMem_Free(name);
+    return result;
 }
 
 /* The names a naming function gives, from value 0 until it has none. */
@@ -308,13 +318,14 @@ static PyObject *nearest_index(PyObject *self, PyObject *args) {
 }
 
 static PyMethodDef methods[] = {
-    {"quantise_into", quantise_into, METH_VARARGS, quantise_into_doc},
     {"expand_into", expand_into, METH_VARARGS, expand_into_doc},
     {"bmp_dimensions", bmp_dimensions, METH_VARARGS, bmp_dimensions_doc},
     {"from_bmp_into", from_bmp_into, METH_VARARGS, from_bmp_into_doc},
     {"to_bmp", to_bmp, METH_VARARGS, to_bmp_doc},
-    {"fit_placement", fit_placement, METH_VARARGS, fit_placement_doc},
-    {"resample_into", resample_into, METH_VARARGS, resample_into_doc},
+    {"convert_size", convert_size, METH_VARARGS, convert_size_doc},
+    {"convert_into", convert_into, METH_VARARGS, convert_into_doc},
+    {"size_from_name", size_from_name, METH_O, size_from_name_doc},
+    {"name_with_size", name_with_size, METH_VARARGS, name_with_size_doc},
     {"vocabulary", vocabulary, METH_NOARGS, vocabulary_doc},
     {"status_names", status_names, METH_NOARGS, status_names_doc},
     {"use_status_type", use_status_type, METH_O, use_status_type_doc},

@@ -14,7 +14,6 @@ from __future__ import annotations
 
 import builtins
 import os
-import re
 
 import numpy as np
 from PIL import Image, ImageFile, ImagePalette
@@ -22,7 +21,6 @@ from PIL import Image, ImageFile, ImagePalette
 import qlx
 
 FORMAT = "QLX"
-_SIZE_IN_NAME = re.compile(r"\.(\d{1,9})x(\d{1,9})\.qlx$", re.IGNORECASE)
 _STANDARD_SIZE = (320, 200)
 
 
@@ -31,12 +29,7 @@ def _name_of(fp, filename) -> str:
     return os.fsdecode(name) if isinstance(name, (str, bytes, os.PathLike)) else ""
 
 
-def size_in_name(name: str) -> tuple[int, int] | None:
-    """The size a name such as "castle.641x480.qlx" gives, if it gives one."""
-    match = _SIZE_IN_NAME.search(name)
-    if not match or int(match.group(1)) == 0 or int(match.group(2)) == 0:
-        return None
-    return int(match.group(1)), int(match.group(2))
+size_in_name = qlx.size_from_name  # the library's rule, for every door
 
 
 class QlxImageFile(ImageFile.ImageFile):
@@ -61,21 +54,12 @@ class QlxImageFile(ImageFile.ImageFile):
         self.tile = [("raw", (0, 0) + size, 0, ("P", 0, 1))]
 
 
-def _palette_is_ours(image) -> bool:
-    mode, data = image.palette.getdata() if image.palette else ("", b"")
-    if mode != "RGB" or len(data) == 0 or len(data) % 3 != 0 or len(data) > 768:
-        return False
-    return data == qlx.PALETTE.tobytes()[:len(data)]
-
-
 def _save(image, fp, filename):
-    options = {key: image.encoderinfo[key] for key in ("dither", "strength", "light", "transparent_index", "threads")
+    options = {key: image.encoderinfo[key]
+               for key in ("dither", "strength", "light", "transparent_index", "background", "threads")
                if key in image.encoderinfo}
-    if image.mode == "P" and _palette_is_ours(image) and not options:
-        indices = np.asarray(image, dtype=np.uint8)
-    else:
-        indices = qlx.quantise(image, **options)
-    fp.write(np.ascontiguousarray(indices).tobytes())
+    # A "P" image whose palette is ours keeps its indices: the library decides.
+    fp.write(np.ascontiguousarray(qlx.quantise(image, **options)).tobytes())
 
 
 class _SizedFile:

@@ -218,6 +218,45 @@ def test_a_png_with_partial_alpha_gives_the_qlx_commands_bytes(tmp_path):
             assert qlx.quantise(image, **keywords).tobytes() == out.read_bytes(), options
 
 
+# The same pictures through the C call (by way of the qlx command's QLX
+# bytes, which are qlx_convert's) and through Python: every fit, a source in
+# our palette and one not, with and without alpha.
+def test_every_fit_and_source_gives_the_qlx_commands_bytes(tmp_path):
+    y, x = np.mgrid[0:48, 0:70]
+    rgba = np.dstack([x * 3, y * 5, (x * y) % 256, np.where(x % 5 == 0, 0, 200 + x % 56)]).astype(np.uint8)
+    ours = ((x * 7 + y * 3) % 256).astype(np.uint8)
+    sources = {
+        "colours.png": Image.fromarray(rgba[..., :3], "RGB"),
+        "alpha.png": Image.fromarray(rgba, "RGBA"),
+        "ours.png": qlx.to_image(ours),
+        "other.png": qlx.to_image(ours).quantize(colors=64),
+    }
+    with_alpha = qlx.to_image(ours)
+    with_alpha.info["transparency"] = 80
+    sources["ours-alpha.png"] = with_alpha
+    for name, image in sources.items():
+        image.save(tmp_path / name, transparency=image.info["transparency"]) if "transparency" in image.info \
+            else image.save(tmp_path / name)
+        for fit in qlx.FITS:
+            out = tmp_path / "out.64x40.qlx" if fit != "keep" else tmp_path / "out.70x48.qlx"
+            subprocess.run([QLX_COMMAND, "convert", "-q", f"--fit={fit}", "--size=64x40", "--background=#204060",
+                            tmp_path / name, out], check=True)
+            with Image.open(tmp_path / name) as reopened:
+                mine = qlx.quantise(reopened, fit=fit, size=(64, 40), background="#204060")
+            assert mine.tobytes() == out.read_bytes(), (name, fit)
+
+
+def test_the_size_in_a_name_is_the_librarys():
+    assert qlx.size_from_name("castle.641x480.qlx") == (641, 480)
+    assert qlx.size_from_name("a.64x48.320x200.QLX") == (320, 200)
+    assert qlx.size_from_name("castle.qlx") is None and qlx.size_from_name("c.16385x1.qlx") is None
+    assert qlx.name_with_size("out/castle", 641, 480) == "out/castle.641x480.qlx"
+    assert qlx.name_with_size("title", 320, 200) == "title.qlx"
+    with pytest.raises(qlx.Error) as refused:
+        qlx.name_with_size("x", 0, 5)
+    assert refused.value.status is qlx.Status.SIDE_OUT_OF_RANGE
+
+
 def test_the_dask_example_on_a_local_cluster(tmp_path):
     distributed = pytest.importorskip("distributed")
     sys.path.insert(0, str(ROOT / "python" / "examples"))
