@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "api_checks.hpp"
 #include "memory.hpp"
@@ -33,12 +34,7 @@ struct SourcePalette {
 
     explicit SourcePalette(const qlx_picture& picture) {
         std::memcpy(rgba, picture.palette, picture.palette_size * palette_entry_bytes);
-        ours = true;
-        for (std::size_t i = 0; i < picture.palette_size; ++i) {
-            const std::uint32_t colour = palette_rgb[i];
-            ours = ours && rgba[i][0] == (colour >> 16 & 255) && rgba[i][1] == (colour >> 8 & 255) &&
-                   rgba[i][2] == (colour & 255);
-        }
+        ours = qlx_palette_is_ours(picture.palette, picture.palette_size) != 0;
     }
 };
 
@@ -96,37 +92,49 @@ void expand_part(const qlx_picture& picture, const SourcePalette& palette, const
     }
 }
 
+// The colours of the placed part at its place's sides: the picture's own
+// (or its palette's), resampled where the sides differ. Owns what it made.
+struct PlacedColours {
+    PixelView view{};
+    std::unique_ptr<std::uint8_t[]> expanded, resampled;
+};
+
+qlx_status placed_colours(const qlx_picture& picture, const SourcePalette* palette, const qlx_placement& place,
+                          PlacedColours& placed) {
+    PixelView& part = placed.view;
+    part = {nullptr, place.source_width, place.source_height, picture.stride, picture.format};
+    if (palette != nullptr) {
+        Result<std::unique_ptr<std::uint8_t[]>> made =
+            allocate_array<std::uint8_t>(place.source_width * place.source_height * palette_entry_bytes);
+        if (!made) return made.error();
+        placed.expanded = std::move(*made);
+        expand_part(picture, *palette, place, placed.expanded.get());
+        part = {placed.expanded.get(), place.source_width, place.source_height,
+                place.source_width * palette_entry_bytes, QLX_RGBA};
+    } else {
+        part.pixels = picture.pixels + place.source_y * picture.stride + place.source_x * qlx_pixel_bytes(picture.format);
+    }
+    if (place.source_width == place.width && place.source_height == place.height) return QLX_OK;
+    const std::size_t bytes = pixel_order(part.format).bytes;
+    Result<std::unique_ptr<std::uint8_t[]>> made = allocate_array<std::uint8_t>(place.width * place.height * bytes);
+    if (!made) return made.error();
+    placed.resampled = std::move(*made);
+    if (const qlx_status status = resample(part, place.width, place.height, placed.resampled.get()); status != QLX_OK) {
+        return status;
+    }
+    placed.expanded.reset();  // given back before the indices are made
+    part = {placed.resampled.get(), place.width, place.height, place.width * bytes, part.format};
+    return QLX_OK;
+}
+
 // Colours: the part's pixels (the palette's, if any), resampled to the
 // place, quantised into the box. Everything that can fail is done before
 // the box is written.
 qlx_status convert_colours(const qlx_picture& picture, const SourcePalette* palette, const qlx_placement& place,
                            const QuantiseOptions& options, std::uint8_t* box) {
-    PixelView part{nullptr, place.source_width, place.source_height, picture.stride, picture.format};
-    std::unique_ptr<std::uint8_t[]> expanded;
-    if (palette != nullptr) {
-        Result<std::unique_ptr<std::uint8_t[]>> made =
-            allocate_array<std::uint8_t>(place.source_width * place.source_height * palette_entry_bytes);
-        if (!made) return made.error();
-        expanded = std::move(*made);
-        expand_part(picture, *palette, place, expanded.get());
-        part = {expanded.get(), place.source_width, place.source_height, place.source_width * palette_entry_bytes,
-                QLX_RGBA};
-    } else {
-        part.pixels = picture.pixels + place.source_y * picture.stride + place.source_x * qlx_pixel_bytes(picture.format);
-    }
-
-    std::unique_ptr<std::uint8_t[]> resampled;
-    if (place.source_width != place.width || place.source_height != place.height) {
-        const std::size_t bytes = pixel_order(part.format).bytes;
-        Result<std::unique_ptr<std::uint8_t[]>> made = allocate_array<std::uint8_t>(place.width * place.height * bytes);
-        if (!made) return made.error();
-        resampled = std::move(*made);
-        if (const qlx_status status = resample(part, place.width, place.height, resampled.get()); status != QLX_OK) {
-            return status;
-        }
-        expanded.reset();  // given back before the indices are made
-        part = {resampled.get(), place.width, place.height, place.width * bytes, part.format};
-    }
+    PlacedColours placed;
+    if (const qlx_status status = placed_colours(picture, palette, place, placed); status != QLX_OK) return status;
+    const PixelView& part = placed.view;
 
     Result<std::unique_ptr<Quantiser>> quantiser = Quantiser::create(place.width, place.height, part.format, options);
     if (!quantiser) return quantiser.error();
@@ -189,6 +197,16 @@ qlx_status check_picture(const qlx_picture* picture, qlx_fit fit, std::size_t bo
 
 extern "C" {
 
+QLX_API int qlx_palette_is_ours(const uint8_t* palette, size_t palette_size) {
+    if (palette == nullptr || palette_size < 1 || palette_size > 256) return 0;
+    for (std::size_t i = 0; i < palette_size; ++i) {
+        const std::uint32_t colour = qlx::palette_rgb[i];
+        const std::uint8_t* entry = palette + i * qlx::palette_entry_bytes;
+        if (entry[0] != (colour >> 16 & 255) || entry[1] != (colour >> 8 & 255) || entry[2] != (colour & 255)) return 0;
+    }
+    return 1;
+}
+
 QLX_API qlx_status qlx_convert_size(const qlx_picture* picture, qlx_fit fit, size_t box_width, size_t box_height,
                                     size_t* width, size_t* height) {
     if (width == nullptr || height == nullptr) return QLX_NULL_POINTER;
@@ -199,6 +217,48 @@ QLX_API qlx_status qlx_convert_size(const qlx_picture* picture, qlx_fit fit, siz
     *width = place.box_width;
     *height = place.box_height;
     return QLX_OK;
+}
+
+QLX_API qlx_status qlx_convert_colours(const qlx_picture* picture, qlx_fit fit, size_t box_width, size_t box_height,
+                                       uint8_t* rgba, size_t rgba_capacity) {
+    return guarded([&] {
+        qlx_placement place{};
+        if (const qlx_status status = qlx::check_picture(picture, fit, box_width, box_height, place);
+            status != QLX_OK) {
+            return status;
+        }
+        if (!bytes_present(rgba, rgba_capacity)) return QLX_NULL_POINTER;
+        std::size_t count = 0;
+        if (!qlx::api::multiply_fits(place.box_width * place.box_height, 4, count)) return QLX_SIZE_OVERFLOW;
+        if (rgba_capacity < count) return QLX_CAPACITY_TOO_SMALL;
+        if (count == 0) return QLX_OK;
+        const std::optional<qlx::SourcePalette> palette =
+            picture->palette != nullptr ? std::optional<qlx::SourcePalette>(*picture) : std::nullopt;
+        qlx::PlacedColours placed;
+        if (const qlx_status status = qlx::placed_colours(*picture, palette ? &*palette : nullptr, place, placed);
+            status != QLX_OK) {
+            return status;
+        }
+        const std::uint32_t around = qlx::palette_rgb[0];
+        for (std::size_t i = 0; i < count; i += 4) {
+            rgba[i] = static_cast<std::uint8_t>(around >> 16);
+            rgba[i + 1] = static_cast<std::uint8_t>(around >> 8);
+            rgba[i + 2] = static_cast<std::uint8_t>(around);
+            rgba[i + 3] = 255;
+        }
+        const qlx::PixelOrder order = qlx::pixel_order(placed.view.format);
+        for (std::size_t y = 0; y < place.height; ++y) {
+            const std::uint8_t* pixel = placed.view.pixels + y * placed.view.stride;
+            std::uint8_t* out = rgba + ((place.y + y) * place.box_width + place.x) * 4;
+            for (std::size_t x = 0; x < place.width; ++x, pixel += order.bytes, out += 4) {
+                out[0] = pixel[order.red];
+                out[1] = pixel[order.green];
+                out[2] = pixel[order.blue];
+                out[3] = order.has_alpha ? pixel[order.alpha] : 255;
+            }
+        }
+        return QLX_OK;
+    });
 }
 
 QLX_API qlx_status qlx_convert(const qlx_picture* picture, const qlx_options* options, qlx_fit fit, size_t box_width,

@@ -430,6 +430,11 @@ typedef struct qlx_picture {
                                  GIF frame, what an RLE BMP skips): transparent black */
 } qlx_picture;
 
+/* 1 if a picture with this palette (palette_size entries of red, green,
+   blue, alpha) keeps its indices: 1 to 256 entries, each equal to ours at
+   the same index in red, green and blue, duplicates included. Else 0. */
+QLX_API int qlx_palette_is_ours(const uint8_t *palette, size_t palette_size);
+
 /* The sides of the result: the picture's own for QLX_FIT_KEEP (the box is
    not read), else the box's, each side of both from 1 to
    QLX_MAX_RESAMPLE_SIDE. On failure the results are left alone. */
@@ -454,6 +459,15 @@ QLX_USE_RESULT QLX_API qlx_status qlx_convert_size(const qlx_picture *picture, q
 QLX_USE_RESULT QLX_API qlx_status qlx_convert(const qlx_picture *picture, const qlx_options *options, qlx_fit fit,
                                               size_t box_width, size_t box_height, uint8_t *indices,
                                               size_t indices_capacity);
+
+/* The colours qlx_convert quantises, for showing beside its result: the
+   placed part of the picture (its palette's colours, for indices),
+   resampled where it is, as RGBA in the box, the rest of the box palette
+   entry 0, opaque. Kept indices are shown by their colours too.
+   `rgba_capacity` holds 4 bytes for every pixel of qlx_convert_size's
+   sides. */
+QLX_USE_RESULT QLX_API qlx_status qlx_convert_colours(const qlx_picture *picture, qlx_fit fit, size_t box_width,
+                                                      size_t box_height, uint8_t *rgba, size_t rgba_capacity);
 
 /* A QLX file's size in its name. The rule: the last part of the path (after
    the last '/' or '\\') ends in ".qlx", in any case; the dotted part just

@@ -45,14 +45,22 @@ export interface IndexedPng extends Indexed {
   alpha: Uint8Array;
 }
 
-export interface DecodedPng {
-  width: number;
-  height: number;
-  /** width * height pixels of red, green, blue and alpha, exactly as the file stores them. */
-  rgba: Uint8Array;
-  /** For an indexed PNG whose palette is ours: its indices as stored. */
-  kept?: IndexedPng;
-}
+/** A PNG as the qlx command reads it: colours, or indices with their palette. */
+export type DecodedPng =
+  | {
+      width: number;
+      height: number;
+      /** width * height pixels of red, green, blue and alpha, exactly as the file stores them. */
+      rgba: Uint8Array;
+    }
+  | {
+      width: number;
+      height: number;
+      /** width * height indices into `palette`, as stored. */
+      indices: Uint8Array;
+      /** The file's palette: [red, green, blue, alpha] entries. */
+      palette: [number, number, number, number][];
+    };
 
 export interface Placement {
   sourceX: number;
@@ -88,8 +96,20 @@ export interface Qlx {
   fromBmp(bmp: Uint8Array, options?: Options): Indexed;
   /** width * height RGBA pixels (a canvas's ImageData.data) as indices. Throws a QlxError. */
   quantise(rgba: Uint8Array | Uint8ClampedArray, width: number, height: number, options?: Options): Uint8Array;
-  /** Fits RGBA pixels into a box and quantises them: the page's and the qlx command's bytes. */
+  /** Fits RGBA pixels into a box and quantises them: the page's and the qlx command's bytes (qlx_convert). */
   convert(rgba: Uint8Array | Uint8ClampedArray, width: number, height: number, options?: FitOptions): Converted;
+  /** The same for indices into a palette of 1 to 256 [red, green, blue(, alpha)] entries; kept where it is ours. */
+  convertIndexed(
+    indices: Uint8Array,
+    palette: ([number, number, number] | [number, number, number, number])[],
+    width: number,
+    height: number,
+    options?: FitOptions,
+  ): Converted;
+  /** The size a QLX file's name states ("castle.641x480.qlx"), by the library's rule; null for none. */
+  sizeFromName(name: string): { width: number; height: number } | null;
+  /** The name of a QLX file of these sides: stem + ".641x480.qlx", or stem + ".qlx" for 320 x 200. */
+  nameWithSize(stem: string, width: number, height: number): string;
   /** The 24-bit BMP of indices: palexpand's bytes. Throws a QlxError. */
   toBmp(indices: Uint8Array, width: number, height: number): Uint8Array;
   /** The palette colours of indices, as RGBA with alpha 255. */
@@ -102,8 +122,7 @@ export interface Qlx {
   fromPng(bytes: Uint8Array): Promise<IndexedPng | null>;
   /** Any PNG as the qlx command reads it, alpha exact; null for bytes that are no PNG. Throws for a damaged PNG. */
   readPng(bytes: Uint8Array): Promise<DecodedPng | null>;
-  /** Kept indices with their transparency: the transparent index, or blended over the background. */
-  keptIndices(kept: IndexedPng, options?: Options): Uint8Array;
+
   /** Palette entry `index` as [red, green, blue]. */
   colour(index: number): [number, number, number];
 }

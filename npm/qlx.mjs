@@ -25,6 +25,7 @@ export const OPTIONS_LAYOUT = {
 };
 const COMPOSITE = 1; // qlx_alpha: over the background, as the qlx command converts
 const PLACEMENT_WORDS = 10; // size_t fields of qlx_placement
+const PICTURE_WORDS = 8; // the fields of qlx_picture, each 32 bits in the module
 
 // Out-of-range values that the library refuses in its own words.
 const UNKNOWN = -1;
@@ -304,14 +305,52 @@ function api(library) {
       });
     },
 
-    // Fits RGBA pixels into a box and quantises them. The box around a
-    // contained picture is palette index 0. Returns { width, height,
-    // indices, fitted }, `fitted` being the RGBA that was quantised, in its
-    // place in the box, for showing beside the result.
-    convert(rgba, width, height, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options } = {}) {
-      const place = functions.placement(width, height, boxWidth, boxHeight, fit);
-      const inner = fittedPixels(rgba, width, height, place, fit);
-      return inBox(place, inner, functions.quantise(inner, place.width, place.height, options));
+    // Fits RGBA pixels into a box and quantises them, as every door does:
+    // qlx_convert. The box around a contained picture is palette index 0.
+    // Returns { width, height, indices, fitted }, `fitted` being the RGBA
+    // that was quantised, in its place in the box, for showing beside the
+    // result.
+    convert(rgba, width, height, options = {}) {
+      const w = side(width), h = side(height);
+      if (rgba.length < w * h * 4) throw library.refusal(STATUS.INPUT_TOO_SHORT);
+      return convertPicture({ pixels: rgba.subarray(0, w * h * 4), width: w, height: h, stride: w * 4 }, options);
+    },
+
+    // The same for indices into a palette of their own (an indexed PNG,
+    // GIF or BMP): `palette` holds [red, green, blue] or [red, green, blue,
+    // alpha] entries, 1 to 256 of them. Where every entry is ours at its
+    // index, the indices are kept, duplicates included.
+    convertIndexed(indices, palette, width, height, options = {}) {
+      const w = side(width), h = side(height);
+      if (indices.length < w * h) throw library.refusal(STATUS.INPUT_TOO_SHORT);
+      const entries = Uint8Array.from(palette.flatMap(([r, g, b, a = 255]) => [r, g, b, a]));
+      return convertPicture({ pixels: indices.subarray(0, w * h), width: w, height: h, stride: w, palette: entries },
+        options);
+    },
+
+    // A QLX file's size in its name ("castle.641x480.qlx"), by the
+    // library's rule: { width, height }, or null.
+    sizeFromName(name) {
+      return library.run((allocate) => {
+        const text = library.copyIn(allocate, new TextEncoder().encode(`${name}\0`));
+        const sides = allocate(8);
+        if (wasm().qlx_size_from_name(text, sides, sides + 4) !== STATUS.OK) return null;
+        const [w, h] = library.words(sides, 2);
+        return { width: w, height: h };
+      });
+    },
+
+    // The name of a QLX file of these sides: stem + ".641x480.qlx", or
+    // stem + ".qlx" for the standard 320 x 200.
+    nameWithSize(stem, width, height) {
+      return library.run((allocate) => {
+        const encoded = new TextEncoder().encode(`${stem}\0`);
+        const text = library.copyIn(allocate, encoded);
+        const capacity = encoded.length + 32;
+        const name = allocate(capacity);
+        library.check(wasm().qlx_name_with_size(text, side(width), side(height), name, capacity));
+        return library.string(name);
+      });
     },
 
     // The indexed PNG the qlx command writes: all 256 entries in PLTE, a
@@ -333,33 +372,14 @@ function api(library) {
     },
 
     // Any PNG as the qlx command reads it, with exact alpha: { width,
-    // height, rgba }, or for an indexed PNG whose palette is ours, its
-    // indices as fromPng gives them too. null for bytes that are no PNG.
+    // height, rgba }, or for an indexed PNG { width, height, indices,
+    // palette } with its palette's [red, green, blue, alpha] entries, for
+    // convertIndexed. null for bytes that are no PNG.
     async readPng(bytes) {
       const stored = await readPng(bytes);
       if (!stored || stored.rgba) return stored;
-      const kept = keptOf(stored);
-      const colours = stored.palette.map((rgb, i) => [...rgb, stored.alpha[i]]);
-      const rgba = new Uint8Array(stored.indices.length * 4);
-      stored.indices.forEach((index, i) => rgba.set(colours[index] ?? [0, 0, 0, 0], i * 4));
-      return { width: stored.width, height: stored.height, rgba, ...(kept && { kept }) };
-    },
-
-    // Kept indices with their transparency: an index for pixels below half
-    // alpha with `transparentIndex`, and otherwise each pixel that is not
-    // opaque blended over `background`, as the qlx command does.
-    keptIndices({ indices, alpha }, { transparentIndex = -1, background = 0 } = {}) {
-      const under = colourValue(background);
-      if (under === UNKNOWN) functions.checkOptions({ background });
-      return indices.map((index, i) => {
-        const a = alpha[i];
-        if (a === 255) return index;
-        if (transparentIndex >= 0) return a < 128 ? transparentIndex : index;
-        const colour = functions.colour(index);
-        const [red, green, blue] = [16, 8, 0].map((shift, c) =>
-          Math.floor((colour[c] * a + ((under >> shift) & 255) * (255 - a) + 127) / 255));
-        return wasm().qlx_nearest_index(red, green, blue);
-      });
+      const palette = stored.palette.map((rgb, i) => [...rgb, stored.alpha[i]]);
+      return { width: stored.width, height: stored.height, indices: stored.indices, palette };
     },
 
     // Palette entry `index` as [red, green, blue].
@@ -368,53 +388,41 @@ function api(library) {
       return [rgb >>> 16, (rgb >>> 8) & 255, rgb & 255];
     },
   };
-  // An indexed picture's indices and each pixel's alpha, if every entry of
-  // its palette is ours at the same index; else null.
+  // An indexed picture's indices and each pixel's alpha, if its palette
+  // keeps its indices (the library's qlx_palette_is_ours); else null.
   function keptOf(stored) {
-    if (stored.palette.length === 0 || stored.palette.length > 256) return null;
-    const ours = stored.palette.every((rgb, i) => functions.colour(i).every((value, c) => value === rgb[c]));
+    const entries = Uint8Array.from(stored.palette.flatMap(([r, g, b]) => [r, g, b, 255]));
+    const ours = entries.length > 0 && library.run((allocate) =>
+      wasm().qlx_palette_is_ours(library.copyIn(allocate, entries), entries.length / 4) === 1);
     if (!ours) return null;
     const alpha = stored.indices.map((index) => (index < stored.alpha.length ? stored.alpha[index] : 0));
     return { width: stored.width, height: stored.height, indices: stored.indices, alpha };
   }
 
-  // The part of the picture that lands in the box, resampled to its place's sides.
-  function fittedPixels(rgba, width, height, place, fit) {
-    const part = place.width * place.height * 4;
-    if (fit === 'keep' || (place.sourceWidth === place.width && place.sourceHeight === place.height)) {
-      // Nothing to resample: only the crop, if any.
-      const pixels = new Uint8Array(part);
-      for (let y = 0; y < place.height; y += 1) {
-        const from = ((place.sourceY + y) * width + place.sourceX) * 4;
-        pixels.set(rgba.subarray(from, from + place.width * 4), y * place.width * 4);
-      }
-      return pixels;
-    }
+  // qlx_convert and qlx_convert_colours of a picture: { pixels, width,
+  // height, stride } of RGBA, or with `palette` (4 bytes an entry) of indices.
+  function convertPicture(source, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options }) {
     return library.run((allocate) => {
-      const input = library.copyIn(allocate, rgba.subarray(0, width * height * 4));
-      const first = input + (place.sourceY * width + place.sourceX) * 4;
-      const output = allocate(part);
-      library.check(
-        wasm().qlx_resample(first, place.sourceWidth, place.sourceHeight, width * 4, RGBA, output, place.width,
-          place.height, part),
-      );
-      return library.bytes(output, part).slice();
+      const pixels = library.copyIn(allocate, source.pixels);
+      const palette = source.palette ? library.copyIn(allocate, source.palette) : 0;
+      const picture = allocate(PICTURE_WORDS * 4);
+      library.words(picture, PICTURE_WORDS).set([pixels, source.width, source.height, source.stride, RGBA, palette,
+        source.palette ? source.palette.length / 4 : 0, 0]);
+      const fitCode = codeOf(library.vocabulary.fits, fit);
+      const [bw, bh] = [side(boxWidth), side(boxHeight)];
+      const sides = allocate(8);
+      library.check(wasm().qlx_convert_size(picture, fitCode, bw, bh, sides, sides + 4));
+      const [width, height] = library.words(sides, 2);
+      const optionsAddress = library.options(allocate, options);
+      const indices = allocate(width * height);
+      library.check(wasm().qlx_convert(picture, optionsAddress, fitCode, bw, bh, indices, width * height));
+      const fitted = allocate(width * height * 4);
+      library.check(wasm().qlx_convert_colours(picture, fitCode, bw, bh, fitted, width * height * 4));
+      return {
+        width, height, indices: library.bytes(indices, width * height).slice(),
+        fitted: new Uint8ClampedArray(library.bytes(fitted, width * height * 4)),
+      };
     });
-  }
-
-  // The picture's indices and pixels in their place in the box, index 0 and
-  // its colour around them.
-  function inBox(place, inner, innerIndices) {
-    const indices = new Uint8Array(place.boxWidth * place.boxHeight);
-    const fitted = new Uint8ClampedArray(indices.length * 4);
-    const [red, green, blue] = functions.colour(0);
-    for (let i = 0; i < indices.length; i += 1) fitted.set([red, green, blue, 255], i * 4);
-    for (let y = 0; y < place.height; y += 1) {
-      const to = (place.y + y) * place.boxWidth + place.x;
-      indices.set(innerIndices.subarray(y * place.width, (y + 1) * place.width), to);
-      fitted.set(inner.subarray(y * place.width * 4, (y + 1) * place.width * 4), to * 4);
-    }
-    return { width: place.boxWidth, height: place.boxHeight, indices, fitted };
   }
 
   return functions;

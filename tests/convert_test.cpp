@@ -124,6 +124,34 @@ TEST(Convert, FittedColoursAreThePlacementResampledAndBoxed) {
     }
 }
 
+// The colours shown beside a result: the resampled part in its place,
+// palette entry 0 around it.
+TEST(Convert, ItsColoursAreThePlacedPartInTheBox) {
+    constexpr std::size_t width = 30, height = 10;
+    const Bytes pixels = random_bytes(width * height * 3, 9);
+    qlx_placement place{};
+    ASSERT_EQ(qlx_fit_placement(width, height, 12, 12, QLX_FIT_CONTAIN, &place), QLX_OK);
+    Bytes part(place.width * place.height * 3);
+    ASSERT_EQ(qlx_resample(pixels.data(), width, height, width * 3, QLX_RGB, part.data(), place.width, place.height,
+                           part.size()),
+              QLX_OK);
+    Bytes expected;
+    for (std::size_t y = 0; y < 12; ++y) {
+        for (std::size_t x = 0; x < 12; ++x) {
+            const bool inside = x >= place.x && x < place.x + place.width && y >= place.y && y < place.y + place.height;
+            const std::uint8_t* p = part.data() + ((y - place.y) * place.width + (x - place.x)) * 3;
+            expected.insert(expected.end(), {inside ? p[0] : std::uint8_t{0}, inside ? p[1] : std::uint8_t{0},
+                                             inside ? p[2] : std::uint8_t{0}, 255});
+        }
+    }
+    const qlx_picture picture = colours(pixels, width, height, QLX_RGB);
+    Bytes rgba(12 * 12 * 4, canary);
+    ASSERT_EQ(qlx_convert_colours(&picture, QLX_FIT_CONTAIN, 12, 12, rgba.data(), rgba.size()), QLX_OK);
+    EXPECT_EQ(rgba, expected);
+    EXPECT_EQ(qlx_convert_colours(&picture, QLX_FIT_CONTAIN, 12, 12, rgba.data(), rgba.size() - 1),
+              QLX_CAPACITY_TOO_SMALL);
+}
+
 // ---- Indices with a palette ----------------------------------------------
 
 // A palette that is ours, as many entries as it has, keeps every index,

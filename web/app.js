@@ -80,26 +80,6 @@ function say(message) {
   controls.status.textContent = message;
 }
 
-// The name without its extension, and without the size a QLX name carries.
-function baseName(name) {
-  const sized = /\.\d{1,9}x\d{1,9}\.qlx$/i.exec(name);
-  if (sized) return name.slice(0, sized.index);
-  const dot = name.lastIndexOf('.');
-  return dot > 0 ? name.slice(0, dot) : name;
-}
-
-// A QLX file's name carries its size unless it is the standard 320 x 200,
-// as the qlx command names them: castle.641x480.qlx.
-function qlxName(name, width, height) {
-  return width === 320 && height === 200 ? `${baseName(name)}.qlx` : `${baseName(name)}.${width}x${height}.qlx`;
-}
-
-// The size a QLX file's name gives, if it gives one.
-function sizeInName(name) {
-  const match = /\.(\d{1,5})x(\d{1,5})\.qlx$/i.exec(name);
-  return match ? { width: Number(match[1]), height: Number(match[2]) } : null;
-}
-
 // "320x200" (or with × or X, spaces allowed) to sides from 1 to 16384.
 function parseSize(text) {
   const match = /^\s*(\d{1,5})\s*[x×X]\s*(\d{1,5})\s*$/.exec(text);
@@ -179,8 +159,8 @@ function savable(state) {
 controls.saveQlx.addEventListener('click', () => {
   const entry = savable(state);
   if (!entry) return;
-  const { indices, width, height } = entry.converted;
-  download(indices, qlxName(entry.name, width, height), 'application/octet-stream');
+  // The worker names it by the library's rule: castle.641x480.qlx.
+  download(entry.converted.indices, entry.converted.name, 'application/octet-stream');
 });
 
 controls.saveBmp.addEventListener('click', async () => {
@@ -188,7 +168,7 @@ controls.saveBmp.addEventListener('click', async () => {
   if (!entry) return;
   const { indices, width, height } = entry.converted;
   try {
-    download(await ask('bmp', { indices, width, height }), `${baseName(entry.name)}-qlx.bmp`, 'image/bmp');
+    download(await ask('bmp', { indices, width, height }), `${entry.converted.stem}-qlx.bmp`, 'image/bmp');
   } catch (error) {
     say(`${entry.name}: ${error.message}`);
   }
@@ -202,7 +182,8 @@ controls.savePng.addEventListener('click', async () => {
   const { indices, width, height } = entry.converted;
   try {
     const { transparentIndex } = readOptions();
-    download(await ask('png', { indices, width, height, transparentIndex }), `${baseName(entry.name)}-qlx.png`, 'image/png');
+    download(await ask('png', { indices, width, height, transparentIndex }), `${entry.converted.stem}-qlx.png`,
+      'image/png');
   } catch (error) {
     say(`${entry.name}: ${error.message}`);
   }
@@ -213,9 +194,10 @@ controls.saveZip.addEventListener('click', () => {
   const files = {};
   for (const entry of state.entries) {
     if (!entry.converted) continue;
-    const { width, height } = entry.converted;
-    let name = qlxName(entry.name, width, height);
-    for (let n = 2; name in files; n += 1) name = qlxName(`${baseName(entry.name)} (${n})`, width, height);
+    // Another picture of the same name: a number after the stem, before the size.
+    const { name: first, stem } = entry.converted;
+    let name = first;
+    for (let n = 2; name in files; n += 1) name = `${stem} (${n})${first.slice(stem.length)}`;
     files[name] = entry.converted.indices;
   }
   download(zipSync(files, { level: 6 }), 'qlx-pictures.zip', 'application/zip');
@@ -359,29 +341,11 @@ controls.list.addEventListener('change', () => {
 });
 
 // Sides a QLX file's length fits: the size asked for, the one in its name,
-// or the standard one.
-function qlxSides(length, asked, named) {
-  for (const sides of [asked, named, { width: 320, height: 200 }]) {
-    if (sides && sides.width * sides.height === length) return sides;
-  }
-  return null;
-}
-
+// or the standard one: the worker sees to it, with the library's rule.
 async function convertOne(state, entry, options, onProgress) {
   await entry.ready;
   if (entry.kind === 'qlx') {
-    const asked = parseSize(controls.size.value);
-    const sides = qlxSides(entry.bytes.length, asked, sizeInName(entry.name));
-    if (!sides) {
-      const size = asked ?? { width: 320, height: 200 };
-      const pixels = size.width * size.height;
-      throw new Error(
-        `this QLX file has ${entry.bytes.length} bytes, but a ${size.width} x ${size.height} picture has ${pixels}` +
-          (pixels === 64000 ? '' : ' and a 320 x 200 one 64000') +
-          '. Type its size in Size.',
-      );
-    }
-    await ask('qlx', { id: entry.id, bytes: entry.bytes, ...sides });
+    await ask('qlx', { id: entry.id, name: entry.name, bytes: entry.bytes, asked: parseSize(controls.size.value) });
   }
   return ask('convert', { id: entry.id, options }, onProgress);
 }

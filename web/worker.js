@@ -23,6 +23,16 @@ async function decodeInBrowser(bytes) {
   }
 }
 
+// The names a result is saved under: `stem`, the picture's name without
+// its extension (and the size a QLX name states), and `name`, the QLX
+// file's, which carries its size by the library's rule.
+function savedNames(qlx, name, width, height) {
+  const named = qlx.sizeFromName(name);
+  const suffix = named ? `.${named.width}x${named.height}.qlx`.length : name.length - name.lastIndexOf('.');
+  const stem = name.lastIndexOf('.') > 0 ? name.slice(0, name.length - suffix) : name;
+  return { stem, name: qlx.nameWithSize(stem, width, height) };
+}
+
 const handlers = {
   async hello(qlx) {
     return { version: qlx.version, methods: qlx.methods, lights: qlx.lights, fits: qlx.fits };
@@ -50,7 +60,7 @@ const handlers = {
     // losing the duplicate entries; and alpha stays exact, where a canvas
     // premultiplies it and loses the colour under it.
     const png = bytes[0] === 0x89 && bytes[1] === 0x50 ? await qlx.readPng(bytes) : null;
-    let decoded = png && { ...png, rgba: new Uint8ClampedArray(png.rgba.buffer) };
+    let decoded = png?.rgba ? { ...png, rgba: new Uint8ClampedArray(png.rgba.buffer) } : png;
     if (!png) {
       try {
         decoded = await decodeInBrowser(bytes);
@@ -61,15 +71,28 @@ const handlers = {
     }
     const sides = bmp ? qlx.bmpDimensions(bmp) : decoded;
     pictures.set(id, {
-      bmp, kept: png?.kept ?? null, rgba: decoded?.rgba ?? null, width: sides.width, height: sides.height,
+      name: file.name, bmp, indexed: png?.indices ? png : null, rgba: decoded?.rgba ?? null,
+      width: sides.width, height: sides.height,
     });
     return { width: sides.width, height: sides.height };
   },
 
-  async qlx(qlx, { id, bytes, width, height }) {
-    const indices = bytes.subarray(0, width * height);
-    pictures.set(id, { indices, width, height });
-    return { width, height };
+  // A QLX file's sides: the size asked for, the one in its name, or the
+  // standard one, whichever its length fits.
+  async qlx(qlx, { id, name, bytes, asked }) {
+    const standard = { width: 320, height: 200 };
+    const sides = [asked, qlx.sizeFromName(name), standard].find((s) => s && s.width * s.height === bytes.length);
+    if (!sides) {
+      const size = asked ?? standard;
+      const pixels = size.width * size.height;
+      throw new Error(
+        `this QLX file has ${bytes.length} bytes, but a ${size.width} x ${size.height} picture has ${pixels}` +
+          (pixels === 64000 ? '' : ' and a 320 x 200 one 64000') +
+          '. Type its size in Size.',
+      );
+    }
+    pictures.set(id, { name, indices: bytes.subarray(0, sides.width * sides.height), ...sides });
+    return sides;
   },
 
   async forget(qlx, { id }) {
@@ -81,7 +104,10 @@ const handlers = {
     if (!picture) throw new Error('the picture is no longer open');
     if (picture.indices) {
       const preview = qlx.expand(picture.indices, picture.width, picture.height);
-      return { width: picture.width, height: picture.height, indices: picture.indices.slice(), fitted: preview, preview };
+      return {
+        ...savedNames(qlx, picture.name, picture.width, picture.height),
+        width: picture.width, height: picture.height, indices: picture.indices.slice(), fitted: preview, preview,
+      };
     }
     const { fit, boxWidth, boxHeight } = options;
     const place = qlx.placement(picture.width, picture.height, boxWidth, boxHeight, fit);
@@ -89,10 +115,10 @@ const handlers = {
       place.width === picture.width && place.height === picture.height;
     progress(0.2);
     let converted;
-    if (picture.kept && unchanged) {
-      // Kept indices: only transparency changes them.
-      const indices = qlx.keptIndices(picture.kept, options);
-      converted = { width: picture.width, height: picture.height, indices, fitted: picture.rgba?.slice() };
+    if (picture.indexed) {
+      // Indices and their palette: the library keeps them where it is ours.
+      const { indices, palette } = picture.indexed;
+      converted = qlx.convertIndexed(indices, palette, picture.width, picture.height, options);
     } else if (picture.bmp && unchanged) {
       const { indices } = qlx.fromBmp(picture.bmp, options);
       // A copy: the reply hands its buffers over.
@@ -104,7 +130,10 @@ const handlers = {
     }
     progress(0.8);
     const preview = qlx.expand(converted.indices, converted.width, converted.height);
-    return { ...converted, fitted: converted.fitted ?? preview, preview };
+    return {
+      ...converted, ...savedNames(qlx, picture.name, converted.width, converted.height),
+      fitted: converted.fitted ?? preview, preview,
+    };
   },
 
   async bmp(qlx, { indices, width, height }) {

@@ -357,6 +357,57 @@ describe('indexed PNG, as the qlx command writes and reads it', () => {
   });
 });
 
+// The same pictures through the C call (the qlx command's bytes are
+// qlx_convert's) and through the module: every fit, a source in our palette
+// and one not, with and without alpha.
+describe('every door converts alike', () => {
+  test('every fit of colours, alpha and indices gives the command\'s bytes', async () => {
+    const { indexedPng } = await import(join(webDir, 'png.mjs'));
+    const width = 70;
+    const height = 48;
+    const rgba = Uint8Array.from({ length: width * height * 4 }, (_, i) => {
+      const [pixel, c] = [i >> 2, i & 3];
+      const [x, y] = [pixel % width, Math.floor(pixel / width)];
+      return [x * 3, y * 5, (x * y) & 255, x % 5 === 0 ? 0 : 200 + (x % 56)][c];
+    });
+    const opaque = rgba.map((value, i) => (i % 4 === 3 ? 255 : value));
+    const indices = Uint8Array.from({ length: width * height }, (_, i) => (i * 7 + Math.floor(i / width) * 3) & 255);
+    const ours = Array.from({ length: 256 }, (_, i) => qlx.colour(i));
+    const other = ours.map(([r, g, b], i) => (i % 3 === 0 ? [g, b, r] : [r, g, b]));
+    const sources = {
+      'colours.png': rgbaPng(opaque, width, height),
+      'alpha.png': rgbaPng(rgba, width, height),
+      'ours.png': await indexedPng(indices, width, height, ours),
+      'ours-alpha.png': await indexedPng(indices, width, height, ours, 80),
+      'other.png': await indexedPng(indices, width, height, other, 5),
+    };
+    for (const [name, bytes] of Object.entries(sources)) {
+      const file = join(work.folder, name);
+      writeFileSync(file, bytes);
+      const png = await qlx.readPng(bytes);
+      for (const fit of qlx.fits) {
+        const options = { fit, boxWidth: 64, boxHeight: 40, background: '#204060', dither: 'ordered' };
+        const out = join(work.folder, fit === 'keep' ? `out.${width}x${height}.qlx` : 'out.64x40.qlx');
+        runQlx(['convert', '-q', `--fit=${fit}`, '--size=64x40', '--background=#204060', '--dither=ordered', file, out]);
+        const mine = png.indices
+          ? qlx.convertIndexed(png.indices, png.palette, width, height, options)
+          : qlx.convert(png.rgba, width, height, options);
+        assert.deepEqual(Buffer.from(mine.indices), readFileSync(out), `${name} ${fit}`);
+      }
+    }
+  });
+
+  test('the size in a name is the library\'s', () => {
+    assert.deepEqual(qlx.sizeFromName('castle.641x480.qlx'), { width: 641, height: 480 });
+    assert.deepEqual(qlx.sizeFromName('a.64x48.320x200.QLX'), { width: 320, height: 200 });
+    assert.equal(qlx.sizeFromName('castle.qlx'), null);
+    assert.equal(qlx.sizeFromName('c.16385x1.qlx'), null);
+    assert.equal(qlx.nameWithSize('castle', 641, 480), 'castle.641x480.qlx');
+    assert.equal(qlx.nameWithSize('title', 320, 200), 'title.qlx');
+    assert.throws(() => qlx.nameWithSize('x', 0, 5), { status: STATUS.SIDE_OUT_OF_RANGE });
+  });
+});
+
 describe('fitting as the qlx command fits', () => {
   test('contain, cover and stretch give the command\'s bytes', () => {
     const { rgba, width, height } = bmpToRgba(readFileSync(sample));
