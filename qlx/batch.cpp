@@ -73,7 +73,7 @@ void work(Work& shared, StandardError& messages, std::size_t worker) {
         if (job >= shared.jobs.size()) break;
         shared.current[worker] = job;
         const Job& next = shared.jobs[job];
-        Outcome<std::string> converted = refusal("not enough memory");
+        Outcome<std::string> converted = refusal(QLX_OUT_OF_MEMORY);
         try {
             converted = convert_file(next.input, next.output, shared.settings, shared.progress[worker]);
         } catch (...) {
@@ -81,7 +81,7 @@ void work(Work& shared, StandardError& messages, std::size_t worker) {
         }
         if (!converted) {
             shared.all_succeeded = false;
-            messages.line("qlx: " + next.input + ": " + converted.error());
+            messages.line("qlx: " + next.input + ": " + converted.error().text());
         } else if (!converted->empty() && !shared.quiet) {
             messages.line(*converted);
         }

@@ -13,9 +13,12 @@ constexpr unsigned quantise_done = 900;
 
 Outcome<pal::Buffer> read_input(const std::string& name) {
     auto input = name == "-" ? pal::InputFile::standard_input() : pal::InputFile::open(name);
-    if (!input) return refusal("cannot open it");
+    if (!input) return refusal(Failure::system("cannot open it"));
     auto bytes = input->read_all();
-    if (!bytes) return refusal(bytes.error() == pal::IoError::out_of_memory ? "not enough memory" : "cannot read it");
+    if (!bytes) {
+        return refusal(bytes.error() == pal::IoError::out_of_memory ? Failure::library(QLX_OUT_OF_MEMORY)
+                                                                     : Failure::system("cannot read it"));
+    }
     return std::move(*bytes);
 }
 
@@ -60,7 +63,8 @@ Outcome<pal::Buffer> indices_of(const Picture& picture, const ConversionSettings
     if (const qlx_status status = qlx_convert_size(&view.picture, settings.fit, settings.box.width, settings.box.height,
                                                    &width, &height);
         status != QLX_OK) {
-        return refusal(status == QLX_SIDE_OUT_OF_RANGE ? fit_refusal(status) : qlx_status_text(status));
+        if (status == QLX_SIDE_OUT_OF_RANGE) return refusal(fit_refusal(status));
+        return refusal(status);
     }
     sides = {width, height};
     if (width == 0 || height == 0) return pal::Buffer();  // an empty 24-bit BMP: an empty QLX
@@ -69,7 +73,7 @@ Outcome<pal::Buffer> indices_of(const Picture& picture, const ConversionSettings
     if (const qlx_status status = qlx_convert(&view.picture, &settings.options, settings.fit, settings.box.width,
                                               settings.box.height, indices->data(), indices->size());
         status != QLX_OK) {
-        return refusal(qlx_status_text(status));
+        return refusal(status);
     }
     return std::move(*indices);
 }
@@ -138,11 +142,11 @@ Outcome<std::string> convert_file(const std::string& input, const OutputName& ou
     }
     if (input != "-" && pal::same_file(input, output)) return refusal("the output " + output + " would replace it");
     auto file = output == "-" ? pal::OutputFile::standard_output() : pal::OutputFile::open(output);
-    if (!file) return refusal("cannot create " + output);
+    if (!file) return refusal(Failure::system("cannot create " + output));
     if (auto done = write_picture({indices->data(), sides.width, sides.height}, settings.output, *file); !done) {
         return refusal(done.error());
     }
-    if (!file->commit()) return refusal("cannot write " + output);
+    if (!file->commit()) return refusal(Failure::system("cannot write " + output));
     progress = 1000;
     return note.empty() ? note : "qlx: " + output + ": " + note;
 }

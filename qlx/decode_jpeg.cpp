@@ -10,7 +10,7 @@ struct Destination {
     const DecodeSettings* settings;
     std::size_t width = 0, height = 0;
     Colours picture;
-    std::string refused;
+    Failure refused;
 };
 
 std::uint8_t* allocate_pixels(void* context, std::size_t width, std::size_t height) {

@@ -81,8 +81,9 @@ Outcome<> write_bmp(Indices indices, bool truecolour, pal::OutputFile& file) {
             std::uint8_t* row = batch->data() + i * row_size;
             if (!truecolour) {
                 std::memcpy(row, source, indices.width);
-            } else if (qlx_expand(source, indices.width, 1, QLX_BGR, row, row_size, row_size) != QLX_OK) {
-                return refusal("not enough memory");
+            } else if (const qlx_status status = qlx_expand(source, indices.width, 1, QLX_BGR, row, row_size, row_size);
+                       status != QLX_OK) {
+                return refusal(status);
             }
         }
         if (auto result = write_bytes(file, batch->data(), rows * row_size); !result) return result;

@@ -37,7 +37,7 @@ int fail(const std::string& name, const std::string& reason) {
 int write_palette_file(const qlxcli::Invocation& invocation) {
     auto file = invocation.output == "-" ? pal::OutputFile::standard_output() : pal::OutputFile::open(invocation.output);
     if (!file) return fail(invocation.output, "cannot create it");
-    if (auto written = qlxcli::write_palette(*invocation.to, *file); !written) return fail(invocation.output, written.error());
+    if (auto written = qlxcli::write_palette(*invocation.to, *file); !written) return fail(invocation.output, written.error().text());
     if (!file->commit()) return fail(invocation.output, "cannot write it");
     return succeeded;
 }

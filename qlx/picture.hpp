@@ -15,10 +15,32 @@
 
 namespace qlxcli {
 
-// A result, or the reason an input failed: "PNG data is corrupt".
+// Why a conversion failed, kept as what it is until it is printed: the
+// library's status, whose text is the library's own; a file the system
+// would not open, read or write, with its name; or the input's fault, in
+// its format's words ("PNG data is corrupt: bad CRC in IDAT").
+class Failure {
+public:
+    static Failure library(qlx_status status) { return Failure(status, {}); }
+    static Failure system(std::string what) { return Failure(QLX_OK, std::move(what)); }
+    static Failure input(std::string reason) { return Failure(QLX_OK, std::move(reason)); }
+    Failure() = default;  // for results that hold no value
+
+    qlx_status status() const { return status_; }  // QLX_OK unless the library refused
+    std::string text() const { return status_ != QLX_OK ? qlx_status_text(status_) : reason_; }
+
+private:
+    Failure(qlx_status status, std::string reason) : status_(status), reason_(std::move(reason)) {}
+    qlx_status status_ = QLX_OK;
+    std::string reason_;
+};
+
+// A result, or why it failed.
 template <class T = void>
-using Outcome = common::Expected<T, std::string>;
-inline common::Unexpected<std::string> refusal(std::string reason) { return common::failure(std::move(reason)); }
+using Outcome = common::Expected<T, Failure>;
+inline common::Unexpected<Failure> refusal(Failure failure) { return common::failure(std::move(failure)); }
+inline common::Unexpected<Failure> refusal(std::string reason) { return refusal(Failure::input(std::move(reason))); }
+inline common::Unexpected<Failure> refusal(qlx_status status) { return refusal(Failure::library(status)); }
 
 struct Rgba {
     std::uint8_t red = 0, green = 0, blue = 0, alpha = 255;

@@ -58,7 +58,7 @@ common::Expected<std::vector<Job>, std::string> plan_jobs(const Invocation& invo
             OutputName name{stem, true};
             if (!sized_later && *invocation.to == FileFormat::qlx) {
                 auto sized = final_name(name, box);
-                if (!sized) return common::failure(sized.error());
+                if (!sized) return common::failure(sized.error().text());
                 name = {*sized, false};
             } else if (!sized_later) {
                 name = {stem + "." + format_name(*invocation.to), false};

@@ -95,8 +95,9 @@ Outcome<pal::Buffer> filtered_rows(Indices indices, const Layout& layout) {
         const std::uint8_t* source = indices.data + y * indices.width;
         if (layout.pixel_bytes == 1) {
             std::memcpy(row + 1, source, indices.width);
-        } else if (qlx_expand(source, indices.width, 1, QLX_RGB, row + 1, row_bytes, row_bytes) != QLX_OK) {
-            return refusal("not enough memory");
+        } else if (const qlx_status status = qlx_expand(source, indices.width, 1, QLX_RGB, row + 1, row_bytes, row_bytes);
+                   status != QLX_OK) {
+            return refusal(status);
         }
     }
     return std::move(*rows);

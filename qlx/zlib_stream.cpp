@@ -101,9 +101,8 @@ Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, 
     }
     std::size_t total = zlib_header_size + adler_size;
     for (std::size_t i = 0; i < count; ++i) {
-        if (compressed[i].size == 0 || (i + 1 < count && !make_joinable(compressed[i]))) {
-            return refusal("not enough memory");
-        }
+        if (compressed[i].size == 0) return refusal(QLX_OUT_OF_MEMORY);  // the compressor's memory
+        if (i + 1 < count && !make_joinable(compressed[i])) return refusal("a compressed part could not be joined");
         total += compressed[i].size;
     }
     auto stream = allocate(total);

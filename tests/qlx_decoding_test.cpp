@@ -23,7 +23,7 @@ using qlx::test::PngRecipe;
 
 qlxcli::Picture decoded(const Bytes& file, const std::string& name = "picture") {
     auto picture = qlxcli::decode(file, name, {});
-    EXPECT_TRUE(picture) << picture.error();
+    EXPECT_TRUE(picture) << picture.error().text();
     return picture ? std::move(*picture) : qlxcli::Picture();
 }
 
@@ -38,13 +38,13 @@ Bytes stored_indices(const qlxcli::Picture& picture) {
 Bytes converted(const qlxcli::Picture& picture) {
     qlxcli::Size sides;
     auto indices = qlxcli::indices_of(picture, {}, sides);
-    EXPECT_TRUE(indices) << indices.error();
+    EXPECT_TRUE(indices) << indices.error().text();
     return indices ? Bytes(indices->data(), indices->data() + indices->size()) : Bytes();
 }
 
 std::string refusal(const Bytes& file, const std::string& name = "picture") {
     auto picture = qlxcli::decode(file, name, {});
-    return picture ? "decoded" : picture.error();
+    return picture ? "decoded" : picture.error().text();
 }
 
 // The first frame's colours as RGBA, whatever it holds: an index past the

@@ -40,7 +40,7 @@ Converted convert(const Bytes& file) {
     Converted result;
     auto picture = qlxcli::decode(file, "picture", {});
     if (!picture) {
-        result.refusal = picture.error();
+        result.refusal = picture.error().text();
         return result;
     }
     qlxcli::ConversionSettings settings;
@@ -48,7 +48,7 @@ Converted convert(const Bytes& file) {
     qlxcli::Size sides;
     auto indices = qlxcli::indices_of(*picture, settings, sides);
     if (!indices) {
-        result.refusal = indices.error();
+        result.refusal = indices.error().text();
         return result;
     }
     result.ok = true;
