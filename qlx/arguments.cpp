@@ -188,10 +188,10 @@ std::optional<std::string> apply(const KnownOption& known, const std::string& va
         }
         case OptionId::to:
             // Checked against the command's formats once the command is known.
-            invocation.to = format_from_name(value, all_formats);
+            invocation.to = format_from_name(value, all_formats());
             if (!invocation.to) {
-                return "invalid " + option + " " + quoted(value) + "; choose " + format_list(picture_outputs) +
-                       " (qlx palette: " + format_list(palette_outputs) + ")";
+                return "invalid " + option + " " + quoted(value) + "; choose " + format_list(picture_outputs()) +
+                       " (qlx palette: " + format_list(palette_outputs()) + ")";
             }
             break;
         case OptionId::out_dir:
@@ -267,7 +267,7 @@ std::optional<std::string> take_output_format(Invocation& invocation, std::span<
 }
 
 std::optional<std::string> check_convert(Invocation& invocation, std::vector<std::string>& operands) {
-    if (auto refused = check_to(invocation, picture_outputs)) return refused;
+    if (auto refused = check_to(invocation, picture_outputs())) return refused;
     if (invocation.out_dir) {
         if (operands.empty()) return "missing INPUT; qlx convert --out-dir=DIR INPUT...";
         for (const std::string& input : operands) {
@@ -281,7 +281,7 @@ std::optional<std::string> check_convert(Invocation& invocation, std::vector<std
     if (operands.size() > 2) return "too many names; give INPUT and OUTPUT, or --out-dir=DIR INPUT...";
     invocation.inputs = {operands[0]};
     invocation.output = operands[1];
-    return take_output_format(invocation, picture_outputs);
+    return take_output_format(invocation, picture_outputs());
 }
 
 std::optional<std::string> check_palette(Invocation& invocation, const Parsed& parsed,
@@ -289,11 +289,11 @@ std::optional<std::string> check_palette(Invocation& invocation, const Parsed& p
     if (!parsed.convert_options_given.empty()) {
         return "option '--" + std::string(parsed.convert_options_given.front()) + "' does not apply to 'qlx palette'";
     }
-    if (auto refused = check_to(invocation, palette_outputs)) return refused;
+    if (auto refused = check_to(invocation, palette_outputs())) return refused;
     if (operands.empty()) return "missing OUTPUT";
     if (operands.size() > 1) return "too many names; give one OUTPUT";
     invocation.output = operands[0];
-    return take_output_format(invocation, palette_outputs);
+    return take_output_format(invocation, palette_outputs());
 }
 
 }  // namespace

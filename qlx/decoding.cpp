@@ -1,4 +1,5 @@
 #include "decoding.hpp"
+#include "formats.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,10 +8,6 @@
 
 namespace qlxcli {
 namespace {
-
-bool starts_with(std::span<const std::uint8_t> file, std::string_view signature) {
-    return file.size() >= signature.size() && std::memcmp(file.data(), signature.data(), signature.size()) == 0;
-}
 
 std::string lower_case(std::string text) {
     for (char& c : text) {
@@ -85,13 +82,12 @@ Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::strin
 Outcome<Picture> decode(std::span<const std::uint8_t> file, const std::string& name, const DecodeSettings& settings) {
     // Any bytes may start a QLX file, even "BM": its name decides first.
     if (has_qlx_extension(name)) return decode_qlx(file, name, settings);
-    if (starts_with(file, "\x89PNG\r\n\x1a\n")) return decode_png(file, settings);
-    if (starts_with(file, "\xff\xd8\xff")) return decode_jpeg(file, settings);
-    if (starts_with(file, "GIF87a") || starts_with(file, "GIF89a")) return decode_gif(file, settings);
-    if (starts_with(file, "BM")) return decode_bmp(file, settings);
+    for (const FormatEntry& entry : format_table()) {
+        if (entry.sniff != nullptr && entry.decode != nullptr && entry.sniff(file)) return entry.decode(file, name, settings);
+    }
     // Standard input without a signature can only be QLX.
     if (name == "-") return decode_qlx(file, name, settings);
-    return refusal("not a PNG, JPEG, GIF, BMP or QLX file");
+    return refusal("not a " + format_list(readable_formats(), "", true) + " file");
 }
 
 }  // namespace qlxcli

@@ -33,9 +33,12 @@ std::array<std::uint8_t, 3> rgb_of(unsigned index) {
             static_cast<std::uint8_t>(colour)};
 }
 
+}  // namespace
+
 // A bottom-up BMP of 8 bits with the palette as its colour table, or of 24
 // bits: the second is byte for byte what palexpand writes.
-Outcome<> write_bmp(Indices indices, bool truecolour, pal::OutputFile& file) {
+Outcome<> write_bmp(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
+    const bool truecolour = output.truecolour;
     const unsigned bits = truecolour ? 24 : 8;
     const std::uint64_t stride = (static_cast<std::uint64_t>(indices.width) * bits + 31) / 32 * 4;
     const std::uint64_t table_size = truecolour ? 0 : 256 * 4;
@@ -91,56 +94,74 @@ Outcome<> write_bmp(Indices indices, bool truecolour, pal::OutputFile& file) {
     return {};
 }
 
-std::string palette_text(FileFormat format) {
-    std::string text;
-    char line[64];
-    if (format == FileFormat::gpl) text = "GIMP Palette\nName: QLX\nColumns: 16\n#\n";
-    if (format == FileFormat::pal) text = "JASC-PAL\r\n0100\r\n256\r\n";
+namespace {
+
+// One line an entry, after a header.
+template <class Line>
+Outcome<> write_palette_text(pal::OutputFile& file, std::string text, Line line) {
+    char entry[64];
     for (unsigned i = 0; i < 256; ++i) {
         const auto [red, green, blue] = rgb_of(i);
-        switch (format) {
-            case FileFormat::gpl: std::snprintf(line, sizeof line, "%3u %3u %3u\tIndex %u\n", red, green, blue, i); break;
-            case FileFormat::pal: std::snprintf(line, sizeof line, "%u %u %u\r\n", red, green, blue); break;
-            default: std::snprintf(line, sizeof line, "%02x%02x%02x\n", red, green, blue); break;
-        }
-        text += line;
+        line(entry, sizeof entry, red, green, blue, i);
+        text += entry;
     }
-    return text;
+    return write_bytes(file, text.data(), text.size());
 }
 
 }  // namespace
 
-Outcome<> write_picture(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
-    switch (output.format) {
-        case FileFormat::png: {
-            auto png = output.truecolour ? truecolour_png(indices, output.threads)
-                                         : indexed_png(indices, output.transparent_index, output.threads);
-            if (!png) return refusal(png.error());
-            return write_bytes(file, png->data(), png->size());
-        }
-        case FileFormat::bmp: return write_bmp(indices, output.truecolour, file);
-        default: return write_bytes(file, indices.data, indices.width * indices.height);
-    }
+Outcome<> write_qlx(Indices indices, const PictureOutput&, pal::OutputFile& file) {
+    return write_bytes(file, indices.data, indices.width * indices.height);
 }
 
-Outcome<> write_palette(FileFormat format, pal::OutputFile& file) {
-    if (format == FileFormat::png) {
-        std::uint8_t grid[256];
-        for (unsigned i = 0; i < 256; ++i) grid[i] = static_cast<std::uint8_t>(i);
-        auto png = indexed_png({grid, 16, 16}, -1, 1);
-        if (!png) return refusal(png.error());
-        return write_bytes(file, png->data(), png->size());
+Outcome<> write_png(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
+    auto png = output.truecolour ? truecolour_png(indices, output.threads)
+                                 : indexed_png(indices, output.transparent_index, output.threads);
+    if (!png) return refusal(png.error());
+    return write_bytes(file, png->data(), png->size());
+}
+
+Outcome<> write_picture(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
+    return format_entry(output.format).write(indices, output, file);
+}
+
+Outcome<> write_palette(FileFormat format, pal::OutputFile& file) { return format_entry(format).write_palette(file); }
+
+Outcome<> write_palette_png(pal::OutputFile& file) {
+    std::uint8_t grid[256];
+    for (unsigned i = 0; i < 256; ++i) grid[i] = static_cast<std::uint8_t>(i);
+    auto png = indexed_png({grid, 16, 16}, -1, 1);
+    if (!png) return refusal(png.error());
+    return write_bytes(file, png->data(), png->size());
+}
+
+Outcome<> write_act(pal::OutputFile& file) {
+    std::uint8_t table[768];
+    for (unsigned i = 0; i < 256; ++i) {
+        const auto colour = rgb_of(i);
+        std::memcpy(table + 3 * i, colour.data(), 3);
     }
-    if (format == FileFormat::act) {
-        std::uint8_t table[768];
-        for (unsigned i = 0; i < 256; ++i) {
-            const auto colour = rgb_of(i);
-            std::memcpy(table + 3 * i, colour.data(), 3);
-        }
-        return write_bytes(file, table, sizeof table);
-    }
-    const std::string text = palette_text(format);
-    return write_bytes(file, text.data(), text.size());
+    return write_bytes(file, table, sizeof table);
+}
+
+Outcome<> write_gpl(pal::OutputFile& file) {
+    return write_palette_text(file, "GIMP Palette\nName: QLX\nColumns: 16\n#\n",
+                              [](char* line, std::size_t size, unsigned r, unsigned g, unsigned b, unsigned i) {
+                                  std::snprintf(line, size, "%3u %3u %3u\tIndex %u\n", r, g, b, i);
+                              });
+}
+
+Outcome<> write_jasc_pal(pal::OutputFile& file) {
+    return write_palette_text(file, "JASC-PAL\r\n0100\r\n256\r\n",
+                              [](char* line, std::size_t size, unsigned r, unsigned g, unsigned b, unsigned) {
+                                  std::snprintf(line, size, "%u %u %u\r\n", r, g, b);
+                              });
+}
+
+Outcome<> write_hex(pal::OutputFile& file) {
+    return write_palette_text(file, "", [](char* line, std::size_t size, unsigned r, unsigned g, unsigned b, unsigned) {
+        std::snprintf(line, size, "%02x%02x%02x\n", r, g, b);
+    });
 }
 
 }  // namespace qlxcli

@@ -26,13 +26,23 @@ struct PictureOutput {
     unsigned threads = 1;                 // compressing a PNG
 };
 
-// Writes the picture in the chosen format. A refusal names the format's
-// limit that the picture passes.
+// Writes the picture in the output's format, through the table of formats.
+// A refusal names the format's limit that the picture passes.
 Outcome<> write_picture(Indices indices, const PictureOutput& output, pal::OutputFile& file);
 
-// The 256 palette entries in order, duplicates included: gpl, pal, act,
-// hex, or an indexed 16 x 16 png.
+// The 256 palette entries in order, duplicates included, in a format of
+// palette_outputs().
 Outcome<> write_palette(FileFormat format, pal::OutputFile& file);
+
+// The writers of the table of formats.
+Outcome<> write_qlx(Indices indices, const PictureOutput& output, pal::OutputFile& file);
+Outcome<> write_png(Indices indices, const PictureOutput& output, pal::OutputFile& file);
+Outcome<> write_bmp(Indices indices, const PictureOutput& output, pal::OutputFile& file);
+Outcome<> write_palette_png(pal::OutputFile& file);  // 16 x 16, index 16y + x at column x, row y
+Outcome<> write_gpl(pal::OutputFile& file);
+Outcome<> write_jasc_pal(pal::OutputFile& file);
+Outcome<> write_act(pal::OutputFile& file);
+Outcome<> write_hex(pal::OutputFile& file);
 
 // PNG, compressed with libdeflate: only IHDR, PLTE, tRNS, IDAT and IEND,
 // so that the same picture always gives the same bytes, whatever the

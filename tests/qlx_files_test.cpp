@@ -13,6 +13,7 @@
 
 #include "conversion.hpp"
 #include "decoding.hpp"
+#include "formats.hpp"
 #include "png_maker.hpp"
 #include "qlx.h"
 #include "test_support.hpp"
@@ -441,6 +442,31 @@ TEST(QlxFiles, QlxNamesTellTheirSizeTruly) {
     EXPECT_EQ(qlx_run({"convert", input, path(dir, "standard.qlx")}).err, "");
     EXPECT_EQ(qlx_run({"convert", "--fit=stretch", "--size=64x48", "-o", path(dir, "dir"), input}).err, "");
     EXPECT_EQ(read_file(dir / "dir" / "sunset.64x48.qlx").size(), 64u * 48);
+}
+
+// Every format of the table is in the help and the manual page, so that
+// adding one to the table and nowhere else fails here.
+TEST(QlxFormats, TheTableIsInTheHelpAndTheManual) {
+    const std::string help = qlx_run({"--help"}).out + qlx_run({"convert", "--help"}).out +
+                             qlx_run({"palette", "--help"}).out;
+    const Bytes page = read_file(std::filesystem::path(PAL_SOURCE_DIR) / "docs" / "qlx.1");
+    const std::string manual(page.begin(), page.end());
+    for (const qlxcli::FormatEntry& entry : qlxcli::format_table()) {
+        if (entry.decode != nullptr || entry.write != nullptr) {
+            EXPECT_NE(help.find(entry.title), std::string::npos) << entry.name;
+            EXPECT_NE(manual.find(std::string(".B ") + entry.title), std::string::npos) << entry.name;
+        }
+        if (entry.write_palette != nullptr) {
+            EXPECT_NE(help.find(std::string(".") + entry.name), std::string::npos) << entry.name;
+            EXPECT_NE(manual.find(std::string(".B .") + entry.name), std::string::npos) << entry.name;
+        }
+    }
+    // And a file of no format is refused with every format it could have been.
+    qlx::test::TempDir dir;
+    write_file(dir / "notes.txt", Bytes(20, 'x'));
+    EXPECT_EQ(qlx_run({"convert", path(dir, "notes.txt"), path(dir, "o.png")}).err,
+              "qlx: " + path(dir, "notes.txt") + ": not a " +
+                  qlxcli::format_list(qlxcli::readable_formats(), "", true) + " file\n");
 }
 
 }  // namespace
