@@ -31,7 +31,6 @@ std::string wrapped(std::string_view text, std::size_t indent, std::size_t width
     return lines;
 }
 
-
 std::string bad_dither() { return "--dither must be " + library_names(qlx_dither_name) + "\n"; }
 
 std::string bad_dither_light() { return "--dither-light must be " + library_names(qlx_light_name) + "\n"; }

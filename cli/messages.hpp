@@ -29,7 +29,6 @@ std::string library_names(const char* (*name_of)(Enum)) {
 // the first indented by `indent` spaces.
 std::string wrapped(std::string_view text, std::size_t indent, std::size_t width);
 
-
 inline constexpr char palquant_usage[] = "Usage: palquant <>.bmp <>.qlx \n\a";
 inline constexpr char palexpand_usage[] = "Usage: palexpand <>.qlx <>.bmp \n\a";
 

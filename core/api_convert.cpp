@@ -112,7 +112,8 @@ qlx_status placed_colours(const qlx_picture& picture, const SourcePalette* palet
         part = {placed.expanded.get(), place.source_width, place.source_height,
                 place.source_width * palette_entry_bytes, QLX_RGBA};
     } else {
-        part.pixels = picture.pixels + place.source_y * picture.stride + place.source_x * qlx_pixel_bytes(picture.format);
+        part.pixels =
+            picture.pixels + place.source_y * picture.stride + place.source_x * qlx_pixel_bytes(picture.format);
     }
     if (place.source_width == place.width && place.source_height == place.height) return QLX_OK;
     const std::size_t bytes = pixel_order(part.format).bytes;

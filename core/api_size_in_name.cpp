@@ -53,15 +53,15 @@ QLX_API qlx_status qlx_size_from_name(const char* name, size_t* width, size_t* h
     const std::string_view part = stem.substr(dot + 1);
     const std::size_t times = part.find('x');
     if (times == std::string_view::npos) return QLX_NO_SIZE_IN_NAME;
-    const std::optional<std::size_t> sides[] = {qlx::side_of(part.substr(0, times)), qlx::side_of(part.substr(times + 1))};
+    const std::optional<std::size_t> sides[] = {qlx::side_of(part.substr(0, times)),
+                                                qlx::side_of(part.substr(times + 1))};
     if (!sides[0] || !sides[1]) return QLX_NO_SIZE_IN_NAME;
     *width = *sides[0];
     *height = *sides[1];
     return QLX_OK;
 }
 
-QLX_API qlx_status qlx_name_with_size(const char* stem, size_t width, size_t height, char* name,
-                                      size_t name_capacity) {
+QLX_API qlx_status qlx_name_with_size(const char* stem, size_t width, size_t height, char* name, size_t name_capacity) {
     if (stem == nullptr || name == nullptr) return QLX_NULL_POINTER;
     if (!qlx::api::resample_side_fits(width) || !qlx::api::resample_side_fits(height)) return QLX_SIDE_OUT_OF_RANGE;
     char size[2 * qlx::max_side_digits + 3] = "";  // ".WxH", or nothing for the standard size

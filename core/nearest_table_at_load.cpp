@@ -26,9 +26,9 @@ const bool filled = [] {
     std::uint8_t* answers = slot_answers;
     for (const NearestTable::Answers& slot : table.slots) answers = std::copy(slot.begin(), slot.end(), answers);
     for (std::uint32_t colour = 0; colour < (1u << 24); ++colour) {
-        colour_answers[colour] = nearest_index_at(table_place(static_cast<std::uint8_t>(colour >> 16),
-                                                              static_cast<std::uint8_t>(colour >> 8),
-                                                              static_cast<std::uint8_t>(colour)));
+        colour_answers[colour] =
+            nearest_index_at(table_place(static_cast<std::uint8_t>(colour >> 16),
+                                         static_cast<std::uint8_t>(colour >> 8), static_cast<std::uint8_t>(colour)));
     }
     return true;
 }();

@@ -118,7 +118,8 @@ void answer_box(int red0, int green0, int blue0, int size, const EntryList& list
 
 NearestTable compute_nearest_table() {
     EntryList every_index;
-    for (std::size_t i = 0; i < palette_size; ++i) every_index.entries[every_index.count++] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < palette_size; ++i)
+        every_index.entries[every_index.count++] = static_cast<std::uint8_t>(i);
     std::vector<Answers> blocks(block_count);
     answer_box(0, 0, 0, 256, every_index, blocks);
 

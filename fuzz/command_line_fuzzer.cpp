@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "command_line.hpp"
-#include "split_arguments.hpp"
 #include "messages.hpp"
+#include "split_arguments.hpp"
 
 namespace {
 

@@ -106,39 +106,39 @@ extern "C" {
    enum, qlx_status_name and qlx_status_text are made from it, and so are
    the codes the Python and npm packages name. The values never change.
    A BMP refusal's text is palquant's message without its newline. */
-#define QLX_STATUS_LIST(X)                                                                                  \
-    X(QLX_OK, 0, "ok")                                                                                      \
-    /* BMPs that qlx_from_bmp refuses, as palquant refuses them. */                                         \
-    X(QLX_BMP_HEADERS_CUT_SHORT, 1, "bmpfile headers are cut short")                                        \
-    X(QLX_BMP_NOT_24_BIT, 2, "the file is not 24bit bmp ")                                                  \
-    X(QLX_BMP_INFO_HEADER_TOO_SHORT, 3, "bmpfile information header is too short")                          \
-    X(QLX_BMP_NEGATIVE_WIDTH, 4, "bmpfile width is negative")                                               \
-    X(QLX_BMP_HEIGHT_OUT_OF_RANGE, 5, "bmpfile height is out of range")                                     \
-    X(QLX_BMP_COMPRESSED, 6, "bmpfile is compressed")                                                       \
-    X(QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE, 7, "bmpfile pixel offset is outside the file")                     \
-    X(QLX_BMP_PIXEL_DATA_CUT_SHORT, 8, "bmpfile pixel data is cut short")                                   \
-    X(QLX_BMP_TOO_LARGE, 9, "bmpfile is too large for memory")                                              \
-    /* Arguments the call cannot use. */                                                                    \
-    X(QLX_NULL_POINTER, 20, "a pointer is NULL where bytes are needed")                                     \
-    X(QLX_SIZE_OVERFLOW, 21, "the picture's size overflows size_t")                                         \
-    X(QLX_SIDE_OUT_OF_RANGE, 22, "a side is 0 or larger than 16384")                                        \
-    X(QLX_STRIDE_TOO_SHORT, 23, "the stride is shorter than a row of pixels")                               \
-    X(QLX_INPUT_TOO_SHORT, 24, "the input is shorter than width x height")                                  \
-    X(QLX_CAPACITY_TOO_SMALL, 25, "the output buffer is too small")                                         \
-    X(QLX_UNKNOWN_PIXEL_FORMAT, 26, "unknown pixel format")                                                 \
-    X(QLX_UNKNOWN_DITHER, 27, "unknown dithering method")                                                   \
-    X(QLX_STRENGTH_OUT_OF_RANGE, 28, "strength must be a whole number from 0 to 100")                       \
-    X(QLX_TRANSPARENT_INDEX_OUT_OF_RANGE, 29, "transparent_index must be -1 or from 0 to 255")              \
-    X(QLX_THREADS_OUT_OF_RANGE, 30, "threads must not be negative")                                         \
-    X(QLX_UNKNOWN_OPTION, 31, "an option this version does not know is set")                                \
-    X(QLX_UNKNOWN_FIT, 32, "unknown fit")                                                                   \
-    X(QLX_UNKNOWN_LIGHT, 33, "unknown light for dithering")                                                 \
-    X(QLX_TOO_MANY_ROWS, 34, "more rows than the picture has left")                                         \
-    X(QLX_UNKNOWN_NAME, 35, "no method, light, fit or alpha rule has that name")                            \
-    X(QLX_UNKNOWN_ALPHA, 36, "unknown alpha rule")                                                          \
-    X(QLX_BACKGROUND_OUT_OF_RANGE, 37, "background must be a colour from 0x000000 to 0xFFFFFF")             \
-    X(QLX_PALETTE_SIZE_OUT_OF_RANGE, 38, "a picture's palette has 1 to 256 entries")                       \
-    X(QLX_NO_SIZE_IN_NAME, 39, "the name states no size, as in castle.641x480.qlx")                         \
+#define QLX_STATUS_LIST(X)                                                                      \
+    X(QLX_OK, 0, "ok")                                                                          \
+    /* BMPs that qlx_from_bmp refuses, as palquant refuses them. */                             \
+    X(QLX_BMP_HEADERS_CUT_SHORT, 1, "bmpfile headers are cut short")                            \
+    X(QLX_BMP_NOT_24_BIT, 2, "the file is not 24bit bmp ")                                      \
+    X(QLX_BMP_INFO_HEADER_TOO_SHORT, 3, "bmpfile information header is too short")              \
+    X(QLX_BMP_NEGATIVE_WIDTH, 4, "bmpfile width is negative")                                   \
+    X(QLX_BMP_HEIGHT_OUT_OF_RANGE, 5, "bmpfile height is out of range")                         \
+    X(QLX_BMP_COMPRESSED, 6, "bmpfile is compressed")                                           \
+    X(QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE, 7, "bmpfile pixel offset is outside the file")         \
+    X(QLX_BMP_PIXEL_DATA_CUT_SHORT, 8, "bmpfile pixel data is cut short")                       \
+    X(QLX_BMP_TOO_LARGE, 9, "bmpfile is too large for memory")                                  \
+    /* Arguments the call cannot use. */                                                        \
+    X(QLX_NULL_POINTER, 20, "a pointer is NULL where bytes are needed")                         \
+    X(QLX_SIZE_OVERFLOW, 21, "the picture's size overflows size_t")                             \
+    X(QLX_SIDE_OUT_OF_RANGE, 22, "a side is 0 or larger than 16384")                            \
+    X(QLX_STRIDE_TOO_SHORT, 23, "the stride is shorter than a row of pixels")                   \
+    X(QLX_INPUT_TOO_SHORT, 24, "the input is shorter than width x height")                      \
+    X(QLX_CAPACITY_TOO_SMALL, 25, "the output buffer is too small")                             \
+    X(QLX_UNKNOWN_PIXEL_FORMAT, 26, "unknown pixel format")                                     \
+    X(QLX_UNKNOWN_DITHER, 27, "unknown dithering method")                                       \
+    X(QLX_STRENGTH_OUT_OF_RANGE, 28, "strength must be a whole number from 0 to 100")           \
+    X(QLX_TRANSPARENT_INDEX_OUT_OF_RANGE, 29, "transparent_index must be -1 or from 0 to 255")  \
+    X(QLX_THREADS_OUT_OF_RANGE, 30, "threads must not be negative")                             \
+    X(QLX_UNKNOWN_OPTION, 31, "an option this version does not know is set")                    \
+    X(QLX_UNKNOWN_FIT, 32, "unknown fit")                                                       \
+    X(QLX_UNKNOWN_LIGHT, 33, "unknown light for dithering")                                     \
+    X(QLX_TOO_MANY_ROWS, 34, "more rows than the picture has left")                             \
+    X(QLX_UNKNOWN_NAME, 35, "no method, light, fit or alpha rule has that name")                \
+    X(QLX_UNKNOWN_ALPHA, 36, "unknown alpha rule")                                              \
+    X(QLX_BACKGROUND_OUT_OF_RANGE, 37, "background must be a colour from 0x000000 to 0xFFFFFF") \
+    X(QLX_PALETTE_SIZE_OUT_OF_RANGE, 38, "a picture's palette has 1 to 256 entries")            \
+    X(QLX_NO_SIZE_IN_NAME, 39, "the name states no size, as in castle.641x480.qlx")             \
     X(QLX_OUT_OF_MEMORY, 40, "out of memory")
 
 #define QLX_STATUS_ENUMERATOR(name, value, text) name = value,
@@ -417,17 +417,17 @@ QLX_USE_RESULT QLX_API qlx_status qlx_resample(const uint8_t *pixels, size_t wid
 /* A picture: colours in any format and stride, or indices into a palette
    of its own (an indexed PNG, GIF or BMP), rows top first. */
 typedef struct qlx_picture {
-    const uint8_t *pixels;    /* colours in `format`, or one index a pixel */
+    const uint8_t *pixels; /* colours in `format`, or one index a pixel */
     size_t width, height;
-    size_t stride;            /* from one row's start to the next's, in bytes */
-    qlx_pixel_format format;  /* of the colours; not read for indices */
-    const uint8_t *palette;   /* NULL for colours; else palette_size entries of 4 bytes:
-                                 red, green, blue, alpha. An index past the last entry
-                                 is transparent black, as browsers draw it. */
-    size_t palette_size;      /* 1 to 256 with a palette */
-    const uint8_t *stored;    /* NULL, or width * height bytes, rows unpadded: 0 marks a
-                                 pixel the file stores nothing for (the canvas around a
-                                 GIF frame, what an RLE BMP skips): transparent black */
+    size_t stride;           /* from one row's start to the next's, in bytes */
+    qlx_pixel_format format; /* of the colours; not read for indices */
+    const uint8_t *palette;  /* NULL for colours; else palette_size entries of 4 bytes:
+                                red, green, blue, alpha. An index past the last entry
+                                is transparent black, as browsers draw it. */
+    size_t palette_size;     /* 1 to 256 with a palette */
+    const uint8_t *stored;   /* NULL, or width * height bytes, rows unpadded: 0 marks a
+                                pixel the file stores nothing for (the canvas around a
+                                GIF frame, what an RLE BMP skips): transparent black */
 } qlx_picture;
 
 /* 1 if a picture with this palette (palette_size entries of red, green,

@@ -35,9 +35,11 @@ int fail(const std::string& name, const std::string& reason) {
 }
 
 int write_palette_file(const qlxcli::Invocation& invocation) {
-    auto file = invocation.output == "-" ? pal::OutputFile::standard_output() : pal::OutputFile::open(invocation.output);
+    auto file =
+        invocation.output == "-" ? pal::OutputFile::standard_output() : pal::OutputFile::open(invocation.output);
     if (!file) return fail(invocation.output, "cannot create it");
-    if (auto written = qlxcli::write_palette(*invocation.to, *file); !written) return fail(invocation.output, written.error().text());
+    if (auto written = qlxcli::write_palette(*invocation.to, *file); !written)
+        return fail(invocation.output, written.error().text());
     if (!file->commit()) return fail(invocation.output, "cannot write it");
     return succeeded;
 }

@@ -51,7 +51,8 @@ public:
         for (int y = 0; y < side; ++y) {
             for (int x = 0; x < side; ++x) {
                 const int dx = (x - cx + side) % side, dy = (y - cy + side) % side;
-                energy_[static_cast<std::size_t>(y * side + x)] += sign * weight_[static_cast<std::size_t>(dy * side + dx)];
+                energy_[static_cast<std::size_t>(y * side + x)] +=
+                    sign * weight_[static_cast<std::size_t>(dy * side + dx)];
             }
         }
     }
@@ -66,7 +67,8 @@ private:
         for (int cell = 0; cell < cells; ++cell) {
             if (on(cell) != among_on) continue;
             const std::int64_t e = energy_[static_cast<std::size_t>(cell)];
-            if (best < 0 || (among_on ? e > energy_[static_cast<std::size_t>(best)] : e < energy_[static_cast<std::size_t>(best)])) {
+            if (best < 0 || (among_on ? e > energy_[static_cast<std::size_t>(best)]
+                                      : e < energy_[static_cast<std::size_t>(best)])) {
                 best = cell;
             }
         }
@@ -118,9 +120,10 @@ int main(int argc, char* argv[]) {
 
     std::FILE* out = std::fopen(argv[1], "w");
     if (out == nullptr) return 1;
-    std::fputs("// Written by generate_blue_noise at build time.\n#include \"blue_noise.hpp\"\n\n"
-               "namespace qlx {\n\nconst std::uint16_t blue_noise_mask[blue_noise_side][blue_noise_side] = {\n",
-               out);
+    std::fputs(
+        "// Written by generate_blue_noise at build time.\n#include \"blue_noise.hpp\"\n\n"
+        "namespace qlx {\n\nconst std::uint16_t blue_noise_mask[blue_noise_side][blue_noise_side] = {\n",
+        out);
     for (int y = 0; y < side; ++y) {
         std::fputs("{", out);
         for (int x = 0; x < side; ++x) std::fprintf(out, "%d,", rank[static_cast<std::size_t>(y * side + x)]);

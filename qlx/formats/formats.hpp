@@ -28,9 +28,9 @@ class Failure;
 enum class FileFormat { qlx, png, bmp, jpeg, gif, gpl, pal, act, hex };
 
 using Decoder = common::Expected<Picture, Failure> (*)(std::span<const std::uint8_t> file, const std::string& name,
-                                                        const DecodeSettings& settings);
+                                                       const DecodeSettings& settings);
 using PictureWriter = common::Expected<void, Failure> (*)(Indices indices, const PictureOutput& output,
-                                                           pal::OutputFile& file);
+                                                          pal::OutputFile& file);
 using PaletteWriter = common::Expected<void, Failure> (*)(pal::OutputFile& file);
 
 struct FormatEntry {

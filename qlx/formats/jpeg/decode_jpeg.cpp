@@ -42,8 +42,7 @@ Outcome<Picture> decode_jpeg(std::span<const std::uint8_t> file, const DecodeSet
     Destination destination{&settings, 0, 0, {}, {}};
     char reason[200];
     switch (jpeg_reader_decode(file.data(), file.size(), allocate_pixels, &destination, reason, sizeof reason)) {
-        case JPEG_READER_OK:
-            return single_frame(destination.width, destination.height, std::move(destination.picture));
+        case JPEG_READER_OK: return single_frame(destination.width, destination.height, std::move(destination.picture));
         case JPEG_READER_CUT_SHORT: return refusal("JPEG data is cut short");
         case JPEG_READER_CMYK: return refusal("CMYK JPEG is not supported; save it as RGB");
         case JPEG_READER_REFUSED: return refusal(destination.refused);

@@ -34,7 +34,8 @@ void compress_part(Part& part, int level) {
     const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), part.data.size()) + joint_size;
     auto buffer = pal::Buffer::allocate(bound);
     if (!buffer) return;
-    part.size = libdeflate_deflate_compress(compressor.get(), part.data.data(), part.data.size(), buffer->data(), bound);
+    part.size =
+        libdeflate_deflate_compress(compressor.get(), part.data.data(), part.data.size(), buffer->data(), bound);
     part.compressed = std::move(*buffer);
 }
 

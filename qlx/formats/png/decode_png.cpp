@@ -66,8 +66,10 @@ public:
             stream_.next_out = window_.data();
             stream_.avail_out = static_cast<uInt>(window_.size());
             const int status = inflate(&stream_, Z_NO_FLUSH);
-            if (status == Z_STREAM_END) ended_ = true;
-            else if (status != Z_OK) return damaged(status);
+            if (status == Z_STREAM_END)
+                ended_ = true;
+            else if (status != Z_OK)
+                return damaged(status);
         }
         return true;
     }
@@ -77,10 +79,12 @@ public:
 
 private:
     bool damaged(int status) {
-        if (status == Z_MEM_ERROR) fault_ = "not enough memory";
+        if (status == Z_MEM_ERROR)
+            fault_ = "not enough memory";
         else if (stream_.msg != nullptr && std::string_view(stream_.msg) == "incorrect data check")
             fault_ = "PNG data is corrupt: the pixel data fails its Adler-32 check";
-        else fault_ = std::string("PNG data is corrupt: ") + (stream_.msg != nullptr ? stream_.msg : "bad zlib data");
+        else
+            fault_ = std::string("PNG data is corrupt: ") + (stream_.msg != nullptr ? stream_.msg : "bad zlib data");
         return false;
     }
     z_stream stream_{};
@@ -127,7 +131,8 @@ Outcome<> check_integrity(std::span<const std::uint8_t> file) {
 // Indices as the file stores them, unpacked to a byte each.
 Outcome<pal::Buffer> unpacked_indices(spng_ctx* context, const spng_ihdr& header) {
     std::size_t packed_size = 0;
-    if (const int error = spng_decoded_image_size(context, SPNG_FMT_PNG, &packed_size)) return refusal(reason_for(error));
+    if (const int error = spng_decoded_image_size(context, SPNG_FMT_PNG, &packed_size))
+        return refusal(reason_for(error));
     auto packed = allocate(packed_size);
     if (!packed) return refusal(packed.error());
     if (const int error = spng_decode_image(context, packed->data(), packed_size, SPNG_FMT_PNG, 0)) {
@@ -188,8 +193,8 @@ Outcome<PaletteIndices> read_palette_indices(spng_ctx* context, const spng_ihdr&
 }
 
 Outcome<Picture> read_colours(spng_ctx* context, const spng_ihdr& header) {
-    const bool has_alpha = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
-                           header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    const bool has_alpha =
+        header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA || header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
     spng_trns trns{};
     const int trns_status = spng_get_trns(context, &trns);
     if (trns_status != 0 && trns_status != SPNG_ECHUNKAVAIL) return refusal(reason_for(trns_status));

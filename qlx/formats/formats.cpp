@@ -68,7 +68,8 @@ const FormatEntry& format_entry(FileFormat format) {
 const char* format_name(FileFormat format) { return format_entry(format).name; }
 
 std::span<const FileFormat> picture_outputs() {
-    static const std::vector<FileFormat> formats = formats_where([](const FormatEntry& e) { return e.write != nullptr; });
+    static const std::vector<FileFormat> formats =
+        formats_where([](const FormatEntry& e) { return e.write != nullptr; });
     return formats;
 }
 
@@ -79,7 +80,8 @@ std::span<const FileFormat> palette_outputs() {
 }
 
 std::span<const FileFormat> readable_formats() {
-    static const std::vector<FileFormat> formats = formats_where([](const FormatEntry& e) { return e.decode != nullptr; });
+    static const std::vector<FileFormat> formats =
+        formats_where([](const FormatEntry& e) { return e.decode != nullptr; });
     return formats;
 }
 

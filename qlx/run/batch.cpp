@@ -63,8 +63,8 @@ struct Work {
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
     std::atomic<bool> all_succeeded{true};
-    std::unique_ptr<ConversionProgress[]> progress{};      // one a worker
-    std::unique_ptr<std::atomic<std::size_t>[]> current{};  // the job a worker is on, or jobs.size()
+    std::unique_ptr<ConversionProgress[]> progress{};        // one a worker
+    std::unique_ptr<std::atomic<std::size_t>[]> current {};  // the job a worker is on, or jobs.size()
 };
 
 void work(Work& shared, StandardError& messages, std::size_t worker) {
@@ -170,9 +170,10 @@ bool run_batch(const std::vector<Job>& jobs, const ConversionSettings& settings,
 
     // Threads join as they go out of scope, also when starting one fails;
     // the drawer is told to finish first.
-    ProgressDrawer drawer(batch.show_progress, [&](Clock::duration elapsed) {
-        messages.progress(progress_line(shared, workers, elapsed));
-    }, jobs.size() == 1 ? single_picture_delay : Clock::duration::zero());
+    ProgressDrawer drawer(
+        batch.show_progress,
+        [&](Clock::duration elapsed) { messages.progress(progress_line(shared, workers, elapsed)); },
+        jobs.size() == 1 ? single_picture_delay : Clock::duration::zero());
     {
         std::vector<std::jthread> threads;
         for (std::size_t worker = 1; worker < workers; ++worker) {

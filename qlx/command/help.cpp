@@ -17,28 +17,34 @@ std::string option(const std::string& spelling, const std::string& description) 
 
 std::string convert_help() {
     namespace msg = pal::messages;
-    return std::string("Usage: qlx convert [OPTION]... INPUT OUTPUT\n"
-                       "  or:  qlx convert [OPTION]... --out-dir=DIR INPUT...\n") +
+    return std::string(
+               "Usage: qlx convert [OPTION]... INPUT OUTPUT\n"
+               "  or:  qlx convert [OPTION]... --out-dir=DIR INPUT...\n") +
            msg::wrapped("Converts " + format_list(readable_formats(), "", true) + " pictures to " +
                             format_list(picture_outputs(), "", true) +
                             " in the fixed 256-colour palette. An indexed picture whose palette is that palette "
                             "keeps its indices exactly. '-' reads standard input or writes standard output.",
                         0, width - 1) +
-           "\n\n" +
-           option("--dither=METHOD", msg::library_names(qlx_dither_name) + " (none is the default)") +
+           "\n\n" + option("--dither=METHOD", msg::library_names(qlx_dither_name) + " (none is the default)") +
            option("--dither-strength=PERCENT", "0 to 100 (the default) of the diffused error or pattern") +
-           option("--dither-light=LIGHT", msg::library_names(qlx_light_name) + ": where errors add up (srgb is the default)") +
-           option("--background=RRGGBB", "the colour transparent pixels are blended over (000000, black, is the default)") +
-           option("--transparent-index=N", "give pixels with alpha below 128 index N (0-255) instead of blending them") +
-           option("--fit=FIT", msg::library_names(qlx_fit_name) + ": fit the picture into --size (keep, the default, leaves its size alone)") +
-           option("--size=WIDTHxHEIGHT", "the box for --fit, or a QLX input's size (default 320x200, or the size in a name such as castle.641x480.qlx)") +
+           option("--dither-light=LIGHT",
+                  msg::library_names(qlx_light_name) + ": where errors add up (srgb is the default)") +
+           option("--background=RRGGBB",
+                  "the colour transparent pixels are blended over (000000, black, is the default)") +
+           option("--transparent-index=N",
+                  "give pixels with alpha below 128 index N (0-255) instead of blending them") +
+           option("--fit=FIT", msg::library_names(qlx_fit_name) +
+                                   ": fit the picture into --size (keep, the default, leaves its size alone)") +
+           option("--size=WIDTHxHEIGHT",
+                  "the box for --fit, or a QLX input's size (default 320x200, or the size in a name such as "
+                  "castle.641x480.qlx)") +
            option("--to=FORMAT", format_list(picture_outputs()) + ": the output's format, instead of its extension") +
            option("--truecolour", "write PNG or BMP in RGB instead of indexed") +
-           option("-o, --out-dir=DIR", "write DIR/NAME.EXT for each INPUT (NAME.WIDTHxHEIGHT.qlx for QLX not 320x200)") +
+           option("-o, --out-dir=DIR",
+                  "write DIR/NAME.EXT for each INPUT (NAME.WIDTHxHEIGHT.qlx for QLX not 320x200)") +
            option("-j, --jobs=N", "convert N files at once (default: one a processor)") +
            option("--max-pixels=N", "refuse pictures of more than N pixels (default 536870912; 0: no limit)") +
-           option("-q, --quiet", "print nothing but failures") +
-           option("-h, --help", "print this help") +
+           option("-q, --quiet", "print nothing but failures") + option("-h, --help", "print this help") +
            "\n"
            "Exit status: 0 when every input was converted, 1 when some failed, 2 for a\n"
            "mistake in the command line.\n";
@@ -57,8 +63,7 @@ std::string palette_help() {
     return "Usage: qlx palette [--to=FORMAT] OUTPUT\n"
            "Writes the 256 palette entries in order, duplicates included, for editors:\n"
            "\n" +
-           palette_formats() +
-           option("--to=FORMAT", format_list(palette_outputs()) + ", instead of the extension") +
+           palette_formats() + option("--to=FORMAT", format_list(palette_outputs()) + ", instead of the extension") +
            "\n"
            "Exit status: 0 when the file was written, 1 when not, 2 for a mistake in the\n"
            "command line.\n";
@@ -76,9 +81,12 @@ std::string help_text(const std::string& topic) {
            "Pictures in and out of QLX, the index format of one fixed 256-colour palette.\n"
            "\n"
            "Commands:\n"
-           "  convert   " + format_list(readable_formats(), "", true) + " in; " +
-           format_list(picture_outputs(), "", true) + " out\n"
-           "  palette   the palette as a file for editors: " + format_list(palette_outputs()) + "\n"
+           "  convert   " +
+           format_list(readable_formats(), "", true) + " in; " + format_list(picture_outputs(), "", true) +
+           " out\n"
+           "  palette   the palette as a file for editors: " +
+           format_list(palette_outputs()) +
+           "\n"
            "\n"
            "'qlx convert --help' and 'qlx palette --help' describe each command.\n";
 }

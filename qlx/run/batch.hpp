@@ -15,9 +15,9 @@ struct Job {
 };
 
 struct BatchSettings {
-    unsigned jobs = 1;            // conversions at once
-    bool show_progress = false;   // standard error is a terminal and --quiet was not given
-    bool quiet = false;           // notes of success are not printed
+    unsigned jobs = 1;           // conversions at once
+    bool show_progress = false;  // standard error is a terminal and --quiet was not given
+    bool quiet = false;          // notes of success are not printed
 };
 
 // Runs every job; true when all of them succeeded. Each failure prints

@@ -4,8 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <jpeglib.h>
+/* After stdio.h, which jpeglib.h needs and does not include. */
 #include <jerror.h>
+#include <jpeglib.h>
 
 typedef struct reader_error {
     struct jpeg_error_mgr manager;

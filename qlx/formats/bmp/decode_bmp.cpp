@@ -77,8 +77,10 @@ Outcome<Header> read_header(std::span<const std::uint8_t> file) {
     header.pixel_offset = u32_at(file, 10);
     header.header_size = u32_at(file, 14);
     const bool core = header.header_size == core_header_size;
-    if (!core && header.header_size < 16) return refusal("BMP header size " + std::to_string(header.header_size) + " is unknown");
-    if (file.size() < file_header_size + std::min<std::size_t>(header.header_size, 40)) return refusal("BMP headers are cut short");
+    if (!core && header.header_size < 16)
+        return refusal("BMP header size " + std::to_string(header.header_size) + " is unknown");
+    if (file.size() < file_header_size + std::min<std::size_t>(header.header_size, 40))
+        return refusal("BMP headers are cut short");
     header.colour_table_offset = file_header_size + header.header_size;
     if (core) {
         header.width = u16_at(file, 18);
@@ -99,19 +101,26 @@ Outcome<Header> read_header(std::span<const std::uint8_t> file) {
     }
     if (header.width == 0 || header.height == 0) return refusal("BMP picture has no pixels");
     switch (header.bits) {
-        case 1: case 2: case 4: case 8: case 16: case 24: case 32: break;
+        case 1:
+        case 2:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32: break;
         default: return refusal("BMP of " + std::to_string(header.bits) + " bits a pixel is not supported");
     }
-    const bool compression_fits = header.compression == rgb ||
-                                  (header.compression == rle8 && header.bits == 8) ||
-                                  (header.compression == rle4 && header.bits == 4) ||
-                                  header.compression == bitfields || header.compression == alpha_bitfields;
+    const bool compression_fits = header.compression == rgb || (header.compression == rle8 && header.bits == 8) ||
+                                  (header.compression == rle4 && header.bits == 4) || header.compression == bitfields ||
+                                  header.compression == alpha_bitfields;
     if (!compression_fits) {
         return refusal("BMP compression " + std::to_string(header.compression) + " with " +
                        std::to_string(header.bits) + " bits a pixel is not supported");
     }
     // Plain 24-bit files are the library's; any other is not one we know.
-    if (header.bits == 24) return refusal("BMP of 24 bits a pixel with compression " + std::to_string(header.compression) + " is not supported");
+    if (header.bits == 24)
+        return refusal("BMP of 24 bits a pixel with compression " + std::to_string(header.compression) +
+                       " is not supported");
     if (auto masks = read_masks(file, header); !masks) return refusal(masks.error());
     if (header.pixel_offset >= file.size()) return refusal("BMP pixel data lies outside the file");
     return header;
@@ -122,8 +131,9 @@ Outcome<std::vector<Rgba>> read_colour_table(std::span<const std::uint8_t> file,
     if (header.colours_used != 0 && header.colours_used < count) count = header.colours_used;
     // Entries that would overlap the pixels are not entries.
     if (header.pixel_offset > header.colour_table_offset) {
-        count = std::min<std::size_t>(count, static_cast<std::size_t>((header.pixel_offset - header.colour_table_offset) /
-                                                                      header.colour_entry_size));
+        count = std::min<std::size_t>(
+            count,
+            static_cast<std::size_t>((header.pixel_offset - header.colour_table_offset) / header.colour_entry_size));
     }
     if (header.colour_table_offset + count * header.colour_entry_size > file.size()) {
         return refusal("BMP colour table is cut short");
@@ -153,7 +163,7 @@ std::size_t picture_row(const Header& header, std::size_t stored_row) {
 // Uncompressed rows: stored row by stored row, each padded to 4 bytes
 // (the last row's padding may be missing).
 Outcome<std::span<const std::uint8_t>> stored_rows(std::span<const std::uint8_t> file, const Header& header,
-                                                    std::uint64_t& stride) {
+                                                   std::uint64_t& stride) {
     const std::uint64_t row_bits = static_cast<std::uint64_t>(header.width) * header.bits;
     stride = (row_bits + 31) / 32 * 4;
     const std::uint64_t needed = stride * (header.height - 1) + (row_bits + 7) / 8;
@@ -170,8 +180,8 @@ Outcome<PaletteIndices> read_indexed(std::span<const std::uint8_t> file, const H
     auto indices = allocate(header.width * header.height);
     if (!indices) return refusal(indices.error());
     for (std::size_t y = 0; y < header.height; ++y) {
-        unpack_indices(rows->data() + y * stride, indices->data() + picture_row(header, y) * header.width,
-                       header.width, header.bits);
+        unpack_indices(rows->data() + y * stride, indices->data() + picture_row(header, y) * header.width, header.width,
+                       header.bits);
     }
     stored->indices = std::move(*indices);
     return std::move(*stored);
@@ -257,8 +267,8 @@ Outcome<Picture> read_bit_fields(std::span<const std::uint8_t> file, const Heade
         const std::uint8_t* row = rows->data() + y * stride;
         std::uint8_t* out = pixels->data() + picture_row(header, y) * header.width * bytes;
         for (std::size_t x = 0; x < header.width; ++x, out += bytes) {
-            const std::uint32_t pixel = header.bits == 16 ? u16_at({row, 2 * header.width}, 2 * x)
-                                                          : u32_at({row, 4 * header.width}, 4 * x);
+            const std::uint32_t pixel =
+                header.bits == 16 ? u16_at({row, 2 * header.width}, 2 * x) : u32_at({row, 4 * header.width}, 4 * x);
             out[0] = scaled_field(pixel, header.masks[0]);
             out[1] = scaled_field(pixel, header.masks[1]);
             out[2] = scaled_field(pixel, header.masks[2]);
@@ -301,8 +311,8 @@ Outcome<Picture> read_24_bit(std::span<const std::uint8_t> file, const qlx_bmp_l
     if (!pixels) return refusal(pixels.error());
     for (std::size_t y = 0; y < layout.height; ++y) {
         const std::size_t stored = layout.top_down ? y : layout.height - 1 - y;
-        std::memcpy(pixels->data() + y * row_bytes,
-                    file.data() + layout.pixel_offset + stored * layout.row_stride, row_bytes);
+        std::memcpy(pixels->data() + y * row_bytes, file.data() + layout.pixel_offset + stored * layout.row_stride,
+                    row_bytes);
     }
     picture.pixels = std::move(*pixels);
     return single_frame(layout.width, layout.height, std::move(picture));
@@ -312,8 +322,8 @@ Outcome<Picture> read_24_bit(std::span<const std::uint8_t> file, const qlx_bmp_l
 
 Outcome<Picture> decode_bmp(std::span<const std::uint8_t> file, const DecodeSettings& settings) {
     qlx_bmp_layout layout{};
-    const qlx_status status =
-        qlx_bmp_read_layout(file.data(), std::min<std::size_t>(file.size(), QLX_BMP_MAX_HEADERS_SIZE), file.size(), &layout);
+    const qlx_status status = qlx_bmp_read_layout(
+        file.data(), std::min<std::size_t>(file.size(), QLX_BMP_MAX_HEADERS_SIZE), file.size(), &layout);
     if (status == QLX_OK) {
         if (auto allowed = check_pixel_count(layout.width, layout.height, settings); !allowed) {
             return refusal(allowed.error());

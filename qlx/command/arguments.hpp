@@ -33,14 +33,14 @@ struct Invocation {
     Action action = Action::help;
     std::string help_topic;  // "", "convert" or "palette"
     std::vector<std::string> inputs;
-    std::string output;                 // convert INPUT OUTPUT, or palette OUTPUT
+    std::string output;                  // convert INPUT OUTPUT, or palette OUTPUT
     std::optional<std::string> out_dir;  // convert --out-dir
     std::optional<FileFormat> to;        // --to, or the output's extension
     qlx_options options = qlx_default_options();
     qlx_fit fit = QLX_FIT_KEEP;
     std::optional<Size> size;  // --size as given
     bool truecolour = false;
-    unsigned jobs = 0;  // 0: one a core
+    unsigned jobs = 0;                        // 0: one a core
     std::optional<std::uint64_t> max_pixels;  // --max-pixels; 0 for no limit
     bool quiet = false;
 };

@@ -17,7 +17,7 @@ Outcome<pal::Buffer> read_input(const std::string& name) {
     auto bytes = input->read_all();
     if (!bytes) {
         return refusal(bytes.error() == pal::IoError::out_of_memory ? Failure::library(QLX_OUT_OF_MEMORY)
-                                                                     : Failure::system("cannot read it"));
+                                                                    : Failure::system("cannot read it"));
     }
     return std::move(*bytes);
 }
@@ -40,7 +40,8 @@ LibraryPicture library_picture(const Picture& picture, const Frame& frame) {
         return view;
     }
     const auto& stored = std::get<PaletteIndices>(frame);
-    for (const Rgba& entry : stored.palette) view.palette.insert(view.palette.end(), {entry.red, entry.green, entry.blue, entry.alpha});
+    for (const Rgba& entry : stored.palette)
+        view.palette.insert(view.palette.end(), {entry.red, entry.green, entry.blue, entry.alpha});
     out.pixels = stored.indices.data();
     out.stride = picture.width;
     out.palette = view.palette.data();
@@ -60,8 +61,8 @@ Outcome<pal::Buffer> indices_of(const Picture& picture, const ConversionSettings
     if (picture.frames.empty()) return refusal("the picture has no frames");
     const LibraryPicture view = library_picture(picture, picture.frames.front());
     std::size_t width = 0, height = 0;
-    if (const qlx_status status = qlx_convert_size(&view.picture, settings.fit, settings.box.width, settings.box.height,
-                                                   &width, &height);
+    if (const qlx_status status =
+            qlx_convert_size(&view.picture, settings.fit, settings.box.width, settings.box.height, &width, &height);
         status != QLX_OK) {
         if (status == QLX_SIDE_OUT_OF_RANGE) return refusal(fit_refusal(status));
         return refusal(status);

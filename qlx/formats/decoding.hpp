@@ -34,7 +34,8 @@ Outcome<Picture> decode_png(std::span<const std::uint8_t> file, const DecodeSett
 Outcome<Picture> decode_jpeg(std::span<const std::uint8_t> file, const DecodeSettings& settings);
 Outcome<Picture> decode_gif(std::span<const std::uint8_t> file, const DecodeSettings& settings);
 Outcome<Picture> decode_bmp(std::span<const std::uint8_t> file, const DecodeSettings& settings);
-Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::string& name, const DecodeSettings& settings);
+Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::string& name,
+                            const DecodeSettings& settings);
 
 // The size a name such as "castle.641x480.qlx" gives, if it gives one.
 std::optional<Size> size_in_name(const std::string& name);

@@ -1,20 +1,17 @@
-#include "decoding.hpp"
-#include "formats.hpp"
+// QLX: width x height indices and nothing else, its size from --size, the
+// name or the standard 320 x 200; its palette is ours, so its indices are
+// kept.
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "decoding.hpp"
+#include "encoding.hpp"
+
 namespace qlxcli {
 namespace {
-
-std::string lower_case(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 // Sides whose product is `length`, landscape up to 2:1, those nearest 4:3
 // first: the shapes a picture of that many bytes most likely has.
@@ -28,7 +25,8 @@ std::vector<Size> likely_sides(std::uint64_t length) {
     const auto distance = [](const Size& s) {
         return std::abs(std::log(static_cast<double>(s.width) / static_cast<double>(s.height) / (4.0 / 3.0)));
     };
-    std::stable_sort(sides.begin(), sides.end(), [&](const Size& a, const Size& b) { return distance(a) < distance(b); });
+    std::stable_sort(sides.begin(), sides.end(),
+                     [&](const Size& a, const Size& b) { return distance(a) < distance(b); });
     if (sides.size() > 3) sides.resize(3);
     return sides;
 }
@@ -47,23 +45,6 @@ std::string wrong_length(std::uint64_t length, const Size& size) {
 
 }  // namespace
 
-bool has_qlx_extension(const std::string& name) { return lower_case(name).ends_with(".qlx"); }
-
-std::optional<Size> size_in_name(const std::string& name) {
-    Size size;
-    if (qlx_size_from_name(name.c_str(), &size.width, &size.height) != QLX_OK) return std::nullopt;
-    return size;
-}
-
-Outcome<> check_pixel_count(std::uint64_t width, std::uint64_t height, const DecodeSettings& settings) {
-    if (settings.max_pixels != 0 && width != 0 && height > settings.max_pixels / width) {
-        return refusal("a picture of " + std::to_string(width) + " × " + std::to_string(height) +
-                       " pixels is more than the limit of " + std::to_string(settings.max_pixels) +
-                       "; --max-pixels=N raises it, 0 lifts it");
-    }
-    return {};
-}
-
 Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::string& name,
                             const DecodeSettings& settings) {
     const Size size = settings.size ? *settings.size : size_in_name(name).value_or(Size{});
@@ -79,15 +60,8 @@ Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::strin
     return single_frame(size.width, size.height, std::move(stored));
 }
 
-Outcome<Picture> decode(std::span<const std::uint8_t> file, const std::string& name, const DecodeSettings& settings) {
-    // Any bytes may start a QLX file, even "BM": its name decides first.
-    if (has_qlx_extension(name)) return decode_qlx(file, name, settings);
-    for (const FormatEntry& entry : format_table()) {
-        if (entry.sniff != nullptr && entry.decode != nullptr && entry.sniff(file)) return entry.decode(file, name, settings);
-    }
-    // Standard input without a signature can only be QLX.
-    if (name == "-") return decode_qlx(file, name, settings);
-    return refusal("not a " + format_list(readable_formats(), "", true) + " file");
+Outcome<> write_qlx(Indices indices, const PictureOutput&, pal::OutputFile& file) {
+    return write_bytes(file, indices.data, indices.width * indices.height);
 }
 
 }  // namespace qlxcli

@@ -64,7 +64,9 @@ common::Expected<std::vector<Job>, std::string> plan_jobs(const Invocation& invo
                 name = {stem + "." + format_name(*invocation.to), false};
             }
             const auto [clash, fresh] = first_input_of.emplace(name.path, input);
-            if (!fresh) return common::failure("'" + clash->second + "' and '" + input + "' would both write '" + name.path + (sized_later ? ".qlx" : "") + "'");
+            if (!fresh)
+                return common::failure("'" + clash->second + "' and '" + input + "' would both write '" + name.path +
+                                       (sized_later ? ".qlx" : "") + "'");
             jobs.push_back({input, name});
         }
     }

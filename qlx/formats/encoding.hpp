@@ -2,6 +2,7 @@
 // Writing what qlx makes: QLX, PNG and BMP pictures of indices, and the
 // palette files that editors load.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -25,6 +26,12 @@ struct PictureOutput {
     int transparent_index = -1;           // made transparent in an indexed PNG
     unsigned threads = 1;                 // compressing a PNG
 };
+
+// Every byte written, or "cannot write the output".
+Outcome<> write_bytes(pal::OutputFile& file, const void* data, std::size_t size);
+
+// Palette entry `index` as red, green, blue.
+std::array<std::uint8_t, 3> rgb_of(unsigned index);
 
 // Writes the picture in the output's format, through the table of formats.
 // A refusal names the format's limit that the picture passes.

@@ -95,7 +95,8 @@ Outcome<pal::Buffer> filtered_rows(Indices indices, const Layout& layout) {
         const std::uint8_t* source = indices.data + y * indices.width;
         if (layout.pixel_bytes == 1) {
             std::memcpy(row + 1, source, indices.width);
-        } else if (const qlx_status status = qlx_expand(source, indices.width, 1, QLX_RGB, row + 1, row_bytes, row_bytes);
+        } else if (const qlx_status status =
+                       qlx_expand(source, indices.width, 1, QLX_RGB, row + 1, row_bytes, row_bytes);
                    status != QLX_OK) {
             return refusal(status);
         }
@@ -112,7 +113,8 @@ int compression_level_for(const pal::Buffer& rows) {
         const std::size_t start = std::min(rows.size() - std::min(band, rows.size()), i * (rows.size() / sample_bands));
         sample.insert(sample.end(), rows.data() + start, rows.data() + start + std::min(band, rows.size()));
     }
-    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(sample_level));
+    const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(sample_level));
     if (!compressor) return smooth_level;
     std::vector<std::uint8_t> compressed(libdeflate_zlib_compress_bound(compressor.get(), sample.size()));
     const std::size_t size =
@@ -178,5 +180,20 @@ Outcome<pal::Buffer> indexed_png(Indices indices, int transparent_index, unsigne
 }
 
 Outcome<pal::Buffer> truecolour_png(Indices indices, unsigned threads) { return png_of(indices, {2, 3, -1}, threads); }
+
+Outcome<> write_png(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
+    auto png = output.truecolour ? truecolour_png(indices, output.threads)
+                                 : indexed_png(indices, output.transparent_index, output.threads);
+    if (!png) return refusal(png.error());
+    return write_bytes(file, png->data(), png->size());
+}
+
+Outcome<> write_palette_png(pal::OutputFile& file) {
+    std::uint8_t grid[256];
+    for (unsigned i = 0; i < 256; ++i) grid[i] = static_cast<std::uint8_t>(i);
+    auto png = indexed_png({grid, 16, 16}, -1, 1);
+    if (!png) return refusal(png.error());
+    return write_bytes(file, png->data(), png->size());
+}
 
 }  // namespace qlxcli

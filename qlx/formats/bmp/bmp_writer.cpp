@@ -1,8 +1,9 @@
-#include "encoding.hpp"
+// Indexed 8-bit BMP, and palexpand's 24-bit BMP for --truecolour.
 
-#include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "encoding.hpp"
 
 namespace qlxcli {
 namespace {
@@ -14,23 +15,8 @@ constexpr std::size_t batch_bytes = 1u << 20;
 constexpr std::uint64_t max_bmp_size = 0xffffffff;
 constexpr std::size_t bmp_headers_size = 54;
 
-Outcome<> written(pal::IoResult<> result) {
-    if (!result) return refusal("cannot write the output");
-    return {};
-}
-
-Outcome<> write_bytes(pal::OutputFile& file, const void* data, std::size_t size) {
-    return written(file.write({static_cast<const std::uint8_t*>(data), size}));
-}
-
 void put_le(std::uint8_t* at, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::array<std::uint8_t, 3> rgb_of(unsigned index) {
-    const std::uint32_t colour = qlx_palette_colour(static_cast<std::uint8_t>(index));
-    return {static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
-            static_cast<std::uint8_t>(colour)};
 }
 
 }  // namespace
@@ -92,76 +78,6 @@ Outcome<> write_bmp(Indices indices, const PictureOutput& output, pal::OutputFil
         if (auto result = write_bytes(file, batch->data(), rows * row_size); !result) return result;
     }
     return {};
-}
-
-namespace {
-
-// One line an entry, after a header.
-template <class Line>
-Outcome<> write_palette_text(pal::OutputFile& file, std::string text, Line line) {
-    char entry[64];
-    for (unsigned i = 0; i < 256; ++i) {
-        const auto [red, green, blue] = rgb_of(i);
-        line(entry, sizeof entry, red, green, blue, i);
-        text += entry;
-    }
-    return write_bytes(file, text.data(), text.size());
-}
-
-}  // namespace
-
-Outcome<> write_qlx(Indices indices, const PictureOutput&, pal::OutputFile& file) {
-    return write_bytes(file, indices.data, indices.width * indices.height);
-}
-
-Outcome<> write_png(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
-    auto png = output.truecolour ? truecolour_png(indices, output.threads)
-                                 : indexed_png(indices, output.transparent_index, output.threads);
-    if (!png) return refusal(png.error());
-    return write_bytes(file, png->data(), png->size());
-}
-
-Outcome<> write_picture(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
-    return format_entry(output.format).write(indices, output, file);
-}
-
-Outcome<> write_palette(FileFormat format, pal::OutputFile& file) { return format_entry(format).write_palette(file); }
-
-Outcome<> write_palette_png(pal::OutputFile& file) {
-    std::uint8_t grid[256];
-    for (unsigned i = 0; i < 256; ++i) grid[i] = static_cast<std::uint8_t>(i);
-    auto png = indexed_png({grid, 16, 16}, -1, 1);
-    if (!png) return refusal(png.error());
-    return write_bytes(file, png->data(), png->size());
-}
-
-Outcome<> write_act(pal::OutputFile& file) {
-    std::uint8_t table[768];
-    for (unsigned i = 0; i < 256; ++i) {
-        const auto colour = rgb_of(i);
-        std::memcpy(table + 3 * i, colour.data(), 3);
-    }
-    return write_bytes(file, table, sizeof table);
-}
-
-Outcome<> write_gpl(pal::OutputFile& file) {
-    return write_palette_text(file, "GIMP Palette\nName: QLX\nColumns: 16\n#\n",
-                              [](char* line, std::size_t size, unsigned r, unsigned g, unsigned b, unsigned i) {
-                                  std::snprintf(line, size, "%3u %3u %3u\tIndex %u\n", r, g, b, i);
-                              });
-}
-
-Outcome<> write_jasc_pal(pal::OutputFile& file) {
-    return write_palette_text(file, "JASC-PAL\r\n0100\r\n256\r\n",
-                              [](char* line, std::size_t size, unsigned r, unsigned g, unsigned b, unsigned) {
-                                  std::snprintf(line, size, "%u %u %u\r\n", r, g, b);
-                              });
-}
-
-Outcome<> write_hex(pal::OutputFile& file) {
-    return write_palette_text(file, "", [](char* line, std::size_t size, unsigned r, unsigned g, unsigned b, unsigned) {
-        std::snprintf(line, size, "%02x%02x%02x\n", r, g, b);
-    });
 }
 
 }  // namespace qlxcli

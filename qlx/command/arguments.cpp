@@ -9,7 +9,20 @@ namespace qlxcli {
 namespace {
 
 enum class OptionId {
-    help, version, dither, strength, light, transparent, background, fit, size, to, out_dir, jobs, max_pixels, quiet,
+    help,
+    version,
+    dither,
+    strength,
+    light,
+    transparent,
+    background,
+    fit,
+    size,
+    to,
+    out_dir,
+    jobs,
+    max_pixels,
+    quiet,
     truecolour
 };
 
@@ -77,7 +90,8 @@ common::Expected<const KnownOption*, std::string> find_long_option(std::string_v
         if (found == nullptr) found = &known;
         candidates += " '--" + std::string(known.name) + "'";
     }
-    if (ambiguous) return usage("option " + quoted("--" + std::string(name)) + " is ambiguous; possibilities:" + candidates);
+    if (ambiguous)
+        return usage("option " + quoted("--" + std::string(name)) + " is ambiguous; possibilities:" + candidates);
     if (found == nullptr || name.empty()) return usage("unrecognized option " + quoted("--" + std::string(name)));
     return found;
 }
@@ -223,7 +237,8 @@ common::Expected<Parsed, std::string> read_arguments(std::span<const std::string
         std::string shown;
         if (argument.starts_with("--")) {
             const std::size_t equals = argument.find('=');
-            auto found = find_long_option(std::string_view(argument).substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
+            auto found = find_long_option(
+                std::string_view(argument).substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
             if (!found) return usage(found.error());
             known = *found;
             shown = "--" + std::string(known->name);
@@ -322,7 +337,8 @@ common::Expected<Invocation, std::string> parse_arguments(std::span<const std::s
     const bool command_known = command == "convert" || command == "palette";
     if (parsed->help || parsed->version) {
         invocation.action = parsed->help ? Action::help : Action::version;
-        if (!command.empty() && !command_known) return usage("unknown command " + quoted(command) + "; convert or palette");
+        if (!command.empty() && !command_known)
+            return usage("unknown command " + quoted(command) + "; convert or palette");
         invocation.help_topic = command;
         return std::move(invocation);
     }
