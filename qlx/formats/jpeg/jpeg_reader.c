@@ -5,8 +5,10 @@
 #include <string.h>
 
 /* After stdio.h, which jpeglib.h needs and does not include. */
-#include <jerror.h>
 #include <jpeglib.h>
+
+/* After jpeglib.h, whose configuration says which codes it has. */
+#include <jerror.h>
 
 typedef struct reader_error {
     struct jpeg_error_mgr manager;
