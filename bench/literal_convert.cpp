@@ -11,7 +11,7 @@ int main(int argc, char* argv[]) {
     const std::optional<LoadedBmp> bmp = load_bmp(argv[1]);
     if (!bmp) return 2;
     const qlx_bmp_layout& layout = bmp->layout;
-    pal::IoResult<pal::Buffer> out = pal::Buffer::allocate(layout.width * layout.height);
+    sys::IoResult<sys::Buffer> out = sys::Buffer::allocate(layout.width * layout.height);
     if (!out) return 2;
     for (std::size_t row = 0; row < layout.height; ++row) {
         const std::uint8_t* pixel = bmp->file.data() + layout.pixel_offset + row * layout.row_stride;

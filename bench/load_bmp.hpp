@@ -7,15 +7,15 @@
 #include "qlx.h"
 
 struct LoadedBmp {
-    pal::Buffer file;
+    sys::Buffer file;
     qlx_bmp_layout layout;
 };
 
 // Empty when the file cannot be read or is not a BMP palquant accepts.
 inline std::optional<LoadedBmp> load_bmp(const char* path) {
-    pal::IoResult<pal::InputFile> input = pal::InputFile::open(path);
+    sys::IoResult<sys::InputFile> input = sys::InputFile::open(path);
     if (!input) return std::nullopt;
-    pal::IoResult<pal::Buffer> read = input->read_all();
+    sys::IoResult<sys::Buffer> read = input->read_all();
     if (!read) return std::nullopt;
     qlx_bmp_layout layout{};
     if (qlx_bmp_read_layout(read->data(), read->size(), read->size(), &layout) != QLX_OK) return std::nullopt;

@@ -4,7 +4,7 @@
 #include <future>
 #include <utility>
 
-namespace pal {
+namespace cli {
 namespace {
 
 // Batches of about this many bytes of pixels: large enough that reading,
@@ -157,4 +157,4 @@ common::Expected<void, StreamError> BmpStream::run(BmpSource& source, qlx_quanti
     return {};
 }
 
-}  // namespace pal
+}  // namespace cli

@@ -7,12 +7,11 @@
 #include <memory>
 #include <span>
 
-#include "buffer.hpp"
 #include "expected.hpp"
-#include "file_io.hpp"
 #include "qlx.h"
+#include "system_names.hpp"
 
-namespace pal {
+namespace cli {
 
 // A BMP opened for palquant: its first bytes for the header checks, and its
 // pixels. A regular file is read where it lies, a batch at a time; any other
@@ -71,4 +70,4 @@ private:
     Buffer pixels_[2], indices_[2];
 };
 
-}  // namespace pal
+}  // namespace cli

@@ -4,7 +4,7 @@
 
 #include "qlx.h"
 
-namespace pal {
+namespace cli {
 namespace {
 
 // Batches of about this many bytes: writing them costs nothing per batch.
@@ -46,4 +46,4 @@ IoResult<> BmpWriter::write(std::span<const std::uint8_t> indices, OutputFile& o
     return {};
 }
 
-}  // namespace pal
+}  // namespace cli

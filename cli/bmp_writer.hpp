@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <span>
 
-#include "buffer.hpp"
-#include "file_io.hpp"
+#include "system_names.hpp"
 
-namespace pal {
+namespace cli {
 
 class BmpWriter {
 public:
@@ -28,4 +27,4 @@ private:
     Buffer batch_;  // the headers, then a batch of rows
 };
 
-}  // namespace pal
+}  // namespace cli

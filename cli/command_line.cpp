@@ -6,7 +6,7 @@
 #include "expected.hpp"
 #include "messages.hpp"
 
-namespace pal {
+namespace cli {
 namespace {
 
 constexpr std::string_view end_of_options = "--";
@@ -149,4 +149,4 @@ PalexpandCommand parse_palexpand_command(std::span<const std::string> arguments)
     return with_file_names(command, arguments, *first_file, &PalexpandCommand::qlx_path, &PalexpandCommand::bmp_path);
 }
 
-}  // namespace pal
+}  // namespace cli

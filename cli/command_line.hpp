@@ -17,7 +17,7 @@
 
 #include "qlx.h"
 
-namespace pal {
+namespace cli {
 
 // What a command line asks for. `refuse` carries the message that names the
 // valid values of the option whose value was not one of them.
@@ -44,4 +44,4 @@ struct PalexpandCommand {
 PalquantCommand parse_palquant_command(std::span<const std::string> arguments);
 PalexpandCommand parse_palexpand_command(std::span<const std::string> arguments);
 
-}  // namespace pal
+}  // namespace cli

@@ -2,34 +2,13 @@
 
 #include <string_view>
 
-namespace pal::messages {
+namespace cli::messages {
 namespace {
 
 constexpr std::size_t help_width = 80;
 constexpr std::size_t help_indent = 29;  // where the options' descriptions start
 
 }  // namespace
-
-std::string wrapped(std::string_view text, std::size_t indent, std::size_t width) {
-    std::string lines;
-    std::size_t column = indent;
-    while (!text.empty()) {
-        const std::size_t space = text.find(' ');
-        const std::string_view word = text.substr(0, space);
-        if (column > indent && column + 1 + word.size() > width) {
-            lines += '\n';
-            lines.append(indent, ' ');
-            column = indent;
-        } else if (column > indent) {
-            lines += ' ';
-            ++column;
-        }
-        lines += word;
-        column += word.size();
-        text = space == std::string_view::npos ? std::string_view{} : text.substr(space + 1);
-    }
-    return lines;
-}
 
 std::string bad_dither() { return "--dither must be " + library_names(qlx_dither_name) + "\n"; }
 
@@ -57,4 +36,4 @@ std::string palquant_help() {
            "Exit status 1 on success, 0 on failure.\n";
 }
 
-}  // namespace pal::messages
+}  // namespace cli::messages

@@ -8,26 +8,12 @@
 #include <string_view>
 
 #include "qlx.h"
+#include "text.hpp"
 
-namespace pal::messages {
+namespace cli::messages {
 
-// Every name a library enum has, from value 0 until the library has none:
-// "a, b or c".
-template <class Enum>
-std::string library_names(const char* (*name_of)(Enum)) {
-    std::string names;
-    int count = 0;
-    while (name_of(static_cast<Enum>(count)) != nullptr) ++count;
-    for (int value = 0; value < count; ++value) {
-        if (value > 0) names += value + 1 == count ? " or " : ", ";
-        names += name_of(static_cast<Enum>(value));
-    }
-    return names;
-}
-
-// `text` broken at spaces into lines of at most `width` columns, each after
-// the first indented by `indent` spaces.
-std::string wrapped(std::string_view text, std::size_t indent, std::size_t width);
+using common::library_names;
+using common::wrapped;
 
 inline constexpr char palquant_usage[] = "Usage: palquant <>.bmp <>.qlx \n\a";
 inline constexpr char palexpand_usage[] = "Usage: palexpand <>.qlx <>.bmp \n\a";
@@ -66,4 +52,4 @@ inline std::string qlx_shorter_than(std::size_t picture_bytes) {
     return "qlxfile is shorter than " + std::to_string(picture_bytes) + " bytes\n";
 }
 
-}  // namespace pal::messages
+}  // namespace cli::messages

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-namespace pal {
+namespace cli {
 
 class Reporter {
 public:
@@ -27,4 +27,4 @@ private:
     int success_, failure_;
 };
 
-}  // namespace pal
+}  // namespace cli

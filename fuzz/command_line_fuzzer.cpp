@@ -29,43 +29,43 @@ bool is_argument(const std::vector<std::string>& arguments, const std::string& p
 // An answer other than a conversion: a refusal carries one of its program's
 // `refusals`; help and version count only as the one argument; usage needs
 // no check.
-bool other_answer_holds(pal::CommandAction action, const std::string& refusal,
+bool other_answer_holds(cli::CommandAction action, const std::string& refusal,
                         std::initializer_list<std::string> refusals, const std::vector<std::string>& arguments) {
     const auto stands_alone = [&](const char* option) { return arguments.size() == 2 && arguments[1] == option; };
     switch (action) {
-        case pal::CommandAction::refuse: return std::find(refusals.begin(), refusals.end(), refusal) != refusals.end();
-        case pal::CommandAction::help: return stands_alone("--help");
-        case pal::CommandAction::version: return stands_alone("--version");
+        case cli::CommandAction::refuse: return std::find(refusals.begin(), refusals.end(), refusal) != refusals.end();
+        case cli::CommandAction::help: return stands_alone("--help");
+        case cli::CommandAction::version: return stands_alone("--version");
         default: return true;
     }
 }
 
-bool palquant_conversion_holds(const pal::PalquantCommand& command, const std::vector<std::string>& arguments) {
+bool palquant_conversion_holds(const cli::PalquantCommand& command, const std::vector<std::string>& arguments) {
     return is_argument(arguments, command.bmp_path) && is_argument(arguments, command.qlx_path) &&
            qlx_check_options(&command.options) == QLX_OK;
 }
 
-bool palexpand_conversion_holds(const pal::PalexpandCommand& command, const std::vector<std::string>& arguments) {
+bool palexpand_conversion_holds(const cli::PalexpandCommand& command, const std::vector<std::string>& arguments) {
     return is_argument(arguments, command.qlx_path) && is_argument(arguments, command.bmp_path) && command.width >= 1 &&
            command.width <= QLX_MAX_BMP_SIDE && command.height >= 1 && command.height <= QLX_MAX_BMP_SIDE;
 }
 
 void check_palquant(const std::vector<std::string>& arguments) {
-    const pal::PalquantCommand command = pal::parse_palquant_command(arguments);
-    const bool holds = command.action == pal::CommandAction::convert
+    const cli::PalquantCommand command = cli::parse_palquant_command(arguments);
+    const bool holds = command.action == cli::CommandAction::convert
                            ? palquant_conversion_holds(command, arguments)
                            : other_answer_holds(command.action, command.refusal,
-                                                {pal::messages::bad_dither(), pal::messages::bad_dither_strength,
-                                                 pal::messages::bad_dither_light()},
+                                                {cli::messages::bad_dither(), cli::messages::bad_dither_strength,
+                                                 cli::messages::bad_dither_light()},
                                                 arguments);
     if (!holds) __builtin_trap();
 }
 
 void check_palexpand(const std::vector<std::string>& arguments) {
-    const pal::PalexpandCommand command = pal::parse_palexpand_command(arguments);
-    const bool holds = command.action == pal::CommandAction::convert
+    const cli::PalexpandCommand command = cli::parse_palexpand_command(arguments);
+    const bool holds = command.action == cli::CommandAction::convert
                            ? palexpand_conversion_holds(command, arguments)
-                           : other_answer_holds(command.action, command.refusal, {pal::messages::bad_size}, arguments);
+                           : other_answer_holds(command.action, command.refusal, {cli::messages::bad_size}, arguments);
     if (!holds) __builtin_trap();
 }
 

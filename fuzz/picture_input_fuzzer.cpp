@@ -24,7 +24,7 @@ constexpr std::uint64_t max_pixels = 1u << 18;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const int choice = data[size - 1];
-    qlxcli::ConversionSettings settings;
+    qlxcmd::ConversionSettings settings;
     settings.decode.max_pixels = max_pixels;
     settings.options.dither = static_cast<qlx_dither>(choice % 6);
     settings.options.transparent_index = choice % 3 == 0 ? choice : -1;
@@ -34,10 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.fit = static_cast<qlx_fit>(choice / 6 % 4);
     settings.box = {static_cast<std::size_t>(choice % 17 + 1), static_cast<std::size_t>(choice % 13 + 1)};
     // Standard input's name: bytes of no known format are read as QLX.
-    auto picture = qlxcli::decode(std::span(data, size), choice % 2 == 0 ? "-" : "input", settings.decode);
+    auto picture = qlxcmd::decode(std::span(data, size), choice % 2 == 0 ? "-" : "input", settings.decode);
     if (!picture) return 0;
-    qlxcli::Size sides;
-    auto indices = qlxcli::indices_of(*picture, settings, sides);
+    qlxcmd::Size sides;
+    auto indices = qlxcmd::indices_of(*picture, settings, sides);
     if (indices && indices->size() != sides.width * sides.height) __builtin_trap();
     return 0;
 }

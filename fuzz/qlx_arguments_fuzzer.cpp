@@ -29,7 +29,7 @@ bool is_argument(const std::vector<std::string>& arguments, const std::string& t
     return std::find(arguments.begin() + 1, arguments.end(), text) != arguments.end();
 }
 
-void check_conversion(const qlxcli::Invocation& invocation, const std::vector<std::string>& arguments) {
+void check_conversion(const qlxcmd::Invocation& invocation, const std::vector<std::string>& arguments) {
     require(!invocation.inputs.empty() && invocation.to.has_value());
     for (const std::string& input : invocation.inputs) require(is_argument(arguments, input));
     if (!invocation.out_dir) require(invocation.inputs.size() == 1 && is_argument(arguments, invocation.output));
@@ -42,18 +42,18 @@ void check_conversion(const qlxcli::Invocation& invocation, const std::vector<st
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::string> arguments = split_arguments("qlx", data, size);
-    const auto invocation = qlxcli::parse_arguments(arguments);
+    const auto invocation = qlxcmd::parse_arguments(arguments);
     if (!invocation) {
         require(!invocation.error().empty() && invocation.error().find('\n') == std::string::npos);
         return 0;
     }
     switch (invocation->action) {
-        case qlxcli::Action::convert: check_conversion(*invocation, arguments); break;
-        case qlxcli::Action::palette:
+        case qlxcmd::Action::convert: check_conversion(*invocation, arguments); break;
+        case qlxcmd::Action::palette:
             require(is_argument(arguments, invocation->output) && invocation->to.has_value());
             break;
-        case qlxcli::Action::help: require(!qlxcli::help_text(invocation->help_topic).empty()); break;
-        case qlxcli::Action::version: break;
+        case qlxcmd::Action::help: require(!qlxcmd::help_text(invocation->help_topic).empty()); break;
+        case qlxcmd::Action::version: break;
     }
     return 0;
 }

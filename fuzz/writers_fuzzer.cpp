@@ -36,12 +36,12 @@ std::vector<std::uint8_t> colours_of(const std::vector<std::uint8_t>& indices) {
 
 // What a decoded picture holds: its indices if it has a palette, else its
 // colours as RGB.
-std::vector<std::uint8_t> contents(const qlxcli::Picture& picture) {
-    const qlxcli::Frame& frame = picture.frames.at(0);
-    if (const auto* stored = std::get_if<qlxcli::PaletteIndices>(&frame)) {
+std::vector<std::uint8_t> contents(const qlxcmd::Picture& picture) {
+    const qlxcmd::Frame& frame = picture.frames.at(0);
+    if (const auto* stored = std::get_if<qlxcmd::PaletteIndices>(&frame)) {
         return {stored->indices.data(), stored->indices.data() + stored->indices.size()};
     }
-    const auto& colours = std::get<qlxcli::Colours>(frame);
+    const auto& colours = std::get<qlxcmd::Colours>(frame);
     const std::size_t bytes = qlx_pixel_bytes(colours.format);
     std::vector<std::uint8_t> rgb;
     for (std::size_t i = 0; i < picture.width * picture.height; ++i) {
@@ -52,31 +52,31 @@ std::vector<std::uint8_t> contents(const qlxcli::Picture& picture) {
     return rgb;
 }
 
-void check_png(const qlxcli::Indices& picture, const std::vector<std::uint8_t>& indices, bool truecolour,
+void check_png(const qlxcmd::Indices& picture, const std::vector<std::uint8_t>& indices, bool truecolour,
                int transparent_index, unsigned threads) {
-    auto png = truecolour ? qlxcli::truecolour_png(picture, threads)
-                          : qlxcli::indexed_png(picture, transparent_index, threads);
+    auto png = truecolour ? qlxcmd::truecolour_png(picture, threads)
+                          : qlxcmd::indexed_png(picture, transparent_index, threads);
     require(png.has_value());
-    auto read = qlxcli::decode_png(png->bytes(), {});
+    auto read = qlxcmd::decode_png(png->bytes(), {});
     require(read.has_value() && read->width == picture.width && read->height == picture.height);
     require(contents(*read) == (truecolour ? colours_of(indices) : indices));
 }
 
-void check_bmp(const qlxcli::Indices& picture, const std::vector<std::uint8_t>& indices, bool truecolour) {
+void check_bmp(const qlxcmd::Indices& picture, const std::vector<std::uint8_t>& indices, bool truecolour) {
     static const std::string path = "/tmp/qlx-writers-fuzzer-" + std::to_string(::getpid()) + ".bmp";
     {
-        auto file = pal::OutputFile::open(path);
+        auto file = sys::OutputFile::open(path);
         require(file.has_value());
-        qlxcli::PictureOutput output;
-        output.format = qlxcli::FileFormat::bmp;
+        qlxcmd::PictureOutput output;
+        output.format = qlxcmd::FileFormat::bmp;
         output.truecolour = truecolour;
-        require(qlxcli::write_picture(picture, output, *file).has_value() && file->commit().has_value());
+        require(qlxcmd::write_picture(picture, output, *file).has_value() && file->commit().has_value());
     }
-    auto input = pal::InputFile::open(path);
+    auto input = sys::InputFile::open(path);
     require(input.has_value());
     auto bytes = input->read_all();
     require(bytes.has_value());
-    auto read = qlxcli::decode_bmp(bytes->bytes(), {});
+    auto read = qlxcmd::decode_bmp(bytes->bytes(), {});
     require(read.has_value() && read->width == picture.width && read->height == picture.height);
     require(contents(*read) == (truecolour ? colours_of(indices) : indices));
 }
@@ -87,7 +87,7 @@ void check_joined_parts(FuzzedDataProvider& input) {
     const unsigned threads = input.ConsumeIntegralInRange(1u, 4u);
     const std::size_t part_size = input.ConsumeIntegralInRange<std::size_t>(1, 4096);
     const std::vector<std::uint8_t> data = input.ConsumeRemainingBytes<std::uint8_t>();
-    auto stream = qlxcli::zlib_stream(data, level, threads, part_size);
+    auto stream = qlxcmd::zlib_stream(data, level, threads, part_size);
     require(stream.has_value());
     std::vector<std::uint8_t> back(data.size() + 1);
     uLongf size = static_cast<uLongf>(back.size());
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned threads = input.ConsumeIntegralInRange(1u, 4u);
     std::vector<std::uint8_t> indices = input.ConsumeBytes<std::uint8_t>(width * height);
     indices.resize(width * height, static_cast<std::uint8_t>(width));
-    const qlxcli::Indices picture{indices.data(), width, height};
+    const qlxcmd::Indices picture{indices.data(), width, height};
     switch (writer) {
         case 0: check_png(picture, indices, false, transparent_index, threads); break;
         case 1: check_png(picture, indices, true, -1, threads); break;

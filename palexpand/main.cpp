@@ -11,37 +11,37 @@
 
 namespace {
 
-constexpr pal::Reporter palexpand(0, 1);
+constexpr cli::Reporter palexpand(0, 1);
 
 }  // namespace
 
 int main(int argc, char* argv[]) try {
-    namespace msg = pal::messages;
-    pal::platform::use_binary_standard_streams();
-    const pal::PalexpandCommand command = pal::parse_palexpand_command(pal::platform::utf8_arguments(argc, argv));
+    namespace msg = cli::messages;
+    sys::platform::use_binary_standard_streams();
+    const cli::PalexpandCommand command = cli::parse_palexpand_command(sys::platform::utf8_arguments(argc, argv));
     switch (command.action) {
-        case pal::CommandAction::usage: return palexpand.fail(msg::palexpand_usage);
-        case pal::CommandAction::help: return palexpand.succeed(msg::palexpand_help);
-        case pal::CommandAction::version: return palexpand.succeed(msg::palexpand_version);
-        case pal::CommandAction::refuse: return palexpand.fail(command.refusal);
-        case pal::CommandAction::convert: break;
+        case cli::CommandAction::usage: return palexpand.fail(msg::palexpand_usage);
+        case cli::CommandAction::help: return palexpand.succeed(msg::palexpand_help);
+        case cli::CommandAction::version: return palexpand.succeed(msg::palexpand_version);
+        case cli::CommandAction::refuse: return palexpand.fail(command.refusal);
+        case cli::CommandAction::convert: break;
     }
 
-    pal::IoResult<pal::InputFile> input = pal::InputFile::open(command.qlx_path);
+    sys::IoResult<sys::InputFile> input = sys::InputFile::open(command.qlx_path);
     if (!input) return palexpand.fail(msg::qlx_not_opened);
     // Both files are opened before anything is read; the target is replaced only on commit.
-    pal::IoResult<pal::OutputFile> output = pal::OutputFile::open(command.bmp_path);
+    sys::IoResult<sys::OutputFile> output = sys::OutputFile::open(command.bmp_path);
     if (!output) return palexpand.fail(msg::bmp_not_opened);
-    pal::IoResult<pal::BmpWriter> writer = pal::BmpWriter::create(command.width, command.height);
+    sys::IoResult<cli::BmpWriter> writer = cli::BmpWriter::create(command.width, command.height);
     if (!writer) return palexpand.fail(msg::bmp_not_written);
 
     const std::size_t picture_bytes = command.width * command.height;  // at most 2^28
-    const pal::IoResult<pal::Buffer> indices = input->read_up_to(picture_bytes);
+    const sys::IoResult<sys::Buffer> indices = input->read_up_to(picture_bytes);
     if (!indices) return palexpand.fail(msg::qlx_not_read);
     if (indices->size() < picture_bytes) return palexpand.fail(msg::qlx_shorter_than(picture_bytes));
     if (!writer->write(indices->bytes(), *output) || !output->commit()) return palexpand.fail(msg::bmp_not_written);
     return palexpand.succeed();
 } catch (...) {
     // Only running out of memory throws; the output, if any, is gone already.
-    return palexpand.fail(pal::messages::bmp_not_written);
+    return palexpand.fail(cli::messages::bmp_not_written);
 }

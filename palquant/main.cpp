@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr pal::Reporter palquant(1, 0);
+constexpr cli::Reporter palquant(1, 0);
 
 // A BMP refused, or too large: the library's text for it. The 24-bit
 // refusal is the one text on standard error, as it always was.
@@ -27,22 +27,22 @@ int refuse(qlx_status status) {
 }  // namespace
 
 int main(int argc, char* argv[]) try {
-    namespace msg = pal::messages;
-    pal::platform::use_binary_standard_streams();
-    const pal::PalquantCommand command = pal::parse_palquant_command(pal::platform::utf8_arguments(argc, argv));
+    namespace msg = cli::messages;
+    sys::platform::use_binary_standard_streams();
+    const cli::PalquantCommand command = cli::parse_palquant_command(sys::platform::utf8_arguments(argc, argv));
     switch (command.action) {
-        case pal::CommandAction::usage: return palquant.fail(msg::palquant_usage);
-        case pal::CommandAction::help: return palquant.succeed(msg::palquant_help());
-        case pal::CommandAction::version: return palquant.succeed(msg::palquant_version);
-        case pal::CommandAction::refuse: return palquant.fail(command.refusal);
-        case pal::CommandAction::convert: break;
+        case cli::CommandAction::usage: return palquant.fail(msg::palquant_usage);
+        case cli::CommandAction::help: return palquant.succeed(msg::palquant_help());
+        case cli::CommandAction::version: return palquant.succeed(msg::palquant_version);
+        case cli::CommandAction::refuse: return palquant.fail(command.refusal);
+        case cli::CommandAction::convert: break;
     }
 
-    pal::IoResult<pal::InputFile> input = pal::InputFile::open(command.bmp_path);
+    sys::IoResult<sys::InputFile> input = sys::InputFile::open(command.bmp_path);
     if (!input) return palquant.fail(msg::bmp_not_opened);
-    pal::IoResult<pal::BmpSource> bmp = pal::BmpSource::open(*input);
+    sys::IoResult<cli::BmpSource> bmp = cli::BmpSource::open(*input);
     if (!bmp)
-        return bmp.error() == pal::IoError::out_of_memory ? refuse(QLX_BMP_TOO_LARGE)
+        return bmp.error() == sys::IoError::out_of_memory ? refuse(QLX_BMP_TOO_LARGE)
                                                           : palquant.fail(msg::bmp_not_read);
 
     qlx_bmp_layout layout{};
@@ -53,20 +53,20 @@ int main(int argc, char* argv[]) try {
     }
     // Too large for this machine's sizes or for its memory. The buffers come
     // first: the quantiser's threads, if any, take what memory is left.
-    pal::IoResult<pal::BmpStream> stream = pal::BmpStream::create(layout, *bmp);
+    sys::IoResult<cli::BmpStream> stream = cli::BmpStream::create(layout, *bmp);
     if (!stream) return refuse(QLX_BMP_TOO_LARGE);
     qlx_quantiser* made = nullptr;
     if (qlx_quantiser_create(layout.width, layout.height, QLX_BGR, &command.options, &made) != QLX_OK) {
         return refuse(QLX_BMP_TOO_LARGE);
     }
-    const pal::QuantiserHandle quantiser(made);
+    const cli::QuantiserHandle quantiser(made);
 
     // Every allocation succeeded and no check is left that could refuse the
     // picture, so the output is created now and filled as the rows are converted.
-    pal::IoResult<pal::OutputFile> output = pal::OutputFile::open(command.qlx_path);
+    sys::IoResult<sys::OutputFile> output = sys::OutputFile::open(command.qlx_path);
     if (!output) return palquant.fail(msg::qlx_not_opened);
     const auto converted = stream->run(*bmp, quantiser.get(), *output);
-    if (!converted && converted.error() == pal::StreamError::read_failed) return palquant.fail(msg::bmp_not_read);
+    if (!converted && converted.error() == cli::StreamError::read_failed) return palquant.fail(msg::bmp_not_read);
     if (!converted || !output->commit()) return palquant.fail(msg::qlx_not_written);
     return palquant.succeed();
 } catch (...) {

@@ -34,17 +34,17 @@ int fail(const std::string& name, const std::string& reason) {
     return print(stderr, "qlx: " + name + ": " + reason + "\n", some_failed);
 }
 
-int write_palette_file(const qlxcli::Invocation& invocation) {
+int write_palette_file(const qlxcmd::Invocation& invocation) {
     auto file =
-        invocation.output == "-" ? pal::OutputFile::standard_output() : pal::OutputFile::open(invocation.output);
+        invocation.output == "-" ? sys::OutputFile::standard_output() : sys::OutputFile::open(invocation.output);
     if (!file) return fail(invocation.output, "cannot create it");
-    if (auto written = qlxcli::write_palette(*invocation.to, *file); !written)
+    if (auto written = qlxcmd::write_palette(*invocation.to, *file); !written)
         return fail(invocation.output, written.error().text());
     if (!file->commit()) return fail(invocation.output, "cannot write it");
     return succeeded;
 }
 
-unsigned jobs_wanted(const qlxcli::Invocation& invocation) {
+unsigned jobs_wanted(const qlxcmd::Invocation& invocation) {
     if (invocation.jobs != 0) return invocation.jobs;
     return std::max(1u, std::thread::hardware_concurrency());
 }
@@ -52,23 +52,23 @@ unsigned jobs_wanted(const qlxcli::Invocation& invocation) {
 }  // namespace
 
 int main(int argc, char* argv[]) try {
-    pal::platform::use_binary_standard_streams();
-    const auto invocation = qlxcli::parse_arguments(pal::platform::utf8_arguments(argc, argv));
+    sys::platform::use_binary_standard_streams();
+    const auto invocation = qlxcmd::parse_arguments(sys::platform::utf8_arguments(argc, argv));
     if (!invocation) return refuse_usage(invocation.error());
     switch (invocation->action) {
-        case qlxcli::Action::help: return print(stdout, qlxcli::help_text(invocation->help_topic), succeeded);
-        case qlxcli::Action::version: return print(stdout, "qlx " QLX_VERSION_STRING "\n", succeeded);
-        case qlxcli::Action::palette: return write_palette_file(*invocation);
-        case qlxcli::Action::convert: break;
+        case qlxcmd::Action::help: return print(stdout, qlxcmd::help_text(invocation->help_topic), succeeded);
+        case qlxcmd::Action::version: return print(stdout, "qlx " QLX_VERSION_STRING "\n", succeeded);
+        case qlxcmd::Action::palette: return write_palette_file(*invocation);
+        case qlxcmd::Action::convert: break;
     }
 
-    const auto jobs = qlxcli::plan_jobs(*invocation);
+    const auto jobs = qlxcmd::plan_jobs(*invocation);
     if (!jobs) return refuse_usage(jobs.error());
-    if (invocation->out_dir && !pal::make_directories(*invocation->out_dir)) {
+    if (invocation->out_dir && !sys::make_directories(*invocation->out_dir)) {
         return fail(*invocation->out_dir, "cannot create the directory");
     }
-    qlxcli::ConversionSettings settings = qlxcli::conversion_settings(*invocation);
-    qlxcli::BatchSettings batch;
+    qlxcmd::ConversionSettings settings = qlxcmd::conversion_settings(*invocation);
+    qlxcmd::BatchSettings batch;
     batch.jobs = jobs_wanted(*invocation);
     // Files at once share the cores; one file alone has them all.
     if (batch.jobs > 1 && jobs->size() > 1) {
@@ -76,8 +76,8 @@ int main(int argc, char* argv[]) try {
         settings.output.threads = 1;
     }
     batch.quiet = invocation->quiet;
-    batch.show_progress = !invocation->quiet && pal::platform::standard_error_is_terminal();
-    return qlxcli::run_batch(*jobs, settings, batch) ? succeeded : some_failed;
+    batch.show_progress = !invocation->quiet && sys::platform::standard_error_is_terminal();
+    return qlxcmd::run_batch(*jobs, settings, batch) ? succeeded : some_failed;
 } catch (...) {
     // Only running out of memory throws; every output is gone with it.
     return print(stderr, "qlx: not enough memory\n", some_failed);

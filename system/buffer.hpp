@@ -10,7 +10,7 @@
 
 #include "io_result.hpp"
 
-namespace pal {
+namespace sys {
 
 class Buffer {
 public:
@@ -39,4 +39,4 @@ private:
     std::size_t size_ = 0;
 };
 
-}  // namespace pal
+}  // namespace sys

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace pal::platform {
+namespace sys::platform {
 namespace {
 
 // Constant-initialised, so that allocations made before main (by the
@@ -65,17 +65,17 @@ bool injected_failure() {
     return ++plan.system_calls == plan.failing_system_call;
 }
 
-}  // namespace pal::platform
+}  // namespace sys::platform
 
 // Every plain allocation of the program, counted and failed as asked.
 void* operator new(std::size_t size) {
-    void* block = pal::platform::allocate(size);
+    void* block = sys::platform::allocate(size);
     if (block == nullptr) throw std::bad_alloc();
     return block;
 }
 void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return pal::platform::allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return pal::platform::allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return sys::platform::allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return sys::platform::allocate(size); }
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }

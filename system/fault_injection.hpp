@@ -13,7 +13,7 @@
 // so that a test can count a run's fault points, then fail each in turn.
 // Elsewhere the check is a constant false and costs nothing.
 
-namespace pal::platform {
+namespace sys::platform {
 
 #ifdef PAL_FAULT_INJECTION
 // Counts one system call; true if it is the one to fail.
@@ -22,4 +22,4 @@ bool injected_failure();
 constexpr bool injected_failure() { return false; }
 #endif
 
-}  // namespace pal::platform
+}  // namespace sys::platform

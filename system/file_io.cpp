@@ -7,7 +7,7 @@
 #include <system_error>
 #include <utility>
 
-namespace pal {
+namespace sys {
 namespace {
 
 // Growth step for inputs whose size the file system cannot tell (pipes).
@@ -150,4 +150,4 @@ IoResult<> make_directories(const std::string& path) {
     return {};
 }
 
-}  // namespace pal
+}  // namespace sys

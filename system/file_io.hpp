@@ -13,7 +13,7 @@
 #include "io_result.hpp"
 #include "platform.hpp"
 
-namespace pal {
+namespace sys {
 
 class InputFile {
 public:
@@ -74,4 +74,4 @@ bool same_file(const std::string& first, const std::string& second);
 // name is taken by something that is not a directory.
 IoResult<> make_directories(const std::string& path);
 
-}  // namespace pal
+}  // namespace sys

@@ -3,7 +3,7 @@
 
 #include "expected.hpp"
 
-namespace pal {
+namespace sys {
 
 enum class IoError {
     failed,        // the system refused, or the file ended before the bytes asked for
@@ -14,4 +14,4 @@ template <class T = void>
 using IoResult = common::Expected<T, IoError>;
 using common::failure;
 
-}  // namespace pal
+}  // namespace sys

@@ -18,7 +18,7 @@
 
 #include "io_result.hpp"
 
-namespace pal::platform {
+namespace sys::platform {
 
 // An open file of the operating system, closed when it goes.
 class FileHandle {
@@ -98,4 +98,4 @@ IoResult<PendingOutput> begin_output(const std::string& path);
 IoResult<> commit_output(const PendingOutput& output);
 void remove_file(const std::string& path);
 
-}  // namespace pal::platform
+}  // namespace sys::platform

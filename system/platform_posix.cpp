@@ -20,7 +20,7 @@
 #define O_CLOEXEC 0  // only keeps descriptors from programs we never start
 #endif
 
-namespace pal::platform {
+namespace sys::platform {
 namespace {
 
 // Following a chain of links stops here, as the kernel does.
@@ -233,4 +233,4 @@ IoResult<> commit_output(const PendingOutput& output) {
 
 void remove_file(const std::string& path) { ::unlink(path.c_str()); }
 
-}  // namespace pal::platform
+}  // namespace sys::platform

@@ -22,7 +22,7 @@
 
 #include "platform.hpp"
 
-namespace pal::platform {
+namespace sys::platform {
 namespace {
 
 // ReadFile and WriteFile count in 32 bits.
@@ -281,4 +281,4 @@ IoResult<> commit_output(const PendingOutput& output) {
 
 void remove_file(const std::string& path) { ::DeleteFileW(to_wide(path).c_str()); }
 
-}  // namespace pal::platform
+}  // namespace sys::platform

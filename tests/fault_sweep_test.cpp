@@ -24,7 +24,7 @@ namespace qlx {
 namespace {
 
 namespace fs = std::filesystem;
-namespace msg = pal::messages;
+namespace msg = cli::messages;
 using test::Bytes;
 using test::read_file;
 using test::run_program;

@@ -21,48 +21,48 @@ namespace {
 using qlx::test::Bytes;
 using qlx::test::PngRecipe;
 
-qlxcli::Picture decoded(const Bytes& file, const std::string& name = "picture") {
-    auto picture = qlxcli::decode(file, name, {});
+qlxcmd::Picture decoded(const Bytes& file, const std::string& name = "picture") {
+    auto picture = qlxcmd::decode(file, name, {});
     EXPECT_TRUE(picture) << picture.error().text();
-    return picture ? std::move(*picture) : qlxcli::Picture();
+    return picture ? std::move(*picture) : qlxcmd::Picture();
 }
 
 // The stored indices of a picture of a palette.
-Bytes stored_indices(const qlxcli::Picture& picture) {
-    const auto& stored = std::get<qlxcli::PaletteIndices>(picture.frames.at(0));
+Bytes stored_indices(const qlxcmd::Picture& picture) {
+    const auto& stored = std::get<qlxcmd::PaletteIndices>(picture.frames.at(0));
     return {stored.indices.data(), stored.indices.data() + stored.indices.size()};
 }
 
 // What qlx makes of the picture, alpha ignored: kept indices where the
 // library keeps them.
-Bytes converted(const qlxcli::Picture& picture) {
-    qlxcli::Size sides;
-    auto indices = qlxcli::indices_of(picture, {}, sides);
+Bytes converted(const qlxcmd::Picture& picture) {
+    qlxcmd::Size sides;
+    auto indices = qlxcmd::indices_of(picture, {}, sides);
     EXPECT_TRUE(indices) << indices.error().text();
     return indices ? Bytes(indices->data(), indices->data() + indices->size()) : Bytes();
 }
 
 std::string refusal(const Bytes& file, const std::string& name = "picture") {
-    auto picture = qlxcli::decode(file, name, {});
+    auto picture = qlxcmd::decode(file, name, {});
     return picture ? "decoded" : picture.error().text();
 }
 
 // The first frame's colours as RGBA, whatever it holds: an index past the
 // palette, or a pixel none was stored for, is transparent black.
-Bytes rgba_of(const qlxcli::Picture& picture) {
+Bytes rgba_of(const qlxcmd::Picture& picture) {
     Bytes rgba(picture.width * picture.height * 4);
-    if (const auto* stored = std::get_if<qlxcli::PaletteIndices>(&picture.frames.at(0))) {
+    if (const auto* stored = std::get_if<qlxcmd::PaletteIndices>(&picture.frames.at(0))) {
         for (std::size_t i = 0; i < picture.width * picture.height; ++i) {
             const std::uint8_t index = stored->indices.data()[i];
             const bool unstored = stored->stored.size() != 0 && stored->stored.data()[i] == 0;
             if (unstored || index >= stored->palette.size()) continue;
-            const qlxcli::Rgba entry = stored->palette[index];
+            const qlxcmd::Rgba entry = stored->palette[index];
             std::copy_n(std::array{entry.red, entry.green, entry.blue, entry.alpha}.begin(), 4,
                         rgba.begin() + static_cast<std::ptrdiff_t>(4 * i));
         }
         return rgba;
     }
-    const auto& colours = std::get<qlxcli::Colours>(picture.frames.at(0));
+    const auto& colours = std::get<qlxcmd::Colours>(picture.frames.at(0));
     const std::size_t bytes = qlx_pixel_bytes(colours.format);
     const bool bgr = colours.format == QLX_BGR || colours.format == QLX_BGRA;
     for (std::size_t i = 0; i < picture.width * picture.height; ++i) {
@@ -132,7 +132,7 @@ TEST(QlxPng, EveryColourTypeAndDepthDecodesAsBrowsersDo) {
                 SCOPED_TRACE("colour type " + std::to_string(colour_type) + ", " + std::to_string(depth) +
                              " bits" + (interlaced ? ", interlaced" : ""));
                 const PngRecipe recipe = random_png(colour_type, depth, interlaced, random);
-                const qlxcli::Picture picture = decoded(qlx::test::make_png(recipe));
+                const qlxcmd::Picture picture = decoded(qlx::test::make_png(recipe));
                 EXPECT_EQ(picture.width, 13u);
                 EXPECT_EQ(picture.height, 11u);
                 EXPECT_EQ(rgba_of(picture), expected_rgba(recipe));
@@ -162,7 +162,7 @@ TEST(QlxPng, OurPaletteKeepsIndicesExactly) {
                                                      static_cast<std::uint8_t>(colour >> 8),
                                                      static_cast<std::uint8_t>(colour)});
     }
-    const qlxcli::Picture ours = decoded(qlx::test::make_png(recipe));
+    const qlxcmd::Picture ours = decoded(qlx::test::make_png(recipe));
     const Bytes stored = stored_indices(ours);
     for (unsigned i = 0; i < 256; ++i) EXPECT_EQ(stored[i], 255 - i);
     EXPECT_EQ(converted(ours), stored);
@@ -170,11 +170,11 @@ TEST(QlxPng, OurPaletteKeepsIndicesExactly) {
     // The first 16 entries alone, at 4 bits, are ours too.
     PngRecipe sixteen{16, 1, 3, 4, false, {}, Bytes(recipe.palette.begin(), recipe.palette.begin() + 48), {}};
     for (unsigned i = 0; i < 16; ++i) sixteen.samples.push_back(static_cast<std::uint16_t>(i));
-    const qlxcli::Picture small = decoded(qlx::test::make_png(sixteen));
+    const qlxcmd::Picture small = decoded(qlx::test::make_png(sixteen));
     EXPECT_EQ(converted(small), stored_indices(small));
 
     recipe.palette[3 * 80] ^= 1;
-    const qlxcli::Picture other = decoded(qlx::test::make_png(recipe));
+    const qlxcmd::Picture other = decoded(qlx::test::make_png(recipe));
     EXPECT_NE(converted(other), stored_indices(other));
 }
 
@@ -219,7 +219,7 @@ TEST(QlxJpegAndGif, BrokenFilesAreRefused) {
 }
 
 TEST(QlxJpegAndGif, GifFirstFrameLiesOnItsCanvas) {
-    const qlxcli::Picture offset = decoded(qlx::test::read_file(qlx::test::data_path("pictures/offset-frame.gif")));
+    const qlxcmd::Picture offset = decoded(qlx::test::read_file(qlx::test::data_path("pictures/offset-frame.gif")));
     ASSERT_EQ(offset.width, 8u);
     ASSERT_EQ(offset.height, 6u);
     const Bytes rgba = rgba_of(offset);
@@ -229,7 +229,7 @@ TEST(QlxJpegAndGif, GifFirstFrameLiesOnItsCanvas) {
             EXPECT_EQ(rgba[(y * 8 + x) * 4], inside ? 255 : 0) << x << "," << y;
         }
     }
-    const qlxcli::Picture clear = decoded(qlx::test::read_file(qlx::test::data_path("pictures/transparent.gif")));
+    const qlxcmd::Picture clear = decoded(qlx::test::read_file(qlx::test::data_path("pictures/transparent.gif")));
     const Bytes clear_rgba = rgba_of(clear);
     for (std::size_t i = 3; i < clear_rgba.size(); i += 4) EXPECT_EQ(clear_rgba[i], 0);
 }
@@ -247,7 +247,7 @@ TEST(QlxBmp, EverySuiteFileDecodes) {
         const Bytes first = rgba_of(decoded(qlx::test::read_file(qlx::test::data_path("bmpsuite/g/" + group[0] + ".bmp"))));
         for (const std::string& name : group) {
             SCOPED_TRACE(name);
-            const qlxcli::Picture picture =
+            const qlxcmd::Picture picture =
                 decoded(qlx::test::read_file(qlx::test::data_path("bmpsuite/g/" + name + ".bmp")));
             EXPECT_EQ(picture.width, 127u);
             if (name != "pal8nonsquare") {
@@ -285,10 +285,10 @@ TEST(QlxBmp, BitFieldsScaleByRoundingAndRleSkipsAreTransparent) {
 
 TEST(QlxBmp, A24BitFileGivesTheLibrarysPixels) {
     const Bytes bmp = qlx::test::read_file(PAL_SAMPLE_BMP);
-    const qlxcli::Picture picture = decoded(bmp);
+    const qlxcmd::Picture picture = decoded(bmp);
     Bytes through_library(320 * 200), ours(320 * 200);
     ASSERT_EQ(qlx_from_bmp(bmp.data(), bmp.size(), nullptr, through_library.data(), through_library.size()), QLX_OK);
-    const auto& colours = std::get<qlxcli::Colours>(picture.frames.at(0));
+    const auto& colours = std::get<qlxcmd::Colours>(picture.frames.at(0));
     ASSERT_EQ(qlx_quantise(colours.pixels.data(), 320, 200, 960, colours.format, nullptr, ours.data(), ours.size()),
               QLX_OK);
     EXPECT_EQ(ours, through_library);
@@ -298,9 +298,9 @@ TEST(QlxQlx, SizeComesFromOptionNameOrStandard) {
     const Bytes standard(64000, 5), odd(641 * 480, 6);
     EXPECT_EQ(decoded(standard, "a.qlx").width, 320u);
     EXPECT_EQ(decoded(odd, "castle.641x480.QLX").width, 641u);
-    qlxcli::DecodeSettings settings;
-    settings.size = qlxcli::Size{480, 641};
-    EXPECT_EQ(qlxcli::decode(odd, "castle.641x480.qlx", settings)->width, 480u);
+    qlxcmd::DecodeSettings settings;
+    settings.size = qlxcmd::Size{480, 641};
+    EXPECT_EQ(qlxcmd::decode(odd, "castle.641x480.qlx", settings)->width, 480u);
     EXPECT_EQ(refusal(odd, "castle.qlx"), "QLX file has 307680 bytes, not 320 × 200; 641x480 fits");
     EXPECT_EQ(refusal(Bytes(100), "x.qlx"), "QLX file has 100 bytes, not 320 × 200; 10x10 fits");
     EXPECT_EQ(refusal(Bytes{}, "x.qlx"), "QLX file has 0 bytes, not 320 × 200");
@@ -315,11 +315,11 @@ TEST(QlxQlx, SizeComesFromOptionNameOrStandard) {
 TEST(QlxWriters, IndexedPngAndBmpReadBackToEveryIndex) {
     Bytes indices(256 * 3);
     for (std::size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<std::uint8_t>(i * 7);
-    const qlxcli::Indices picture{indices.data(), 256, 3};
-    auto png = qlxcli::indexed_png(picture, 80, 1);
+    const qlxcmd::Indices picture{indices.data(), 256, 3};
+    auto png = qlxcmd::indexed_png(picture, 80, 1);
     ASSERT_TRUE(png);
     const Bytes png_bytes(png->data(), png->data() + png->size());
-    const qlxcli::Picture read = decoded(png_bytes);
+    const qlxcmd::Picture read = decoded(png_bytes);
     EXPECT_EQ(stored_indices(read), indices);
     EXPECT_EQ(converted(read), indices);
     // tRNS marks index 80 alone, and no chunk beyond the five is written.
@@ -346,7 +346,7 @@ TEST(QlxWriters, ZlibStreamsJoinedFromPartsReadBack) {
         for (const int level : {1, 6, 9}) {
             Bytes first;
             for (const unsigned threads : {1u, 2u, 3u, 4u}) {
-                auto stream = qlxcli::zlib_stream(part, level, threads);
+                auto stream = qlxcmd::zlib_stream(part, level, threads);
                 ASSERT_TRUE(stream);
                 const Bytes bytes(stream->data(), stream->data() + stream->size());
                 if (threads == 1) first = bytes;

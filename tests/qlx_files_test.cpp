@@ -39,15 +39,15 @@ struct Converted {
 
 Converted convert(const Bytes& file) {
     Converted result;
-    auto picture = qlxcli::decode(file, "picture", {});
+    auto picture = qlxcmd::decode(file, "picture", {});
     if (!picture) {
         result.refusal = picture.error().text();
         return result;
     }
-    qlxcli::ConversionSettings settings;
+    qlxcmd::ConversionSettings settings;
     settings.options.alpha = QLX_ALPHA_COMPOSITE;
-    qlxcli::Size sides;
-    auto indices = qlxcli::indices_of(*picture, settings, sides);
+    qlxcmd::Size sides;
+    auto indices = qlxcmd::indices_of(*picture, settings, sides);
     if (!indices) {
         result.refusal = indices.error().text();
         return result;
@@ -409,7 +409,7 @@ TEST(QlxFiles, PicturesPastThePixelLimitAreRefusedFromTheirHeader) {
 
     // The limit is inclusive, for every format.
     for (const std::string& input : {std::string(PAL_SAMPLE_BMP), qlx::test::data_path("pictures/plain.gif").string()}) {
-        const auto picture = qlxcli::decode(read_file(input), input, {});
+        const auto picture = qlxcmd::decode(read_file(input), input, {});
         ASSERT_TRUE(picture);
         const std::string pixels = std::to_string(picture->width * picture->height);
         const std::string fewer = std::to_string(picture->width * picture->height - 1);
@@ -451,7 +451,7 @@ TEST(QlxFormats, TheTableIsInTheHelpAndTheManual) {
                              qlx_run({"palette", "--help"}).out;
     const Bytes page = read_file(std::filesystem::path(PAL_SOURCE_DIR) / "docs" / "qlx.1");
     const std::string manual(page.begin(), page.end());
-    for (const qlxcli::FormatEntry& entry : qlxcli::format_table()) {
+    for (const qlxcmd::FormatEntry& entry : qlxcmd::format_table()) {
         if (entry.decode != nullptr || entry.write != nullptr) {
             EXPECT_NE(help.find(entry.title), std::string::npos) << entry.name;
             EXPECT_NE(manual.find(std::string(".B ") + entry.title), std::string::npos) << entry.name;
@@ -466,7 +466,7 @@ TEST(QlxFormats, TheTableIsInTheHelpAndTheManual) {
     write_file(dir / "notes.txt", Bytes(20, 'x'));
     EXPECT_EQ(qlx_run({"convert", path(dir, "notes.txt"), path(dir, "o.png")}).err,
               "qlx: " + path(dir, "notes.txt") + ": not a " +
-                  qlxcli::format_list(qlxcli::readable_formats(), "", true) + " file\n");
+                  qlxcmd::format_list(qlxcmd::readable_formats(), "", true) + " file\n");
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <array>
 #include <charconv>
 
-#include "messages.hpp"
+#include "text.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 enum class OptionId {
@@ -127,7 +127,7 @@ common::Expected<Enum, std::string> library_choice(std::string_view option, cons
     Enum chosen{};
     if (from_name(value.c_str(), &chosen) != QLX_OK) {
         return usage("invalid " + std::string(option) + " " + quoted(value) + "; choose " +
-                     pal::messages::library_names(name_of));
+                     common::library_names(name_of));
     }
     return chosen;
 }
@@ -351,4 +351,4 @@ common::Expected<Invocation, std::string> parse_arguments(std::span<const std::s
     return std::move(invocation);
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -20,7 +20,7 @@
 #include "formats.hpp"
 #include "qlx.h"
 
-namespace qlxcli {
+namespace qlxcmd {
 
 enum class Action { convert, palette, help, version };
 
@@ -52,4 +52,4 @@ common::Expected<Invocation, std::string> parse_arguments(std::span<const std::s
 // "641x480" as a size whose sides are 1 or more.
 std::optional<Size> parse_size(std::string_view text);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

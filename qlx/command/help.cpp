@@ -1,9 +1,10 @@
 #include "help.hpp"
 
 #include "formats.hpp"
-#include "messages.hpp"
+#include "qlx.h"
+#include "text.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 constexpr std::size_t width = 80;
@@ -12,11 +13,11 @@ constexpr std::size_t indent = 30;  // where the options' descriptions start
 std::string option(const std::string& spelling, const std::string& description) {
     std::string line = "  " + spelling;
     line.append(line.size() < indent ? indent - line.size() : 1, ' ');
-    return line + pal::messages::wrapped(description, indent, width) + "\n";
+    return line + common::wrapped(description, indent, width) + "\n";
 }
 
 std::string convert_help() {
-    namespace msg = pal::messages;
+    namespace msg = common;
     return std::string(
                "Usage: qlx convert [OPTION]... INPUT OUTPUT\n"
                "  or:  qlx convert [OPTION]... --out-dir=DIR INPUT...\n") +
@@ -91,4 +92,4 @@ std::string help_text(const std::string& topic) {
            "'qlx convert --help' and 'qlx palette --help' describe each command.\n";
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -3,9 +3,9 @@
 
 #include <string>
 
-namespace qlxcli {
+namespace qlxcmd {
 
 // `topic` is "", "convert" or "palette".
 std::string help_text(const std::string& topic);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

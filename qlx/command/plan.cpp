@@ -5,7 +5,7 @@
 
 #include "file_io.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 // "photos/castle.641x480.qlx" gives "castle": the directory, the extension
@@ -73,7 +73,7 @@ common::Expected<std::vector<Job>, std::string> plan_jobs(const Invocation& invo
     for (const Job& job : jobs) {
         if (job.output.named_by_size) continue;
         for (const std::string& input : invocation.inputs) {
-            if (input != "-" && pal::same_file(input, job.output.path)) {
+            if (input != "-" && sys::same_file(input, job.output.path)) {
                 return common::failure("the output '" + job.output.path + "' would replace the input '" + input + "'");
             }
         }
@@ -81,4 +81,4 @@ common::Expected<std::vector<Job>, std::string> plan_jobs(const Invocation& invo
     return jobs;
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -7,7 +7,7 @@
 #include "arguments.hpp"
 #include "batch.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 
 // A refusal is a usage error: two inputs writing one output, or an output
 // that is one of the inputs.
@@ -16,4 +16,4 @@ common::Expected<std::vector<Job>, std::string> plan_jobs(const Invocation& invo
 // What the command line's options make of each conversion.
 ConversionSettings conversion_settings(const Invocation& invocation);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

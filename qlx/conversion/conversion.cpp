@@ -3,7 +3,7 @@
 #include <variant>
 #include <vector>
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 // Where each step ends on the way to a thousand.
@@ -11,12 +11,12 @@ constexpr unsigned read_done = 100;
 constexpr unsigned decode_done = 400;
 constexpr unsigned quantise_done = 900;
 
-Outcome<pal::Buffer> read_input(const std::string& name) {
-    auto input = name == "-" ? pal::InputFile::standard_input() : pal::InputFile::open(name);
+Outcome<sys::Buffer> read_input(const std::string& name) {
+    auto input = name == "-" ? sys::InputFile::standard_input() : sys::InputFile::open(name);
     if (!input) return refusal(Failure::system("cannot open it"));
     auto bytes = input->read_all();
     if (!bytes) {
-        return refusal(bytes.error() == pal::IoError::out_of_memory ? Failure::library(QLX_OUT_OF_MEMORY)
+        return refusal(bytes.error() == sys::IoError::out_of_memory ? Failure::library(QLX_OUT_OF_MEMORY)
                                                                     : Failure::system("cannot read it"));
     }
     return std::move(*bytes);
@@ -57,7 +57,7 @@ std::string fit_refusal(qlx_status status) {
 
 }  // namespace
 
-Outcome<pal::Buffer> indices_of(const Picture& picture, const ConversionSettings& settings, Size& sides) {
+Outcome<sys::Buffer> indices_of(const Picture& picture, const ConversionSettings& settings, Size& sides) {
     if (picture.frames.empty()) return refusal("the picture has no frames");
     const LibraryPicture view = library_picture(picture, picture.frames.front());
     std::size_t width = 0, height = 0;
@@ -68,7 +68,7 @@ Outcome<pal::Buffer> indices_of(const Picture& picture, const ConversionSettings
         return refusal(status);
     }
     sides = {width, height};
-    if (width == 0 || height == 0) return pal::Buffer();  // an empty 24-bit BMP: an empty QLX
+    if (width == 0 || height == 0) return sys::Buffer();  // an empty 24-bit BMP: an empty QLX
     auto indices = allocate(width * height);
     if (!indices) return refusal(indices.error());
     if (const qlx_status status = qlx_convert(&view.picture, &settings.options, settings.fit, settings.box.width,
@@ -122,7 +122,7 @@ Outcome<std::string> convert_file(const std::string& input, const OutputName& ou
     progress = read_done;
     auto picture = decode(bytes->bytes(), input, settings.decode);
     if (!picture) return refusal(picture.error());
-    *bytes = pal::Buffer();  // the file's bytes are not needed past here
+    *bytes = sys::Buffer();  // the file's bytes are not needed past here
     progress = decode_done;
     Size sides;
     auto indices = indices_of(*picture, settings, sides);
@@ -141,8 +141,8 @@ Outcome<std::string> convert_file(const std::string& input, const OutputName& ou
         if (!checked) return refusal(checked.error());
         note = std::move(*checked);
     }
-    if (input != "-" && pal::same_file(input, output)) return refusal("the output " + output + " would replace it");
-    auto file = output == "-" ? pal::OutputFile::standard_output() : pal::OutputFile::open(output);
+    if (input != "-" && sys::same_file(input, output)) return refusal("the output " + output + " would replace it");
+    auto file = output == "-" ? sys::OutputFile::standard_output() : sys::OutputFile::open(output);
     if (!file) return refusal(Failure::system("cannot create " + output));
     if (auto done = write_picture({indices->data(), sides.width, sides.height}, settings.output, *file); !done) {
         return refusal(done.error());
@@ -152,4 +152,4 @@ Outcome<std::string> convert_file(const std::string& input, const OutputName& ou
     return note.empty() ? note : "qlx: " + output + ": " + note;
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -10,7 +10,7 @@
 #include "decoding.hpp"
 #include "encoding.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 
 struct ConversionSettings {
     qlx_options options = qlx_default_options();
@@ -41,6 +41,6 @@ Outcome<std::string> convert_file(const std::string& input, const OutputName& ou
 
 // The indices of a decoded picture's first frame, converted by the library
 // as the settings say. `sides` receives the result's width and height.
-Outcome<pal::Buffer> indices_of(const Picture& picture, const ConversionSettings& settings, Size& sides);
+Outcome<sys::Buffer> indices_of(const Picture& picture, const ConversionSettings& settings, Size& sides);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-namespace qlxcli {
+namespace qlxcmd {
 
 Picture single_frame(std::size_t width, std::size_t height, Frame frame) {
     Picture picture{width, height, {}};
@@ -44,10 +44,10 @@ Outcome<std::size_t> picture_bytes(std::uint64_t width, std::uint64_t height, st
     return static_cast<std::size_t>(width * height * bytes_per_pixel);
 }
 
-Outcome<pal::Buffer> allocate(std::size_t size) {
-    auto buffer = pal::Buffer::allocate(size);
+Outcome<sys::Buffer> allocate(std::size_t size) {
+    auto buffer = sys::Buffer::allocate(size);
     if (!buffer) return refusal("not enough memory");
     return std::move(*buffer);
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

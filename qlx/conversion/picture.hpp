@@ -13,7 +13,7 @@
 #include "expected.hpp"
 #include "qlx.h"
 
-namespace qlxcli {
+namespace qlxcmd {
 
 // Why a conversion failed, kept as what it is until it is printed: the
 // library's status, whose text is the library's own; a file the system
@@ -50,7 +50,7 @@ struct Rgba {
 // Colours in `format`, rows unpadded.
 struct Colours {
     qlx_pixel_format format = QLX_RGB;
-    pal::Buffer pixels;
+    sys::Buffer pixels;
 };
 
 // Indices into the file's own palette, one byte a pixel, as PNG, GIF, BMP
@@ -58,8 +58,8 @@ struct Colours {
 // library's to decide.
 struct PaletteIndices {
     std::vector<Rgba> palette;  // as many entries as the file has
-    pal::Buffer indices;
-    pal::Buffer stored;  // empty when every pixel was stored; else 0 where none was (transparent black)
+    sys::Buffer indices;
+    sys::Buffer stored;  // empty when every pixel was stored; else 0 where none was (transparent black)
 };
 
 // What a frame is, said by its type.
@@ -86,6 +86,6 @@ void unpack_indices(const std::uint8_t* packed, std::uint8_t* out, std::size_t w
 Outcome<std::size_t> picture_bytes(std::uint64_t width, std::uint64_t height, std::uint64_t bytes_per_pixel);
 
 // A buffer of `size` bytes, or the refusal "not enough memory".
-Outcome<pal::Buffer> allocate(std::size_t size);
+Outcome<sys::Buffer> allocate(std::size_t size);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -7,7 +7,7 @@
 
 #include "formats.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 std::string lower_case(std::string text) {
@@ -48,4 +48,4 @@ Outcome<Picture> decode(std::span<const std::uint8_t> file, const std::string& n
     return refusal("not a " + format_list(readable_formats(), "", true) + " file");
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

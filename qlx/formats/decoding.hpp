@@ -10,7 +10,7 @@
 #include "arguments.hpp"
 #include "picture.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 
 // 2^29 pixels: a 20000 x 20000 scan (4 x 10^8) converts, and so does any
 // square picture up to 23170 pixels a side, with at most 2 GiB of colours
@@ -46,4 +46,4 @@ bool has_qlx_extension(const std::string& name);
 // Refuses a picture of more pixels than the settings allow.
 Outcome<> check_pixel_count(std::uint64_t width, std::uint64_t height, const DecodeSettings& settings);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

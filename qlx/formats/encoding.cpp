@@ -2,9 +2,9 @@
 
 #include "formats.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 
-Outcome<> write_bytes(pal::OutputFile& file, const void* data, std::size_t size) {
+Outcome<> write_bytes(sys::OutputFile& file, const void* data, std::size_t size) {
     if (!file.write({static_cast<const std::uint8_t*>(data), size})) return refusal("cannot write the output");
     return {};
 }
@@ -15,10 +15,10 @@ std::array<std::uint8_t, 3> rgb_of(unsigned index) {
             static_cast<std::uint8_t>(colour)};
 }
 
-Outcome<> write_picture(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
+Outcome<> write_picture(Indices indices, const PictureOutput& output, sys::OutputFile& file) {
     return format_entry(output.format).write(indices, output, file);
 }
 
-Outcome<> write_palette(FileFormat format, pal::OutputFile& file) { return format_entry(format).write_palette(file); }
+Outcome<> write_palette(FileFormat format, sys::OutputFile& file) { return format_entry(format).write_palette(file); }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

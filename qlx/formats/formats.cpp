@@ -7,7 +7,7 @@
 #include "decoding.hpp"
 #include "encoding.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 bool starts_with(std::span<const std::uint8_t> file, std::string_view signature) {
@@ -115,4 +115,4 @@ std::string format_list(std::span<const FileFormat> formats, std::string_view pr
     return list;
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

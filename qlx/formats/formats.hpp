@@ -13,11 +13,11 @@
 
 #include "expected.hpp"
 
-namespace pal {
+namespace sys {
 class OutputFile;
 }
 
-namespace qlxcli {
+namespace qlxcmd {
 
 struct Picture;
 struct DecodeSettings;
@@ -30,8 +30,8 @@ enum class FileFormat { qlx, png, bmp, jpeg, gif, gpl, pal, act, hex };
 using Decoder = common::Expected<Picture, Failure> (*)(std::span<const std::uint8_t> file, const std::string& name,
                                                        const DecodeSettings& settings);
 using PictureWriter = common::Expected<void, Failure> (*)(Indices indices, const PictureOutput& output,
-                                                          pal::OutputFile& file);
-using PaletteWriter = common::Expected<void, Failure> (*)(pal::OutputFile& file);
+                                                          sys::OutputFile& file);
+using PaletteWriter = common::Expected<void, Failure> (*)(sys::OutputFile& file);
 
 struct FormatEntry {
     FileFormat format;
@@ -70,4 +70,4 @@ std::span<const FileFormat> all_formats();
 // `titles` spells them as messages do ("PNG, JPEG or GIF").
 std::string format_list(std::span<const FileFormat> formats, std::string_view prefix = "", bool titles = false);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -186,4 +186,4 @@ bool run_batch(const std::vector<Job>& jobs, const ConversionSettings& settings,
     return shared.all_succeeded;
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -7,7 +7,7 @@
 
 #include "conversion.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 
 struct Job {
     std::string input;
@@ -25,4 +25,4 @@ struct BatchSettings {
 // line unless quiet.
 bool run_batch(const std::vector<Job>& jobs, const ConversionSettings& settings, const BatchSettings& batch);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -5,7 +5,7 @@
 
 #include "encoding.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 // Rows go out in batches of about this many bytes, so that a large BMP
@@ -23,7 +23,7 @@ void put_le(std::uint8_t* at, std::uint64_t value, int bytes) {
 
 // A bottom-up BMP of 8 bits with the palette as its colour table, or of 24
 // bits: the second is byte for byte what palexpand writes.
-Outcome<> write_bmp(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
+Outcome<> write_bmp(Indices indices, const PictureOutput& output, sys::OutputFile& file) {
     const bool truecolour = output.truecolour;
     const unsigned bits = truecolour ? 24 : 8;
     const std::uint64_t stride = (static_cast<std::uint64_t>(indices.width) * bits + 31) / 32 * 4;
@@ -80,4 +80,4 @@ Outcome<> write_bmp(Indices indices, const PictureOutput& output, pal::OutputFil
     return {};
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -16,7 +16,7 @@
 
 #include "decoding.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 constexpr std::size_t file_header_size = 14;
@@ -344,4 +344,4 @@ Outcome<Picture> decode_bmp(std::span<const std::uint8_t> file, const DecodeSett
     return single_frame(header->width, header->height, std::move(*stored));
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

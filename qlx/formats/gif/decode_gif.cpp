@@ -11,7 +11,7 @@
 
 #include "decoding.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 struct Source {
@@ -149,4 +149,4 @@ Outcome<Picture> decode_gif(std::span<const std::uint8_t> file, const DecodeSett
     return read_first_frame(gif.get(), settings);
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -3,7 +3,7 @@
 #include "decoding.hpp"
 #include "jpeg_reader.h"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 struct Destination {
@@ -51,4 +51,4 @@ Outcome<Picture> decode_jpeg(std::span<const std::uint8_t> file, const DecodeSet
     return refusal(std::string("JPEG data is corrupt: ") + reason);
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -13,7 +13,7 @@
 
 #include "decoding.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 struct ContextDeleter {
@@ -129,7 +129,7 @@ Outcome<> check_integrity(std::span<const std::uint8_t> file) {
 }
 
 // Indices as the file stores them, unpacked to a byte each.
-Outcome<pal::Buffer> unpacked_indices(spng_ctx* context, const spng_ihdr& header) {
+Outcome<sys::Buffer> unpacked_indices(spng_ctx* context, const spng_ihdr& header) {
     std::size_t packed_size = 0;
     if (const int error = spng_decoded_image_size(context, SPNG_FMT_PNG, &packed_size))
         return refusal(reason_for(error));
@@ -154,7 +154,7 @@ Outcome<pal::Buffer> unpacked_indices(spng_ctx* context, const spng_ihdr& header
 // bits in their own format, so those are decoded to colours and each colour
 // is given back its index: the lowest with that colour, which is exact for
 // our palette, whose first 16 entries all differ.
-Outcome<pal::Buffer> indices_from_colours(spng_ctx* context, const spng_ihdr& header, std::span<const Rgba> palette) {
+Outcome<sys::Buffer> indices_from_colours(spng_ctx* context, const spng_ihdr& header, std::span<const Rgba> palette) {
     auto size = picture_bytes(header.width, header.height, 3);
     if (!size) return refusal(size.error());
     auto colours = allocate(*size);
@@ -251,4 +251,4 @@ Outcome<Picture> decode_png(std::span<const std::uint8_t> file, const DecodeSett
     return read_colours(context.get(), header);
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -12,7 +12,7 @@
 #include "encoding.hpp"
 #include "zlib_stream.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 // How hard libdeflate searches pays off very differently by picture:
@@ -83,7 +83,7 @@ struct Layout {
 
 // The filtered rows: each row's filter byte (0, none: for indexed pictures
 // it compresses best, and costs nothing) and its pixels.
-Outcome<pal::Buffer> filtered_rows(Indices indices, const Layout& layout) {
+Outcome<sys::Buffer> filtered_rows(Indices indices, const Layout& layout) {
     auto size = picture_bytes(indices.width * layout.pixel_bytes + 1, indices.height, 1);
     if (!size) return refusal(size.error());
     auto rows = allocate(*size);
@@ -106,7 +106,7 @@ Outcome<pal::Buffer> filtered_rows(Indices indices, const Layout& layout) {
 
 // Bands of rows from top to bottom, compressed fast: how well they shrink
 // tells how well the whole does.
-int compression_level_for(const pal::Buffer& rows) {
+int compression_level_for(const sys::Buffer& rows) {
     std::vector<std::uint8_t> sample;
     const std::size_t band = std::min(sample_band_bytes, rows.size() / sample_bands + 1);
     for (std::size_t i = 0; i < sample_bands; ++i) {
@@ -126,7 +126,7 @@ int compression_level_for(const pal::Buffer& rows) {
     return smooth_level;
 }
 
-Outcome<pal::Buffer> png_of(Indices indices, const Layout& layout, unsigned threads) {
+Outcome<sys::Buffer> png_of(Indices indices, const Layout& layout, unsigned threads) {
     if (indices.width == 0 || indices.height == 0) return refusal("a PNG cannot have a side of 0");
     if (indices.width > max_png_side || indices.height > max_png_side) {
         return refusal("a PNG side is at most 2147483647 pixels");
@@ -136,7 +136,7 @@ Outcome<pal::Buffer> png_of(Indices indices, const Layout& layout, unsigned thre
     auto compressed = zlib_stream(rows->bytes(), compression_level_for(*rows), threads);
     if (!compressed) return refusal(compressed.error());
     const std::size_t compressed_size = compressed->size();
-    rows = pal::Buffer();  // given back before the file is assembled
+    rows = sys::Buffer();  // given back before the file is assembled
 
     auto file = allocate(fixed_overhead + compressed_size + 12 * (compressed_size / idat_chunk_size + 1));
     if (!file) return refusal(file.error());
@@ -175,20 +175,20 @@ Outcome<pal::Buffer> png_of(Indices indices, const Layout& layout, unsigned thre
 
 }  // namespace
 
-Outcome<pal::Buffer> indexed_png(Indices indices, int transparent_index, unsigned threads) {
+Outcome<sys::Buffer> indexed_png(Indices indices, int transparent_index, unsigned threads) {
     return png_of(indices, {3, 1, transparent_index}, threads);
 }
 
-Outcome<pal::Buffer> truecolour_png(Indices indices, unsigned threads) { return png_of(indices, {2, 3, -1}, threads); }
+Outcome<sys::Buffer> truecolour_png(Indices indices, unsigned threads) { return png_of(indices, {2, 3, -1}, threads); }
 
-Outcome<> write_png(Indices indices, const PictureOutput& output, pal::OutputFile& file) {
+Outcome<> write_png(Indices indices, const PictureOutput& output, sys::OutputFile& file) {
     auto png = output.truecolour ? truecolour_png(indices, output.threads)
                                  : indexed_png(indices, output.transparent_index, output.threads);
     if (!png) return refusal(png.error());
     return write_bytes(file, png->data(), png->size());
 }
 
-Outcome<> write_palette_png(pal::OutputFile& file) {
+Outcome<> write_palette_png(sys::OutputFile& file) {
     std::uint8_t grid[256];
     for (unsigned i = 0; i < 256; ++i) grid[i] = static_cast<std::uint8_t>(i);
     auto png = indexed_png({grid, 16, 16}, -1, 1);
@@ -196,4 +196,4 @@ Outcome<> write_palette_png(pal::OutputFile& file) {
     return write_bytes(file, png->data(), png->size());
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 // An empty stored block: its 3 header bits, padding, LEN 0 and NLEN 0xffff.
@@ -24,7 +24,7 @@ struct CompressorDeleter {
 
 struct Part {
     std::span<const std::uint8_t> data;
-    pal::Buffer compressed;
+    sys::Buffer compressed;
     std::size_t size = 0;  // 0: failed
 };
 
@@ -32,7 +32,7 @@ void compress_part(Part& part, int level) {
     const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(level));
     if (!compressor) return;
     const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), part.data.size()) + joint_size;
-    auto buffer = pal::Buffer::allocate(bound);
+    auto buffer = sys::Buffer::allocate(bound);
     if (!buffer) return;
     part.size =
         libdeflate_deflate_compress(compressor.get(), part.data.data(), part.data.size(), buffer->data(), bound);
@@ -80,7 +80,7 @@ bool make_joinable(Part& part) {
 
 }  // namespace
 
-Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, unsigned threads,
+Outcome<sys::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, unsigned threads,
                                  std::size_t part_size) {
     const std::size_t count = std::max<std::size_t>(1, data.size() / std::max<std::size_t>(part_size, 1));
     std::vector<Part> compressed(count);
@@ -122,4 +122,4 @@ Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, 
     return std::move(*stream);
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

@@ -6,7 +6,7 @@
 
 #include "picture.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 
 // The data is cut into parts of at least this size, however many threads
 // compress them, so that the bytes never depend on the threads: each part
@@ -20,7 +20,7 @@ inline constexpr std::size_t smallest_part = 2u << 20;
 // joined into one: every part's final block is made not final, and an
 // empty stored block brings it to a byte boundary where the next begins.
 // Each part loses only the matches that would reach into the part before.
-Outcome<pal::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, unsigned threads,
+Outcome<sys::Buffer> zlib_stream(std::span<const std::uint8_t> data, int level, unsigned threads,
                                  std::size_t part_size = smallest_part);
 
-}  // namespace qlxcli
+}  // namespace qlxcmd

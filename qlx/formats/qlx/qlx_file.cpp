@@ -10,7 +10,7 @@
 #include "decoding.hpp"
 #include "encoding.hpp"
 
-namespace qlxcli {
+namespace qlxcmd {
 namespace {
 
 // Sides whose product is `length`, landscape up to 2:1, those nearest 4:3
@@ -60,8 +60,8 @@ Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::strin
     return single_frame(size.width, size.height, std::move(stored));
 }
 
-Outcome<> write_qlx(Indices indices, const PictureOutput&, pal::OutputFile& file) {
+Outcome<> write_qlx(Indices indices, const PictureOutput&, sys::OutputFile& file) {
     return write_bytes(file, indices.data, indices.width * indices.height);
 }
 
-}  // namespace qlxcli
+}  // namespace qlxcmd
