@@ -146,7 +146,7 @@ typedef enum qlx_status QLX_ANY_INT { QLX_STATUS_LIST(QLX_STATUS_ENUMERATOR) } q
 #undef QLX_STATUS_ENUMERATOR
 
 /* The library's version, QLX_VERSION_STRING of the library actually linked
-   ("1.3.0"): the number the programs' --version prints. */
+   ("1.6.0"): the number the programs' --version prints. */
 QLX_API const char *qlx_version(void);
 
 /* A text for every status, never NULL (an unknown code has one too). A BMP
