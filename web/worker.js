@@ -109,17 +109,14 @@ const handlers = {
         width: picture.width, height: picture.height, indices: picture.indices.slice(), fitted: preview, preview,
       };
     }
-    const { fit, boxWidth, boxHeight } = options;
-    const place = qlx.placement(picture.width, picture.height, boxWidth, boxHeight, fit);
-    const unchanged = place.boxWidth === picture.width && place.boxHeight === picture.height &&
-      place.width === picture.width && place.height === picture.height;
     progress(0.2);
     let converted;
     if (picture.indexed) {
       // Indices and their palette: the library keeps them where it is ours.
       const { indices, palette } = picture.indexed;
       converted = qlx.convertIndexed(indices, palette, picture.width, picture.height, options);
-    } else if (picture.bmp && unchanged) {
+    } else if (picture.bmp && (options.fit === 'keep' || !picture.rgba)) {
+      if (options.fit !== 'keep') throw new Error('this BMP can only be converted at its own size');
       const { indices } = qlx.fromBmp(picture.bmp, options);
       // A copy: the reply hands its buffers over.
       converted = { width: picture.width, height: picture.height, indices, fitted: picture.rgba?.slice() };

@@ -98,10 +98,12 @@ Outcome<std::string> check_qlx_name(const std::string& output, const Size& sides
     const auto sides_text = [](const Size& size) {
         return std::to_string(size.width) + " × " + std::to_string(size.height);
     };
-    const std::size_t stem_end = output.size() - 4;  // before ".qlx"
     const auto named = size_in_name(output);
     if (named && named->width == sides.width && named->height == sides.height) return std::string();
-    const std::string stem = output.substr(0, named ? output.find_last_of('.', stem_end - 1) : stem_end);
+    // The name less ".qlx", and less the size it states, which the rule spells one way only.
+    const std::size_t stated =
+        named ? (std::to_string(named->width) + "x" + std::to_string(named->height)).size() + 1 : 0;
+    const std::string stem = output.substr(0, output.size() - 4 - stated);
     auto right_name = final_name({stem, true}, sides);
     if (named) {
         return refusal("the picture is " + sides_text(sides) + " but the name " + output + " says " +
