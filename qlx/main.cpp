@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "arguments.hpp"
 #include "batch.hpp"
@@ -44,11 +43,6 @@ int write_palette_file(const qlxcmd::Invocation& invocation) {
     return succeeded;
 }
 
-unsigned jobs_wanted(const qlxcmd::Invocation& invocation) {
-    if (invocation.jobs != 0) return invocation.jobs;
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) try {
@@ -67,17 +61,9 @@ int main(int argc, char* argv[]) try {
     if (invocation->out_dir && !sys::make_directories(*invocation->out_dir)) {
         return fail(*invocation->out_dir, "cannot create the directory");
     }
-    qlxcmd::ConversionSettings settings = qlxcmd::conversion_settings(*invocation);
-    qlxcmd::BatchSettings batch;
-    batch.jobs = jobs_wanted(*invocation);
-    // Files at once share the cores; one file alone has them all.
-    if (batch.jobs > 1 && jobs->size() > 1) {
-        settings.options.threads = 1;
-        settings.output.threads = 1;
-    }
-    batch.quiet = invocation->quiet;
-    batch.show_progress = !invocation->quiet && sys::platform::standard_error_is_terminal();
-    return qlxcmd::run_batch(*jobs, settings, batch) ? succeeded : some_failed;
+    const qlxcmd::RunSettings run =
+        qlxcmd::run_settings(*invocation, jobs->size(), sys::platform::standard_error_is_terminal());
+    return qlxcmd::run_batch(*jobs, run.conversion, run.batch) ? succeeded : some_failed;
 } catch (...) {
     // Only running out of memory throws; every output is gone with it.
     return print(stderr, "qlx: not enough memory\n", some_failed);

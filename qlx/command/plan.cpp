@@ -26,8 +26,15 @@ std::string joined(const std::string& directory, const std::string& name) {
 
 }  // namespace
 
-ConversionSettings conversion_settings(const Invocation& invocation) {
-    ConversionSettings settings;
+RunSettings run_settings(const Invocation& invocation, std::size_t job_count, bool on_terminal) {
+    RunSettings run;
+    run.batch.jobs = invocation.jobs != 0 ? invocation.jobs : std::max(1u, std::thread::hardware_concurrency());
+    run.batch.quiet = invocation.quiet;
+    run.batch.show_progress = !invocation.quiet && on_terminal;
+    // Files at once share the cores; one file alone has them all.
+    const unsigned threads =
+        run.batch.jobs > 1 && job_count > 1 ? 1 : std::max(1u, std::thread::hardware_concurrency());
+    ConversionSettings& settings = run.conversion;
     settings.options = invocation.options;
     // One rule for every picture with transparency: over the background,
     // unless --transparent-index marks it.
@@ -39,8 +46,9 @@ ConversionSettings conversion_settings(const Invocation& invocation) {
     settings.output.format = *invocation.to;
     settings.output.truecolour = invocation.truecolour;
     settings.output.transparent_index = invocation.options.transparent_index;
-    settings.output.threads = std::max(1u, std::thread::hardware_concurrency());
-    return settings;
+    settings.options.threads = static_cast<int>(threads);
+    settings.output.threads = threads;
+    return run;
 }
 
 common::Expected<std::vector<Job>, std::string> plan_jobs(const Invocation& invocation) {

@@ -13,7 +13,12 @@ namespace qlxcmd {
 // that is one of the inputs.
 common::Expected<std::vector<Job>, std::string> plan_jobs(const Invocation& invocation);
 
-// What the command line's options make of each conversion.
-ConversionSettings conversion_settings(const Invocation& invocation);
+// What the command line's options make of the run and of each of its
+// `job_count` conversions, decided once here.
+struct RunSettings {
+    ConversionSettings conversion;
+    BatchSettings batch;
+};
+RunSettings run_settings(const Invocation& invocation, std::size_t job_count, bool on_terminal);
 
 }  // namespace qlxcmd
