@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "api_checks.hpp"
@@ -64,11 +65,19 @@ QLX_API qlx_status qlx_size_from_name(const char* name, size_t* width, size_t* h
 QLX_API qlx_status qlx_name_with_size(const char* stem, size_t width, size_t height, char* name, size_t name_capacity) {
     if (stem == nullptr || name == nullptr) return QLX_NULL_POINTER;
     if (!qlx::api::resample_side_fits(width) || !qlx::api::resample_side_fits(height)) return QLX_SIDE_OUT_OF_RANGE;
-    char size[2 * qlx::max_side_digits + 3] = "";  // ".WxH", or nothing for the standard size
-    if (width != QLX_STANDARD_WIDTH || height != QLX_STANDARD_HEIGHT) {
-        std::snprintf(size, sizeof size, ".%zux%zu", width, height);
+    const std::size_t stem_length = std::strlen(stem);
+    // The standard size goes without saying, unless the stem itself ends in
+    // what would read as a size ("a.64x48" + ".qlx" would say 64 x 48).
+    bool say_size = width != QLX_STANDARD_WIDTH || height != QLX_STANDARD_HEIGHT;
+    if (!say_size) {
+        std::string plain(stem, stem_length);
+        plain += ".qlx";
+        std::size_t stated_width = 0, stated_height = 0;
+        say_size = qlx_size_from_name(plain.c_str(), &stated_width, &stated_height) == QLX_OK;
     }
-    const std::size_t stem_length = std::strlen(stem), size_length = std::strlen(size);
+    char size[2 * qlx::max_side_digits + 3] = "";  // ".WxH", or nothing
+    if (say_size) std::snprintf(size, sizeof size, ".%zux%zu", width, height);
+    const std::size_t size_length = std::strlen(size);
     if (name_capacity <= stem_length || name_capacity - stem_length < size_length + sizeof ".qlx") {
         return QLX_CAPACITY_TOO_SMALL;
     }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -117,6 +118,64 @@ void streamed_in_two_batches(const std::uint8_t* pixels, std::size_t width, std:
     }
 }
 
+// The same pixels through qlx_convert: at their size, colours give
+// qlx_quantise's bytes; fitted, and as indices with a palette made of the
+// input's bytes, any refusal writes nothing and a success fills the box.
+void converted_whole(const std::uint8_t* pixels, std::size_t width, std::size_t height, std::size_t stride,
+                     qlx_pixel_format format, const qlx_options* options, std::size_t capacity, const Output& quantised,
+                     qlx_status quantise_status, const std::vector<std::uint8_t>& bytes) {
+    const qlx_picture colours{pixels, width, height, stride, format, nullptr, 0, nullptr};
+    Output kept{std::vector<std::uint8_t>(capacity, untouched), false};
+    const qlx_status status = qlx_convert(&colours, options, QLX_FIT_KEEP, 0, 0, kept.data(), capacity);
+    kept.check(status);
+    // Given a buffer alike, the two calls agree on refusing, and on the bytes.
+    if (!quantised.absent && (status == QLX_OK) != (quantise_status == QLX_OK)) __builtin_trap();
+    if (status == QLX_OK && quantise_status == QLX_OK &&
+        !std::equal(kept.bytes.begin(), kept.bytes.begin() + static_cast<std::ptrdiff_t>(width * height),
+                    quantised.bytes.begin())) {
+        __builtin_trap();
+    }
+    const auto fit = static_cast<qlx_fit>(capacity % 5);  // 4: one the library refuses
+    const std::size_t box_width = width % 37 + 1, box_height = height % 23 + 1;
+    const std::size_t palette_size = bytes.size() % 258;  // 0 and 257 are refused
+    const std::vector<std::uint8_t> palette(
+        bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), palette_size * 4)));
+    const qlx_picture indexed{pixels,       width,  height,
+                              stride,       format, palette.size() == palette_size * 4 ? palette.data() : nullptr,
+                              palette_size, nullptr};
+    for (const qlx_picture* picture : {&colours, &indexed}) {
+        Output box{std::vector<std::uint8_t>(capacity, untouched), false};
+        const qlx_status fitted = qlx_convert(picture, options, fit, box_width, box_height, box.data(), capacity);
+        box.check(fitted);
+        std::size_t result_width = 0, result_height = 0;
+        if (fitted == QLX_OK &&
+            (qlx_convert_size(picture, fit, box_width, box_height, &result_width, &result_height) != QLX_OK ||
+             result_width * result_height > capacity)) {
+            __builtin_trap();
+        }
+    }
+}
+
+// Any text as a name: a size read from it is in range, and the name made
+// for it reads back to it.
+void size_in_names(const std::vector<std::uint8_t>& bytes, std::size_t width, std::size_t height) {
+    const std::string name(bytes.begin(), std::find(bytes.begin(), bytes.end(), 0));
+    std::size_t named_width = 0, named_height = 0;
+    if (qlx_size_from_name(name.c_str(), &named_width, &named_height) == QLX_OK &&
+        (named_width < 1 || named_width > QLX_MAX_RESAMPLE_SIDE || named_height < 1 ||
+         named_height > QLX_MAX_RESAMPLE_SIDE)) {
+        __builtin_trap();
+    }
+    std::vector<char> made(name.size() + 32);
+    if (qlx_name_with_size(name.c_str(), width, height, made.data(), made.size()) != QLX_OK) return;
+    // The standard size may go unsaid, but never reads as another.
+    std::size_t back_width = QLX_STANDARD_WIDTH, back_height = QLX_STANDARD_HEIGHT;
+    const qlx_status read = qlx_size_from_name(made.data(), &back_width, &back_height);
+    const bool standard = width == QLX_STANDARD_WIDTH && height == QLX_STANDARD_HEIGHT;
+    if (read != QLX_OK && !standard) __builtin_trap();
+    if (back_width != width || back_height != height) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -148,7 +207,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         indices.check(whole);
         streamed_in_two_batches(pixels, width, height, stride, format, no_options ? nullptr : &options, capacity,
                                 !overflows, whole == QLX_OK ? &indices.bytes : nullptr);
+        converted_whole(pixels, width, height, stride, format, no_options ? nullptr : &options, capacity, indices,
+                        whole, bytes);
     }
+    size_in_names(bytes, width, height);
     Output pixels = output(input, capacity);
     pixels.check(
         qlx_expand(source, std::min(width, bytes.size()), height ? 1 : 0, format, pixels.data(), stride, capacity));

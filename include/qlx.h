@@ -480,7 +480,8 @@ QLX_USE_RESULT QLX_API qlx_status qlx_convert_colours(const qlx_picture *picture
 QLX_USE_RESULT QLX_API qlx_status qlx_size_from_name(const char *name, size_t *width, size_t *height);
 
 /* The name of a QLX file of these sides: `stem` + ".WIDTHxHEIGHT.qlx", or
-   `stem` + ".qlx" for the standard 320 x 200, with its terminating zero, in
+   `stem` + ".qlx" for the standard 320 x 200 (unless the stem itself ends in
+   a size, as "a.64x48" does), with its terminating zero, in
    `name` of `name_capacity` bytes. Sides from 1 to QLX_MAX_RESAMPLE_SIDE. */
 QLX_USE_RESULT QLX_API qlx_status qlx_name_with_size(const char *stem, size_t width, size_t height, char *name,
                                                      size_t name_capacity);

@@ -36,13 +36,19 @@ qlx_options composite(std::uint32_t background = 0, qlx_dither dither = QLX_DITH
 
 qlx_picture colours(const Bytes& pixels, std::size_t width, std::size_t height, qlx_pixel_format format,
                     std::size_t stride = 0) {
-    return {pixels.data(), width, height, stride != 0 ? stride : width * qlx_pixel_bytes(format), format,
-            nullptr, 0, nullptr};
+    return {pixels.data(), width,   height, stride != 0 ? stride : width * qlx_pixel_bytes(format),
+            format,        nullptr, 0,      nullptr};
 }
 
 qlx_picture indexed(const Bytes& indices, std::size_t width, std::size_t height, const Bytes& palette,
                     const Bytes* stored = nullptr) {
-    return {indices.data(), width, height, width, QLX_RGB, palette.data(), palette.size() / 4,
+    return {indices.data(),
+            width,
+            height,
+            width,
+            QLX_RGB,
+            palette.data(),
+            palette.size() / 4,
             stored != nullptr ? stored->data() : nullptr};
 }
 
@@ -189,8 +195,10 @@ TEST(Convert, AnotherPaletteOrResamplingConvertsColours) {
     palette[4 * 3 + 3] = 100;
     Bytes rgba;
     for (const std::uint8_t index : indices) {
-        if (index < 16) rgba.insert(rgba.end(), palette.begin() + 4 * index, palette.begin() + 4 * index + 4);
-        else rgba.insert(rgba.end(), {0, 0, 0, 0});
+        if (index < 16)
+            rgba.insert(rgba.end(), palette.begin() + 4 * index, palette.begin() + 4 * index + 4);
+        else
+            rgba.insert(rgba.end(), {0, 0, 0, 0});
     }
     for (const qlx_fit fit : {QLX_FIT_KEEP, QLX_FIT_STRETCH}) {
         const qlx_options options = composite(0x00ff00, QLX_DITHER_ORDERED);
@@ -201,8 +209,7 @@ TEST(Convert, AnotherPaletteOrResamplingConvertsColours) {
     // Our palette resampled is its colours resampled, too.
     const Bytes ours = our_palette();
     Bytes expanded(width * height * 4);
-    ASSERT_EQ(qlx_expand(indices.data(), width, height, QLX_RGBA, expanded.data(), width * 4, expanded.size()),
-              QLX_OK);
+    ASSERT_EQ(qlx_expand(indices.data(), width, height, QLX_RGBA, expanded.data(), width * 4, expanded.size()), QLX_OK);
     EXPECT_EQ(converted(indexed(indices, width, height, ours), composite(), QLX_FIT_CONTAIN, 13, 9),
               converted(colours(expanded, width, height, QLX_RGBA), composite(), QLX_FIT_CONTAIN, 13, 9));
 }
@@ -280,8 +287,8 @@ TEST(Convert, RefusalsLeaveTheBufferAlone) {
 
 TEST(SizeInName, FollowsTheStatedRule) {
     const std::vector<std::pair<std::string, std::pair<std::size_t, std::size_t>>> sized = {
-        {"castle.641x480.qlx", {641, 480}},  {"dir.1x1/castle.2x3.QLX", {2, 3}},   {"a.64x48.320x200.qlx", {320, 200}},
-        {"C:\\art\\s.16384x1.qLx", {16384, 1}}, {"holiday.2024.9x9.qlx", {9, 9}}, {".7x7.qlx", {7, 7}},
+        {"castle.641x480.qlx", {641, 480}},     {"dir.1x1/castle.2x3.QLX", {2, 3}}, {"a.64x48.320x200.qlx", {320, 200}},
+        {"C:\\art\\s.16384x1.qLx", {16384, 1}}, {"holiday.2024.9x9.qlx", {9, 9}},   {".7x7.qlx", {7, 7}},
     };
     for (const auto& [name, sides] : sized) {
         std::size_t width = 0, height = 0;
@@ -305,12 +312,22 @@ TEST(SizeInName, NamesReadBackToTheirSides) {
     EXPECT_STREQ(name, "out/castle.641x480.qlx");
     ASSERT_EQ(qlx_name_with_size("title", QLX_STANDARD_WIDTH, QLX_STANDARD_HEIGHT, name, sizeof name), QLX_OK);
     EXPECT_STREQ(name, "title.qlx");
-    for (const auto& [width, height] : {std::pair{1u, 1u}, std::pair{16384u, 3u}, std::pair{320u, 201u}}) {
-        ASSERT_EQ(qlx_name_with_size("holiday.2024", width, height, name, sizeof name), QLX_OK);
-        std::size_t w = 0, h = 0;
-        ASSERT_EQ(qlx_size_from_name(name, &w, &h), QLX_OK) << name;
-        EXPECT_EQ(w, width);
-        EXPECT_EQ(h, height);
+    // A stem that ends in a size would lend it to the standard picture.
+    ASSERT_EQ(qlx_name_with_size("shot.64x48", QLX_STANDARD_WIDTH, QLX_STANDARD_HEIGHT, name, sizeof name), QLX_OK);
+    EXPECT_STREQ(name, "shot.64x48.320x200.qlx");
+    for (const std::string stem : {"holiday.2024", "shot.64x48", "dir.9x9/x"}) {
+        for (const auto& [width, height] : {std::pair{1u, 1u}, std::pair{16384u, 3u}, std::pair{320u, 201u}}) {
+            ASSERT_EQ(qlx_name_with_size(stem.c_str(), width, height, name, sizeof name), QLX_OK);
+            std::size_t w = 0, h = 0;
+            ASSERT_EQ(qlx_size_from_name(name, &w, &h), QLX_OK) << name;
+            EXPECT_EQ(w, width);
+            EXPECT_EQ(h, height);
+        }
+        // The standard size reads back as none, or as itself.
+        ASSERT_EQ(qlx_name_with_size(stem.c_str(), 320, 200, name, sizeof name), QLX_OK);
+        std::size_t w = 320, h = 200;
+        const qlx_status read = qlx_size_from_name(name, &w, &h);
+        EXPECT_TRUE(read == QLX_NO_SIZE_IN_NAME || (read == QLX_OK && w == 320 && h == 200)) << name;
     }
     // Exactly the name and its zero fit; one byte fewer is refused untouched.
     std::memset(name, 'z', sizeof name);
