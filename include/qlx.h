@@ -425,9 +425,10 @@ typedef struct qlx_picture {
                                 red, green, blue, alpha. An index past the last entry
                                 is transparent black, as browsers draw it. */
     size_t palette_size;     /* 1 to 256 with a palette */
-    const uint8_t *stored;   /* NULL, or width * height bytes, rows unpadded: 0 marks a
-                                pixel the file stores nothing for (the canvas around a
-                                GIF frame, what an RLE BMP skips): transparent black */
+    const uint8_t *stored;   /* indices only (colours say it by their alpha): NULL, or
+                                width * height bytes, rows unpadded, 0 marking a pixel the
+                                file stores nothing for (the canvas around a GIF frame,
+                                what an RLE BMP skips): transparent black */
 } qlx_picture;
 
 /* 1 if a picture with this palette (palette_size entries of red, green,
