@@ -51,10 +51,9 @@ std::uint8_t kept_index(std::uint8_t index, unsigned alpha, const QuantiseOption
                          composited(colour & 255, alpha, background & 255));
 }
 
-// The alpha of source pixel (x, y) of an indexed picture.
-unsigned alpha_at(const qlx_picture& picture, const SourcePalette& palette, std::size_t x, std::size_t y) {
-    if (picture.stored != nullptr && picture.stored[y * picture.width + x] == 0) return 0;
-    return palette.rgba[picture.pixels[y * picture.stride + x]][3];
+// Whether the file stored source pixel (x, y); one it did not is transparent black.
+bool stored_at(const qlx_picture& picture, std::size_t x, std::size_t y) {
+    return picture.stored == nullptr || picture.stored[y * picture.width + x] != 0;
 }
 
 // The placed part of a picture in our palette, its indices kept, in the box.
@@ -65,10 +64,10 @@ void keep_indices(const qlx_picture& picture, const SourcePalette& palette, cons
         std::uint8_t* row = box + (place.y + y) * place.box_width + place.x;
         for (std::size_t x = 0; x < place.width; ++x) {
             const std::size_t source_x = place.source_x + x;
-            const unsigned alpha = alpha_at(picture, palette, source_x, source_y);
-            const bool unstored = picture.stored != nullptr && picture.stored[source_y * picture.width + source_x] == 0;
             // An unstored pixel is transparent black, whose index is 0.
-            const std::uint8_t index = unstored ? 0 : picture.pixels[source_y * picture.stride + source_x];
+            const bool stored = stored_at(picture, source_x, source_y);
+            const std::uint8_t index = stored ? picture.pixels[source_y * picture.stride + source_x] : 0;
+            const unsigned alpha = stored ? palette.rgba[index][3] : 0;
             row[x] = alpha == 255 ? index : kept_index(index, alpha, options);
         }
     }
@@ -81,12 +80,11 @@ void expand_part(const qlx_picture& picture, const SourcePalette& palette, const
         for (std::size_t x = 0; x < place.source_width; ++x) {
             const std::size_t source_x = place.source_x + x, source_y = place.source_y + y;
             std::uint8_t* out = rgba + (y * place.source_width + x) * palette_entry_bytes;
-            const bool unstored = picture.stored != nullptr && picture.stored[source_y * picture.width + source_x] == 0;
-            if (unstored) {
-                std::memset(out, 0, palette_entry_bytes);
-            } else {
+            if (stored_at(picture, source_x, source_y)) {
                 std::memcpy(out, palette.rgba[picture.pixels[source_y * picture.stride + source_x]],
                             palette_entry_bytes);
+            } else {
+                std::memset(out, 0, palette_entry_bytes);
             }
         }
     }
