@@ -130,12 +130,19 @@ qlx_status placed_colours(const qlx_picture& picture, const SourcePalette* palet
 // place, quantised into the box. Everything that can fail is done before
 // the box is written.
 qlx_status convert_colours(const qlx_picture& picture, const SourcePalette* palette, const qlx_placement& place,
-                           const QuantiseOptions& options, std::uint8_t* box) {
+                           const QuantiseOptions& options, std::uint8_t* memory, std::uint8_t* box) {
     PlacedColours placed;
     if (const qlx_status status = placed_colours(picture, palette, place, placed); status != QLX_OK) return status;
     const PixelView& part = placed.view;
 
-    Result<std::unique_ptr<Quantiser>> quantiser = Quantiser::create(place.width, place.height, part.format, options);
+    // The memory covers the box; the quantiser sees the place's part of it.
+    FrameMemory frames;
+    if (memory != nullptr) {
+        frames = {memory + (place.y * place.box_width + place.x) * memory_pixel_bytes,
+                  place.box_width * memory_pixel_bytes, options.stable};
+    }
+    Result<std::unique_ptr<Quantiser>> quantiser =
+        Quantiser::create(place.width, place.height, part.format, options, frames);
     if (!quantiser) return quantiser.error();
     const bool fills_box = place.width == place.box_width && place.height == place.box_height;
     if (fills_box) {
@@ -260,8 +267,9 @@ QLX_API qlx_status qlx_convert_colours(const qlx_picture* picture, qlx_fit fit, 
     });
 }
 
-QLX_API qlx_status qlx_convert(const qlx_picture* picture, const qlx_options* options, qlx_fit fit, size_t box_width,
-                               size_t box_height, uint8_t* indices, size_t indices_capacity) {
+QLX_API qlx_status qlx_convert_frame(const qlx_picture* picture, const qlx_options* options, qlx_fit fit,
+                                     size_t box_width, size_t box_height, uint8_t* memory, size_t memory_capacity,
+                                     uint8_t* indices, size_t indices_capacity) {
     return guarded([&] {
         const qlx::Result<qlx::QuantiseOptions> chosen = qlx::read_options(options);
         if (!chosen) return chosen.error();
@@ -271,18 +279,39 @@ QLX_API qlx_status qlx_convert(const qlx_picture* picture, const qlx_options* op
             return status;
         }
         if (!bytes_present(indices, indices_capacity)) return QLX_NULL_POINTER;
-        if (indices_capacity < place.box_width * place.box_height) return QLX_CAPACITY_TOO_SMALL;
-        if (place.box_width == 0 || place.box_height == 0) return QLX_OK;
-        if (picture->palette == nullptr) return qlx::convert_colours(*picture, nullptr, place, *chosen, indices);
+        const std::size_t count = place.box_width * place.box_height;
+        if (indices_capacity < count) return QLX_CAPACITY_TOO_SMALL;
+        // The memory is needed only where error diffusion holds frames still.
+        const bool stable = chosen->stable > 0 && qlx::diffuses_errors(chosen->dither.method);
+        if (!stable) memory = nullptr;
+        if (stable) {
+            if (!bytes_present(memory, memory_capacity)) return QLX_NULL_POINTER;
+            std::size_t memory_size = 0;
+            if (!qlx::api::multiply_fits(count, qlx::memory_pixel_bytes, memory_size)) return QLX_SIZE_OVERFLOW;
+            if (memory_capacity < memory_size) return QLX_CAPACITY_TOO_SMALL;
+        }
+        if (count == 0) return QLX_OK;
+        if (picture->palette == nullptr)
+            return qlx::convert_colours(*picture, nullptr, place, *chosen, memory, indices);
         const qlx::SourcePalette palette(*picture);
         const bool resampled = place.source_width != place.width || place.source_height != place.height;
-        if (!palette.ours || resampled) return qlx::convert_colours(*picture, &palette, place, *chosen, indices);
-        if (place.width != place.box_width || place.height != place.box_height) {
-            std::memset(indices, 0, place.box_width * place.box_height);
+        if (!palette.ours || resampled) {
+            return qlx::convert_colours(*picture, &palette, place, *chosen, memory, indices);
         }
+        if (place.width != place.box_width || place.height != place.box_height) std::memset(indices, 0, count);
         qlx::keep_indices(*picture, palette, place, *chosen, indices);
+        // Kept indices were not chosen for a colour: the next frame chooses afresh.
+        if (memory != nullptr) std::memset(memory, 0, count * qlx::memory_pixel_bytes);
         return QLX_OK;
     });
+}
+
+QLX_API qlx_status qlx_convert(const qlx_picture* picture, const qlx_options* options, qlx_fit fit, size_t box_width,
+                               size_t box_height, uint8_t* indices, size_t indices_capacity) {
+    // Without memory every frame stands alone, as a still picture does.
+    qlx_options alone = options != nullptr ? *options : qlx_default_options();
+    if (alone.stable >= 0 && alone.stable <= 255) alone.stable = 0;
+    return qlx_convert_frame(picture, &alone, fit, box_width, box_height, nullptr, 0, indices, indices_capacity);
 }
 
 }  // extern "C"

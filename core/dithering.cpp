@@ -305,7 +305,41 @@ void add_errors_from_rows_above(DitherState& state, std::size_t y) {
 // pixel passes to the next is weight * (working - chosen), worked out as
 // weight * working, known before the search ends, less a weighted palette
 // colour: one subtraction after the search instead of a multiplication.
-template <const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor>
+// Stable frames, before the row is diffused: which pixels keep their held
+// index. A pixel marked transparent takes no part.
+template <qlx_pixel_format F>
+void find_held_indices(DitherState& state, const std::uint8_t* pixels, std::size_t y) {
+    static constexpr PixelOrder order = pixel_order(F);
+    const std::uint8_t* cell = state.memory.cells + y * state.memory.stride;
+    const int tolerance = state.memory.tolerance;
+    const auto near = [tolerance](int a, int b) { return a - b <= tolerance && b - a <= tolerance; };
+    for (std::size_t x = 0; x < state.width; ++x, cell += memory_pixel_bytes) {
+        const std::uint8_t* pixel = pixels + order.bytes * x;
+        const bool held = cell[4] != 0 && near(pixel[order.red], cell[0]) && near(pixel[order.green], cell[1]) &&
+                          near(pixel[order.blue], cell[2]);
+        state.held[x] = held ? cell[3] : -1;
+    }
+}
+
+// Stable frames, after: every pixel chosen afresh is held with its colour,
+// and a transparent one holds nothing.
+template <qlx_pixel_format F>
+void hold_chosen_indices(DitherState& state, const std::uint8_t* pixels, std::size_t y, const std::uint8_t* alphas,
+                         const std::uint8_t* indices) {
+    static constexpr PixelOrder order = pixel_order(F);
+    std::uint8_t* cell = state.memory.cells + y * state.memory.stride;
+    for (std::size_t x = 0; x < state.width; ++x, cell += memory_pixel_bytes) {
+        if (alphas != nullptr && alphas[4 * x] < QLX_ALPHA_THRESHOLD) {
+            cell[4] = 0;
+        } else if (state.held[x] < 0) {
+            const std::uint8_t* pixel = pixels + order.bytes * x;
+            cell[0] = pixel[order.red], cell[1] = pixel[order.green], cell[2] = pixel[order.blue];
+            cell[3] = indices[x], cell[4] = 1;
+        }
+    }
+}
+
+template <const DiffusionKernel& K, DitherLight L, std::uint32_t Divisor, bool Stable>
 void diffuse_along_row(DitherState& state, std::size_t y, const std::uint8_t* alphas, std::uint8_t* indices) {
     const Light<L> light;
     const PaletteLight& chosen_light = palette_light<L>;
@@ -340,7 +374,14 @@ void diffuse_along_row(DitherState& state, std::size_t y, const std::uint8_t* al
         const Rgb<std::uint32_t> quotient =
             (load(numerators + components * x) + next.map([](int n) { return static_cast<std::uint32_t>(n); })) /
             Divisor;
-        const std::uint8_t index = nearest_index_at(light.place_of(quotient.red, quotient.green, quotient.blue));
+        std::uint8_t index = 0;
+        if constexpr (Stable) {
+            const int held = state.held[x];
+            index = held >= 0 ? static_cast<std::uint8_t>(held)
+                              : nearest_index_at(light.place_of(quotient.red, quotient.green, quotient.blue));
+        } else {
+            index = nearest_index_at(light.place_of(quotient.red, quotient.green, quotient.blue));
+        }
         indices[x] = index;
         const Rgb<int> working = quotient.map(working_of);
         next = weight_next * working + after - weighted_colour(weighted_palette, index);
@@ -356,7 +397,13 @@ void diffused_row(DitherState& state, const std::uint8_t* pixels, std::size_t y,
     const std::uint8_t* alphas = pixel_order(F).has_alpha && state.marks_transparent ? pixels + 3 : nullptr;
     start_numerators<F, L, Divisor>(state, pixels);
     add_errors_from_rows_above<K>(state, y);
-    diffuse_along_row<K, L, Divisor>(state, y, alphas, indices);
+    if (state.memory.cells == nullptr) {
+        diffuse_along_row<K, L, Divisor, false>(state, y, alphas, indices);
+        return;
+    }
+    find_held_indices<F>(state, pixels, y);
+    diffuse_along_row<K, L, Divisor, true>(state, y, alphas, indices);
+    hold_chosen_indices<F>(state, pixels, y, alphas, indices);
 }
 
 // ---- The table of row functions ----
@@ -438,7 +485,8 @@ void weigh_palette(DitherState& state) {
 
 }  // namespace
 
-Result<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t width, const PixelRules& rules) {
+Result<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t width, const PixelRules& rules,
+                                  const FrameMemory& memory) {
     DitherState state;
     state.options = options;
     state.width = width;
@@ -457,6 +505,12 @@ Result<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t widt
         state.numerators = std::move(*numerators);
         state.weighted_palette = std::move(*weighted_palette);
         weigh_palette(state);
+        if (memory.cells != nullptr) {
+            Result<std::unique_ptr<std::int16_t[]>> held = allocate_array<std::int16_t>(width);
+            if (!held) return failure(QLX_OUT_OF_MEMORY);
+            state.held = std::move(*held);
+            state.memory = memory;
+        }
     }
     const bool full_strength = options.strength == max_dither_strength;
     return Ditherer(std::move(state),

@@ -118,6 +118,19 @@ struct PixelRules {
     int transparent_index = -1;
 };
 
+// What error diffusion carries from one frame of an animation to the next
+// (qlx_options.stable): for each pixel, memory_pixel_bytes bytes: the red,
+// green and blue the index was chosen for, the index, and 1 if they are
+// held (0 for none). A pixel whose colour is within `tolerance` of the
+// held colour in every component keeps the held index; any other is
+// chosen afresh and held. The error of every pixel is diffused as usual.
+struct FrameMemory {
+    std::uint8_t* cells = nullptr;  // the first row's; none when frames are not stable
+    std::size_t stride = 0;         // bytes from one row's cells to the next's
+    int tolerance = 0;
+};
+inline constexpr std::size_t memory_pixel_bytes = QLX_FRAME_MEMORY_PIXEL_BYTES;
+
 // What a ditherer keeps: its choices, and for error diffusion the rows of
 // errors and this row's numerators. The row functions in dithering.cpp
 // work on it.
@@ -139,13 +152,18 @@ struct DitherState {
     // the rows above diffused to them: what is left to add along the row is
     // the error of the pixels just before.
     std::unique_ptr<std::uint32_t[]> numerators;
+    // Stable frames: the memory, and for this row the index each pixel
+    // keeps, or -1 for one chosen afresh.
+    FrameMemory memory;
+    std::unique_ptr<std::int16_t[]> held;
 };
 
 // Maps rows of a picture to palette indices, dithered as the options ask.
 class Ditherer {
 public:
     // QLX_OUT_OF_MEMORY when the memory for its rows cannot be had.
-    static Result<Ditherer> create(const DitherOptions& options, std::size_t width, const PixelRules& rules = {});
+    static Result<Ditherer> create(const DitherOptions& options, std::size_t width, const PixelRules& rules = {},
+                                   const FrameMemory& memory = {});
 
     // `pixels` is picture row `y` (counted from the top). Error diffusion
     // takes the rows in order from row 0.

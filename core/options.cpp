@@ -19,6 +19,7 @@ Result<QuantiseOptions> read_options(const qlx_options* given) {
     if (chosen.threads < 0) return failure(QLX_THREADS_OUT_OF_RANGE);
     if (!names_value(alpha_names, chosen.alpha)) return failure(QLX_UNKNOWN_ALPHA);
     if (chosen.background < 0 || chosen.background > 0xFFFFFF) return failure(QLX_BACKGROUND_OUT_OF_RANGE);
+    if (chosen.stable < 0 || chosen.stable > 255) return failure(QLX_STABLE_OUT_OF_RANGE);
     if (std::any_of(std::begin(chosen.reserved), std::end(chosen.reserved), [](int word) { return word != 0; })) {
         return failure(QLX_UNKNOWN_OPTION);
     }
@@ -29,6 +30,7 @@ Result<QuantiseOptions> read_options(const qlx_options* given) {
     options.max_threads = static_cast<unsigned>(chosen.threads);
     options.composite = chosen.alpha == QLX_ALPHA_COMPOSITE;
     options.background = static_cast<std::uint32_t>(chosen.background);
+    options.stable = chosen.stable;
     return options;
 }
 

@@ -175,7 +175,7 @@ Quantiser::Quantiser(std::size_t width, std::size_t height, qlx_pixel_format for
 Quantiser::~Quantiser() = default;
 
 Result<std::unique_ptr<Quantiser>> Quantiser::create(std::size_t width, std::size_t height, qlx_pixel_format format,
-                                                     const QuantiseOptions& options) {
+                                                     const QuantiseOptions& options, const FrameMemory& memory) {
     Result<std::unique_ptr<Quantiser>> made = allocate_object<Quantiser>(width, height, format);
     if (!made) return made;
     Quantiser& quantiser = **made;
@@ -187,7 +187,7 @@ Result<std::unique_ptr<Quantiser>> Quantiser::create(std::size_t width, std::siz
                              static_cast<std::uint8_t>(options.background)};
     const PixelRules rules{quantiser.composite_ ? QLX_RGB : format, options.transparent_index};
     for (unsigned thread = 0; thread < threads; ++thread) {
-        Result<Ditherer> ditherer = Ditherer::create(options.dither, width, rules);
+        Result<Ditherer> ditherer = Ditherer::create(options.dither, width, rules, memory);
         if (!ditherer) return failure(ditherer.error());
         quantiser.ditherers_[thread].emplace(std::move(*ditherer));
         if (quantiser.composite_) {

@@ -24,6 +24,7 @@ struct QuantiseOptions {
     // before anything else; never together with a transparent index.
     bool composite = false;
     std::uint32_t background = 0;
+    int stable = 0;  // qlx_options.stable: 0, or the tolerance of frames held still
 };
 
 // A colour code blended over the background's, as the header states it.
@@ -61,8 +62,9 @@ class Quantiser {
 public:
     // QLX_OUT_OF_MEMORY when its rows cannot be had. The sides and options
     // are the caller's to check.
+    // Stable frames pass their memory, which error diffusion reads and writes.
     static Result<std::unique_ptr<Quantiser>> create(std::size_t width, std::size_t height, qlx_pixel_format format,
-                                                     const QuantiseOptions& options);
+                                                     const QuantiseOptions& options, const FrameMemory& memory = {});
     Quantiser(const Quantiser&) = delete;
     Quantiser& operator=(const Quantiser&) = delete;
     ~Quantiser();

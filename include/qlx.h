@@ -53,9 +53,9 @@
 #include <stdint.h>
 
 #define QLX_VERSION_MAJOR 1
-#define QLX_VERSION_MINOR 6
+#define QLX_VERSION_MINOR 7
 #define QLX_VERSION_PATCH 0
-#define QLX_VERSION_STRING "1.6.0"
+#define QLX_VERSION_STRING "1.7.0"
 
 #if defined(QLX_BUILDING_SHARED) && defined(_WIN32)
 #define QLX_API __declspec(dllexport)
@@ -139,6 +139,12 @@ extern "C" {
     X(QLX_BACKGROUND_OUT_OF_RANGE, 37, "background must be a colour from 0x000000 to 0xFFFFFF") \
     X(QLX_PALETTE_SIZE_OUT_OF_RANGE, 38, "a picture's palette has 1 to 256 entries")            \
     X(QLX_NO_SIZE_IN_NAME, 39, "the name states no size, as in castle.641x480.qlx")             \
+    X(QLX_STABLE_OUT_OF_RANGE, 41, "stable must be from 0 to 255")                              \
+    X(QLX_NOT_GIF, 42, "the data is not a GIF")                                                 \
+    X(QLX_GIF_CUT_SHORT, 43, "GIF data is cut short")                                           \
+    X(QLX_GIF_CORRUPT, 44, "GIF data is corrupt")                                               \
+    X(QLX_DELAY_OUT_OF_RANGE, 45, "a delay is 0 to 65535 hundredths of a second")               \
+    X(QLX_LOOP_OUT_OF_RANGE, 46, "the loop count is 0 (forever) to 65535")                      \
     X(QLX_OUT_OF_MEMORY, 40, "out of memory")
 
 #define QLX_STATUS_ENUMERATOR(name, value, text) name = value,
@@ -146,7 +152,7 @@ typedef enum qlx_status QLX_ANY_INT { QLX_STATUS_LIST(QLX_STATUS_ENUMERATOR) } q
 #undef QLX_STATUS_ENUMERATOR
 
 /* The library's version, QLX_VERSION_STRING of the library actually linked
-   ("1.6.0"): the number the programs' --version prints. */
+   ("1.7.0"): the number the programs' --version prints. */
 QLX_API const char *qlx_version(void);
 
 /* A text for every status, never NULL (an unknown code has one too). A BMP
@@ -217,11 +223,23 @@ typedef struct qlx_options {
     qlx_light light;       /* QLX_LIGHT_SRGB (1.3) */
     qlx_alpha alpha;       /* QLX_ALPHA_IGNORE (1.6) */
     int background;        /* 0xRRGGBB for QLX_ALPHA_COMPOSITE: 0, black (1.6) */
-    int reserved[9];       /* zero */
+    int stable;            /* error diffusion across the frames of an animation, through
+                              qlx_convert_frame: 0, each frame on its own (1.7); 1-255, a
+                              pixel whose colour stays within `stable` codes in every
+                              component of the colour its index was chosen for keeps
+                              that index (QLX_STABLE_TOLERANCE is the programs'). The
+                              other methods are stable already and ignore it. */
+    int reserved[8];       /* zero */
 } qlx_options;
 
+/* The tolerance of --dither-stable: noise of a few codes, as a camera or a
+   lossy codec adds to every frame, is held still, while a pixel that moves
+   or fades by more than a step between neighbouring palette colours (27
+   codes and up) is chosen afresh. */
+#define QLX_STABLE_TOLERANCE 8
+
 /* QLX_DITHER_NONE, strength 100, transparent_index -1, threads 0, QLX_LIGHT_SRGB,
-   QLX_ALPHA_IGNORE, background 0. */
+   QLX_ALPHA_IGNORE, background 0, stable 0. */
 QLX_API qlx_options qlx_default_options(void);
 
 /* QLX_OK if every option is one this version knows and within its range,
@@ -460,6 +478,21 @@ QLX_USE_RESULT QLX_API qlx_status qlx_convert_size(const qlx_picture *picture, q
 QLX_USE_RESULT QLX_API qlx_status qlx_convert(const qlx_picture *picture, const qlx_options *options, qlx_fit fit,
                                               size_t box_width, size_t box_height, uint8_t *indices,
                                               size_t indices_capacity);
+
+/* The frames of an animation, one call a frame, each as qlx_convert
+   converts it, with `memory` carried from each frame to the next for
+   options->stable: QLX_FRAME_MEMORY_PIXEL_BYTES for every pixel of the
+   result, zeroed by the caller before the first frame and then left to
+   the library. For each pixel it holds the colour its index was chosen for
+   and that index, so error diffusion keeps an index while its pixel holds
+   still; the error is diffused all the same, so the tone holds. With
+   stable 0, kept indices or a method that does not diffuse errors, memory
+   may be NULL and is not read; kept indices clear it. On failure memory is
+   left alone. */
+#define QLX_FRAME_MEMORY_PIXEL_BYTES 5
+QLX_USE_RESULT QLX_API qlx_status qlx_convert_frame(const qlx_picture *picture, const qlx_options *options, qlx_fit fit,
+                                                    size_t box_width, size_t box_height, uint8_t *memory,
+                                                    size_t memory_capacity, uint8_t *indices, size_t indices_capacity);
 
 /* The colours qlx_convert quantises, for showing beside its result: the
    placed part of the picture (its palette's colours, for indices),

@@ -53,11 +53,20 @@ int plain_code_of_linear(int linear) {
     return best;
 }
 
+// What stable frames hold for each pixel: red, green, blue, the index, and
+// whether it is held.
+using HeldPixels = std::vector<std::array<int, 5>>;
+struct Holding {
+    HeldPixels* held = nullptr;
+    int tolerance = 0;
+};
+
 // With `alphas` (one a pixel), pixels below half alpha get index
-// `transparent` and drop what came to them.
+// `transparent` and drop what came to them. With `holding`, a pixel within
+// the tolerance of its held colour keeps the held index.
 Bytes reference_diffusion(const Bytes& pixels, int width, int height, int strength, const PlainKernel& kernel,
                           bool linear, Search search = nearest_palette_index, const Bytes& alphas = {},
-                          std::uint8_t transparent = 0) {
+                          std::uint8_t transparent = 0, Holding holding = {}) {
     const int top = linear ? 65535 : 255;
     const auto light = [&](int code) { return linear ? plain_linear(code) : code; };
     std::vector<std::vector<int>> carried(static_cast<std::size_t>(height + 2),
@@ -67,8 +76,10 @@ Bytes reference_diffusion(const Bytes& pixels, int width, int height, int streng
         const int direction = y % 2 == 0 ? 1 : -1;
         for (int step = 0; step < width; ++step) {
             const int x = direction == 1 ? step : width - 1 - step;
-            if (!alphas.empty() && alphas[static_cast<std::size_t>(y * width + x)] < 128) {
-                indices[static_cast<std::size_t>(y * width + x)] = transparent;
+            const auto at = static_cast<std::size_t>(y * width + x);
+            if (!alphas.empty() && alphas[at] < 128) {
+                indices[at] = transparent;
+                if (holding.held != nullptr) (*holding.held)[at][4] = 0;
                 continue;
             }
             int working[3];  // blue, green, red
@@ -81,9 +92,20 @@ Bytes reference_diffusion(const Bytes& pixels, int width, int height, int streng
                 working[c] = std::clamp(light(pixel) + share, 0, top);
                 code[c] = linear ? plain_code_of_linear(working[c]) : working[c];
             }
-            const std::uint8_t index = search(static_cast<std::uint8_t>(code[2]), static_cast<std::uint8_t>(code[1]),
-                                              static_cast<std::uint8_t>(code[0]));
-            indices[static_cast<std::size_t>(y * width + x)] = index;
+            std::uint8_t index = search(static_cast<std::uint8_t>(code[2]), static_cast<std::uint8_t>(code[1]),
+                                        static_cast<std::uint8_t>(code[0]));
+            if (holding.held != nullptr) {
+                std::array<int, 5>& cell = (*holding.held)[at];
+                const int colour[3] = {pixels[3 * at + 2], pixels[3 * at + 1], pixels[3 * at]};  // red, green, blue
+                bool near = cell[4] == 1;
+                for (int c = 0; c < 3; ++c) near = near && std::abs(colour[c] - cell[static_cast<std::size_t>(c)]) <= holding.tolerance;
+                if (near) {
+                    index = static_cast<std::uint8_t>(cell[3]);
+                } else {
+                    cell = {colour[0], colour[1], colour[2], index, 1};
+                }
+            }
+            indices[at] = index;
             const Colour chosen = palette_colour(index);
             const int error[3] = {working[0] - light(chosen.blue), working[1] - light(chosen.green),
                                   working[2] - light(chosen.red)};
@@ -414,6 +436,190 @@ TEST(Dithering, PalettePicturesComeThroughFloydSteinbergUnchanged) {
             EXPECT_EQ(quantised(pixels, 40, 30, {method, 100, light}), plain) << static_cast<int>(method);
         }
     }
+}
+
+}  // namespace
+}  // namespace qlx
+
+namespace qlx {
+namespace {
+
+// Frames of a clip: the first picture with ±3 of noise on every component
+// of every frame, a block that moves three pixels a frame, and (with alpha)
+// a column that blinks transparent.
+struct Clip {
+    int width, height;
+    std::vector<Bytes> frames;  // blue, green, red, alpha
+};
+Clip noisy_clip(int width, int height, int frame_count) {
+    Clip clip{width, height, {}};
+    const Bytes base = noise(width, height, 21);
+    std::mt19937 random(5);
+    for (int f = 0; f < frame_count; ++f) {
+        Bytes frame;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const bool in_block = x >= 3 * f && x < 3 * f + 6 && y >= 2 && y < 7;
+                for (int c = 0; c < 3; ++c) {
+                    const int code = base[static_cast<std::size_t>(3 * (y * width + x) + c)];
+                    const int shaken = clamped(code + static_cast<int>(random() % 7) - 3);
+                    frame.push_back(static_cast<std::uint8_t>(in_block ? 40 * c + 90 : shaken));
+                }
+                frame.push_back(x == width / 2 && f % 2 == 1 ? 0 : 255);
+            }
+        }
+        clip.frames.push_back(frame);
+    }
+    return clip;
+}
+
+Bytes without_alpha(const Bytes& bgra) {
+    Bytes bgr;
+    for (std::size_t i = 0; i < bgra.size(); i += 4) bgr.insert(bgr.end(), {bgra[i], bgra[i + 1], bgra[i + 2]});
+    return bgr;
+}
+Bytes alphas_of(const Bytes& bgra) {
+    Bytes alphas;
+    for (std::size_t i = 3; i < bgra.size(); i += 4) alphas.push_back(bgra[i]);
+    return alphas;
+}
+
+// Stable frames: each frame through qlx_convert_frame with the memory
+// carried on, against error diffusion plainly stated with the held colours
+// and indices beside it, for every kernel, light, strength, tolerance, and
+// with and without a transparent index.
+TEST(StableFrames, AgreeWithTheirPlainStatement) {
+    const Clip clip = noisy_clip(23, 11, 5);
+    const std::pair<qlx_dither, const PlainKernel*> kernels[] = {{QLX_DITHER_FLOYD_STEINBERG, &plain_floyd_steinberg},
+                                                                 {QLX_DITHER_ATKINSON, &plain_atkinson},
+                                                                 {QLX_DITHER_SIERRA_LITE, &plain_sierra_lite}};
+    const std::size_t pixels = static_cast<std::size_t>(clip.width * clip.height);
+    for (const auto& [method, kernel] : kernels) {
+        for (const bool linear : {false, true}) {
+            for (const int strength : {37, 100}) {
+                for (const int tolerance : {1, QLX_STABLE_TOLERANCE, 40}) {
+                    for (const int transparent : {-1, 200}) {
+                        qlx_options options = qlx_default_options();
+                        options.dither = method;
+                        options.light = linear ? QLX_LIGHT_LINEAR : QLX_LIGHT_SRGB;
+                        options.strength = strength;
+                        options.stable = tolerance;
+                        options.transparent_index = transparent;
+                        Bytes memory(pixels * QLX_FRAME_MEMORY_PIXEL_BYTES, 0);
+                        HeldPixels held(pixels, {0, 0, 0, 0, 0});
+                        for (std::size_t f = 0; f < clip.frames.size(); ++f) {
+                            const Bytes& frame = clip.frames[f];
+                            const qlx_picture picture{frame.data(), static_cast<std::size_t>(clip.width),
+                                                      static_cast<std::size_t>(clip.height),
+                                                      static_cast<std::size_t>(4 * clip.width), QLX_BGRA,
+                                                      nullptr, 0, nullptr};
+                            Bytes indices(pixels);
+                            ASSERT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(),
+                                                        memory.size(), indices.data(), indices.size()),
+                                      QLX_OK);
+                            const Bytes expected = reference_diffusion(
+                                without_alpha(frame), clip.width, clip.height, strength, *kernel, linear,
+                                nearest_palette_index, transparent >= 0 ? alphas_of(frame) : Bytes{},
+                                static_cast<std::uint8_t>(transparent), {&held, tolerance});
+                            ASSERT_EQ(indices, expected) << "method " << method << (linear ? " linear" : " srgb")
+                                                         << " at " << strength << ", tolerance " << tolerance
+                                                         << ", transparent " << transparent << ", frame " << f;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Noise within the tolerance is held still: every pixel outside the moving
+// block keeps its first index, while frame by frame diffusion changes many.
+TEST(StableFrames, HoldNoiseStillAndFollowWhatMoves) {
+    const Clip clip = noisy_clip(40, 12, 4);
+    const std::size_t pixels = static_cast<std::size_t>(clip.width * clip.height);
+    qlx_options options = qlx_default_options();
+    options.dither = QLX_DITHER_FLOYD_STEINBERG;
+    options.alpha = QLX_ALPHA_COMPOSITE;
+    Bytes memory(pixels * QLX_FRAME_MEMORY_PIXEL_BYTES, 0);
+    std::vector<Bytes> stable, alone;
+    for (const Bytes& frame : clip.frames) {
+        const qlx_picture picture{frame.data(), static_cast<std::size_t>(clip.width),
+                                  static_cast<std::size_t>(clip.height), static_cast<std::size_t>(4 * clip.width),
+                                  QLX_BGRA, nullptr, 0, nullptr};
+        Bytes indices(pixels);
+        options.stable = QLX_STABLE_TOLERANCE;
+        ASSERT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size(),
+                                    indices.data(), indices.size()),
+                  QLX_OK);
+        stable.push_back(indices);
+        // Without memory every frame stands alone, whatever `stable` says.
+        ASSERT_EQ(qlx_convert(&picture, &options, QLX_FIT_KEEP, 0, 0, indices.data(), indices.size()), QLX_OK);
+        alone.push_back(indices);
+    }
+    EXPECT_EQ(stable[0], alone[0]);
+    std::size_t changed_alone = 0;
+    for (std::size_t f = 1; f < clip.frames.size(); ++f) {
+        for (int y = 0; y < clip.height; ++y) {
+            for (int x = 0; x < clip.width; ++x) {
+                const auto at = static_cast<std::size_t>(y * clip.width + x);
+                // Never under the block, and not the blinking column.
+                const bool still = (y < 2 || y >= 7 || x >= static_cast<int>(3 * f) + 6) && x != clip.width / 2;
+                if (still) {
+                    EXPECT_EQ(stable[f][at], stable[0][at]) << "frame " << f << " at " << x << ", " << y;
+                }
+                changed_alone += alone[f][at] != alone[f - 1][at];
+            }
+        }
+    }
+    EXPECT_GT(changed_alone, pixels);  // a third of the pixels a frame, at least
+}
+
+// The memory is asked for only where it is used, checked before anything is
+// written, and cleared by a frame whose indices are kept.
+TEST(StableFrames, MemoryIsCheckedAndClearedByKeptIndices) {
+    const Bytes pixels = noise(8, 4, 2);
+    const qlx_picture picture{pixels.data(), 8, 4, 24, QLX_BGR, nullptr, 0, nullptr};
+    qlx_options options = qlx_default_options();
+    options.dither = QLX_DITHER_FLOYD_STEINBERG;
+    options.stable = QLX_STABLE_TOLERANCE;
+    Bytes memory(32 * QLX_FRAME_MEMORY_PIXEL_BYTES, 7), indices(32, 9);
+    EXPECT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, nullptr, memory.size(), indices.data(), 32),
+              QLX_NULL_POINTER);
+    EXPECT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, nullptr, 0, indices.data(), 32),
+              QLX_CAPACITY_TOO_SMALL);
+    EXPECT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size() - 1,
+                                indices.data(), 32),
+              QLX_CAPACITY_TOO_SMALL);
+    options.stable = 256;
+    EXPECT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size(),
+                                indices.data(), 32),
+              QLX_STABLE_OUT_OF_RANGE);
+    EXPECT_EQ(qlx_check_options(&options), QLX_STABLE_OUT_OF_RANGE);
+    EXPECT_EQ(memory, Bytes(memory.size(), 7));
+    EXPECT_EQ(indices, Bytes(32, 9));
+    // The pattern methods hold still already: no memory, the bytes of qlx_convert.
+    options.stable = QLX_STABLE_TOLERANCE;
+    options.dither = QLX_DITHER_ORDERED;
+    Bytes alone(32);
+    ASSERT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, nullptr, 0, indices.data(), 32), QLX_OK);
+    ASSERT_EQ(qlx_convert(&picture, &options, QLX_FIT_KEEP, 0, 0, alone.data(), 32), QLX_OK);
+    EXPECT_EQ(indices, alone);
+    // A frame in our palette keeps its indices and clears what was held.
+    options.dither = QLX_DITHER_FLOYD_STEINBERG;
+    Bytes ours(4 * 256);
+    for (std::size_t i = 0; i < 256; ++i) {
+        const std::uint32_t colour = qlx_palette_colour(static_cast<std::uint8_t>(i));
+        ours[4 * i] = static_cast<std::uint8_t>(colour >> 16), ours[4 * i + 1] = static_cast<std::uint8_t>(colour >> 8);
+        ours[4 * i + 2] = static_cast<std::uint8_t>(colour);
+        ours[4 * i + 3] = 255;
+    }
+    const Bytes kept(32, 80);
+    const qlx_picture indexed{kept.data(), 8, 4, 8, QLX_RGB, ours.data(), 256, nullptr};
+    ASSERT_EQ(qlx_convert_frame(&indexed, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size(), indices.data(),
+                                32),
+              QLX_OK);
+    EXPECT_EQ(indices, kept);
+    EXPECT_EQ(memory, Bytes(memory.size(), 0));
 }
 
 }  // namespace
