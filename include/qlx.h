@@ -106,45 +106,53 @@ extern "C" {
    enum, qlx_status_name and qlx_status_text are made from it, and so are
    the codes the Python and npm packages name. The values never change.
    A BMP refusal's text is palquant's message without its newline. */
-#define QLX_STATUS_LIST(X)                                                                      \
-    X(QLX_OK, 0, "ok")                                                                          \
-    /* BMPs that qlx_from_bmp refuses, as palquant refuses them. */                             \
-    X(QLX_BMP_HEADERS_CUT_SHORT, 1, "bmpfile headers are cut short")                            \
-    X(QLX_BMP_NOT_24_BIT, 2, "the file is not 24bit bmp ")                                      \
-    X(QLX_BMP_INFO_HEADER_TOO_SHORT, 3, "bmpfile information header is too short")              \
-    X(QLX_BMP_NEGATIVE_WIDTH, 4, "bmpfile width is negative")                                   \
-    X(QLX_BMP_HEIGHT_OUT_OF_RANGE, 5, "bmpfile height is out of range")                         \
-    X(QLX_BMP_COMPRESSED, 6, "bmpfile is compressed")                                           \
-    X(QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE, 7, "bmpfile pixel offset is outside the file")         \
-    X(QLX_BMP_PIXEL_DATA_CUT_SHORT, 8, "bmpfile pixel data is cut short")                       \
-    X(QLX_BMP_TOO_LARGE, 9, "bmpfile is too large for memory")                                  \
-    /* Arguments the call cannot use. */                                                        \
-    X(QLX_NULL_POINTER, 20, "a pointer is NULL where bytes are needed")                         \
-    X(QLX_SIZE_OVERFLOW, 21, "the picture's size overflows size_t")                             \
-    X(QLX_SIDE_OUT_OF_RANGE, 22, "a side is 0 or larger than 16384")                            \
-    X(QLX_STRIDE_TOO_SHORT, 23, "the stride is shorter than a row of pixels")                   \
-    X(QLX_INPUT_TOO_SHORT, 24, "the input is shorter than width x height")                      \
-    X(QLX_CAPACITY_TOO_SMALL, 25, "the output buffer is too small")                             \
-    X(QLX_UNKNOWN_PIXEL_FORMAT, 26, "unknown pixel format")                                     \
-    X(QLX_UNKNOWN_DITHER, 27, "unknown dithering method")                                       \
-    X(QLX_STRENGTH_OUT_OF_RANGE, 28, "strength must be a whole number from 0 to 100")           \
-    X(QLX_TRANSPARENT_INDEX_OUT_OF_RANGE, 29, "transparent_index must be -1 or from 0 to 255")  \
-    X(QLX_THREADS_OUT_OF_RANGE, 30, "threads must not be negative")                             \
-    X(QLX_UNKNOWN_OPTION, 31, "an option this version does not know is set")                    \
-    X(QLX_UNKNOWN_FIT, 32, "unknown fit")                                                       \
-    X(QLX_UNKNOWN_LIGHT, 33, "unknown light for dithering")                                     \
-    X(QLX_TOO_MANY_ROWS, 34, "more rows than the picture has left")                             \
-    X(QLX_UNKNOWN_NAME, 35, "no method, light, fit or alpha rule has that name")                \
-    X(QLX_UNKNOWN_ALPHA, 36, "unknown alpha rule")                                              \
-    X(QLX_BACKGROUND_OUT_OF_RANGE, 37, "background must be a colour from 0x000000 to 0xFFFFFF") \
-    X(QLX_PALETTE_SIZE_OUT_OF_RANGE, 38, "a picture's palette has 1 to 256 entries")            \
-    X(QLX_NO_SIZE_IN_NAME, 39, "the name states no size, as in castle.641x480.qlx")             \
-    X(QLX_STABLE_OUT_OF_RANGE, 41, "stable must be from 0 to 255")                              \
-    X(QLX_NOT_GIF, 42, "the data is not a GIF")                                                 \
-    X(QLX_GIF_CUT_SHORT, 43, "GIF data is cut short")                                           \
-    X(QLX_GIF_CORRUPT, 44, "GIF data is corrupt")                                               \
-    X(QLX_DELAY_OUT_OF_RANGE, 45, "a delay is 0 to 65535 hundredths of a second")               \
-    X(QLX_LOOP_OUT_OF_RANGE, 46, "the loop count is 0 (forever) to 65535")                      \
+#define QLX_STATUS_LIST(X)                                                                       \
+    X(QLX_OK, 0, "ok")                                                                           \
+    /* BMPs that qlx_from_bmp refuses, as palquant refuses them. */                              \
+    X(QLX_BMP_HEADERS_CUT_SHORT, 1, "bmpfile headers are cut short")                             \
+    X(QLX_BMP_NOT_24_BIT, 2, "the file is not 24bit bmp ")                                       \
+    X(QLX_BMP_INFO_HEADER_TOO_SHORT, 3, "bmpfile information header is too short")               \
+    X(QLX_BMP_NEGATIVE_WIDTH, 4, "bmpfile width is negative")                                    \
+    X(QLX_BMP_HEIGHT_OUT_OF_RANGE, 5, "bmpfile height is out of range")                          \
+    X(QLX_BMP_COMPRESSED, 6, "bmpfile is compressed")                                            \
+    X(QLX_BMP_PIXEL_OFFSET_OUTSIDE_FILE, 7, "bmpfile pixel offset is outside the file")          \
+    X(QLX_BMP_PIXEL_DATA_CUT_SHORT, 8, "bmpfile pixel data is cut short")                        \
+    X(QLX_BMP_TOO_LARGE, 9, "bmpfile is too large for memory")                                   \
+    /* Arguments the call cannot use. */                                                         \
+    X(QLX_NULL_POINTER, 20, "a pointer is NULL where bytes are needed")                          \
+    X(QLX_SIZE_OVERFLOW, 21, "the picture's size overflows size_t")                              \
+    X(QLX_SIDE_OUT_OF_RANGE, 22, "a side is 0 or larger than 16384")                             \
+    X(QLX_STRIDE_TOO_SHORT, 23, "the stride is shorter than a row of pixels")                    \
+    X(QLX_INPUT_TOO_SHORT, 24, "the input is shorter than width x height")                       \
+    X(QLX_CAPACITY_TOO_SMALL, 25, "the output buffer is too small")                              \
+    X(QLX_UNKNOWN_PIXEL_FORMAT, 26, "unknown pixel format")                                      \
+    X(QLX_UNKNOWN_DITHER, 27, "unknown dithering method")                                        \
+    X(QLX_STRENGTH_OUT_OF_RANGE, 28, "strength must be a whole number from 0 to 100")            \
+    X(QLX_TRANSPARENT_INDEX_OUT_OF_RANGE, 29, "transparent_index must be -1 or from 0 to 255")   \
+    X(QLX_THREADS_OUT_OF_RANGE, 30, "threads must not be negative")                              \
+    X(QLX_UNKNOWN_OPTION, 31, "an option this version does not know is set")                     \
+    X(QLX_UNKNOWN_FIT, 32, "unknown fit")                                                        \
+    X(QLX_UNKNOWN_LIGHT, 33, "unknown light for dithering")                                      \
+    X(QLX_TOO_MANY_ROWS, 34, "more rows than the picture has left")                              \
+    X(QLX_UNKNOWN_NAME, 35, "no method, light, fit or alpha rule has that name")                 \
+    X(QLX_UNKNOWN_ALPHA, 36, "unknown alpha rule")                                               \
+    X(QLX_BACKGROUND_OUT_OF_RANGE, 37, "background must be a colour from 0x000000 to 0xFFFFFF")  \
+    X(QLX_PALETTE_SIZE_OUT_OF_RANGE, 38, "a picture's palette has 1 to 256 entries")             \
+    X(QLX_NO_SIZE_IN_NAME, 39, "the name states no size, as in castle.641x480.qlx")              \
+    X(QLX_STABLE_OUT_OF_RANGE, 41, "stable must be from 0 to 255")                               \
+    X(QLX_DELAY_OUT_OF_RANGE, 42, "a delay is 0 to 65535 hundredths of a second")                \
+    X(QLX_LOOP_OUT_OF_RANGE, 43, "the loop count is -1 (play once), 0 (forever) or up to 65535") \
+    /* GIFs that qlx_gif_reader_create and qlx_gif_read_frame refuse. */                         \
+    X(QLX_NOT_GIF, 50, "not a GIF")                                                              \
+    X(QLX_GIF_CUT_SHORT, 51, "GIF data is cut short")                                            \
+    X(QLX_GIF_UNKNOWN_BLOCK, 52, "GIF data is corrupt: a block of unknown type")                 \
+    X(QLX_GIF_BAD_CODE_SIZE, 53, "GIF data is corrupt: an LZW code size outside 2 to 8")         \
+    X(QLX_GIF_BAD_CODE, 54, "GIF data is corrupt: an LZW code past the table")                   \
+    X(QLX_GIF_PIXELS_CUT_SHORT, 55, "GIF data is corrupt: a frame's pixels end early")           \
+    X(QLX_GIF_NO_COLOUR_TABLE, 56, "GIF has no colour table")                                    \
+    X(QLX_GIF_NO_PICTURE, 57, "GIF has no picture")                                              \
+    X(QLX_GIF_EMPTY_FRAME, 58, "GIF frame has no pixels")                                        \
+    X(QLX_NO_MORE_FRAMES, 59, "the animation has no more frames")                                \
     X(QLX_OUT_OF_MEMORY, 40, "out of memory")
 
 #define QLX_STATUS_ENUMERATOR(name, value, text) name = value,
@@ -519,6 +527,103 @@ QLX_USE_RESULT QLX_API qlx_status qlx_size_from_name(const char *name, size_t *w
    `name` of `name_capacity` bytes. Sides from 1 to QLX_MAX_RESAMPLE_SIDE. */
 QLX_USE_RESULT QLX_API qlx_status qlx_name_with_size(const char *stem, size_t width, size_t height, char *name,
                                                      size_t name_capacity);
+
+/* Animated GIF in our palette, and every frame of any GIF.
+
+   A GIF as qlx_gif_start and qlx_gif_frame write it (little-endian):
+      0    6  "GIF89a"
+      6    2  canvas width         8  2  canvas height
+     10    1  0xF7: a global colour table of 256 entries
+     11    1  background index 0   12  1  aspect 0 (square pixels)
+     13  768  our palette, red, green, blue for index 0 to 255
+    781   19  unless the loop is -1: 0x21 0xFF 0x0B "NETSCAPE2.0" 0x03 0x01,
+              the loop count (2 bytes; 0 loops forever), 0x00
+   then for every frame:
+      0    8  graphic control extension: 0x21 0xF9 0x04, flags (disposal << 2,
+              | 1 when a transparent index is set), the delay in hundredths of
+              a second (2 bytes), the transparent index, 0x00
+      8   10  image descriptor: 0x2C, left, top, width, height (2 bytes
+              each), 0x00 (no local table, not interlaced)
+     18       LZW data: the minimum code size 8, sub-blocks, 0x00
+   and the trailer QLX_GIF_TRAILER after the last frame.
+
+   Decoded, every frame is exactly the indices it was given, on its own
+   canvas. Without a transparent index each frame keeps the last (disposal
+   1) and stores only the rectangle that changed; inside it a pixel that did
+   not change may be sent as an index the frame does not use, marked
+   transparent, where that makes the data shorter. With a transparent index
+   every frame clears its rectangle when it is done (disposal 2), so the
+   canvas is clear before each frame, which stores the rectangle around the
+   pixels that are not transparent. */
+#define QLX_GIF_START_SIZE 800
+#define QLX_GIF_START_SIZE_ONCE 781 /* with loop -1: no loop extension */
+#define QLX_GIF_TRAILER 0x3B
+
+/* Writes the start of a GIF of width x height (1 to QLX_MAX_RESAMPLE_SIDE
+   each): QLX_GIF_START_SIZE bytes, or QLX_GIF_START_SIZE_ONCE for loop -1
+   (played once). `loop` is the NETSCAPE2.0 loop count: 0 loops forever. */
+QLX_USE_RESULT QLX_API qlx_status qlx_gif_start(size_t width, size_t height, int loop, uint8_t *out,
+                                                size_t out_capacity, size_t *written);
+
+/* The most bytes qlx_gif_frame writes for a frame of these sides; 0 if a
+   side is out of range. */
+QLX_API size_t qlx_gif_frame_bound(size_t width, size_t height);
+
+/* Writes one frame of width * height indices (the canvas's sides), shown
+   for `delay` hundredths of a second. `previous` is the frame before (NULL
+   for the first), whose decoded canvas this one changes; it is not read
+   with a transparent index. transparent_index -1, or 0 to 255: pixels of
+   that index are transparent. */
+QLX_USE_RESULT QLX_API qlx_status qlx_gif_frame(const uint8_t *indices, const uint8_t *previous, size_t width,
+                                                size_t height, int delay, int transparent_index, uint8_t *out,
+                                                size_t out_capacity, size_t *written);
+
+/* Reading a GIF's frames as a browser composes them: each frame on the
+   canvas the last left, at its offset and clipped to the canvas, through
+   its local colour table or the global one, interlaced or not, its
+   transparent index leaving the canvas as it was, and the last frame's
+   disposal done first: 0 and 1 keep the canvas, 2 clears the last frame's
+   rectangle to transparent, 3 (and 4) restore the canvas from before it.
+   The canvas starts transparent. A canvas side of 0 is the first frame's
+   extent. An index past the frame's table leaves the pixel as it was.
+
+   Each frame comes as a qlx_picture for qlx_convert: indices into our
+   palette (with `stored` for what is transparent) while every pixel on the
+   canvas came from a table that is ours (qlx_palette_is_ours), else RGBA
+   colours, transparent pixels (0, 0, 0, 0). So a GIF in our palette keeps
+   its indices, duplicates included.
+
+   The reader is the caller's until qlx_gif_reader_destroy. It reads the
+   caller's bytes, which must stay unchanged while it lives, and keeps a
+   canvas of 12 bytes a pixel, made at the first frame, whatever the number
+   of frames. */
+typedef struct qlx_gif_reader qlx_gif_reader;
+
+typedef struct qlx_gif_info {
+    size_t width, height; /* the canvas */
+    size_t frame_count;   /* 1 or more */
+    int loop;             /* the loop count: -1 without one (played once), 0 forever */
+} qlx_gif_info;
+
+typedef struct qlx_gif_frame_view {
+    qlx_picture picture; /* the canvas after the frame; its bytes are the reader's,
+                            good until the next call */
+    int delay;           /* hundredths of a second, as the file gives it (0 without) */
+} qlx_gif_frame_view;
+
+/* Checks the GIF's structure from end to end (its signature, "GIF87a" or
+   "GIF89a", its blocks, a frame or more and the trailer) and counts its
+   frames; the pixels are decoded frame by frame. On failure *reader is
+   left alone. */
+QLX_USE_RESULT QLX_API qlx_status qlx_gif_reader_create(const uint8_t *gif, size_t gif_size, qlx_gif_reader **reader);
+QLX_API qlx_gif_info qlx_gif_reader_info(const qlx_gif_reader *reader);
+
+/* The next frame, composed; QLX_NO_MORE_FRAMES after the last. A refused
+   frame ends the reading: every later call gives the same status. */
+QLX_USE_RESULT QLX_API qlx_status qlx_gif_read_frame(qlx_gif_reader *reader, qlx_gif_frame_view *frame);
+
+/* NULL is fine. */
+QLX_API void qlx_gif_reader_destroy(qlx_gif_reader *reader);
 
 #ifdef __cplusplus
 }

@@ -98,7 +98,8 @@ Bytes reference_diffusion(const Bytes& pixels, int width, int height, int streng
                 std::array<int, 5>& cell = (*holding.held)[at];
                 const int colour[3] = {pixels[3 * at + 2], pixels[3 * at + 1], pixels[3 * at]};  // red, green, blue
                 bool near = cell[4] == 1;
-                for (int c = 0; c < 3; ++c) near = near && std::abs(colour[c] - cell[static_cast<std::size_t>(c)]) <= holding.tolerance;
+                for (int c = 0; c < 3; ++c)
+                    near = near && std::abs(colour[c] - cell[static_cast<std::size_t>(c)]) <= holding.tolerance;
                 if (near) {
                     index = static_cast<std::uint8_t>(cell[3]);
                 } else {
@@ -509,10 +510,14 @@ TEST(StableFrames, AgreeWithTheirPlainStatement) {
                         HeldPixels held(pixels, {0, 0, 0, 0, 0});
                         for (std::size_t f = 0; f < clip.frames.size(); ++f) {
                             const Bytes& frame = clip.frames[f];
-                            const qlx_picture picture{frame.data(), static_cast<std::size_t>(clip.width),
+                            const qlx_picture picture{frame.data(),
+                                                      static_cast<std::size_t>(clip.width),
                                                       static_cast<std::size_t>(clip.height),
-                                                      static_cast<std::size_t>(4 * clip.width), QLX_BGRA,
-                                                      nullptr, 0, nullptr};
+                                                      static_cast<std::size_t>(4 * clip.width),
+                                                      QLX_BGRA,
+                                                      nullptr,
+                                                      0,
+                                                      nullptr};
                             Bytes indices(pixels);
                             ASSERT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(),
                                                         memory.size(), indices.data(), indices.size()),
@@ -521,9 +526,9 @@ TEST(StableFrames, AgreeWithTheirPlainStatement) {
                                 without_alpha(frame), clip.width, clip.height, strength, *kernel, linear,
                                 nearest_palette_index, transparent >= 0 ? alphas_of(frame) : Bytes{},
                                 static_cast<std::uint8_t>(transparent), {&held, tolerance});
-                            ASSERT_EQ(indices, expected) << "method " << method << (linear ? " linear" : " srgb")
-                                                         << " at " << strength << ", tolerance " << tolerance
-                                                         << ", transparent " << transparent << ", frame " << f;
+                            ASSERT_EQ(indices, expected)
+                                << "method " << method << (linear ? " linear" : " srgb") << " at " << strength
+                                << ", tolerance " << tolerance << ", transparent " << transparent << ", frame " << f;
                         }
                     }
                 }
@@ -543,9 +548,14 @@ TEST(StableFrames, HoldNoiseStillAndFollowWhatMoves) {
     Bytes memory(pixels * QLX_FRAME_MEMORY_PIXEL_BYTES, 0);
     std::vector<Bytes> stable, alone;
     for (const Bytes& frame : clip.frames) {
-        const qlx_picture picture{frame.data(), static_cast<std::size_t>(clip.width),
-                                  static_cast<std::size_t>(clip.height), static_cast<std::size_t>(4 * clip.width),
-                                  QLX_BGRA, nullptr, 0, nullptr};
+        const qlx_picture picture{frame.data(),
+                                  static_cast<std::size_t>(clip.width),
+                                  static_cast<std::size_t>(clip.height),
+                                  static_cast<std::size_t>(4 * clip.width),
+                                  QLX_BGRA,
+                                  nullptr,
+                                  0,
+                                  nullptr};
         Bytes indices(pixels);
         options.stable = QLX_STABLE_TOLERANCE;
         ASSERT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size(),
@@ -587,13 +597,13 @@ TEST(StableFrames, MemoryIsCheckedAndClearedByKeptIndices) {
               QLX_NULL_POINTER);
     EXPECT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, nullptr, 0, indices.data(), 32),
               QLX_CAPACITY_TOO_SMALL);
-    EXPECT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size() - 1,
-                                indices.data(), 32),
-              QLX_CAPACITY_TOO_SMALL);
+    EXPECT_EQ(
+        qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size() - 1, indices.data(), 32),
+        QLX_CAPACITY_TOO_SMALL);
     options.stable = 256;
-    EXPECT_EQ(qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size(),
-                                indices.data(), 32),
-              QLX_STABLE_OUT_OF_RANGE);
+    EXPECT_EQ(
+        qlx_convert_frame(&picture, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size(), indices.data(), 32),
+        QLX_STABLE_OUT_OF_RANGE);
     EXPECT_EQ(qlx_check_options(&options), QLX_STABLE_OUT_OF_RANGE);
     EXPECT_EQ(memory, Bytes(memory.size(), 7));
     EXPECT_EQ(indices, Bytes(32, 9));
@@ -615,9 +625,9 @@ TEST(StableFrames, MemoryIsCheckedAndClearedByKeptIndices) {
     }
     const Bytes kept(32, 80);
     const qlx_picture indexed{kept.data(), 8, 4, 8, QLX_RGB, ours.data(), 256, nullptr};
-    ASSERT_EQ(qlx_convert_frame(&indexed, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size(), indices.data(),
-                                32),
-              QLX_OK);
+    ASSERT_EQ(
+        qlx_convert_frame(&indexed, &options, QLX_FIT_KEEP, 0, 0, memory.data(), memory.size(), indices.data(), 32),
+        QLX_OK);
     EXPECT_EQ(indices, kept);
     EXPECT_EQ(memory, Bytes(memory.size(), 0));
 }
