@@ -248,7 +248,7 @@ TEST(QlxDamagedFiles, GifWithABadLzwCodeIsRefused) {
     const Converted bad = convert(two_pixel_gif({4, 7, 0, 5}));
     EXPECT_FALSE(bad.ok);
     EXPECT_TRUE(bad.refusal.starts_with("GIF data is corrupt: ")) << bad.refusal;
-    EXPECT_EQ(convert(two_pixel_gif({4, 1, 5})).refusal, "GIF data is cut short");
+    EXPECT_EQ(convert(two_pixel_gif({4, 1, 5})).refusal, "GIF data is corrupt: a frame's pixels end early");
 }
 
 // Batch workers create outputs at the same moment; each must get the mode

@@ -23,34 +23,49 @@ enum class OptionId {
     jobs,
     max_pixels,
     quiet,
-    truecolour
+    truecolour,
+    sequence,
+    tiles,
+    frame,
+    sheet,
+    delay,
+    loop,
+    dither_stable
 };
 
 struct KnownOption {
     std::string_view name;
-    char short_name;  // '\0' for none
-    bool takes_value;
+    char short_name;   // '\0' for none
+    bool takes_value;  // and if not, whether it may have one after '='
+    bool value_optional = false;
     bool convert_only;  // refused by `qlx palette`
     OptionId id;
 };
 
-constexpr std::array<KnownOption, 16> known_options = {{
-    {"help", 'h', false, false, OptionId::help},
-    {"version", 'V', false, false, OptionId::version},
-    {"dither", '\0', true, true, OptionId::dither},
-    {"dither-strength", '\0', true, true, OptionId::strength},
-    {"dither-light", '\0', true, true, OptionId::light},
-    {"transparent-index", '\0', true, true, OptionId::transparent},
-    {"background", '\0', true, true, OptionId::background},
-    {"fit", '\0', true, true, OptionId::fit},
-    {"size", '\0', true, true, OptionId::size},
-    {"to", '\0', true, false, OptionId::to},
-    {"out-dir", 'o', true, true, OptionId::out_dir},
-    {"jobs", 'j', true, true, OptionId::jobs},
-    {"max-pixels", '\0', true, true, OptionId::max_pixels},
-    {"quiet", 'q', false, false, OptionId::quiet},
-    {"truecolour", '\0', false, true, OptionId::truecolour},
-    {"truecolor", '\0', false, true, OptionId::truecolour},
+constexpr std::array<KnownOption, 23> known_options = {{
+    {"help", 'h', false, false, false, OptionId::help},
+    {"version", 'V', false, false, false, OptionId::version},
+    {"dither", '\0', true, false, true, OptionId::dither},
+    {"dither-strength", '\0', true, false, true, OptionId::strength},
+    {"dither-light", '\0', true, false, true, OptionId::light},
+    {"dither-stable", '\0', false, true, true, OptionId::dither_stable},
+    {"transparent-index", '\0', true, false, true, OptionId::transparent},
+    {"background", '\0', true, false, true, OptionId::background},
+    {"fit", '\0', true, false, true, OptionId::fit},
+    {"size", '\0', true, false, true, OptionId::size},
+    {"to", '\0', true, false, false, OptionId::to},
+    {"out-dir", 'o', true, false, true, OptionId::out_dir},
+    {"jobs", 'j', true, false, true, OptionId::jobs},
+    {"max-pixels", '\0', true, false, true, OptionId::max_pixels},
+    {"quiet", 'q', false, false, false, OptionId::quiet},
+    {"truecolour", '\0', false, false, true, OptionId::truecolour},
+    {"truecolor", '\0', false, false, true, OptionId::truecolour},
+    {"sequence", '\0', false, false, true, OptionId::sequence},
+    {"tiles", '\0', true, false, true, OptionId::tiles},
+    {"frame", '\0', true, false, true, OptionId::frame},
+    {"sheet", '\0', true, false, true, OptionId::sheet},
+    {"delay", '\0', true, false, true, OptionId::delay},
+    {"loop", '\0', true, false, true, OptionId::loop},
 }};
 
 using Failure = common::Unexpected<std::string>;
@@ -214,6 +229,46 @@ std::optional<std::string> apply(const KnownOption& known, const std::string& va
             break;
         case OptionId::quiet: invocation.quiet = true; break;
         case OptionId::truecolour: invocation.truecolour = true; break;
+        case OptionId::sequence: invocation.sequence = true; break;
+        case OptionId::tiles:
+            invocation.tiles = parse_size(value);
+            if (!invocation.tiles) return "invalid " + option + " " + quoted(value) + "; WIDTHxHEIGHT, as 32x32";
+            break;
+        case OptionId::frame: {
+            const auto frame = whole_number(value, UINT32_MAX);
+            if (!frame || *frame == 0) return "invalid " + option + " " + quoted(value) + "; a frame number from 1";
+            invocation.frame = static_cast<std::size_t>(*frame);
+            break;
+        }
+        case OptionId::sheet: {
+            const auto columns = whole_number(value, QLX_MAX_RESAMPLE_SIDE);
+            if (!columns || *columns == 0) {
+                return "invalid " + option + " " + quoted(value) + "; a number of columns from 1";
+            }
+            invocation.sheet = static_cast<std::size_t>(*columns);
+            break;
+        }
+        case OptionId::delay: {
+            const auto delay = whole_number(value, 65535);
+            if (!delay) return "invalid " + option + " " + quoted(value) + "; hundredths of a second, 0 to 65535";
+            invocation.delay = static_cast<int>(*delay);
+            break;
+        }
+        case OptionId::loop: {
+            const auto loop = whole_number(value, 65535);
+            if (!loop) return "invalid " + option + " " + quoted(value) + "; 0 (forever) to 65535";
+            invocation.loop = static_cast<int>(*loop);
+            break;
+        }
+        case OptionId::dither_stable: {
+            const auto tolerance =
+                value.empty() ? std::optional<std::uint64_t>(QLX_STABLE_TOLERANCE) : whole_number(value, 255);
+            if (!tolerance || *tolerance == 0) {
+                return "invalid " + option + " " + quoted(value) + "; a tolerance in codes from 1 to 255";
+            }
+            invocation.options.stable = static_cast<int>(*tolerance);
+            break;
+        }
     }
     return std::nullopt;
 }
@@ -243,7 +298,9 @@ common::Expected<Parsed, std::string> read_arguments(std::span<const std::string
             known = *found;
             shown = "--" + std::string(known->name);
             if (equals != std::string::npos) {
-                if (!known->takes_value) return usage("option " + quoted(shown) + " doesn't allow an argument");
+                if (!known->takes_value && !known->value_optional) {
+                    return usage("option " + quoted(shown) + " doesn't allow an argument");
+                }
                 value = argument.substr(equals + 1);
             }
         } else {
@@ -281,9 +338,19 @@ std::optional<std::string> take_output_format(Invocation& invocation, std::span<
            format_list(formats, ".") + ", or give --to";
 }
 
+std::optional<std::string> check_convert_names(Invocation& invocation, std::vector<std::string>& operands);
+
+// A percent sign in the output must be its one frame number.
 std::optional<std::string> check_convert(Invocation& invocation, std::vector<std::string>& operands) {
+    if (auto refused = check_convert_names(invocation, operands)) return refused;
+    if (auto pattern = read_frame_pattern(invocation.output); !pattern) return pattern.error();
+    return std::nullopt;
+}
+
+std::optional<std::string> check_convert_names(Invocation& invocation, std::vector<std::string>& operands) {
     if (auto refused = check_to(invocation, picture_outputs())) return refused;
     if (invocation.out_dir) {
+        if (invocation.sequence) return "--sequence writes one OUTPUT, not --out-dir";
         if (operands.empty()) return "missing INPUT; qlx convert --out-dir=DIR INPUT...";
         for (const std::string& input : operands) {
             if (input == "-") return "standard input has no name to write under --out-dir";
@@ -291,6 +358,13 @@ std::optional<std::string> check_convert(Invocation& invocation, std::vector<std
         invocation.inputs = std::move(operands);
         if (!invocation.to) invocation.to = FileFormat::qlx;
         return std::nullopt;
+    }
+    if (invocation.sequence) {
+        if (operands.size() < 2) return "missing " + std::string(operands.empty() ? "FRAME and OUTPUT" : "OUTPUT");
+        invocation.output = operands.back();
+        operands.pop_back();
+        invocation.inputs = std::move(operands);
+        return take_output_format(invocation, picture_outputs());
     }
     if (operands.size() < 2) return "missing " + std::string(operands.empty() ? "INPUT and OUTPUT" : "OUTPUT");
     if (operands.size() > 2) return "too many names; give INPUT and OUTPUT, or --out-dir=DIR INPUT...";
@@ -312,6 +386,50 @@ std::optional<std::string> check_palette(Invocation& invocation, const Parsed& p
 }
 
 }  // namespace
+
+std::string FramePattern::name(std::size_t number) const {
+    std::string digits = std::to_string(number);
+    if (digits.size() < width) digits.insert(0, width - digits.size(), zeros ? '0' : ' ');
+    return before + digits + after;
+}
+
+common::Expected<std::optional<FramePattern>, std::string> read_frame_pattern(std::string_view name) {
+    FramePattern pattern;
+    std::string* part = &pattern.before;
+    bool found = false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') {
+            *part += name[i];
+            continue;
+        }
+        if (i + 1 < name.size() && name[i + 1] == '%') {
+            *part += '%';
+            ++i;
+            continue;
+        }
+        std::size_t end = i + 1;
+        const bool zeros = end < name.size() && name[end] == '0';
+        while (end < name.size() && name[end] >= '0' && name[end] <= '9') ++end;
+        const auto width = whole_number(name.substr(i + 1 + (zeros ? 1 : 0), end - i - 1 - (zeros ? 1 : 0)), 99);
+        const bool plain = end == i + 1 || (zeros && end == i + 2);
+        if (found || end >= name.size() || name[end] != 'd' || (!plain && !width) || (zeros && end == i + 2)) {
+            return usage("the output " + quoted(name) +
+                         " must have one frame number, as %d or %03d, and %% for a percent sign");
+        }
+        found = true;
+        pattern.zeros = zeros;
+        pattern.width = plain ? 0 : static_cast<std::size_t>(*width);
+        part = &pattern.after;
+        i = end;
+    }
+    if (!found) return std::optional<FramePattern>();
+    return std::optional<FramePattern>(std::move(pattern));
+}
+
+std::optional<FramePattern> frame_pattern(std::string_view name) {
+    auto pattern = read_frame_pattern(name);
+    return pattern ? *pattern : std::nullopt;
+}
 
 std::optional<Size> parse_size(std::string_view text) {
     const std::size_t times = text.find('x');

@@ -48,6 +48,12 @@ RunSettings run_settings(const Invocation& invocation, std::size_t job_count, bo
     settings.output.transparent_index = invocation.options.transparent_index;
     settings.options.threads = static_cast<int>(threads);
     settings.output.threads = threads;
+    if (invocation.sequence) settings.sequence = invocation.inputs;
+    settings.tiles = invocation.tiles;
+    settings.frame = invocation.frame;
+    settings.sheet = invocation.sheet;
+    settings.delay = invocation.delay;
+    settings.loop = invocation.loop;
     return run;
 }
 

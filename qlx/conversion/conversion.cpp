@@ -1,7 +1,10 @@
 #include "conversion.hpp"
 
+#include <cstring>
 #include <variant>
 #include <vector>
+
+#include "frames.hpp"
 
 namespace qlxcmd {
 namespace {
@@ -11,72 +14,69 @@ constexpr unsigned read_done = 100;
 constexpr unsigned decode_done = 400;
 constexpr unsigned quantise_done = 900;
 
-Outcome<sys::Buffer> read_input(const std::string& name) {
-    auto input = name == "-" ? sys::InputFile::standard_input() : sys::InputFile::open(name);
-    if (!input) return refusal(Failure::system("cannot open it"));
-    auto bytes = input->read_all();
-    if (!bytes) {
-        return refusal(bytes.error() == sys::IoError::out_of_memory ? Failure::library(QLX_OUT_OF_MEMORY)
-                                                                    : Failure::system("cannot read it"));
-    }
-    return std::move(*bytes);
-}
-
-// The library's view of a frame.
-struct LibraryPicture {
-    qlx_picture picture{};
-    std::vector<std::uint8_t> palette;  // 4 bytes an entry
-};
-
-LibraryPicture library_picture(const Picture& picture, const Frame& frame) {
-    LibraryPicture view;
-    qlx_picture& out = view.picture;
-    out.width = picture.width;
-    out.height = picture.height;
-    if (const auto* colours = std::get_if<Colours>(&frame)) {
-        out.pixels = colours->pixels.data();
-        out.format = colours->format;
-        out.stride = picture.width * qlx_pixel_bytes(colours->format);
-        return view;
-    }
-    const auto& stored = std::get<PaletteIndices>(frame);
-    for (const Rgba& entry : stored.palette)
-        view.palette.insert(view.palette.end(), {entry.red, entry.green, entry.blue, entry.alpha});
-    out.pixels = stored.indices.data();
-    out.stride = picture.width;
-    out.palette = view.palette.data();
-    out.palette_size = stored.palette.size();
-    out.stored = stored.stored.size() != 0 ? stored.stored.data() : nullptr;
-    return view;
-}
-
 std::string fit_refusal(qlx_status status) {
     return std::string("cannot fit it: ") + qlx_status_text(status) + " (--fit takes sides up to " +
            std::to_string(QLX_MAX_RESAMPLE_SIDE) + ")";
 }
+
+// Converts the frames of one animation in turn, carrying what
+// --dither-stable holds from each to the next. Every frame must come out
+// at the first one's sides.
+class FrameConverter {
+public:
+    explicit FrameConverter(const ConversionSettings& settings) : settings_(settings) {}
+
+    Outcome<sys::Buffer> convert(const qlx_picture& picture) {
+        std::size_t width = 0, height = 0;
+        if (const qlx_status status =
+                qlx_convert_size(&picture, settings_.fit, settings_.box.width, settings_.box.height, &width, &height);
+            status != QLX_OK) {
+            if (status == QLX_SIDE_OUT_OF_RANGE) return refusal(fit_refusal(status));
+            return refusal(status);
+        }
+        if (converted_ == 0) {
+            sides_ = {width, height};
+            if (settings_.options.stable > 0) {
+                auto memory = allocate(width * height * QLX_FRAME_MEMORY_PIXEL_BYTES);
+                if (!memory) return refusal(memory.error());
+                std::memset(memory->data(), 0, memory->size());
+                memory_ = std::move(*memory);
+            }
+        } else if (width != sides_.width || height != sides_.height) {
+            return refusal("frame " + std::to_string(converted_ + 1) + " is " + std::to_string(width) + " × " +
+                           std::to_string(height) + ", not " + std::to_string(sides_.width) + " × " +
+                           std::to_string(sides_.height) + " as the first; give --fit and --size");
+        }
+        ++converted_;
+        if (width == 0 || height == 0) return sys::Buffer();  // an empty 24-bit BMP: an empty QLX
+        auto indices = allocate(width * height);
+        if (!indices) return refusal(indices.error());
+        if (const qlx_status status = qlx_convert_frame(&picture, &settings_.options, settings_.fit,
+                                                        settings_.box.width, settings_.box.height, memory_.data(),
+                                                        memory_.size(), indices->data(), indices->size());
+            status != QLX_OK) {
+            return refusal(status);
+        }
+        return std::move(*indices);
+    }
+    const Size& sides() const { return sides_; }
+
+private:
+    const ConversionSettings& settings_;
+    Size sides_;
+    std::size_t converted_ = 0;
+    sys::Buffer memory_;
+};
 
 }  // namespace
 
 Outcome<sys::Buffer> indices_of(const Picture& picture, const ConversionSettings& settings, Size& sides) {
     if (picture.frames.empty()) return refusal("the picture has no frames");
     const LibraryPicture view = library_picture(picture, picture.frames.front());
-    std::size_t width = 0, height = 0;
-    if (const qlx_status status =
-            qlx_convert_size(&view.picture, settings.fit, settings.box.width, settings.box.height, &width, &height);
-        status != QLX_OK) {
-        if (status == QLX_SIDE_OUT_OF_RANGE) return refusal(fit_refusal(status));
-        return refusal(status);
-    }
-    sides = {width, height};
-    if (width == 0 || height == 0) return sys::Buffer();  // an empty 24-bit BMP: an empty QLX
-    auto indices = allocate(width * height);
-    if (!indices) return refusal(indices.error());
-    if (const qlx_status status = qlx_convert(&view.picture, &settings.options, settings.fit, settings.box.width,
-                                              settings.box.height, indices->data(), indices->size());
-        status != QLX_OK) {
-        return refusal(status);
-    }
-    return std::move(*indices);
+    FrameConverter converter(settings);
+    auto indices = converter.convert(view.picture);
+    sides = converter.sides();
+    return indices;
 }
 
 Outcome<std::string> final_name(const OutputName& name, const Size& sides) {
@@ -116,29 +116,19 @@ Outcome<std::string> check_qlx_name(const std::string& output, const Size& sides
            (right_name ? "; name it " + *right_name + " so that it reads back at that size" : "");
 }
 
-Outcome<std::string> convert_file(const std::string& input, const OutputName& output_name,
-                                  const ConversionSettings& settings, ConversionProgress& progress) {
-    progress = 0;
-    auto bytes = read_input(input);
-    if (!bytes) return refusal(bytes.error());
-    progress = read_done;
-    auto picture = decode(bytes->bytes(), input, settings.decode);
-    if (!picture) return refusal(picture.error());
-    *bytes = sys::Buffer();  // the file's bytes are not needed past here
-    progress = decode_done;
-    Size sides;
-    auto indices = indices_of(*picture, settings, sides);
-    if (!indices) return refusal(indices.error());
-    *picture = Picture();
-    progress = quantise_done;
+namespace {
 
-    // Everything that could refuse the picture is behind; only now is the
-    // output created.
+// Writes one picture of indices to its output: the name made final, a QLX
+// name checked against the sides, and the output replaced only once all of
+// it is written. A note for the user, or none.
+Outcome<std::string> write_indices_file(const std::string& input, Indices indices, const OutputName& output_name,
+                                        const PictureOutput& settings) {
+    const Size sides{indices.width, indices.height};
     auto named = final_name(output_name, sides);
     if (!named) return refusal(named.error());
     const std::string& output = *named;
     std::string note;
-    if (settings.output.format == FileFormat::qlx && !output_name.named_by_size && has_qlx_extension(output)) {
+    if (settings.format == FileFormat::qlx && !output_name.named_by_size && has_qlx_extension(output)) {
         auto checked = check_qlx_name(output, sides);
         if (!checked) return refusal(checked.error());
         note = std::move(*checked);
@@ -146,12 +136,187 @@ Outcome<std::string> convert_file(const std::string& input, const OutputName& ou
     if (input != "-" && sys::same_file(input, output)) return refusal("the output " + output + " would replace it");
     auto file = output == "-" ? sys::OutputFile::standard_output() : sys::OutputFile::open(output);
     if (!file) return refusal(Failure::system("cannot create " + output));
-    if (auto done = write_picture({indices->data(), sides.width, sides.height}, settings.output, *file); !done) {
-        return refusal(done.error());
-    }
+    if (auto done = write_picture(indices, settings, *file); !done) return refusal(done.error());
     if (!file->commit()) return refusal(Failure::system("cannot write " + output));
-    progress = 1000;
     return note.empty() ? note : "qlx: " + output + ": " + note;
+}
+
+// The frames the input gives: a file's, a sequence's, each cut into tiles.
+Outcome<Frames> open_input(const std::string& input, const ConversionSettings& settings) {
+    Outcome<Frames> frames = refusal("no input");
+    if (!settings.sequence.empty()) {
+        frames = sequence_frames(settings.sequence, settings.decode);
+    } else {
+        auto bytes = read_input(input);
+        if (!bytes) return refusal(bytes.error());
+        frames = open_frames(std::move(*bytes), input, settings.decode);
+    }
+    if (!frames || !settings.tiles) return frames;
+    return tiled_frames(std::move(*frames), *settings.tiles);
+}
+
+// Progress through the frames, between reading and the end.
+void frame_progress(ConversionProgress& progress, std::size_t done, std::size_t count) {
+    progress = read_done + static_cast<unsigned>((quantise_done - read_done) * done / std::max<std::size_t>(count, 1));
+}
+
+Outcome<std::string> write_gif(const std::string& input, FrameSource& frames, const OutputName& output_name,
+                               const ConversionSettings& settings, ConversionProgress& progress) {
+    const std::string& output = output_name.path;
+    if (input != "-" && sys::same_file(input, output)) return refusal("the output " + output + " would replace it");
+    FrameConverter converter(settings);
+    std::optional<sys::OutputFile> file;
+    sys::Buffer previous, encoded;
+    const int loop = settings.loop.value_or(frames.loop().value_or(0));
+    for (std::size_t k = 0; k < frames.frame_count(); ++k) {
+        auto frame = frames.next();
+        if (!frame) return refusal(frame.error());
+        auto indices = converter.convert(frame->picture);
+        if (!indices) return refusal(indices.error());
+        const Size& sides = converter.sides();
+        if (k == 0) {
+            // The output is created once the first frame has converted.
+            const std::size_t bound = qlx_gif_frame_bound(sides.width, sides.height);
+            if (bound == 0) return refusal(QLX_SIDE_OUT_OF_RANGE);
+            auto buffer = allocate(std::max<std::size_t>(bound, QLX_GIF_START_SIZE));
+            if (!buffer) return refusal(buffer.error());
+            encoded = std::move(*buffer);
+            std::size_t written = 0;
+            if (const qlx_status status =
+                    qlx_gif_start(sides.width, sides.height, loop, encoded.data(), encoded.size(), &written);
+                status != QLX_OK) {
+                return refusal(status);
+            }
+            auto opened = output == "-" ? sys::OutputFile::standard_output() : sys::OutputFile::open(output);
+            if (!opened) return refusal(Failure::system("cannot create " + output));
+            file.emplace(std::move(*opened));
+            if (auto done = write_bytes(*file, encoded.data(), written); !done) return refusal(done.error());
+        }
+        const int delay = settings.delay.value_or(frame->delay.value_or(default_delay));
+        std::size_t written = 0;
+        if (const qlx_status status =
+                qlx_gif_frame(indices->data(), k == 0 ? nullptr : previous.data(), sides.width, sides.height, delay,
+                              settings.output.transparent_index, encoded.data(), encoded.size(), &written);
+            status != QLX_OK) {
+            return refusal(status);
+        }
+        if (auto done = write_bytes(*file, encoded.data(), written); !done) return refusal(done.error());
+        previous = std::move(*indices);
+        frame_progress(progress, k + 1, frames.frame_count());
+    }
+    const std::uint8_t trailer = QLX_GIF_TRAILER;
+    if (auto done = write_bytes(*file, &trailer, 1); !done) return refusal(done.error());
+    if (!file->commit()) return refusal(Failure::system("cannot write " + output));
+    return std::string();
+}
+
+// One file a frame, named by the pattern; a QLX name states its size
+// unless it is the standard one.
+Outcome<std::string> write_frame_files(const std::string& input, FrameSource& frames, const FramePattern& pattern,
+                                       const ConversionSettings& settings, ConversionProgress& progress) {
+    FrameConverter converter(settings);
+    for (std::size_t k = 0; k < frames.frame_count(); ++k) {
+        auto frame = frames.next();
+        if (!frame) return refusal(frame.error());
+        auto indices = converter.convert(frame->picture);
+        if (!indices) return refusal(indices.error());
+        std::string name = pattern.name(k + 1);
+        OutputName output{name, false};
+        if (settings.output.format == FileFormat::qlx && has_qlx_extension(name) && !size_in_name(name)) {
+            output = {name.substr(0, name.size() - 4), true};
+        }
+        const Size& sides = converter.sides();
+        auto written = write_indices_file(input, {indices->data(), sides.width, sides.height}, output, settings.output);
+        if (!written) return refusal(written.error());
+        frame_progress(progress, k + 1, frames.frame_count());
+    }
+    return std::string();
+}
+
+// Every frame in one picture, left to right, then top to bottom; index 0
+// in the cells no frame fills.
+Outcome<std::string> write_sheet(const std::string& input, FrameSource& frames, const OutputName& output,
+                                 const ConversionSettings& settings, ConversionProgress& progress) {
+    FrameConverter converter(settings);
+    const std::size_t columns = *settings.sheet, count = frames.frame_count();
+    const std::size_t rows = (count + columns - 1) / columns;
+    sys::Buffer sheet;
+    Size sheet_sides;
+    for (std::size_t k = 0; k < count; ++k) {
+        auto frame = frames.next();
+        if (!frame) return refusal(frame.error());
+        auto indices = converter.convert(frame->picture);
+        if (!indices) return refusal(indices.error());
+        const Size& sides = converter.sides();
+        if (k == 0) {
+            sheet_sides = {sides.width * columns, sides.height * rows};
+            if (auto allowed = check_pixel_count(sheet_sides.width, sheet_sides.height, settings.decode); !allowed) {
+                return refusal(allowed.error());
+            }
+            auto bytes = picture_bytes(sheet_sides.width, sheet_sides.height, 1);
+            if (!bytes) return refusal(bytes.error());
+            auto made = allocate(*bytes);
+            if (!made) return refusal(made.error());
+            sheet = std::move(*made);
+            std::memset(sheet.data(), 0, sheet.size());
+        }
+        const std::size_t left = k % columns * sides.width, top = k / columns * sides.height;
+        for (std::size_t y = 0; y < sides.height; ++y) {
+            std::memcpy(sheet.data() + (top + y) * sheet_sides.width + left, indices->data() + y * sides.width,
+                        sides.width);
+        }
+        frame_progress(progress, k + 1, count);
+    }
+    return write_indices_file(input, {sheet.data(), sheet_sides.width, sheet_sides.height}, output, settings.output);
+}
+
+// An animation written as a still must say which frames go where.
+std::string frames_refusal(std::size_t count) {
+    return "it has " + std::to_string(count) +
+           " frames; give an output name with a frame number (as walk-%02d.qlx), --frame=N (1 to " +
+           std::to_string(count) + "), --sheet=COLUMNS, or a .gif output";
+}
+
+}  // namespace
+
+Outcome<std::string> convert_file(const std::string& input, const OutputName& output_name,
+                                  const ConversionSettings& settings, ConversionProgress& progress) {
+    progress = 0;
+    auto frames = open_input(input, settings);
+    if (!frames) return refusal(frames.error());
+    FrameSource& source = **frames;
+    progress = read_done;
+    const std::size_t count = source.frame_count();
+    const std::optional<FramePattern> pattern =
+        output_name.named_by_size ? std::nullopt : frame_pattern(output_name.path);
+    if (settings.output.format == FileFormat::gif && !settings.frame) {
+        return write_gif(input, source, output_name, settings, progress);
+    }
+    if (pattern && !settings.frame) return write_frame_files(input, source, *pattern, settings, progress);
+    if (settings.sheet) return write_sheet(input, source, output_name, settings, progress);
+    if (settings.frame && *settings.frame > count) {
+        return refusal("it has " + std::to_string(count) + " frame" + (count == 1 ? "" : "s") +
+                       "; --frame takes 1 to " + std::to_string(count));
+    }
+    if (!settings.frame && count > 1) return refusal(frames_refusal(count));
+    // One frame: the one asked for, the frames before it read and passed.
+    const std::size_t wanted = settings.frame.value_or(1);
+    Outcome<FrameView> frame = refusal("no frame");
+    for (std::size_t k = 1; k <= wanted; ++k) {
+        frame = source.next();
+        if (!frame) return refusal(frame.error());
+    }
+    progress = decode_done;
+    FrameConverter converter(settings);
+    auto indices = converter.convert(frame->picture);
+    if (!indices) return refusal(indices.error());
+    progress = quantise_done;
+    const Size& sides = converter.sides();
+    OutputName output = output_name;
+    if (pattern) output = {pattern->name(wanted), false};
+    auto note = write_indices_file(input, {indices->data(), sides.width, sides.height}, output, settings.output);
+    if (note) progress = 1000;
+    return note;
 }
 
 }  // namespace qlxcmd

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "arguments.hpp"
 #include "decoding.hpp"
@@ -18,7 +19,17 @@ struct ConversionSettings {
     Size box;  // where --fit fits the picture
     DecodeSettings decode;
     PictureOutput output;
+    // Frames.
+    std::vector<std::string> sequence;  // --sequence: every input, in order, as one animation
+    std::optional<Size> tiles;          // --tiles: each input cut into frames of this size
+    std::optional<std::size_t> frame;   // --frame: the one frame written, from 1
+    std::optional<std::size_t> sheet;   // --sheet: every frame in one picture, this many columns
+    std::optional<int> delay;           // --delay, hundredths of a second; else the file's, or 10
+    std::optional<int> loop;            // --loop; else the file's, or 0 (forever)
 };
+
+// A frame's delay when neither --delay nor the file gives one.
+constexpr int default_delay = 10;
 
 // Where a conversion writes. A QLX file under --out-dir whose size is not
 // known before its input is decoded is named by its size too:

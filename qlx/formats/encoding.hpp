@@ -45,6 +45,7 @@ Outcome<> write_palette(FileFormat format, sys::OutputFile& file);
 Outcome<> write_qlx(Indices indices, const PictureOutput& output, sys::OutputFile& file);
 Outcome<> write_png(Indices indices, const PictureOutput& output, sys::OutputFile& file);
 Outcome<> write_bmp(Indices indices, const PictureOutput& output, sys::OutputFile& file);
+Outcome<> write_gif(Indices indices, const PictureOutput& output, sys::OutputFile& file);  // one frame
 Outcome<> write_palette_png(sys::OutputFile& file);  // 16 x 16, index 16y + x at column x, row y
 Outcome<> write_gpl(sys::OutputFile& file);
 Outcome<> write_jasc_pal(sys::OutputFile& file);

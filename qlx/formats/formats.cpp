@@ -21,22 +21,23 @@ Outcome<Picture> by_content(std::span<const std::uint8_t> file, const std::strin
 }
 
 constexpr std::array<FormatEntry, 9> table = {{
-    {FileFormat::qlx, "qlx", "QLX", nullptr, nullptr, decode_qlx, write_qlx, nullptr, nullptr},
+    {FileFormat::qlx, "qlx", "QLX", nullptr, nullptr, decode_qlx, nullptr, write_qlx, nullptr, nullptr},
     {FileFormat::png, "png", "PNG", nullptr, [](auto file) { return starts_with(file, "\x89PNG\r\n\x1a\n"); },
-     by_content<decode_png>, write_png, write_palette_png,
+     by_content<decode_png>, nullptr, write_png, write_palette_png,
      "a 16 x 16 indexed picture, index 16y + x at column x and row y"},
     {FileFormat::bmp, "bmp", "BMP", nullptr, [](auto file) { return starts_with(file, "BM"); }, by_content<decode_bmp>,
-     write_bmp, nullptr, nullptr},
+     nullptr, write_bmp, nullptr, nullptr},
     {FileFormat::jpeg, "jpeg", "JPEG", "jpg", [](auto file) { return starts_with(file, "\xff\xd8\xff"); },
-     by_content<decode_jpeg>, nullptr, nullptr, nullptr},
+     by_content<decode_jpeg>, nullptr, nullptr, nullptr, nullptr},
     {FileFormat::gif, "gif", "GIF", nullptr,
      [](auto file) { return starts_with(file, "GIF87a") || starts_with(file, "GIF89a"); }, by_content<decode_gif>,
-     nullptr, nullptr, nullptr},
-    {FileFormat::gpl, "gpl", "GIMP palette", nullptr, nullptr, nullptr, nullptr, write_gpl,
+     open_gif, write_gif, nullptr, nullptr},
+    {FileFormat::gpl, "gpl", "GIMP palette", nullptr, nullptr, nullptr, nullptr, nullptr, write_gpl,
      "GIMP, Inkscape, Krita and Aseprite"},
-    {FileFormat::pal, "pal", "JASC palette", nullptr, nullptr, nullptr, nullptr, write_jasc_pal, "JASC-PAL"},
-    {FileFormat::act, "act", "Adobe Color Table", nullptr, nullptr, nullptr, nullptr, write_act, "Adobe Color Table"},
-    {FileFormat::hex, "hex", "hex palette", nullptr, nullptr, nullptr, nullptr, write_hex,
+    {FileFormat::pal, "pal", "JASC palette", nullptr, nullptr, nullptr, nullptr, nullptr, write_jasc_pal, "JASC-PAL"},
+    {FileFormat::act, "act", "Adobe Color Table", nullptr, nullptr, nullptr, nullptr, nullptr, write_act,
+     "Adobe Color Table"},
+    {FileFormat::hex, "hex", "hex palette", nullptr, nullptr, nullptr, nullptr, nullptr, write_hex,
      "one rrggbb a line, for Lospec and Aseprite"},
 }};
 

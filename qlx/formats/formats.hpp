@@ -5,6 +5,7 @@
 // file of no format. A format is one entry and its files.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,7 +16,8 @@
 
 namespace sys {
 class OutputFile;
-}
+class Buffer;
+}  // namespace sys
 
 namespace qlxcmd {
 
@@ -24,6 +26,7 @@ struct DecodeSettings;
 struct Indices;
 struct PictureOutput;
 class Failure;
+class FrameSource;
 
 enum class FileFormat { qlx, png, bmp, jpeg, gif, gpl, pal, act, hex };
 
@@ -32,6 +35,9 @@ using Decoder = common::Expected<Picture, Failure> (*)(std::span<const std::uint
 using PictureWriter = common::Expected<void, Failure> (*)(Indices indices, const PictureOutput& output,
                                                           sys::OutputFile& file);
 using PaletteWriter = common::Expected<void, Failure> (*)(sys::OutputFile& file);
+// Every frame of a file that may hold many; the source keeps the bytes.
+using FrameOpener = common::Expected<std::unique_ptr<FrameSource>, Failure> (*)(sys::Buffer& file,
+                                                                                const DecodeSettings& settings);
 
 struct FormatEntry {
     FileFormat format;
@@ -42,6 +48,7 @@ struct FormatEntry {
     // nullptr for QLX, which has none and is known by its name.
     bool (*sniff)(std::span<const std::uint8_t> file);
     Decoder decode;               // nullptr: not read
+    FrameOpener open_frames;      // nullptr: a still picture, one frame
     PictureWriter write;          // nullptr: `qlx convert` does not write it
     PaletteWriter write_palette;  // nullptr: `qlx palette` does not write it
     const char* palette_use;      // what a palette file of it is for, as help says it
