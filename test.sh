@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/ensure-packages.sh g++ cmake make libgtest-dev groff-base binutils libclang-rt-14-dev \
-  pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libgif-dev zlib1g-dev
+  pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libwebp-dev libgif-dev zlib1g-dev
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPAL_BUILD_TESTS=ON \
       -DPAL_WARNINGS_AS_ERRORS="${PAL_WERROR:-OFF}" >/dev/null
 cmake --build build -j "$(nproc)"

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh g++ cmake make dpkg-dev man-db pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev \
-  libgif-dev zlib1g-dev
+  libwebp-dev zlib1g-dev
 cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DPAL_BUILD_TESTS=OFF -DBUILD_SHARED_LIBS=ON \
       -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build-package -j "$(nproc)" >/dev/null

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
-scripts/ensure-packages.sh clang-14 libclang-rt-14-dev cmake make pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libgif-dev zlib1g-dev
+scripts/ensure-packages.sh clang-14 libclang-rt-14-dev cmake make pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libwebp-dev zlib1g-dev
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
       -DCMAKE_C_COMPILER=clang-14 -DPAL_FUZZ=ON -DPAL_BUILD_TESTS=OFF -DPAL_WARNINGS_AS_ERRORS=ON >/dev/null
 

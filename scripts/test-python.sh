@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh python3-dev python3-venv python3-pip python3-setuptools python3-numpy python3-pil \
   python3-pytest python3-distributed g++ cmake make
 if [ ! -x build/bin/palquant ] || [ ! -x build/bin/qlx ]; then
-  scripts/ensure-packages.sh pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libgif-dev zlib1g-dev
+  scripts/ensure-packages.sh pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libwebp-dev zlib1g-dev
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build -j "$(nproc)" --target palquant qlx_command
 fi

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh chromium fonts-dejavu-core
 if [ ! -x build/bin/palquant ] || [ ! -x build/bin/palexpand ] || [ ! -x build/bin/qlx ]; then
-  scripts/ensure-packages.sh pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libgif-dev zlib1g-dev
+  scripts/ensure-packages.sh pkg-config libspng-dev libdeflate-dev libjpeg62-turbo-dev libwebp-dev zlib1g-dev
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build -j "$(nproc)" --target palquant palexpand qlx_command
 fi

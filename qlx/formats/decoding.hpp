@@ -42,8 +42,11 @@ Outcome<Picture> decode_bmp(std::span<const std::uint8_t> file, const DecodeSett
 Outcome<Picture> decode_qlx(std::span<const std::uint8_t> file, const std::string& name,
                             const DecodeSettings& settings);
 
-// Every frame of a GIF, composed; the source keeps the file's bytes.
+Outcome<Picture> decode_webp(std::span<const std::uint8_t> file, const DecodeSettings& settings);
+
+// Every frame of a GIF or WebP, composed; the source keeps the file's bytes.
 Outcome<std::unique_ptr<FrameSource>> open_gif(sys::Buffer& file, const DecodeSettings& settings);
+Outcome<std::unique_ptr<FrameSource>> open_webp(sys::Buffer& file, const DecodeSettings& settings);
 
 // The size a name such as "castle.641x480.qlx" gives, if it gives one.
 std::optional<Size> size_in_name(const std::string& name);

@@ -20,7 +20,7 @@ Outcome<Picture> by_content(std::span<const std::uint8_t> file, const std::strin
     return decode(file, settings);
 }
 
-constexpr std::array<FormatEntry, 9> table = {{
+constexpr std::array<FormatEntry, 10> table = {{
     {FileFormat::qlx, "qlx", "QLX", nullptr, nullptr, decode_qlx, nullptr, write_qlx, nullptr, nullptr},
     {FileFormat::png, "png", "PNG", nullptr, [](auto file) { return starts_with(file, "\x89PNG\r\n\x1a\n"); },
      by_content<decode_png>, nullptr, write_png, write_palette_png,
@@ -32,6 +32,9 @@ constexpr std::array<FormatEntry, 9> table = {{
     {FileFormat::gif, "gif", "GIF", nullptr,
      [](auto file) { return starts_with(file, "GIF87a") || starts_with(file, "GIF89a"); }, by_content<decode_gif>,
      open_gif, write_gif, nullptr, nullptr},
+    {FileFormat::webp, "webp", "WebP", nullptr,
+     [](auto file) { return starts_with(file, "RIFF") && file.size() >= 12 && starts_with(file.subspan(8), "WEBP"); },
+     by_content<decode_webp>, open_webp, nullptr, nullptr, nullptr},
     {FileFormat::gpl, "gpl", "GIMP palette", nullptr, nullptr, nullptr, nullptr, nullptr, write_gpl,
      "GIMP, Inkscape, Krita and Aseprite"},
     {FileFormat::pal, "pal", "JASC palette", nullptr, nullptr, nullptr, nullptr, nullptr, write_jasc_pal, "JASC-PAL"},

@@ -28,7 +28,7 @@ struct PictureOutput;
 class Failure;
 class FrameSource;
 
-enum class FileFormat { qlx, png, bmp, jpeg, gif, gpl, pal, act, hex };
+enum class FileFormat { qlx, png, bmp, jpeg, gif, webp, gpl, pal, act, hex };
 
 using Decoder = common::Expected<Picture, Failure> (*)(std::span<const std::uint8_t> file, const std::string& name,
                                                        const DecodeSettings& settings);
