@@ -309,7 +309,7 @@ TEST(QlxQlx, SizeComesFromOptionNameOrStandard) {
     looks_like_bmp[0] = 'B';
     looks_like_bmp[1] = 'M';
     EXPECT_EQ(stored_indices(decoded(looks_like_bmp, "a.qlx")), looks_like_bmp);
-    EXPECT_EQ(refusal(Bytes(10, 1), "notes.txt"), "not a QLX, PNG, BMP, JPEG or GIF file");
+    EXPECT_EQ(refusal(Bytes(10, 1), "notes.txt"), "not a QLX, PNG, BMP, JPEG, GIF or WebP file");
 }
 
 TEST(QlxWriters, IndexedPngAndBmpReadBackToEveryIndex) {

@@ -73,7 +73,7 @@ TEST(QlxProgram, StatusesAndMessages) {
     write_file(dir / "kept.png", Bytes{1, 2, 3});
     const RunResult failed = qlx_run({"convert", path(dir, "notes.txt"), path(dir, "kept.png")});
     EXPECT_EQ(failed.status, 1);
-    EXPECT_EQ(failed.err, "qlx: " + path(dir, "notes.txt") + ": not a QLX, PNG, BMP, JPEG or GIF file\n");
+    EXPECT_EQ(failed.err, "qlx: " + path(dir, "notes.txt") + ": not a QLX, PNG, BMP, JPEG, GIF or WebP file\n");
     EXPECT_EQ(read_file(dir / "kept.png"), (Bytes{1, 2, 3}));
     write_file(dir / "wide.qlx", Bytes(641 * 480));
     EXPECT_EQ(qlx_run({"convert", path(dir, "wide.qlx"), path(dir, "wide.png")}).err,

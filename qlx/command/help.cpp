@@ -20,7 +20,8 @@ std::string convert_help() {
     namespace msg = common;
     return std::string(
                "Usage: qlx convert [OPTION]... INPUT OUTPUT\n"
-               "  or:  qlx convert [OPTION]... --out-dir=DIR INPUT...\n") +
+               "  or:  qlx convert [OPTION]... --out-dir=DIR INPUT...\n"
+               "  or:  qlx convert [OPTION]... --sequence FRAME... OUTPUT\n") +
            msg::wrapped("Converts " + format_list(readable_formats(), "", true) + " pictures to " +
                             format_list(picture_outputs(), "", true) +
                             " in the fixed 256-colour palette. An indexed picture whose palette is that palette "
@@ -30,6 +31,9 @@ std::string convert_help() {
            option("--dither-strength=PERCENT", "0 to 100 (the default) of the diffused error or pattern") +
            option("--dither-light=LIGHT",
                   msg::library_names(qlx_light_name) + ": where errors add up (srgb is the default)") +
+           option("--dither-stable[=CODES]",
+                  "across frames, a pixel whose colour stays within CODES (default " +
+                      std::to_string(QLX_STABLE_TOLERANCE) + ") keeps its index: error diffusion without flicker") +
            option("--background=RRGGBB",
                   "the colour transparent pixels are blended over (000000, black, is the default)") +
            option("--transparent-index=N",
@@ -45,7 +49,19 @@ std::string convert_help() {
                   "write DIR/NAME.EXT for each INPUT (NAME.WIDTHxHEIGHT.qlx for QLX not 320x200)") +
            option("-j, --jobs=N", "convert N files at once (default: one a processor)") +
            option("--max-pixels=N", "refuse pictures of more than N pixels (default 536870912; 0: no limit)") +
-           option("-q, --quiet", "print nothing but failures") + option("-h, --help", "print this help") +
+           "\nFrames: GIF and WebP inputs may hold many.\n" +
+           option("--sequence", "the inputs are the frames of one animation, in order") +
+           option("--tiles=WIDTHxHEIGHT", "cut each input into frames of this size, left to right, then down") +
+           option("OUTPUT with %d or %03d", "one file a frame, numbered from 1 (walk-%02d.qlx)") +
+           option("OUTPUT.gif", "an animated GIF in the palette, each frame its exact indices") +
+           option("--sheet=COLUMNS", "every frame in one picture, left to right, then down; index 0 in empty cells") +
+           option("--frame=N", "only frame N (from 1)") +
+           option("--delay=CENTISECONDS", "each frame's time in a GIF (default: the input's, or 10)") +
+           option("--loop=N", "a GIF's loop count (default: the input's, or 0, forever)") + "\n" +
+           msg::wrapped("An animation written to one still picture is refused: give a frame number in OUTPUT, "
+                        "--frame, --sheet or a GIF.",
+                        0, width - 1) +
+           "\n\n" + option("-q, --quiet", "print nothing but failures") + option("-h, --help", "print this help") +
            "\n"
            "Exit status: 0 when every input was converted, 1 when some failed, 2 for a\n"
            "mistake in the command line.\n";
@@ -77,6 +93,7 @@ std::string help_text(const std::string& topic) {
     if (topic == "palette") return palette_help();
     return "Usage: qlx convert [OPTION]... INPUT OUTPUT\n"
            "  or:  qlx convert [OPTION]... --out-dir=DIR [--to=FORMAT] INPUT...\n"
+           "  or:  qlx convert [OPTION]... --sequence FRAME... OUTPUT\n"
            "  or:  qlx palette [--to=FORMAT] OUTPUT\n"
            "  or:  qlx --help | --version\n"
            "Pictures in and out of QLX, the index format of one fixed 256-colour palette.\n"
