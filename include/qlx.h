@@ -240,11 +240,12 @@ typedef struct qlx_options {
     int reserved[8];       /* zero */
 } qlx_options;
 
-/* The tolerance of --dither-stable: noise of a few codes, as a camera or a
-   lossy codec adds to every frame, is held still, while a pixel that moves
-   or fades by more than a step between neighbouring palette colours (27
-   codes and up) is chosen afresh. */
-#define QLX_STABLE_TOLERANCE 8
+/* The tolerance of --dither-stable: noise of up to 3 codes either way, as a
+   camera or a lossy codec adds to every frame, differs by at most 6 between
+   two frames and is held still, while what moves is chosen afresh. Larger
+   tolerances hold more still and cost more error where the picture moves
+   (docs/performance.md has the curve). */
+#define QLX_STABLE_TOLERANCE 6
 
 /* QLX_DITHER_NONE, strength 100, transparent_index -1, threads 0, QLX_LIGHT_SRGB,
    QLX_ALPHA_IGNORE, background 0, stable 0. */
