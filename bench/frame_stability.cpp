@@ -125,8 +125,7 @@ Figures measure(const Clip& clip, const qlx_options& options) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    std::printf("%-28s %-6s %-26s %9s %12s %12s\n", "picture", "clip", "method", "changed", "linear blur",
-                "/ ordered");
+    std::printf("%-28s %-6s %-26s %9s %12s %12s\n", "picture", "clip", "method", "changed", "linear blur", "/ ordered");
     for (int i = 1; i < argc; ++i) {
         const std::optional<LoadedBmp> bmp = load_bmp(argv[i]);
         if (!bmp || bmp->layout.width <= pan_step * frame_count) return 2;

@@ -59,6 +59,7 @@ qlx_options options_from(FuzzedDataProvider& input) {
     options.light = any_value<qlx_light>(input, value_count(qlx_light_name));
     options.alpha = any_value<qlx_alpha>(input, value_count(qlx_alpha_name));
     options.background = input.ConsumeIntegralInRange(-1, 0x1000000);
+    options.stable = input.ConsumeIntegralInRange(-1, 256);
     constexpr int last_reserved = static_cast<int>(std::size(qlx_options{}.reserved)) - 1;
     if (input.ConsumeIntegralInRange(0, 15) == 0) options.reserved[input.ConsumeIntegralInRange(0, last_reserved)] = 1;
     return options;
@@ -134,6 +135,21 @@ void converted_whole(const std::uint8_t* pixels, std::size_t width, std::size_t 
         !std::equal(kept.bytes.begin(), kept.bytes.begin() + static_cast<std::ptrdiff_t>(width * height),
                     quantised.bytes.begin())) {
         __builtin_trap();
+    }
+    // Frames: the first, with nothing held, is qlx_convert's bytes; a
+    // refusal writes neither the indices nor the memory; a second frame runs
+    // on what the first held.
+    const std::size_t memory_size =
+        capacity * QLX_FRAME_MEMORY_PIXEL_BYTES - (capacity > 0 && bytes.size() % 3 == 0 ? 1 : 0);
+    Output memory{std::vector<std::uint8_t>(memory_size, 0), false};
+    for (int frame = 0; frame < 2; ++frame) {
+        Output indices{std::vector<std::uint8_t>(capacity, untouched), false};
+        const std::vector<std::uint8_t> held = memory.bytes;
+        const qlx_status framed = qlx_convert_frame(&colours, options, QLX_FIT_KEEP, 0, 0, memory.data(),
+                                                    memory.bytes.size(), indices.data(), capacity);
+        indices.check(framed);
+        if (framed != QLX_OK && memory.bytes != held) __builtin_trap();
+        if (frame == 0 && framed == QLX_OK && status == QLX_OK && indices.bytes != kept.bytes) __builtin_trap();
     }
     const auto fit = static_cast<qlx_fit>(capacity % 5);  // 4: one the library refuses
     const std::size_t box_width = width % 37 + 1, box_height = height % 23 + 1;

@@ -15,12 +15,14 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=
 
 # Each harness, its corpus and the longest input it is given.
 declare -A corpus=([bmp_to_qlx_fuzzer]=bmp [api_fuzzer]=bmp [qlx_to_bmp_fuzzer]=qlx [command_line_fuzzer]=arguments
-                   [picture_input_fuzzer]=pictures [writers_fuzzer]=writers [qlx_arguments_fuzzer]=qlx_arguments)
+                   [picture_input_fuzzer]=pictures [writers_fuzzer]=writers [qlx_arguments_fuzzer]=qlx_arguments
+                   [gif_fuzzer]=gif)
 declare -A max_len=([bmp_to_qlx_fuzzer]=16384 [api_fuzzer]=4096 [qlx_to_bmp_fuzzer]=4096 [command_line_fuzzer]=256
-                    [picture_input_fuzzer]=65536 [writers_fuzzer]=100000 [qlx_arguments_fuzzer]=256)
+                    [picture_input_fuzzer]=65536 [writers_fuzzer]=100000 [qlx_arguments_fuzzer]=256
+                    [gif_fuzzer]=65536)
 harnesses=("$@")
 [ ${#harnesses[@]} -gt 0 ] || harnesses=(bmp_to_qlx_fuzzer api_fuzzer qlx_to_bmp_fuzzer command_line_fuzzer
-                                         picture_input_fuzzer writers_fuzzer qlx_arguments_fuzzer)
+                                         picture_input_fuzzer writers_fuzzer qlx_arguments_fuzzer gif_fuzzer)
 for harness in "${harnesses[@]}"; do
   [ -n "${corpus[$harness]:-}" ] || { echo "unknown harness $harness" >&2; exit 2; }
 done
