@@ -31,9 +31,9 @@ std::string convert_help() {
            option("--dither-strength=PERCENT", "0 to 100 (the default) of the diffused error or pattern") +
            option("--dither-light=LIGHT",
                   msg::library_names(qlx_light_name) + ": where errors add up (srgb is the default)") +
-           option("--dither-stable[=CODES]",
-                  "across frames, a pixel whose colour stays within CODES (default " +
-                      std::to_string(QLX_STABLE_TOLERANCE) + ") keeps its index: error diffusion without flicker") +
+           option("--dither-stable[=CODES]", "across frames, a pixel whose colour stays within CODES (default " +
+                                                 std::to_string(QLX_STABLE_TOLERANCE) +
+                                                 ") keeps its index: error diffusion without flicker") +
            option("--background=RRGGBB",
                   "the colour transparent pixels are blended over (000000, black, is the default)") +
            option("--transparent-index=N",
@@ -58,9 +58,10 @@ std::string convert_help() {
            option("--frame=N", "only frame N (from 1)") +
            option("--delay=CENTISECONDS", "each frame's time in a GIF (default: the input's, or 10)") +
            option("--loop=N", "a GIF's loop count (default: the input's, or 0, forever)") + "\n" +
-           msg::wrapped("An animation written to one still picture is refused: give a frame number in OUTPUT, "
-                        "--frame, --sheet or a GIF.",
-                        0, width - 1) +
+           msg::wrapped(
+               "An animation written to one still picture is refused: give a frame number in OUTPUT, "
+               "--frame, --sheet or a GIF.",
+               0, width - 1) +
            "\n\n" + option("-q, --quiet", "print nothing but failures") + option("-h, --help", "print this help") +
            "\n"
            "Exit status: 0 when every input was converted, 1 when some failed, 2 for a\n"
