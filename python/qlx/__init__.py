@@ -12,6 +12,7 @@ parallel; refusals raise qlx.Error with the library's text.
 
 from __future__ import annotations
 
+import builtins
 import enum
 import os
 
@@ -20,8 +21,9 @@ import numpy as np
 from . import _qlx
 
 __all__ = [
-    "PALETTE", "Error", "Status", "METHODS", "LIGHTS", "FITS", "quantise", "expand", "from_bmp", "to_bmp", "to_image",
-    "nearest_index", "size_from_name", "name_with_size", "open", "__version__",
+    "PALETTE", "Error", "Status", "METHODS", "LIGHTS", "FITS", "STABLE_TOLERANCE", "quantise", "quantise_frames",
+    "save_gif", "convert_gif", "expand", "from_bmp", "to_bmp", "to_image", "nearest_index", "size_from_name",
+    "name_with_size", "open", "__version__",
 ]
 
 __version__: str = _qlx.version
@@ -66,7 +68,22 @@ def _colour(background) -> int:
     return -1
 
 
-def _options(dither="none", strength=100, light="srgb", transparent_index=None, threads=0, background=0):
+#: --dither-stable's tolerance: a pixel keeps its index while each component
+#: of its colour stays within this many codes of the colour it was chosen for.
+STABLE_TOLERANCE: int = _qlx.STABLE_TOLERANCE
+
+
+def _stable(dither_stable) -> int:
+    """The library's `stable` for dither_stable: False, True or a tolerance."""
+    if dither_stable is True:
+        return STABLE_TOLERANCE
+    if dither_stable is False or dither_stable is None:
+        return 0
+    return dither_stable if isinstance(dither_stable, int) and dither_stable > 0 else _UNKNOWN
+
+
+def _options(dither="none", strength=100, light="srgb", transparent_index=None, threads=0, background=0,
+             dither_stable=False):
     """The library's numbers for the option keywords, in convert_into's order."""
     if transparent_index is None:
         transparent_index = -1
@@ -78,7 +95,7 @@ def _options(dither="none", strength=100, light="srgb", transparent_index=None, 
     strength = strength if isinstance(strength, int) else _UNKNOWN
     threads = threads if isinstance(threads, int) else _UNKNOWN
     return (_code(METHODS, dither), strength, transparent_index, threads, _code(LIGHTS, light), _COMPOSITE,
-            _colour(background))
+            _colour(background), _stable(dither_stable))
 
 
 def _palette_of(image) -> bytes:
@@ -136,9 +153,11 @@ def _rows(array: np.ndarray) -> tuple[np.ndarray, int]:
     return flat, row_stride
 
 
-def _convert(array: np.ndarray, palette: bytes | None, fit: str, size, options: tuple) -> np.ndarray:
+def _convert(array: np.ndarray, palette: bytes | None, fit: str, size, options: tuple, stored=None,
+             memory=None) -> np.ndarray:
     """The library's whole conversion: placement, kept indices, resampling,
-    transparency, quantising and the box, as every other door converts."""
+    transparency, quantising and the box, as every other door converts. With
+    `memory`, a frame of an animation that carries it to the next."""
     box_width, box_height = (int(side) for side in size)
     height, width = array.shape[:2]
     fit_code = _code(FITS, fit)
@@ -146,8 +165,8 @@ def _convert(array: np.ndarray, palette: bytes | None, fit: str, size, options: 
     flat, stride = _rows(array)
     indices = np.empty((result_height, result_width), dtype=np.uint8)
     format_code = _RGBA if array.ndim == 3 and array.shape[2] == 4 else _RGB
-    _qlx.convert_into(flat, width, height, stride, format_code, palette, fit_code, box_width, box_height, indices,
-                      *options)
+    _qlx.convert_into(flat, width, height, stride, format_code, palette, stored, fit_code, box_width, box_height,
+                      indices, memory, *options)
     return indices
 
 
@@ -184,6 +203,140 @@ def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = 
     array, palette = _source(pixels)
     options = _options(dither, strength, light, transparent_index, threads, background)
     return _convert(array, palette, fit, size, options)
+
+
+def _gif_bytes(source) -> bytes | None:
+    """A GIF's bytes, from a path or bytes; None for anything that is not one."""
+    if isinstance(source, (str, os.PathLike)):
+        with builtins.open(source, "rb") as file:
+            head = file.read(6)
+            return head + file.read() if head in (b"GIF87a", b"GIF89a") else None
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        data = bytes(source)
+        return data if data[:6] in (b"GIF87a", b"GIF89a") else None
+    return None
+
+
+_OURS = bytes(value for colour in PALETTE.tolist() for value in (*colour, 255))
+
+
+def _gif_frames(data: bytes):
+    """Every frame of a GIF as the library composes it, as every door reads
+    it: (pixels, palette, stored, delay), indices kept while they are ours."""
+    reader, width, height, _, _ = _qlx.gif_open(data)
+    while (frame := _qlx.gif_next(reader)) is not None:
+        pixels, stored, delay = frame
+        if stored is None:
+            yield np.frombuffer(pixels, dtype=np.uint8).reshape(height, width, 4), None, None, delay
+        else:
+            yield np.frombuffer(pixels, dtype=np.uint8).reshape(height, width), _OURS, stored, delay
+
+
+def _frame_sources(frames):
+    """(pixels, palette, stored, delay) for each frame of any animation
+    quantise_frames takes."""
+    data = _gif_bytes(frames)
+    if data is not None:
+        yield from _gif_frames(data)
+        return
+    if isinstance(frames, (str, os.PathLike)):
+        from PIL import Image
+
+        frames = Image.open(frames)
+    if hasattr(frames, "getbands") and hasattr(frames, "seek"):  # a PIL image, perhaps of many frames
+        for number in range(getattr(frames, "n_frames", 1)):
+            frames.seek(number)
+            yield (*_source(frames), None, frames.info.get("duration"))
+        return
+    if isinstance(frames, np.ndarray) and frames.ndim == 4:
+        frames = list(frames)
+    for frame in frames:
+        yield (*_source(frame), None, None)
+
+
+def quantise_frames(frames, *, dither: str = "none", strength: int = 100, light: str = "srgb",
+                    transparent_index: int | None = None, background=0, fit: str = "keep",
+                    size: tuple[int, int] = (320, 200), threads: int = 0, dither_stable=False) -> np.ndarray:
+    """The indices of every frame of an animation, as a (frames, height,
+    width) uint8 array: the bytes the qlx command gives for the same frames.
+
+    frames: a GIF (a path, or its bytes), read by the library and composed
+        as browsers compose it, its indices kept where its palette is ours;
+        a path Pillow opens (an animated WebP); a PIL image of many frames;
+        a (frames, height, width, 3 or 4) array; or any iterable of what
+        quantise() takes.
+    dither_stable: True, or a tolerance from 1 to 255 (True is
+        STABLE_TOLERANCE): error diffusion keeps a pixel's index from frame
+        to frame while its colour stays within the tolerance, so the
+        animation does not flicker. The other methods hold still already.
+    The other keywords are quantise()'s. Every frame must come out at the
+    first one's size.
+    """
+    options = _options(dither, strength, light, transparent_index, threads, background, dither_stable)
+    results, memory = [], None
+    for pixels, palette, stored, _ in _frame_sources(frames):
+        if memory is None:
+            width, height = _qlx.convert_size(pixels.shape[1], pixels.shape[0], _code(FITS, fit), *size)
+            memory = bytearray(width * height * _qlx.FRAME_MEMORY_PIXEL_BYTES)
+        results.append(_convert(pixels, palette, fit, size, options, stored, memory))
+        if results[-1].shape != results[0].shape:
+            raise Error(f"frame {len(results)} is {results[-1].shape[1]} x {results[-1].shape[0]}, not "
+                        f"{results[0].shape[1]} x {results[0].shape[0]} as the first; give fit and size")
+    if not results:
+        raise ValueError("frames must hold at least one frame")
+    return np.stack(results)
+
+
+def save_gif(frames, file=None, *, delay=10, loop: int = 0, transparent_index: int | None = None) -> bytes:
+    """An animated GIF in the built-in palette whose frames decode to exactly
+    these indices, duplicates included: the library's bytes, as the qlx
+    command writes them. Each frame stores only what changed.
+
+    frames: a (frames, height, width) uint8 array, or an iterable of
+        (height, width) ones of one size.
+    file: a path or a binary file to write it to as well, or None.
+    delay: hundredths of a second, for every frame or a sequence of one for
+        each. loop: 0 loops forever, n is the file's loop count, -1 plays once.
+    transparent_index: that index is transparent in every frame.
+    Returns the GIF's bytes.
+    """
+    arrays = [_indices(frame) for frame in frames]
+    if not arrays:
+        raise ValueError("frames must hold at least one frame")
+    height, width = arrays[0].shape
+    delays = [delay] * len(arrays) if isinstance(delay, int) else list(delay)
+    if len(delays) != len(arrays):
+        raise ValueError(f"{len(delays)} delays for {len(arrays)} frames")
+    transparent = -1 if transparent_index is None else transparent_index
+    parts, previous = [_qlx.gif_start(width, height, loop)], None
+    for array, frame_delay in zip(arrays, delays):
+        if array.shape != (height, width):
+            raise ValueError(f"every frame must be {height} x {width}, not {array.shape}")
+        parts.append(_qlx.gif_frame(array, previous, width, height, frame_delay, transparent))
+        previous = array
+    parts.append(bytes([_qlx.GIF_TRAILER]))
+    gif = b"".join(parts)
+    if isinstance(file, (str, os.PathLike)):
+        with builtins.open(file, "wb") as out:
+            out.write(gif)
+    elif file is not None:
+        file.write(gif)
+    return gif
+
+
+def convert_gif(source, file=None, *, delay=None, loop: int | None = None, **options) -> bytes:
+    """An animated GIF (a path or its bytes) in the built-in palette, its
+    delays and loop count kept unless given: the bytes of
+    `qlx convert SOURCE OUT.gif`. The options are quantise_frames'."""
+    data = _gif_bytes(source)
+    if data is None:
+        raise Error("not a GIF")
+    _, _, _, _, file_loop = _qlx.gif_open(data)
+    delays = [frame_delay for _, _, _, frame_delay in _gif_frames(data)]
+    indices = quantise_frames(data, **options)
+    return save_gif(indices, file, delay=delays if delay is None else delay,
+                    loop=file_loop if loop is None else loop,
+                    transparent_index=options.get("transparent_index"))
 
 
 def _indices(indices) -> np.ndarray:
@@ -250,7 +403,10 @@ def nearest_index(red: int, green: int, blue: int) -> int:
 
 def open(path, size: tuple[int, int] | None = None):  # noqa: A001 - the Pillow idiom
     """A QLX file as a PIL image of mode "P". Its size is `size`, else the
-    one in its name (castle.641x480.qlx), else 320 x 200."""
+    one in its name (castle.641x480.qlx), else 320 x 200. A name with a frame
+    number, as walk-%02d.qlx, opens the frames walk-01.qlx, walk-02.qlx, ...
+    (or walk-01.64x48.qlx, ... as the qlx command names them) as one image
+    of many frames."""
     from .pillow import open_qlx
 
     return open_qlx(path, size)

@@ -10,6 +10,7 @@ PALETTE: npt.NDArray[np.uint8]
 METHODS: tuple[str, ...]
 LIGHTS: tuple[str, ...]
 FITS: tuple[str, ...]
+STABLE_TOLERANCE: int
 
 Method = Literal["none", "floyd-steinberg", "ordered", "atkinson", "sierra-lite", "blue-noise"]
 Light = Literal["srgb", "linear"]
@@ -25,6 +26,14 @@ class Error(ValueError):
 def quantise(pixels: Any, *, dither: Method = "none", strength: int = 100, light: Light = "srgb",
              transparent_index: int | None = None, background: int | str | tuple[int, int, int] = 0,
              fit: Fit = "keep", size: tuple[int, int] = (320, 200), threads: int = 0) -> npt.NDArray[np.uint8]: ...
+def quantise_frames(frames: Any, *, dither: Method = "none", strength: int = 100, light: Light = "srgb",
+                    transparent_index: int | None = None, background: int | str | tuple[int, int, int] = 0,
+                    fit: Fit = "keep", size: tuple[int, int] = (320, 200), threads: int = 0,
+                    dither_stable: bool | int = False) -> npt.NDArray[np.uint8]: ...
+def save_gif(frames: Any, file: Any = None, *, delay: int | list[int] = 10, loop: int = 0,
+             transparent_index: int | None = None) -> bytes: ...
+def convert_gif(source: Any, file: Any = None, *, delay: int | list[int] | None = None, loop: int | None = None,
+                **options: Any) -> bytes: ...
 def expand(indices: npt.ArrayLike, *, alpha: bool = False) -> npt.NDArray[np.uint8]: ...
 def from_bmp(data: bytes | bytearray | memoryview, *, dither: Method = "none", strength: int = 100,
              light: Light = "srgb", transparent_index: int | None = None, threads: int = 0) -> npt.NDArray[np.uint8]: ...

@@ -39,8 +39,9 @@ static PyObject *raise_status(qlx_status status) {
 /* The options, from the keywords the Python layer passes, already mapped
    to the library's numbers; the library checks their ranges. */
 static int read_options(int dither, int strength, int transparent_index, int threads, int light, int alpha,
-                        int background, qlx_options *options) {
+                        int background, int stable, qlx_options *options) {
     *options = qlx_default_options();
+    options->stable = stable;
     options->dither = (qlx_dither)dither;
     options->strength = strength;
     options->transparent_index = transparent_index;
@@ -99,14 +100,14 @@ PyDoc_STRVAR(from_bmp_into_doc,
 static PyObject *from_bmp_into(PyObject *self, PyObject *args) {
     (void)self;
     Py_buffer data, out;
-    int dither, strength, transparent_index, threads, light, alpha, background;
-    if (!PyArg_ParseTuple(args, "y*w*iiiiiii", &data, &out, &dither, &strength, &transparent_index, &threads,
-                          &light, &alpha, &background)) {
+    int dither, strength, transparent_index, threads, light, alpha, background, stable;
+    if (!PyArg_ParseTuple(args, "y*w*iiiiiiii", &data, &out, &dither, &strength, &transparent_index, &threads,
+                          &light, &alpha, &background, &stable)) {
         return NULL;
     }
     qlx_options options;
     qlx_status status = QLX_OK;
-    if (!read_options(dither, strength, transparent_index, threads, light, alpha, background, &options)) {
+    if (!read_options(dither, strength, transparent_index, threads, light, alpha, background, stable, &options)) {
         PyBuffer_Release(&data);
         PyBuffer_Release(&out);
         return NULL;
@@ -169,45 +170,184 @@ static PyObject *convert_size(PyObject *self, PyObject *args) {
 }
 
 PyDoc_STRVAR(convert_into_doc,
-             "convert_into(pixels, width, height, stride, format, palette, fit, box_width, box_height, out, dither, "
-             "strength, transparent_index, threads, light, alpha, background)\n\nqlx_convert: `pixels` colours, or "
-             "indices when `palette` (4 bytes an entry) is not None; `out` writable; the GIL released.");
+             "convert_into(pixels, width, height, stride, format, palette, stored, fit, box_width, box_height, out, "
+             "memory, dither, strength, transparent_index, threads, light, alpha, background, stable)\n\n"
+             "qlx_convert_frame: `pixels` colours, or indices when `palette` (4 bytes an entry) is not None, with "
+             "`stored` (or None); `memory` writable, or None for a frame on its own; `out` writable; the GIL "
+             "released.");
+
+/* An optional buffer: None, or one to read (writable: 0) or write (1). */
+static int optional_buffer(PyObject *object, int writable, Py_buffer *view) {
+    if (object == Py_None) return 1;
+    return PyObject_GetBuffer(object, view, writable ? PyBUF_WRITABLE : PyBUF_SIMPLE) == 0;
+}
 
 static PyObject *convert_into(PyObject *self, PyObject *args) {
     (void)self;
-    Py_buffer pixels, out, palette = {0};
-    PyObject *palette_object;
+    Py_buffer pixels, out, palette = {0}, stored = {0}, memory = {0};
+    PyObject *palette_object, *stored_object, *memory_object;
     Py_ssize_t width, height, stride, box_width, box_height;
-    int format, fit, dither, strength, transparent_index, threads, light, alpha, background;
-    if (!PyArg_ParseTuple(args, "y*nnniOinnw*iiiiiii", &pixels, &width, &height, &stride, &format, &palette_object,
-                          &fit, &box_width, &box_height, &out, &dither, &strength, &transparent_index, &threads,
-                          &light, &alpha, &background)) {
+    int format, fit, dither, strength, transparent_index, threads, light, alpha, background, stable;
+    if (!PyArg_ParseTuple(args, "y*nnniOOinnw*Oiiiiiiii", &pixels, &width, &height, &stride, &format,
+                          &palette_object, &stored_object, &fit, &box_width, &box_height, &out, &memory_object,
+                          &dither, &strength, &transparent_index, &threads, &light, &alpha, &background, &stable)) {
         return NULL;
     }
     const int indexed = palette_object != Py_None;
-    if (indexed && PyObject_GetBuffer(palette_object, &palette, PyBUF_SIMPLE) != 0) {
-        PyBuffer_Release(&pixels);
-        PyBuffer_Release(&out);
-        return NULL;
-    }
+    const int buffers = optional_buffer(palette_object, 0, &palette) &&
+                        optional_buffer(stored_object, 0, &stored) && optional_buffer(memory_object, 1, &memory);
     qlx_options options;
     qlx_status status = QLX_SIDE_OUT_OF_RANGE;
-    const int read = read_options(dither, strength, transparent_index, threads, light, alpha, background, &options);
-    if (read && width >= 0 && height >= 0 && stride >= 0 && box_width >= 0 && box_height >= 0) {
+    const int read = buffers && read_options(dither, strength, transparent_index, threads, light, alpha, background,
+                                             stable, &options);
+    if (read && stored_object != Py_None && (size_t)stored.len < (size_t)width * (size_t)height) {
+        status = QLX_INPUT_TOO_SHORT;
+    } else if (read && width >= 0 && height >= 0 && stride >= 0 && box_width >= 0 && box_height >= 0) {
         const qlx_picture picture = {pixels.buf, (size_t)width, (size_t)height, (size_t)stride,
                                      (qlx_pixel_format)format, indexed ? palette.buf : NULL,
-                                     indexed ? (size_t)palette.len / 4 : 0, NULL};
+                                     indexed ? (size_t)palette.len / 4 : 0, stored.buf};
         Py_BEGIN_ALLOW_THREADS
-        status = qlx_convert(&picture, &options, (qlx_fit)fit, (size_t)box_width, (size_t)box_height, out.buf,
-                             (size_t)out.len);
+        status = qlx_convert_frame(&picture, &options, (qlx_fit)fit, (size_t)box_width, (size_t)box_height,
+                                   memory.buf, (size_t)memory.len, out.buf, (size_t)out.len);
         Py_END_ALLOW_THREADS
     }
     PyBuffer_Release(&pixels);
     PyBuffer_Release(&out);
-    if (indexed) PyBuffer_Release(&palette);
+    if (palette.obj != NULL) PyBuffer_Release(&palette);
+    if (stored.obj != NULL) PyBuffer_Release(&stored);
+    if (memory.obj != NULL) PyBuffer_Release(&memory);
     if (!read) return NULL;
     if (status != QLX_OK) return raise_status(status);
     Py_RETURN_NONE;
+}
+
+PyDoc_STRVAR(gif_start_doc, "gif_start(width, height, loop) -> bytes\n\nqlx_gif_start.");
+
+static PyObject *gif_start(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_ssize_t width, height;
+    int loop;
+    if (!PyArg_ParseTuple(args, "nni", &width, &height, &loop)) return NULL;
+    if (width < 0 || height < 0) return raise_status(QLX_SIDE_OUT_OF_RANGE);
+    uint8_t start[QLX_GIF_START_SIZE];
+    size_t written = 0;
+    const qlx_status status = qlx_gif_start((size_t)width, (size_t)height, loop, start, sizeof start, &written);
+    if (status != QLX_OK) return raise_status(status);
+    return PyBytes_FromStringAndSize((const char *)start, (Py_ssize_t)written);
+}
+
+PyDoc_STRVAR(gif_frame_doc,
+             "gif_frame(indices, previous, width, height, delay, transparent_index) -> bytes\n\nqlx_gif_frame; "
+             "`previous` None for the first frame; the GIL released.");
+
+static PyObject *gif_frame(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer indices, previous = {0};
+    PyObject *previous_object;
+    Py_ssize_t width, height;
+    int delay, transparent_index;
+    if (!PyArg_ParseTuple(args, "y*Onnii", &indices, &previous_object, &width, &height, &delay, &transparent_index)) {
+        return NULL;
+    }
+    PyObject *frame = NULL;
+    qlx_status status = QLX_SIDE_OUT_OF_RANGE;
+    const size_t bound = width > 0 && height > 0 ? qlx_gif_frame_bound((size_t)width, (size_t)height) : 0;
+    if (!optional_buffer(previous_object, 0, &previous)) {
+        PyBuffer_Release(&indices);
+        return NULL;
+    }
+    const size_t pixels = (size_t)(width > 0 ? width : 0) * (size_t)(height > 0 ? height : 0);
+    if (bound != 0 && ((size_t)indices.len < pixels || (previous.obj != NULL && (size_t)previous.len < pixels))) {
+        status = QLX_INPUT_TOO_SHORT;
+    } else if (bound != 0) {
+        frame = PyBytes_FromStringAndSize(NULL, (Py_ssize_t)bound);
+        size_t written = 0;
+        if (frame != NULL) {
+            Py_BEGIN_ALLOW_THREADS
+            status = qlx_gif_frame(indices.buf, previous.buf, (size_t)width, (size_t)height, delay,
+                                   transparent_index, (uint8_t *)PyBytes_AS_STRING(frame), bound, &written);
+            Py_END_ALLOW_THREADS
+            if (status == QLX_OK && _PyBytes_Resize(&frame, (Py_ssize_t)written) != 0) frame = NULL;
+        }
+    }
+    PyBuffer_Release(&indices);
+    if (previous.obj != NULL) PyBuffer_Release(&previous);
+    if (bound != 0 && frame == NULL && status == QLX_OK) return NULL;
+    if (status != QLX_OK) {
+        Py_XDECREF(frame);
+        return raise_status(status);
+    }
+    return frame;
+}
+
+/* A GIF being read: the library's reader and the bytes it reads, held
+   until the capsule goes. */
+typedef struct {
+    qlx_gif_reader *reader;
+    Py_buffer data;
+} gif_reading;
+
+static void gif_reading_free(PyObject *capsule) {
+    gif_reading *reading = PyCapsule_GetPointer(capsule, "qlx.gif_reading");
+    if (reading == NULL) return;
+    qlx_gif_reader_destroy(reading->reader);
+    PyBuffer_Release(&reading->data);
+    PyMem_Free(reading);
+}
+
+PyDoc_STRVAR(gif_open_doc,
+             "gif_open(data) -> (reader, width, height, frame_count, loop)\n\nqlx_gif_reader_create: the structure "
+             "checked, the frames counted.");
+
+static PyObject *gif_open(PyObject *self, PyObject *data) {
+    (void)self;
+    gif_reading *reading = PyMem_Calloc(1, sizeof *reading);
+    if (reading == NULL) return PyErr_NoMemory();
+    if (PyObject_GetBuffer(data, &reading->data, PyBUF_SIMPLE) != 0) {
+        PyMem_Free(reading);
+        return NULL;
+    }
+    const qlx_status status = qlx_gif_reader_create(reading->data.buf, (size_t)reading->data.len, &reading->reader);
+    if (status != QLX_OK) {
+        PyBuffer_Release(&reading->data);
+        PyMem_Free(reading);
+        return raise_status(status);
+    }
+    PyObject *capsule = PyCapsule_New(reading, "qlx.gif_reading", gif_reading_free);
+    if (capsule == NULL) {
+        qlx_gif_reader_destroy(reading->reader);
+        PyBuffer_Release(&reading->data);
+        PyMem_Free(reading);
+        return NULL;
+    }
+    const qlx_gif_info info = qlx_gif_reader_info(reading->reader);
+    return Py_BuildValue("Nnnni", capsule, (Py_ssize_t)info.width, (Py_ssize_t)info.height,
+                         (Py_ssize_t)info.frame_count, info.loop);
+}
+
+PyDoc_STRVAR(gif_next_doc,
+             "gif_next(reader) -> (pixels, stored, delay) or None\n\nqlx_gif_read_frame: the canvas copied out, "
+             "indices into our palette with their stored mask, or RGBA with stored None; None after the last "
+             "frame.");
+
+static PyObject *gif_next(PyObject *self, PyObject *capsule) {
+    (void)self;
+    gif_reading *reading = PyCapsule_GetPointer(capsule, "qlx.gif_reading");
+    if (reading == NULL) return NULL;
+    qlx_gif_frame_view view;
+    qlx_status status;
+    Py_BEGIN_ALLOW_THREADS
+    status = qlx_gif_read_frame(reading->reader, &view);
+    Py_END_ALLOW_THREADS
+    if (status == QLX_NO_MORE_FRAMES) Py_RETURN_NONE;
+    if (status != QLX_OK) return raise_status(status);
+    const qlx_picture *picture = &view.picture;
+    const size_t count = picture->width * picture->height;
+    if (picture->palette == NULL) {
+        return Py_BuildValue("y#Oi", (const char *)picture->pixels, (Py_ssize_t)(4 * count), Py_None, view.delay);
+    }
+    return Py_BuildValue("y#y#i", (const char *)picture->pixels, (Py_ssize_t)count, (const char *)picture->stored,
+                         (Py_ssize_t)count, view.delay);
 }
 
 PyDoc_STRVAR(size_from_name_doc, "size_from_name(name) -> (width, height) or None\n\nqlx_size_from_name.");
@@ -324,6 +464,10 @@ static PyMethodDef methods[] = {
     {"to_bmp", to_bmp, METH_VARARGS, to_bmp_doc},
     {"convert_size", convert_size, METH_VARARGS, convert_size_doc},
     {"convert_into", convert_into, METH_VARARGS, convert_into_doc},
+    {"gif_start", gif_start, METH_VARARGS, gif_start_doc},
+    {"gif_frame", gif_frame, METH_VARARGS, gif_frame_doc},
+    {"gif_open", gif_open, METH_O, gif_open_doc},
+    {"gif_next", gif_next, METH_O, gif_next_doc},
     {"size_from_name", size_from_name, METH_O, size_from_name_doc},
     {"name_with_size", name_with_size, METH_VARARGS, name_with_size_doc},
     {"vocabulary", vocabulary, METH_NOARGS, vocabulary_doc},
@@ -342,7 +486,10 @@ PyMODINIT_FUNC PyInit__qlx(void) {
     qlx_error = PyErr_NewExceptionWithDoc(
         "qlx.Error", "A refusal of the library: its text, and .status, its qlx_status code.", PyExc_ValueError, NULL);
     if (qlx_error == NULL || PyModule_AddObjectRef(m, "Error", qlx_error) != 0 ||
-        PyModule_AddStringConstant(m, "version", qlx_version()) != 0) {
+        PyModule_AddStringConstant(m, "version", qlx_version()) != 0 ||
+        PyModule_AddIntConstant(m, "STABLE_TOLERANCE", QLX_STABLE_TOLERANCE) != 0 ||
+        PyModule_AddIntConstant(m, "FRAME_MEMORY_PIXEL_BYTES", QLX_FRAME_MEMORY_PIXEL_BYTES) != 0 ||
+        PyModule_AddIntConstant(m, "GIF_TRAILER", QLX_GIF_TRAILER) != 0) {
         Py_DECREF(m);
         return NULL;
     }
