@@ -204,6 +204,7 @@ qlx_status draw(qlx_gif_reader& reader, const FrameHeader& frame, const Control&
         palette[4 * i + 2] = frame.table[3 * i + 2], palette[4 * i + 3] = 255;
     }
     const Kind kind = qlx_palette_is_ours(palette.data(), frame.table_entries) != 0 ? ours : colour_only;
+    static constexpr std::uint8_t black[4] = {0, 0, 0, 255};
     const std::size_t width = reader.info.width, height = reader.info.height;
     const Place& place = frame.place;
     const std::size_t visible = place.left < width ? std::min(width - place.left, place.width) : 0;
@@ -219,9 +220,11 @@ qlx_status draw(qlx_gif_reader& reader, const FrameHeader& frame, const Control&
             const std::size_t at = (place.top + y) * width + place.left;
             for (std::size_t x = 0; x < visible; ++x) {
                 const std::uint8_t index = row[x];
-                if (index == control.transparent || index >= frame.table_entries) continue;
-                std::memcpy(reader.rgba + 4 * (at + x), &palette[4 * std::size_t{index}], 4);
-                reader.indices[at + x] = index;
+                if (index == control.transparent) continue;
+                // An index past the table is opaque black, as Chromium draws it: our index 0.
+                const bool in_table = index < frame.table_entries;
+                std::memcpy(reader.rgba + 4 * (at + x), in_table ? &palette[4 * std::size_t{index}] : black, 4);
+                reader.indices[at + x] = in_table ? index : 0;
                 reader.kinds[at + x] = kind;
             }
         }

@@ -586,7 +586,8 @@ QLX_USE_RESULT QLX_API qlx_status qlx_gif_frame(const uint8_t *indices, const ui
    disposal done first: 0 and 1 keep the canvas, 2 clears the last frame's
    rectangle to transparent, 3 (and 4) restore the canvas from before it.
    The canvas starts transparent. A canvas side of 0 is the first frame's
-   extent. An index past the frame's table leaves the pixel as it was.
+   extent. An index past the frame's table is opaque black, as Chromium
+   draws it (our index 0).
 
    Each frame comes as a qlx_picture for qlx_convert: indices into our
    palette (with `stored` for what is transparent) while every pixel on the

@@ -18,6 +18,12 @@ export interface Options {
   transparentIndex?: number;
   /** The colour under transparent pixels: 0xRRGGBB, 'RRGGBB' or '#RRGGBB'; black (the default). */
   background?: number | string;
+  /**
+   * Frames of an animation (startFrames, quantiseFrames, convertGif): error diffusion keeps a pixel's
+   * index while its colour stays within this many codes (true: STABLE_TOLERANCE) of the colour it was
+   * chosen for, so the animation does not flicker. The other methods hold still already.
+   */
+  ditherStable?: boolean | number;
 }
 
 export interface FitOptions extends Options {
@@ -123,9 +129,45 @@ export interface Qlx {
   /** Any PNG as the qlx command reads it, alpha exact; null for bytes that are no PNG. Throws for a damaged PNG. */
   readPng(bytes: Uint8Array): Promise<DecodedPng | null>;
 
+  /** Every frame of a GIF, composed as browsers compose it; loop -1 plays once, 0 forever. */
+  readGif(bytes: Uint8Array): { width: number; height: number; loop: number; frames: GifFrame[] };
+  /** Frames of one animation converted in turn, with what ditherStable holds carried between them. */
+  startFrames(options?: FitOptions & { width?: number; height?: number }): {
+    convert(frame: Frame): Converted;
+  };
+  /** Every frame through startFrames: the qlx command's bytes for the same frames. */
+  quantiseFrames(frames: Iterable<Frame>, options?: FitOptions & { width?: number; height?: number }): {
+    width: number;
+    height: number;
+    frames: Uint8Array[];
+  };
+  /** An animated GIF in our palette whose frames decode to exactly these indices. */
+  writeGif(
+    frames: Iterable<Uint8Array>,
+    width: number,
+    height: number,
+    options?: { delay?: number | number[]; loop?: number; transparentIndex?: number },
+  ): Uint8Array;
+  /** A GIF in our palette, its delays and loop kept unless given: `qlx convert IN.gif OUT.gif`'s bytes. */
+  convertGif(bytes: Uint8Array, options?: FitOptions & { delay?: number | number[]; loop?: number }): Uint8Array;
+
   /** Palette entry `index` as [red, green, blue]. */
   colour(index: number): [number, number, number];
 }
+
+/** A frame read from a GIF: indices into our palette with what was stored, or RGBA; its delay in hundredths of a second. */
+export type GifFrame =
+  | { indices: Uint8Array; stored: Uint8Array; delay: number; rgba?: undefined }
+  | { rgba: Uint8ClampedArray; delay: number; indices?: undefined };
+
+/** A frame to convert: RGBA, or indices into a palette of [r, g, b(, a)] entries (ours when none is given). */
+export type Frame = (
+  | { rgba: Uint8Array | Uint8ClampedArray }
+  | { indices: Uint8Array; palette?: number[][]; stored?: Uint8Array }
+) & { width?: number; height?: number };
+
+/** --dither-stable's tolerance in codes. */
+export const STABLE_TOLERANCE: number;
 
 /** The library, compiled once. `wasm`: qlx.wasm served some other way. */
 export function load(options?: { wasm?: WebAssembly.Module | BufferSource | Response | URL | string }): Promise<Qlx>;
@@ -143,4 +185,5 @@ export const OPTIONS_LAYOUT: {
   readonly light: number;
   readonly alpha: number;
   readonly background: number;
+  readonly stable: number;
 };

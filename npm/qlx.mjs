@@ -21,11 +21,19 @@ const RGBA = 2; // qlx_pixel_format
 // qlx_options: 64 bytes, int32 fields in this order, then reserved words.
 // tests/module.test.mjs checks each place against the library's own checks.
 export const OPTIONS_LAYOUT = {
-  bytes: 64, dither: 0, strength: 1, transparentIndex: 2, threads: 3, light: 4, alpha: 5, background: 6,
+  bytes: 64, dither: 0, strength: 1, transparentIndex: 2, threads: 3, light: 4, alpha: 5, background: 6, stable: 7,
 };
 const COMPOSITE = 1; // qlx_alpha: over the background, as the qlx command converts
 const PLACEMENT_WORDS = 10; // size_t fields of qlx_placement
 const PICTURE_WORDS = 8; // the fields of qlx_picture, each 32 bits in the module
+const GIF_INFO_WORDS = 4; // qlx_gif_info: width, height, frame_count, loop
+const FRAME_VIEW_WORDS = PICTURE_WORDS + 1; // qlx_gif_frame_view: the picture, then the delay
+const GIF_START_SIZE = 800; // QLX_GIF_START_SIZE
+const GIF_TRAILER = 0x3b;
+const FRAME_MEMORY_PIXEL_BYTES = 5; // QLX_FRAME_MEMORY_PIXEL_BYTES
+// --dither-stable's tolerance (QLX_STABLE_TOLERANCE): a pixel keeps its
+// index while each component stays within this many codes.
+export const STABLE_TOLERANCE = 6;
 
 // Out-of-range values that the library refuses in its own words.
 const UNKNOWN = -1;
@@ -160,7 +168,9 @@ class Library {
 
   // A qlx_options in the module's memory: the library's defaults, then the
   // caller's choices. The module runs on one thread.
-  options(allocate, { dither = 'none', strength, transparentIndex, light = 'srgb', background = 0 } = {}) {
+  options(allocate, {
+    dither = 'none', strength, transparentIndex, light = 'srgb', background = 0, ditherStable = false,
+  } = {}) {
     const address = allocate(OPTIONS_LAYOUT.bytes);
     this.exports.qlx_default_options(address);
     const fields = new Int32Array(this.exports.memory.buffer, address, OPTIONS_LAYOUT.bytes / 4);
@@ -173,6 +183,7 @@ class Library {
     fields[OPTIONS_LAYOUT.light] = codeOf(this.vocabulary.lights, light);
     fields[OPTIONS_LAYOUT.alpha] = COMPOSITE;
     fields[OPTIONS_LAYOUT.background] = colourValue(background);
+    fields[OPTIONS_LAYOUT.stable] = stableValue(ditherStable);
     return address;
   }
 }
@@ -188,6 +199,13 @@ function codeOf(names, name) {
 function colourValue(colour) {
   if (typeof colour === 'string' && /^#?[0-9a-fA-F]{6}$/.test(colour)) return parseInt(colour.replace('#', ''), 16);
   return Number.isInteger(colour) && colour >= 0 && colour <= 0xffffff ? colour : UNKNOWN;
+}
+
+// The library's `stable` from ditherStable: false, true or a tolerance.
+function stableValue(ditherStable) {
+  if (ditherStable === true) return STABLE_TOLERANCE;
+  if (ditherStable === false || ditherStable === undefined || ditherStable === null) return 0;
+  return Number.isInteger(ditherStable) && ditherStable > 0 ? ditherStable : UNKNOWN;
 }
 
 function wholeNumberOr(value, otherwise) {
@@ -382,6 +400,122 @@ function api(library) {
       return { width: stored.width, height: stored.height, indices: stored.indices, palette };
     },
 
+    // Every frame of a GIF as browsers compose it (the library's reader):
+    // { width, height, loop, frames }, each frame { delay } with { indices,
+    // stored } into our palette while every pixel came from a table that
+    // is ours (indices kept, duplicates included), else { rgba }. loop: -1
+    // plays once, 0 forever.
+    readGif(bytes) {
+      return library.run((allocate) => {
+        const input = library.copyIn(allocate, bytes);
+        const handle = allocate(4);
+        library.check(wasm().qlx_gif_reader_create(input, bytes.length, handle));
+        const reader = library.words(handle, 1)[0];
+        try {
+          const info = allocate(GIF_INFO_WORDS * 4);
+          wasm().qlx_gif_reader_info(info, reader);
+          const [width, height] = library.words(info, 2);
+          const loop = new Int32Array(wasm().memory.buffer, info, GIF_INFO_WORDS)[3];
+          const view = allocate(FRAME_VIEW_WORDS * 4);
+          const frames = [];
+          for (;;) {
+            const status = wasm().qlx_gif_read_frame(reader, view);
+            if (status === STATUS.NO_MORE_FRAMES) break;
+            library.check(status);
+            const [pixels, , , , , palette] = library.words(view, FRAME_VIEW_WORDS);
+            const stored = library.words(view, FRAME_VIEW_WORDS)[7];
+            const delay = new Int32Array(wasm().memory.buffer, view, FRAME_VIEW_WORDS)[PICTURE_WORDS];
+            const count = width * height;
+            frames.push(palette !== 0
+              ? { indices: library.bytes(pixels, count).slice(), stored: library.bytes(stored, count).slice(), delay }
+              : { rgba: new Uint8ClampedArray(library.bytes(pixels, count * 4)), delay });
+          }
+          return { width, height, loop, frames };
+        } finally {
+          wasm().qlx_gif_reader_destroy(reader);
+        }
+      });
+    },
+
+    // Frames of one animation converted in turn, each as convert() and
+    // convertIndexed() convert a picture, carrying what ditherStable holds
+    // from each frame to the next: startFrames(options).convert(frame) with
+    // a frame { rgba } or { indices, palette, stored } (readGif's, or
+    // { indices, palette } of a picture of its own palette), { width,
+    // height } given once in the options or with each frame. Returns the
+    // frame's { width, height, indices, fitted }, `fitted` being the RGBA
+    // quantised, in its place in the box, for showing beside the result.
+    startFrames(options = {}) {
+      let memory = null;
+      let sides = null;
+      return {
+        convert(frame) {
+          const w = side(frame.width ?? options.width), h = side(frame.height ?? options.height);
+          const source = pictureOf(frame, w, h);
+          const result = convertSource(source, options, memory);
+          if (sides && (result.width !== sides.width || result.height !== sides.height)) {
+            throw new Error(`a frame is ${result.width} x ${result.height}, not ${sides.width} x ${sides.height} as the first`);
+          }
+          sides ??= { width: result.width, height: result.height };
+          memory = result.memory;
+          return { width: result.width, height: result.height, indices: result.indices, fitted: result.fitted };
+        },
+      };
+    },
+
+    // Every frame through startFrames: { width, height, frames } with each
+    // frame's indices; the bytes of `qlx convert` for the same frames.
+    quantiseFrames(frames, options = {}) {
+      const animation = functions.startFrames(options);
+      const converted = [...frames].map((frame) => animation.convert(frame));
+      if (converted.length === 0) throw new Error('there are no frames');
+      return { width: converted[0].width, height: converted[0].height, frames: converted.map((f) => f.indices) };
+    },
+
+    // An animated GIF in our palette whose frames decode to exactly these
+    // indices, duplicates included: the library's bytes, as the qlx command
+    // writes them. delay: hundredths of a second, one for all or one a
+    // frame; loop: 0 forever, -1 once; transparentIndex: transparent in
+    // every frame.
+    writeGif(frames, width, height, { delay = 10, loop = 0, transparentIndex = -1 } = {}) {
+      const list = [...frames];
+      const delays = Array.isArray(delay) ? delay : list.map(() => delay);
+      if (delays.length !== list.length) throw new Error(`${delays.length} delays for ${list.length} frames`);
+      return library.run((allocate) => {
+        const w = side(width), h = side(height);
+        const bound = wasm().qlx_gif_frame_bound(w, h);
+        if (bound === 0) throw library.refusal(STATUS.SIDE_OUT_OF_RANGE);
+        const out = allocate(Math.max(bound, GIF_START_SIZE));
+        const written = allocate(4);
+        const parts = [];
+        library.check(wasm().qlx_gif_start(w, h, wholeNumberOr(loop, -2), out, GIF_START_SIZE, written));
+        parts.push(library.bytes(out, library.words(written, 1)[0]).slice());
+        const current = allocate(w * h), previous = allocate(w * h);
+        list.forEach((indices, k) => {
+          if (indices.length < w * h) throw library.refusal(STATUS.INPUT_TOO_SHORT);
+          library.bytes(current, w * h).set(indices.subarray(0, w * h));
+          library.check(wasm().qlx_gif_frame(current, k === 0 ? 0 : previous, w, h, wholeNumberOr(delays[k], -1),
+            wholeNumberOr(transparentIndex ?? -1, -2), out, bound, written));
+          parts.push(library.bytes(out, library.words(written, 1)[0]).slice());
+          library.bytes(previous, w * h).set(library.bytes(current, w * h));
+        });
+        parts.push(Uint8Array.of(GIF_TRAILER));
+        return concatenated(parts);
+      });
+    },
+
+    // A GIF in our palette, its delays and loop kept unless given: the bytes
+    // of `qlx convert IN.gif OUT.gif` with the same options.
+    convertGif(bytes, { delay, loop, ...options } = {}) {
+      const gif = functions.readGif(bytes);
+      const converted = functions.quantiseFrames(gif.frames.map((frame) => ({ ...frame, width: gif.width,
+        height: gif.height })), options);
+      return functions.writeGif(converted.frames, converted.width, converted.height, {
+        delay: delay ?? gif.frames.map((frame) => frame.delay), loop: loop ?? gif.loop,
+        transparentIndex: options.transparentIndex,
+      });
+    },
+
     // Palette entry `index` as [red, green, blue].
     colour(index) {
       const rgb = wasm().qlx_palette_colour(index & 255);
@@ -397,6 +531,55 @@ function api(library) {
     if (!ours) return null;
     const alpha = stored.indices.map((index) => (index < stored.alpha.length ? stored.alpha[index] : 0));
     return { width: stored.width, height: stored.height, indices: stored.indices, alpha };
+  }
+
+  const OURS = Uint8Array.from({ length: 1024 }, (_, i) => (i % 4 === 3 ? 255 : functions.colour(i >> 2)[i % 4]));
+
+  // A frame as convertSource takes it.
+  function pictureOf(frame, w, h) {
+    if (frame.rgba) {
+      if (frame.rgba.length < w * h * 4) throw library.refusal(STATUS.INPUT_TOO_SHORT);
+      return { pixels: frame.rgba.subarray(0, w * h * 4), width: w, height: h, stride: w * 4 };
+    }
+    if (frame.indices.length < w * h || (frame.stored && frame.stored.length < w * h)) {
+      throw library.refusal(STATUS.INPUT_TOO_SHORT);
+    }
+    const palette = frame.palette
+      ? Uint8Array.from(frame.palette.flatMap(([r, g, b, a = 255]) => [r, g, b, a]))
+      : OURS;
+    return { pixels: frame.indices.subarray(0, w * h), width: w, height: h, stride: w, palette,
+      stored: frame.stored?.subarray(0, w * h) };
+  }
+
+  // qlx_convert_frame of a frame, its memory carried in and out as a copy.
+  function convertSource(source, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options }, memory) {
+    return library.run((allocate) => {
+      const pixels = library.copyIn(allocate, source.pixels);
+      const palette = source.palette ? library.copyIn(allocate, source.palette) : 0;
+      const stored = source.stored ? library.copyIn(allocate, source.stored) : 0;
+      const picture = allocate(PICTURE_WORDS * 4);
+      library.words(picture, PICTURE_WORDS).set([pixels, source.width, source.height, source.stride, RGBA, palette,
+        source.palette ? source.palette.length / 4 : 0, stored]);
+      const fitCode = codeOf(library.vocabulary.fits, fit);
+      const [bw, bh] = [side(boxWidth), side(boxHeight)];
+      const sides = allocate(8);
+      library.check(wasm().qlx_convert_size(picture, fitCode, bw, bh, sides, sides + 4));
+      const [width, height] = library.words(sides, 2);
+      const optionsAddress = library.options(allocate, options);
+      const memorySize = width * height * FRAME_MEMORY_PIXEL_BYTES;
+      const held = memory ? library.copyIn(allocate, memory) : allocate(memorySize);
+      if (!memory) library.bytes(held, memorySize).fill(0);
+      const indices = allocate(width * height);
+      library.check(wasm().qlx_convert_frame(picture, optionsAddress, fitCode, bw, bh, held, memorySize, indices,
+        width * height));
+      const fitted = allocate(width * height * 4);
+      library.check(wasm().qlx_convert_colours(picture, fitCode, bw, bh, fitted, width * height * 4));
+      return {
+        width, height, indices: library.bytes(indices, width * height).slice(),
+        memory: library.bytes(held, memorySize).slice(),
+        fitted: new Uint8ClampedArray(library.bytes(fitted, width * height * 4)),
+      };
+    });
   }
 
   // qlx_convert and qlx_convert_colours of a picture: { pixels, width,
@@ -426,6 +609,16 @@ function api(library) {
   }
 
   return functions;
+}
+
+function concatenated(parts) {
+  const whole = new Uint8Array(parts.reduce((sum, part) => sum + part.length, 0));
+  let at = 0;
+  for (const part of parts) {
+    whole.set(part, at);
+    at += part.length;
+  }
+  return whole;
 }
 
 let loading;

@@ -140,11 +140,12 @@ Composed giflib_composition(const Bytes& file) {
                 const int cx = place.Left + x, cy = place.Top + y;
                 if (cx >= static_cast<int>(width) || cy >= static_cast<int>(height)) continue;
                 const int index = image.RasterBits[y * place.Width + x];
-                if (index == control.TransparentColor || index >= map->ColorCount) continue;
+                if (index == control.TransparentColor) continue;
                 const std::size_t at = static_cast<std::size_t>(cy) * width + static_cast<std::size_t>(cx);
-                const GifColorType& c = map->Colors[index];
+                // Past the table: opaque black, as Chromium draws it.
+                const GifColorType c = index < map->ColorCount ? map->Colors[index] : GifColorType{0, 0, 0};
                 rgba[4 * at] = c.Red, rgba[4 * at + 1] = c.Green, rgba[4 * at + 2] = c.Blue, rgba[4 * at + 3] = 255;
-                indices[at] = static_cast<std::uint8_t>(index);
+                indices[at] = static_cast<std::uint8_t>(index < map->ColorCount ? index : 0);
             }
         }
         composed.rgba.push_back(rgba);
@@ -294,8 +295,8 @@ TEST(GifWriter, StoresOnlyWhatChanged) {
 }
 
 // Frames at offsets (one reaching off the canvas), local tables ours and
-// not, interlacing, a transparent index 0, and each disposal, against the
-// plain composition.
+// not, indices past a table, interlacing, a transparent index 0, and each
+// disposal, against the plain composition.
 TEST(GifReader, ComposesFramesAsBrowsersDo) {
     std::mt19937 random(8);
     const auto pixels = [&](int w, int h, int top) {
@@ -309,7 +310,7 @@ TEST(GifReader, ComposesFramesAsBrowsersDo) {
             std::vector<FrameRecipe> frames = {
                 {0, 0, 30, 20, pixels(30, 20, 256), {}, false, 1, 5, -1},
                 {4, 3, 10, 9, pixels(10, 9, 16), grey_table(16), true, disposal, 7, 0},
-                {20, 15, 15, 9, pixels(15, 9, 64), our_table(64), false, disposal, 0, 3},
+                {20, 15, 15, 9, pixels(15, 9, 70), our_table(64), false, disposal, 0, 3},
                 {2, 2, 9, 17, pixels(9, 17, 256), {}, true, 1, 2, -1},
             };
             const Bytes gif = giflib_gif(30, 20, global, frames);

@@ -10,6 +10,7 @@ const controls = {
   light: $('dither-light'),
   strength: $('strength'),
   strengthValue: $('strength-value'),
+  stable: $('dither-stable'),
   fit: $('fit'),
   size: $('size'),
   transparentIndex: $('transparent-index'),
@@ -25,6 +26,7 @@ const controls = {
   saveQlx: $('save-qlx'),
   saveBmp: $('save-bmp'),
   savePng: $('save-png'),
+  saveGif: $('save-gif'),
   saveZip: $('save-zip'),
   progress: $('progress'),
   status: $('status'),
@@ -102,6 +104,7 @@ function readOptions() {
     dither: controls.dither.value,
     light: controls.light.value,
     strength: Number(controls.strength.value),
+    ditherStable: controls.stable.checked,
     transparentIndex,
     background: controls.background.value,
     fit: controls.fit.value,
@@ -122,6 +125,8 @@ function updateOptionStates(state) {
   for (const control of [controls.dither, controls.fit, controls.transparentIndex]) control.disabled = qlxShown;
   controls.strength.disabled = qlxShown || method === 'none';
   controls.light.disabled = qlxShown || method === 'none' || PATTERN_METHODS.has(method);
+  // The patterns and no dithering hold still already.
+  controls.stable.disabled = controls.light.disabled;
   controls.size.disabled = !qlxShown && controls.fit.value === 'keep';
   // A transparent index replaces blending over the background.
   controls.background.disabled = qlxShown || controls.transparentIndex.value.trim() !== '';
@@ -135,6 +140,7 @@ function updateSaveButtons(state) {
   controls.saveQlx.disabled = busy || !current;
   controls.saveBmp.disabled = busy || !current;
   controls.savePng.disabled = busy || !current;
+  controls.saveGif.disabled = busy || !current;
   controls.saveZip.disabled = busy || state.entries.length < 2 || !state.entries.some((entry) => entry.converted);
   document.body.dataset.state = busy ? 'busy' : 'idle';
 }
@@ -156,11 +162,38 @@ function savable(state) {
   return state.running === null && entry?.converted ? entry : null;
 }
 
+// The QLX files of an entry: its frames, named as `qlx convert` names them
+// (walk-01.64x48.qlx), or its one picture (castle.641x480.qlx).
+function qlxFiles(converted) {
+  if (!converted.frames) return [[converted.name, converted.indices]];
+  return converted.frames.map((frame, k) => [converted.frameNames[k], frame.indices]);
+}
+
 controls.saveQlx.addEventListener('click', () => {
   const entry = savable(state);
   if (!entry) return;
-  // The worker names it by the library's rule: castle.641x480.qlx.
-  download(entry.converted.indices, entry.converted.name, 'application/octet-stream');
+  const files = qlxFiles(entry.converted);
+  // The worker names them by the library's rule: castle.641x480.qlx; an animation's frames go in a zip.
+  if (files.length === 1) download(files[0][1], files[0][0], 'application/octet-stream');
+  else download(zipSync(Object.fromEntries(files), { level: 6 }), `${entry.converted.stem}-frames.zip`, 'application/zip');
+});
+
+// The animated GIF in our palette, each frame exactly its indices; a still
+// picture as a GIF of one frame.
+controls.saveGif.addEventListener('click', async () => {
+  const entry = savable(state);
+  if (!entry) return;
+  const { width, height, frames, indices, delays, loop, stem } = entry.converted;
+  try {
+    const { transparentIndex } = readOptions();
+    const gif = await ask('gif', {
+      frames: frames ? frames.map((frame) => frame.indices) : [indices], width, height,
+      delays: frames ? delays : [0], loop: frames ? loop : -1, transparentIndex,
+    });
+    download(gif, `${stem}-qlx.gif`, 'image/gif');
+  } catch (error) {
+    say(`${entry.name}: ${error.message}`);
+  }
 });
 
 controls.saveBmp.addEventListener('click', async () => {
@@ -194,11 +227,13 @@ controls.saveZip.addEventListener('click', () => {
   const files = {};
   for (const entry of state.entries) {
     if (!entry.converted) continue;
-    // Another picture of the same name: a number after the stem, before the size.
-    const { name: first, stem } = entry.converted;
-    let name = first;
-    for (let n = 2; name in files; n += 1) name = `${stem} (${n})${first.slice(stem.length)}`;
-    files[name] = entry.converted.indices;
+    for (const [first, indices] of qlxFiles(entry.converted)) {
+      // Another picture of the same name: a number after the stem, before the size.
+      const { stem } = entry.converted;
+      let name = first;
+      for (let n = 2; name in files; n += 1) name = `${stem} (${n})${first.slice(stem.length)}`;
+      files[name] = indices;
+    }
   }
   download(zipSync(files, { level: 6 }), 'qlx-pictures.zip', 'application/zip');
 });
@@ -244,9 +279,36 @@ function layOut() {
   placeDivider();
 }
 
+// An animation plays on both sides of the divider at once, each frame for
+// its delay (as browsers, 10 hundredths for a delay of 0 or 1).
+const playing = { timer: 0, frame: 0 };
+
+function showFrame(converted, k) {
+  const frame = converted.frames[k];
+  drawCanvas(controls.original, frame.fitted, converted.width, converted.height);
+  drawCanvas(controls.result, frame.preview, converted.width, converted.height);
+  document.body.dataset.frame = String(k);
+}
+
+function play(converted) {
+  clearTimeout(playing.timer);
+  const step = () => {
+    showFrame(converted, playing.frame);
+    const delay = converted.delays[playing.frame] > 1 ? converted.delays[playing.frame] : 10;
+    playing.frame = (playing.frame + 1) % converted.frames.length;
+    playing.timer = setTimeout(step, delay * 10);
+  };
+  playing.frame = 0;
+  step();
+}
+
 function show(state) {
   const converted = state.entries[state.shown]?.converted;
-  if (converted) {
+  clearTimeout(playing.timer);
+  document.body.dataset.frames = String(converted?.frames?.length ?? 1);
+  if (converted?.frames) {
+    play(converted);
+  } else if (converted) {
     drawCanvas(controls.original, converted.fitted, converted.width, converted.height);
     drawCanvas(controls.result, converted.preview, converted.width, converted.height);
   } else {
@@ -381,8 +443,9 @@ async function convertAll(state) {
   if (failures.length > 0) {
     say(failures.join('\n'));
   } else if (converted.length === 1) {
-    const { width, height } = converted[0].converted;
-    say(`${converted[0].name}: ${width} x ${height}, ready to save.`);
+    const { width, height, frames } = converted[0].converted;
+    const count = frames ? `, ${frames.length} frames` : '';
+    say(`${converted[0].name}: ${width} x ${height}${count}, ready to save.`);
   } else {
     say(`${converted.length} pictures converted, ready to save.`);
   }
@@ -443,8 +506,8 @@ controls.openQlx.addEventListener('change', async () => {
   open(state, [{ id: state.nextId++, name: file.name, kind: 'qlx', bytes: new Uint8Array(await file.arrayBuffer()) }]);
 });
 
-for (const control of [controls.dither, controls.light, controls.fit, controls.size, controls.transparentIndex,
-  controls.background]) {
+for (const control of [controls.dither, controls.light, controls.stable, controls.fit, controls.size,
+  controls.transparentIndex, controls.background]) {
   control.addEventListener('change', () => {
     updateOptionStates(state);
     schedule(state);

@@ -23,6 +23,40 @@ async function decodeInBrowser(bytes) {
   }
 }
 
+// Every frame of an animated WebP (or any picture the browser decodes as
+// many frames), composed by the browser, with each frame's delay in
+// hundredths of a second; null where the browser has no ImageDecoder or the
+// picture one frame.
+async function framesInBrowser(bytes, type) {
+  if (typeof ImageDecoder === 'undefined' || !(await ImageDecoder.isTypeSupported(type))) return null;
+  const decoder = new ImageDecoder({ data: bytes, type, colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+  try {
+    await decoder.tracks.ready;
+    const count = decoder.tracks.selectedTrack?.frameCount ?? 1;
+    if (count < 2) return null;
+    const frames = [];
+    for (let index = 0; index < count; index += 1) {
+      const { image } = await decoder.decode({ frameIndex: index });
+      try {
+        const canvas = new OffscreenCanvas(image.displayWidth, image.displayHeight);
+        const context = canvas.getContext('2d', { willReadFrequently: true });
+        context.drawImage(image, 0, 0);
+        const { data } = context.getImageData(0, 0, canvas.width, canvas.height);
+        frames.push({ rgba: data, delay: Math.round((image.duration ?? 100000) / 10000), width: canvas.width,
+          height: canvas.height });
+      } finally {
+        image.close();
+      }
+    }
+    return { width: frames[0].width, height: frames[0].height, loop: 0, frames };
+  } finally {
+    decoder.close();
+  }
+}
+
+const isGif = (bytes) => bytes[0] === 0x47 && bytes[1] === 0x49 && bytes[2] === 0x46 && bytes[3] === 0x38;
+const isWebp = (bytes) => bytes[0] === 0x52 && bytes[1] === 0x49 && bytes[8] === 0x57 && bytes[9] === 0x45;
+
 // The names a result is saved under: `stem`, the picture's name without
 // its extension (and the size a QLX name states), and `name`, the QLX
 // file's, which carries its size by the library's rule.
@@ -44,6 +78,15 @@ const handlers = {
   async add(qlx, { id, file }, progress) {
     const bytes = new Uint8Array(await file.arrayBuffer());
     progress(0.3);
+    // A GIF is read by the library, as every door reads it: frames composed
+    // as browsers compose them, indices kept where its palette is ours. An
+    // animated WebP by the browser, frame by frame.
+    const animation = isGif(bytes) ? qlx.readGif(bytes) : isWebp(bytes) ? await framesInBrowser(bytes, 'image/webp')
+      : null;
+    if (animation) {
+      pictures.set(id, { name: file.name, animation, width: animation.width, height: animation.height });
+      return { width: animation.width, height: animation.height, frames: animation.frames.length };
+    }
     let bmp = null;
     let bmpRefusal = null;
     if (bytes[0] === 0x42 && bytes[1] === 0x4d) {
@@ -110,6 +153,7 @@ const handlers = {
       };
     }
     progress(0.2);
+    if (picture.animation) return convertAnimation(qlx, picture, options, progress);
     let converted;
     if (picture.indexed) {
       // Indices and their palette: the library keeps them where it is ours.
@@ -140,7 +184,35 @@ const handlers = {
   async png(qlx, { indices, width, height, transparentIndex }) {
     return qlx.toPng(indices, width, height, { transparentIndex });
   },
+
+  // The GIF the qlx command writes for these frames; a still one plays once.
+  async gif(qlx, { frames, width, height, delays, loop, transparentIndex }) {
+    return qlx.writeGif(frames, width, height, { delay: delays, loop, transparentIndex });
+  },
 };
+
+// Every frame of an animation with the same options, held still as asked:
+// each frame's indices, the colours quantised and their preview, and the
+// names its frames are saved under, as `qlx convert ANIMATION STEM-%02d.qlx`
+// names them.
+function convertAnimation(qlx, picture, options, progress) {
+  const { animation } = picture;
+  const frames = qlx.startFrames({ ...options, width: animation.width, height: animation.height });
+  const converted = animation.frames.map((frame, k) => {
+    const { width, height, indices, fitted } = frames.convert(frame);
+    progress(0.2 + (0.8 * (k + 1)) / animation.frames.length);
+    return { width, height, indices, fitted, preview: qlx.expand(indices, width, height) };
+  });
+  const { width, height } = converted[0];
+  const names = savedNames(qlx, picture.name, width, height);
+  const digits = Math.max(2, String(converted.length).length);
+  return {
+    ...converted[0], ...names, frames: converted,
+    frameNames: converted.map((_, k) => qlx.nameWithSize(`${names.stem}-${String(k + 1).padStart(digits, '0')}`,
+      width, height)),
+    delays: animation.frames.map((frame) => frame.delay), loop: animation.loop,
+  };
+}
 
 function transferables(value) {
   if (!value || typeof value !== 'object') return [];

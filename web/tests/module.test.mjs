@@ -96,6 +96,7 @@ describe('the library\'s vocabulary and options', () => {
     assert.equal(refusal({ light: 'dim' }), 33);
     assert.equal(refusal({ background: '#12345g' }), 37);
     assert.equal(refusal({ background: 0x1000000 }), 37);
+    assert.equal(refusal({ ditherStable: 256 }), STATUS.STABLE_OUT_OF_RANGE);
     assert.equal(OPTIONS_LAYOUT.bytes, 64);
   });
 
@@ -416,6 +417,55 @@ describe('fitting as the qlx command fits', () => {
       const output = join(work.folder, `${fit}.qlx`);
       runQlx(['convert', `--fit=${fit}`, '--size=200x150', '--dither=floyd-steinberg', sample, output]);
       assert.deepEqual(Buffer.from(qlx.convert(rgba, width, height, options).indices), readFileSync(output), fit);
+    }
+  });
+});
+
+describe('frames, as the qlx command converts them', () => {
+  // Frames with the palette's duplicates (80 is black's twin, 255 white's),
+  // a block moving across, and a still pair.
+  const animation = (count, width, height) => Array.from({ length: count }, (_, f) => {
+    const frame = Uint8Array.from({ length: width * height }, (_, i) => (i % 7 === 0 ? 80 : i % 251));
+    for (let y = 3; y < 9; y += 1) for (let x = 0; x < 6; x += 1) frame[y * width + x + 3 * Math.min(f, 2)] = 255 - f;
+    return frame;
+  });
+
+  test('a GIF in our palette comes back as its indices, and is the command\'s file', () => {
+    const frames = animation(5, 40, 24);
+    const gif = qlx.writeGif(frames, 40, 24, { delay: [3, 4, 5, 6, 7], loop: 2 });
+    const read = qlx.readGif(gif);
+    assert.deepEqual([read.width, read.height, read.loop], [40, 24, 2]);
+    assert.deepEqual(read.frames.map((f) => f.delay), [3, 4, 5, 6, 7]);
+    read.frames.forEach((frame, f) => assert.deepEqual(frame.indices, frames[f], `frame ${f}`));
+    writeFileSync(join(work.folder, 'walk.gif'), gif);
+    runQlx(['convert', join(work.folder, 'walk.gif'), join(work.folder, 'again.gif')]);
+    assert.deepEqual(new Uint8Array(readFileSync(join(work.folder, 'again.gif'))), gif);
+    assert.deepEqual(qlx.convertGif(gif), gif);
+    runQlx(['convert', '--transparent-index=0', join(work.folder, 'walk.gif'), join(work.folder, 'clear.gif')]);
+    assert.deepEqual(qlx.convertGif(gif, { transparentIndex: 0 }),
+      new Uint8Array(readFileSync(join(work.folder, 'clear.gif'))));
+    assert.throws(() => qlx.readGif(gif.subarray(0, gif.length - 1)), { status: STATUS.GIF_CUT_SHORT });
+  });
+
+  test('noisy frames, on their own and held still, give the command\'s bytes', () => {
+    const rgba = bmpToRgba(readFileSync(sample)).rgba;
+    let seed = 7;
+    const next = () => { seed = (seed * 1103515245 + 12345) % 2 ** 31; return seed; };
+    const frames = Array.from({ length: 3 }, () => Uint8Array.from(rgba, (v, i) =>
+      (i % 4 === 3 ? 255 : Math.min(255, Math.max(0, v + (next() % 7) - 3)))));
+    const names = frames.map((frame, f) => {
+      const name = join(work.folder, `n${f}.png`);
+      writeFileSync(name, rgbaPng(frame, 320, 200));
+      return name;
+    });
+    for (const stable of [false, true]) {
+      const args = ['convert', '--sequence', '--dither=floyd-steinberg', '--dither-light=linear'];
+      if (stable) args.push('--dither-stable');
+      runQlx([...args, ...names, join(work.folder, 'o%d.qlx')]);
+      const ours = qlx.quantiseFrames(frames.map((f) => ({ rgba: f, width: 320, height: 200 })),
+        { dither: 'floyd-steinberg', light: 'linear', ditherStable: stable });
+      ours.frames.forEach((indices, f) => assert.deepEqual(indices,
+        new Uint8Array(readFileSync(join(work.folder, `o${f + 1}.qlx`))), `${stable} frame ${f + 1}`));
     }
   });
 });

@@ -10,7 +10,7 @@ import { chromium } from 'playwright-core';
 import { unzipSync } from 'fflate';
 import { serve } from '../serve.mjs';
 import {
-  loadModule, rgbaPng, root, runPalexpand, runPalquant, runQlx, sample, scratch, webDir,
+  gifOf, loadModule, rgbaPng, root, runPalexpand, runPalquant, runQlx, sample, scratch, webDir,
 } from './support.mjs';
 
 // Every method the library names, which the page must offer.
@@ -423,5 +423,79 @@ describe('the page', () => {
   test('nothing was asked of any other origin, and the console has no errors', () => {
     assert.deepEqual(outsideRequests, []);
     assert.deepEqual(consoleErrors, []);
+  });
+});
+
+// GIFs of every kind of frame: offsets (one reaching off the canvas), local
+// tables, interlacing, a transparent index 0, an index past its table, and
+// each disposal; the library's frames against Chromium's own decoder.
+describe('GIF frames as Chromium composes them', () => {
+  const grey = Array.from({ length: 16 }, (_, i) => [i * 17, 255 - i * 17, (i * 40) % 256]);
+  const rainbow = Array.from({ length: 64 }, (_, i) => [(i * 4) % 256, (i * 37) % 256, (i * 91) % 256]);
+  const pixels = (count, top, seed) => Array.from({ length: count }, (_, i) => ((i * 7 + seed * 13) ^ (i >> 3)) % top);
+  const suite = [0, 1, 2, 3].map((disposal) => ({
+    name: `disposal ${disposal}`,
+    gif: gifOf({
+      width: 30, height: 20, global: rainbow, loop: 0,
+      frames: [
+        { width: 30, height: 20, pixels: pixels(600, 64, 1), disposal: 1, delay: 5 },
+        { left: 4, top: 3, width: 10, height: 9, pixels: pixels(90, 16, 2), local: grey, interlaced: true,
+          disposal, transparent: 0, delay: 7 },
+        { left: 20, top: 15, width: 15, height: 9, pixels: pixels(135, 70, 3), disposal, transparent: 3 },
+        { left: 2, top: 2, width: 9, height: 17, pixels: pixels(153, 64, 4), interlaced: true, disposal: 1 },
+      ],
+    }),
+  }));
+
+  test('every frame of every file is Chromium\'s', async () => {
+    const qlx = await loadModule();
+    for (const { name, gif } of suite) {
+      const ours = qlx.readGif(gif);
+      const theirs = await page.evaluate(async (data) => {
+        const decoder = new ImageDecoder({ data: new Uint8Array(data), type: 'image/gif', premultiplyAlpha: 'none',
+          colorSpaceConversion: 'none' });
+        await decoder.tracks.ready;
+        const frames = [];
+        for (let index = 0; index < decoder.tracks.selectedTrack.frameCount; index += 1) {
+          const { image } = await decoder.decode({ frameIndex: index });
+          const canvas = new OffscreenCanvas(image.displayWidth, image.displayHeight);
+          canvas.getContext('2d').drawImage(image, 0, 0);
+          frames.push([...canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data]);
+          image.close();
+        }
+        return frames;
+      }, [...gif]);
+      assert.equal(ours.frames.length, theirs.length, name);
+      ours.frames.forEach((frame, f) => {
+        const rgba = frame.rgba ?? qlx.expand(frame.indices, ours.width, ours.height);
+        for (let i = 0; i < ours.width * ours.height; i += 1) {
+          const stored = frame.rgba ? frame.rgba[4 * i + 3] === 255 : frame.stored[i] !== 0;
+          const expected = theirs[f].slice(4 * i, 4 * i + 4);
+          const got = stored ? [...rgba.slice(4 * i, 4 * i + 3), 255] : [0, 0, 0, 0];
+          assert.deepEqual(got, expected, `${name}, frame ${f}, pixel ${i % ours.width}, ${Math.floor(i / ours.width)}`);
+        }
+      });
+    }
+  });
+
+  test('an animated GIF plays beside its result and saves as the command\'s GIF and frames', async () => {
+    const gif = suite[2].gif;
+    const file = join(work.folder, 'dance.gif');
+    writeFileSync(file, gif);
+    await converting(() => page.setInputFiles('#pictures', file));
+    assert.equal(await page.getAttribute('body', 'data-frames'), '4');
+    await page.waitForFunction(() => document.body.dataset.frame === '3');
+    await converting(() => chooseMethod('floyd-steinberg'));
+    await converting(() => page.check('#dither-stable'));
+    const saved = await save('#save-gif');
+    assert.equal(saved.name, 'dance-qlx.gif');
+    runQlx(['convert', '--dither=floyd-steinberg', '--dither-stable', file, join(work.folder, 'command.gif')]);
+    assert.deepEqual(saved.bytes, readFileSync(join(work.folder, 'command.gif')));
+    const frames = unzipSync((await save('#save-qlx')).bytes);
+    runQlx(['convert', '--dither=floyd-steinberg', '--dither-stable', file, join(work.folder, 'dance-%02d.qlx')]);
+    assert.deepEqual(Object.keys(frames).sort(), ['01', '02', '03', '04'].map((n) => `dance-${n}.30x20.qlx`));
+    for (const [name, bytes] of Object.entries(frames)) {
+      assert.deepEqual(Buffer.from(bytes), readFileSync(join(work.folder, name)), name);
+    }
   });
 });

@@ -100,3 +100,51 @@ export function bmpToRgba(bytes) {
   }
   return { rgba, width, height };
 }
+
+// A GIF of frames as given, every field under the test's control: the
+// canvas, a global table, and for each frame its offset, sides, pixels
+// (rows in picture order), local table, interlacing, disposal, transparent
+// index and delay. Its LZW data is one code a pixel, 9 bits wide, with a
+// clear code every 254, so that it needs no encoder to trust.
+export function gifOf({ width, height, global, frames, loop = 0 }) {
+  const bytes = [...Buffer.from('GIF89a')];
+  const u16 = (v) => [v & 255, v >> 8];
+  const table = (entries) => {
+    const size = Math.max(1, Math.ceil(Math.log2(entries.length)) - 1);
+    const padded = [...entries, ...Array((2 << size) - entries.length).fill([0, 0, 0])];
+    return { flag: 0x80 | size, bytes: padded.flat() };
+  };
+  const screen = global ? table(global) : null;
+  bytes.push(...u16(width), ...u16(height), screen ? screen.flag | 0x70 : 0, 0, 0, ...(screen?.bytes ?? []));
+  bytes.push(0x21, 0xff, 11, ...Buffer.from('NETSCAPE2.0'), 3, 1, ...u16(loop), 0);
+  for (const frame of frames) {
+    const { left = 0, top = 0, pixels, local, interlaced = false, disposal = 0, transparent = -1, delay = 0 } = frame;
+    bytes.push(0x21, 0xf9, 4, (disposal << 2) | (transparent >= 0 ? 1 : 0), ...u16(delay), Math.max(transparent, 0), 0);
+    const localTable = local ? table(local) : null;
+    bytes.push(0x2c, ...u16(left), ...u16(top), ...u16(frame.width), ...u16(frame.height),
+      (localTable?.flag ?? 0) | (interlaced ? 0x40 : 0), ...(localTable?.bytes ?? []));
+    const rows = [];
+    const passes = interlaced ? [[0, 8], [4, 8], [2, 4], [1, 2]] : [[0, 1]];
+    for (const [start, step] of passes) for (let y = start; y < frame.height; y += step) rows.push(y);
+    const order = rows.flatMap((y) => pixels.slice(y * frame.width, (y + 1) * frame.width));
+    const codes = [];
+    order.forEach((pixel, i) => {
+      if (i % 254 === 0) codes.push(256);
+      codes.push(pixel);
+    });
+    codes.push(257);
+    const data = [];
+    let held = 0;
+    let filled = 0;
+    for (const code of codes) {
+      held |= code << filled;
+      for (filled += 9; filled >= 8; filled -= 8, held >>= 8) data.push(held & 255);
+    }
+    if (filled > 0) data.push(held & 255);
+    bytes.push(8);
+    for (let at = 0; at < data.length; at += 255) bytes.push(Math.min(255, data.length - at), ...data.slice(at, at + 255));
+    bytes.push(0);
+  }
+  bytes.push(0x3b);
+  return Uint8Array.from(bytes);
+}
