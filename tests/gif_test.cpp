@@ -96,6 +96,11 @@ Bytes giflib_gif(int width, int height, const Table& global, const std::vector<F
             EGifPutLine(gif, line.data(), frame.width);
         }
         if (local != nullptr) GifFreeMapObject(local);
+        // giflib keeps its own copy of a local table, and never frees it.
+        if (gif->Image.ColorMap != nullptr) {
+            GifFreeMapObject(gif->Image.ColorMap);
+            gif->Image.ColorMap = nullptr;
+        }
     }
     EGifCloseFile(gif, &error);
     if (map != nullptr) GifFreeMapObject(map);
