@@ -93,7 +93,8 @@ qlx_status write_frame(const std::uint8_t* indices, const std::uint8_t* previous
     if (!pixels) return pixels.error();
     copy_out(indices, width, place, pixels->get());
     std::uint8_t* const data = out + control_size + descriptor_size;
-    Result<std::size_t> plain = lzw_encode({pixels->get(), nullptr, count, false}, data);
+    Result<std::size_t> plain =
+        lzw_encode({pixels->get(), nullptr, count, false, min_code_size_of({pixels->get()}, count)}, data);
     if (!plain) return plain.error();
     std::size_t size = *plain;
     int marked = transparent;
@@ -104,6 +105,7 @@ qlx_status write_frame(const std::uint8_t* indices, const std::uint8_t* previous
     if (transparent < 0 && previous != nullptr) {
         std::array<bool, 256> used{};
         for (std::size_t i = 0; i < count; ++i) used[pixels->get()[i]] = true;
+        // The lowest spare index, so that the codes stay as short as they can.
         const auto unused = std::find(used.begin(), used.end(), false);
         if (unused != used.end()) {
             const auto spare = static_cast<std::uint8_t>(unused - used.begin());
@@ -116,7 +118,10 @@ qlx_status write_frame(const std::uint8_t* indices, const std::uint8_t* previous
                 alternatives[i] = alternatives[i] == pixels->get()[i] ? spare : pixels->get()[i];
             }
             for (const bool prefer : {true, false}) {
-                Result<std::size_t> tried = lzw_encode({pixels->get(), alternatives, count, prefer}, trial->get());
+                Result<std::size_t> tried =
+                    lzw_encode({pixels->get(), alternatives, count, prefer,
+                                min_code_size_of({pixels->get(), alternatives}, count)},
+                               trial->get());
                 if (!tried) return tried.error();
                 if (*tried < size) {
                     std::memcpy(data, trial->get(), *tried);

@@ -10,7 +10,7 @@
 namespace qlx {
 namespace {
 
-constexpr unsigned encoded_min_code_size = 8;  // every index of the palette is a root
+constexpr unsigned largest_min_code_size = 8;  // every index of the palette a root
 constexpr std::size_t max_block = 255;
 
 // Packs codes from each byte's low bits into sub-blocks.
@@ -74,18 +74,31 @@ static_assert(Dictionary::slots <= std::size_t{1} << 13, "slot_of keeps 13 bits"
 }  // namespace
 
 std::size_t lzw_encoded_bound(std::size_t count) {
-    constexpr std::size_t codes_between_clears = lzw_table_size - (std::size_t{1} << encoded_min_code_size) - 2;
+    // The largest roots leave the fewest codes between clears.
+    constexpr std::size_t codes_between_clears = lzw_table_size - (std::size_t{1} << largest_min_code_size) - 2;
     if (count > (SIZE_MAX - 64) / 2) return 0;
     const std::size_t codes = count + count / codes_between_clears + 4;  // pixels, clears, first clear, end
     const std::size_t data = (codes * lzw_max_bits + 7) / 8;
     return 1 + data + data / max_block + 2;  // code size, lengths, terminator
 }
 
+unsigned min_code_size_of(std::initializer_list<const std::uint8_t*> runs, std::size_t count) {
+    unsigned all = 0;
+    for (const std::uint8_t* run : runs) {
+        if (run == nullptr) continue;
+        for (std::size_t i = 0; i < count; ++i) all |= run[i];
+    }
+    unsigned size = 2;  // GIF's smallest
+    while ((all >> size) != 0) ++size;
+    return size;
+}
+
 Result<std::size_t> lzw_encode(const LzwInput& input, std::uint8_t* out) {
     Result<std::unique_ptr<Dictionary>> made = allocate_object<Dictionary>();
     if (!made) return failure(made.error());
     Dictionary& dictionary = **made;
-    constexpr unsigned clear = 1u << encoded_min_code_size, end = clear + 1;
+    const unsigned min_code_size = input.min_code_size;
+    const unsigned clear = 1u << min_code_size, end = clear + 1;
     const auto first_of = [&](std::size_t i) {
         return input.alternatives != nullptr && input.prefer_alternative ? input.alternatives[i] : input.pixels[i];
     };
@@ -95,9 +108,9 @@ Result<std::size_t> lzw_encode(const LzwInput& input, std::uint8_t* out) {
                : input.prefer_alternative    ? input.pixels[i]
                                              : input.alternatives[i];
     };
-    *out = encoded_min_code_size;
+    *out = static_cast<std::uint8_t>(min_code_size);
     BlockWriter writer(out + 1);
-    unsigned bits = encoded_min_code_size + 1, next = end + 1;
+    unsigned bits = min_code_size + 1, next = end + 1;
     // Codes widen when the decoder's table, one entry behind ours, fills a power of two.
     const auto emit = [&](unsigned code) {
         if (next > (1u << bits) && bits < lzw_max_bits) ++bits;
@@ -120,7 +133,7 @@ Result<std::size_t> lzw_encode(const LzwInput& input, std::uint8_t* out) {
             if (next == lzw_table_size) {
                 writer.put(clear, bits);
                 dictionary.clear();
-                bits = encoded_min_code_size + 1;
+                bits = min_code_size + 1;
                 next = end + 1;
             }
             string = start;

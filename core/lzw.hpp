@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <span>
 
@@ -24,7 +25,7 @@ inline constexpr std::size_t lzw_table_size = std::size_t{1} << lzw_max_bits;
 // bytes and the terminator. 0 if that overflows size_t.
 std::size_t lzw_encoded_bound(std::size_t count);
 
-// The pixels to encode. Where `alternatives` is given, pixel i may be sent
+// The pixels to encode, each below 2^min_code_size (2 to 8). Where `alternatives` is given, pixel i may be sent
 // as pixels[i] or as alternatives[i] (both decode to the same picture), and
 // the encoder takes whichever makes the longer string; `prefer_alternative`
 // says which to start a string with.
@@ -33,9 +34,15 @@ struct LzwInput {
     const std::uint8_t* alternatives = nullptr;
     std::size_t count = 0;
     bool prefer_alternative = false;
+    unsigned min_code_size = 8;
 };
 
-// Writes the minimum code size (8) and the image data's sub-blocks, with
+// The smallest minimum code size whose roots hold every value of the
+// `count` bytes at each of `runs`: the fewer the colours' indices, the
+// shorter the codes.
+unsigned min_code_size_of(std::initializer_list<const std::uint8_t*> runs, std::size_t count);
+
+// Writes the minimum code size and the image data's sub-blocks, with
 // the terminator, at `out`, which holds lzw_encoded_bound(count) bytes.
 // Returns the bytes written. QLX_OUT_OF_MEMORY when its table cannot be had.
 Result<std::size_t> lzw_encode(const LzwInput& input, std::uint8_t* out);

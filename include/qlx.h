@@ -545,7 +545,8 @@ QLX_USE_RESULT QLX_API qlx_status qlx_name_with_size(const char *stem, size_t wi
               a second (2 bytes), the transparent index, 0x00
       8   10  image descriptor: 0x2C, left, top, width, height (2 bytes
               each), 0x00 (no local table, not interlaced)
-     18       LZW data: the minimum code size 8, sub-blocks, 0x00
+     18       LZW data: the minimum code size (2 to 8, as few bits as the
+              frame's indices need), sub-blocks, 0x00
    and the trailer QLX_GIF_TRAILER after the last frame.
 
    Decoded, every frame is exactly the indices it was given, on its own

@@ -268,7 +268,8 @@ TEST(GifWriter, FramesComeBackAsTheirIndicesInEveryReader) {
 }
 
 // The start is our palette in order; a still frame costs a pixel, a small
-// change its rectangle; -1 writes no loop extension.
+// change its rectangle, in codes no wider than its indices need; -1 writes
+// no loop extension.
 TEST(GifWriter, StoresOnlyWhatChanged) {
     Bytes start(QLX_GIF_START_SIZE);
     std::size_t written = 0;
@@ -287,6 +288,7 @@ TEST(GifWriter, StoresOnlyWhatChanged) {
     ASSERT_EQ(qlx_gif_frame(second.data(), first.data(), 320, 200, 4, -1, out.data(), bound, &written), QLX_OK);
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 18), (Bytes{0x2C, 100, 0, 50, 0, 31, 0, 10, 0, 0}));
     EXPECT_EQ(out[3] >> 2, 1) << "the canvas is kept";
+    EXPECT_EQ(out[18], 4) << "indices below 16 take codes of 4-bit roots";
     ASSERT_EQ(qlx_gif_frame(second.data(), second.data(), 320, 200, 4, -1, out.data(), bound, &written), QLX_OK);
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 18), (Bytes{0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0}));
     EXPECT_LT(written, 30u);
