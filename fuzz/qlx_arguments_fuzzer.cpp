@@ -32,7 +32,14 @@ bool is_argument(const std::vector<std::string>& arguments, const std::string& t
 void check_conversion(const qlxcmd::Invocation& invocation, const std::vector<std::string>& arguments) {
     require(!invocation.inputs.empty() && invocation.to.has_value());
     for (const std::string& input : invocation.inputs) require(is_argument(arguments, input));
-    if (!invocation.out_dir) require(invocation.inputs.size() == 1 && is_argument(arguments, invocation.output));
+    // One input and an output; or --sequence's frames and the output after them.
+    if (!invocation.out_dir) {
+        require((invocation.sequence || invocation.inputs.size() == 1) && is_argument(arguments, invocation.output));
+    }
+    if (invocation.tiles) require(invocation.tiles->width >= 1 && invocation.tiles->height >= 1);
+    require(invocation.frame.value_or(1) >= 1 && invocation.sheet.value_or(1) >= 1);
+    require(invocation.delay.value_or(0) >= 0 && invocation.delay.value_or(0) <= 65535);
+    require(invocation.loop.value_or(0) >= 0 && invocation.loop.value_or(0) <= 65535);
     require(qlx_check_options(&invocation.options) == QLX_OK);
     require(invocation.jobs <= 1024);
     if (invocation.size) require(invocation.size->width >= 1 && invocation.size->height >= 1);

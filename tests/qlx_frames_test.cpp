@@ -163,6 +163,12 @@ TEST(QlxFrames, SheetsAndTilesAreEachOthersInverse) {
     EXPECT_NE(uneven.err.find("the sheet is 60 × 24, which is not a whole number of tiles of 16 × 16"),
               std::string::npos)
         << uneven.err;
+    // A sheet in any output format, GIF too: one picture.
+    ASSERT_EQ(
+        qlx_run({"convert", "--tiles=20x12", "--sheet=3", path(dir, "sheet.60x24.qlx"), path(dir, "sheet.gif")}).status,
+        0);
+    ASSERT_EQ(qlx_run({"convert", path(dir, "sheet.gif"), path(dir, "from-gif.60x24.qlx")}).status, 0);
+    EXPECT_EQ(read_file(dir / "from-gif.60x24.qlx"), sheet);
     // A standard frame's name states no size.
     write_file(dir / "std.qlx", Bytes(640 * 200, 9));
     ASSERT_EQ(

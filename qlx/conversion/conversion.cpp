@@ -289,11 +289,12 @@ Outcome<std::string> convert_file(const std::string& input, const OutputName& ou
     const std::size_t count = source.frame_count();
     const std::optional<FramePattern> pattern =
         output_name.named_by_size ? std::nullopt : frame_pattern(output_name.path);
+    // One frame, one sheet, a file a frame, or a GIF of them all; each in the output's format.
+    if (settings.sheet && !settings.frame) return write_sheet(input, source, output_name, settings, progress);
+    if (pattern && !settings.frame) return write_frame_files(input, source, *pattern, settings, progress);
     if (settings.output.format == FileFormat::gif && !settings.frame) {
         return write_gif(input, source, output_name, settings, progress);
     }
-    if (pattern && !settings.frame) return write_frame_files(input, source, *pattern, settings, progress);
-    if (settings.sheet) return write_sheet(input, source, output_name, settings, progress);
     if (settings.frame && *settings.frame > count) {
         return refusal("it has " + std::to_string(count) + " frame" + (count == 1 ? "" : "s") +
                        "; --frame takes 1 to " + std::to_string(count));
