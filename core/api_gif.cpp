@@ -118,10 +118,9 @@ qlx_status write_frame(const std::uint8_t* indices, const std::uint8_t* previous
                 alternatives[i] = alternatives[i] == pixels->get()[i] ? spare : pixels->get()[i];
             }
             for (const bool prefer : {true, false}) {
-                Result<std::size_t> tried =
-                    lzw_encode({pixels->get(), alternatives, count, prefer,
-                                min_code_size_of({pixels->get(), alternatives}, count)},
-                               trial->get());
+                Result<std::size_t> tried = lzw_encode({pixels->get(), alternatives, count, prefer,
+                                                        min_code_size_of({pixels->get(), alternatives}, count)},
+                                                       trial->get());
                 if (!tried) return tried.error();
                 if (*tried < size) {
                     std::memcpy(data, trial->get(), *tried);

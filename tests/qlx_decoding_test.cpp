@@ -3,11 +3,10 @@
 // files it writes read back.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <random>
-
-#include <zlib.h>
 
 #include "conversion.hpp"
 #include "decoding.hpp"
@@ -94,8 +93,8 @@ PngRecipe random_png(std::uint8_t colour_type, std::uint8_t depth, bool interlac
     }
     if (colour_type == 3) {
         for (unsigned i = 0; i <= top; ++i) {
-            recipe.palette.insert(recipe.palette.end(), {static_cast<std::uint8_t>(i * 7 + 1),
-                                                         static_cast<std::uint8_t>(255 - i), 9});
+            recipe.palette.insert(recipe.palette.end(),
+                                  {static_cast<std::uint8_t>(i * 7 + 1), static_cast<std::uint8_t>(255 - i), 9});
         }
     }
     return recipe;
@@ -112,7 +111,8 @@ Bytes expected_rgba(const PngRecipe& recipe) {
             case 2: rgba.insert(rgba.end(), {eight(0), eight(1), eight(2), 255}); break;
             case 3: {
                 const std::size_t entry = 3u * s[0];
-                rgba.insert(rgba.end(), {recipe.palette[entry], recipe.palette[entry + 1], recipe.palette[entry + 2], 255});
+                rgba.insert(rgba.end(),
+                            {recipe.palette[entry], recipe.palette[entry + 1], recipe.palette[entry + 2], 255});
                 break;
             }
             case 4: rgba.insert(rgba.end(), {eight(0), eight(0), eight(0), eight(1)}); break;
@@ -129,8 +129,8 @@ TEST(QlxPng, EveryColourTypeAndDepthDecodesAsBrowsersDo) {
     for (const auto& [colour_type, allowed] : depths) {
         for (const std::uint8_t depth : allowed) {
             for (const bool interlaced : {false, true}) {
-                SCOPED_TRACE("colour type " + std::to_string(colour_type) + ", " + std::to_string(depth) +
-                             " bits" + (interlaced ? ", interlaced" : ""));
+                SCOPED_TRACE("colour type " + std::to_string(colour_type) + ", " + std::to_string(depth) + " bits" +
+                             (interlaced ? ", interlaced" : ""));
                 const PngRecipe recipe = random_png(colour_type, depth, interlaced, random);
                 const qlxcmd::Picture picture = decoded(qlx::test::make_png(recipe));
                 EXPECT_EQ(picture.width, 13u);
@@ -158,9 +158,9 @@ TEST(QlxPng, OurPaletteKeepsIndicesExactly) {
     for (unsigned i = 0; i < 256; ++i) {
         recipe.samples.push_back(static_cast<std::uint16_t>(255 - i));
         const std::uint32_t colour = qlx_palette_colour(static_cast<std::uint8_t>(i));
-        recipe.palette.insert(recipe.palette.end(), {static_cast<std::uint8_t>(colour >> 16),
-                                                     static_cast<std::uint8_t>(colour >> 8),
-                                                     static_cast<std::uint8_t>(colour)});
+        recipe.palette.insert(recipe.palette.end(),
+                              {static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
+                               static_cast<std::uint8_t>(colour)});
     }
     const qlxcmd::Picture ours = decoded(qlx::test::make_png(recipe));
     const Bytes stored = stored_indices(ours);
@@ -244,7 +244,8 @@ TEST(QlxBmp, EverySuiteFileDecodes) {
         {"rgb16", "rgb16bfdef"},
         {"rgb16-565", "rgb16-565pal"}};
     for (const auto& group : same_pictures) {
-        const Bytes first = rgba_of(decoded(qlx::test::read_file(qlx::test::data_path("bmpsuite/g/" + group[0] + ".bmp"))));
+        const Bytes first =
+            rgba_of(decoded(qlx::test::read_file(qlx::test::data_path("bmpsuite/g/" + group[0] + ".bmp"))));
         for (const std::string& name : group) {
             SCOPED_TRACE(name);
             const qlxcmd::Picture picture =
@@ -277,7 +278,7 @@ TEST(QlxBmp, BitFieldsScaleByRoundingAndRleSkipsAreTransparent) {
     rle.resize(54);
     rle.insert(rle.end(), table_and_runs.begin(), table_and_runs.end());
     qlx::test::put_le32(rle, 10, 62);
-    EXPECT_EQ(rgba_of(decoded(rle)), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  //
+    EXPECT_EQ(rgba_of(decoded(rle)), (Bytes{0,  0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0,  //
                                             50, 100, 200, 255, 0, 0, 0, 0, 0, 0, 0, 0}));
     rle.resize(rle.size() - 2);  // no end-of-picture mark
     EXPECT_EQ(refusal(rle), "BMP pixel data is cut short");
@@ -323,7 +324,8 @@ TEST(QlxWriters, IndexedPngAndBmpReadBackToEveryIndex) {
     EXPECT_EQ(stored_indices(read), indices);
     EXPECT_EQ(converted(read), indices);
     // tRNS marks index 80 alone, and no chunk beyond the five is written.
-    EXPECT_NE(std::search(png_bytes.begin(), png_bytes.end(), std::begin("tRNS"), std::end("tRNS") - 1), png_bytes.end());
+    EXPECT_NE(std::search(png_bytes.begin(), png_bytes.end(), std::begin("tRNS"), std::end("tRNS") - 1),
+              png_bytes.end());
     for (const char* absent : {"tIME", "tEXt", "gAMA", "sRGB", "pHYs"}) {
         EXPECT_EQ(std::search(png_bytes.begin(), png_bytes.end(), absent, absent + 4), png_bytes.end()) << absent;
     }

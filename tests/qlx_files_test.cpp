@@ -116,16 +116,21 @@ void fix_crc(Bytes& png, std::size_t chunk) {
 PngRecipe rgba_recipe() {
     PngRecipe recipe{8, 6, 6, 8, false, {}, {}, {}};
     for (std::uint16_t i = 0; i < 8 * 6; ++i) {
-        recipe.samples.insert(recipe.samples.end(), {static_cast<std::uint16_t>(i * 5), static_cast<std::uint16_t>(200 - i * 3),
-                                                     static_cast<std::uint16_t>(i * 41 % 256),
-                                                     static_cast<std::uint16_t>(i % 4 == 0 ? 0 : i % 4 == 1 ? 255 : i * 37 % 256)});
+        recipe.samples.insert(recipe.samples.end(),
+                              {static_cast<std::uint16_t>(i * 5), static_cast<std::uint16_t>(200 - i * 3),
+                               static_cast<std::uint16_t>(i * 41 % 256),
+                               static_cast<std::uint16_t>(i % 4 == 0   ? 0
+                                                          : i % 4 == 1 ? 255
+                                                                       : i * 37 % 256)});
     }
     return recipe;
 }
 
 PngRecipe indexed_recipe() {
     PngRecipe recipe{9, 5, 3, 4, false, {}, {}, {}};
-    for (int i = 0; i < 16; ++i) recipe.palette.insert(recipe.palette.end(), {Bytes::value_type(i * 16), Bytes::value_type(255 - i * 9), Bytes::value_type(i * 5)});
+    for (int i = 0; i < 16; ++i)
+        recipe.palette.insert(recipe.palette.end(),
+                              {Bytes::value_type(i * 16), Bytes::value_type(255 - i * 9), Bytes::value_type(i * 5)});
     recipe.transparency = {255, 0, 128, 255, 40};
     for (std::uint16_t i = 0; i < 9 * 5; ++i) recipe.samples.push_back(static_cast<std::uint16_t>(i * 7 % 16));
     return recipe;
@@ -170,7 +175,8 @@ TEST(QlxDamagedFiles, JpegWarningsOfDamageAreRefusedAndExtraneousBytesAreNot) {
     ASSERT_TRUE(clean.ok) << clean.refusal;
     // Start of scan: its header's length, then the entropy-coded data up to EOI.
     std::size_t sos = 2;
-    while (sos + 4 < jpeg.size() && !(jpeg[sos] == 0xff && jpeg[sos + 1] == 0xda)) sos += 2 + (std::size_t{jpeg[sos + 2]} << 8 | jpeg[sos + 3]);
+    while (sos + 4 < jpeg.size() && !(jpeg[sos] == 0xff && jpeg[sos + 1] == 0xda))
+        sos += 2 + (std::size_t{jpeg[sos + 2]} << 8 | jpeg[sos + 3]);
     ASSERT_LT(sos + 4, jpeg.size());
     const std::size_t data = sos + 2 + (std::size_t{jpeg[sos + 2]} << 8 | jpeg[sos + 3]);
 
@@ -183,7 +189,8 @@ TEST(QlxDamagedFiles, JpegWarningsOfDamageAreRefusedAndExtraneousBytesAreNot) {
     Bytes short_scan = jpeg;
     short_scan.insert(short_scan.end() - 2, {0x12, 0x34, 0x56});
     const std::string left_over = convert(short_scan).refusal;
-    EXPECT_TRUE(left_over.starts_with("JPEG data is corrupt: ") && left_over.ends_with("extraneous bytes before marker 0xd9"))
+    EXPECT_TRUE(left_over.starts_with("JPEG data is corrupt: ") &&
+                left_over.ends_with("extraneous bytes before marker 0xd9"))
         << left_over;
 
     // Bytes between the header's segments leave every pixel alone.
@@ -224,8 +231,8 @@ TEST(QlxDamagedFiles, GifAndBmpCutShortSaySo) {
 // A 2 x 1 GIF whose LZW data is given in codes of 3 bits: 4 clears the
 // table, 5 ends the data, and 6 is the first code a frame may define.
 Bytes two_pixel_gif(std::initializer_list<unsigned> codes) {
-    Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 255, 255, 255,
-                 0x2c, 0, 0, 0, 0, 2, 0, 1, 0, 0, 2};
+    Bytes gif = {'G', 'I', 'F', '8', '9',  'a', 2, 0, 1, 0, 0x80, 0, 0, 0, 0,
+                 0,   255, 255, 255, 0x2c, 0,   0, 0, 0, 2, 0,    1, 0, 0, 2};
     Bytes data;
     unsigned bits = 0, count = 0;
     for (const unsigned code : codes) {
@@ -298,7 +305,8 @@ TEST(QlxFiles, PngBytesDoNotDependOnJobsOrTheBatch) {
     std::vector<std::string> inputs;
     for (std::size_t i = 0; i < sides.size(); ++i) {
         const auto [width, height] = sides[i];
-        const std::string name = "p" + std::to_string(i) + "." + std::to_string(width) + "x" + std::to_string(height) + ".qlx";
+        const std::string name =
+            "p" + std::to_string(i) + "." + std::to_string(width) + "x" + std::to_string(height) + ".qlx";
         write_file(dir / name, busy_indices(width, height, static_cast<unsigned>(i)));
         inputs.push_back(path(dir, name));
     }
@@ -311,7 +319,8 @@ TEST(QlxFiles, PngBytesDoNotDependOnJobsOrTheBatch) {
         const std::string name = "p" + std::to_string(i) + ".png";
         ASSERT_EQ(qlx_run({"convert", inputs[i], path(dir, "alone-" + name)}).status, 0);
         const Bytes alone = read_file(dir / ("alone-" + name));
-        for (const std::string jobs : {"1", "2", "4"}) EXPECT_TRUE(read_file(dir / ("j" + jobs) / name) == alone) << name << " -j" << jobs;
+        for (const std::string jobs : {"1", "2", "4"})
+            EXPECT_TRUE(read_file(dir / ("j" + jobs) / name) == alone) << name << " -j" << jobs;
     }
 }
 
@@ -341,7 +350,8 @@ TEST(QlxFiles, TransparencyIsBlendedOverTheBackground) {
                 << option << " pixel " << i;
         }
     }
-    ASSERT_EQ(qlx_run({"convert", "--transparent-index=9", path(dir, "alpha.png"), path(dir, "marked.8x6.qlx")}).status, 0);
+    ASSERT_EQ(qlx_run({"convert", "--transparent-index=9", path(dir, "alpha.png"), path(dir, "marked.8x6.qlx")}).status,
+              0);
     const Bytes marked = read_file(dir / "marked.8x6.qlx");
     for (std::size_t i = 0; i < 48; ++i) {
         const auto sample = [&](std::size_t k) { return static_cast<std::uint8_t>(recipe.samples[4 * i + k]); };
@@ -368,10 +378,13 @@ TEST(QlxFiles, TransparencyIsBlendedOverTheBackground) {
     // is the background too, and opaque ones keep their index.
     Bytes indices = {80, 71, 5, 255};
     write_file(dir / "kept.4x1.qlx", indices);
-    ASSERT_EQ(qlx_run({"convert", "--transparent-index=71", path(dir, "kept.4x1.qlx"), path(dir, "kept.png")}).status, 0);
-    ASSERT_EQ(qlx_run({"convert", "--background=0000FF", path(dir, "kept.png"), path(dir, "kept-back.4x1.qlx")}).status, 0);
+    ASSERT_EQ(qlx_run({"convert", "--transparent-index=71", path(dir, "kept.4x1.qlx"), path(dir, "kept.png")}).status,
+              0);
+    ASSERT_EQ(qlx_run({"convert", "--background=0000FF", path(dir, "kept.png"), path(dir, "kept-back.4x1.qlx")}).status,
+              0);
     EXPECT_EQ(read_file(dir / "kept-back.4x1.qlx"), (Bytes{80, qlx_nearest_index(0, 0, 255), 5, 255}));
-    ASSERT_EQ(qlx_run({"convert", "--transparent-index=71", path(dir, "kept.png"), path(dir, "same.4x1.qlx")}).status, 0);
+    ASSERT_EQ(qlx_run({"convert", "--transparent-index=71", path(dir, "kept.png"), path(dir, "same.4x1.qlx")}).status,
+              0);
     EXPECT_EQ(read_file(dir / "same.4x1.qlx"), indices);
 }
 
@@ -380,7 +393,8 @@ TEST(QlxFiles, BackgroundAndPixelLimitRefuseBadValues) {
     for (const std::string value : {"12345", "1234567", "#12345G", "-12345", "0x1234", ""}) {
         const RunResult run = qlx_run({"convert", "--background=" + value, PAL_SAMPLE_BMP, path(dir, "o.qlx")});
         EXPECT_EQ(run.status, 2) << value;
-        EXPECT_EQ(run.err, "qlx: invalid --background '" + value + "'; a colour as RRGGBB or #RRGGBB\nTry 'qlx --help'.\n");
+        EXPECT_EQ(run.err,
+                  "qlx: invalid --background '" + value + "'; a colour as RRGGBB or #RRGGBB\nTry 'qlx --help'.\n");
     }
     for (const std::string value : {"-1", "1e6", "12x", ""}) {
         EXPECT_EQ(qlx_run({"convert", "--max-pixels=" + value, PAL_SAMPLE_BMP, path(dir, "o.qlx")}).status, 2) << value;
@@ -408,7 +422,8 @@ TEST(QlxFiles, PicturesPastThePixelLimitAreRefusedFromTheirHeader) {
     EXPECT_EQ(lifted.err, "qlx: " + path(dir, "huge.png") + ": PNG data is cut short\n");
 
     // The limit is inclusive, for every format.
-    for (const std::string& input : {std::string(PAL_SAMPLE_BMP), qlx::test::data_path("pictures/plain.gif").string()}) {
+    for (const std::string& input :
+         {std::string(PAL_SAMPLE_BMP), qlx::test::data_path("pictures/plain.gif").string()}) {
         const auto picture = qlxcmd::decode(read_file(input), input, {});
         ASSERT_TRUE(picture);
         const std::string pixels = std::to_string(picture->width * picture->height);
@@ -428,7 +443,8 @@ TEST(QlxFiles, QlxNamesTellTheirSizeTruly) {
     const RunResult wrong = qlx_run({"convert", input, path(dir, "out.100x100.qlx")});
     EXPECT_EQ(wrong.status, 1);
     EXPECT_EQ(wrong.err, "qlx: " + input + ": the picture is 320 × 200 but the name " + path(dir, "out.100x100.qlx") +
-                             " says 100 × 100; name it " + path(dir, "out.qlx") + ", or give --fit=contain --size=100x100\n");
+                             " says 100 × 100; name it " + path(dir, "out.qlx") +
+                             ", or give --fit=contain --size=100x100\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out.100x100.qlx"));
     ASSERT_EQ(qlx_run({"convert", "--fit=cover", "--size=100x100", input, path(dir, "out.100x100.qlx")}).status, 0);
     EXPECT_EQ(read_file(dir / "out.100x100.qlx").size(), 10000u);
@@ -447,8 +463,8 @@ TEST(QlxFiles, QlxNamesTellTheirSizeTruly) {
 // Every format of the table is in the help and the manual page, so that
 // adding one to the table and nowhere else fails here.
 TEST(QlxFormats, TheTableIsInTheHelpAndTheManual) {
-    const std::string help = qlx_run({"--help"}).out + qlx_run({"convert", "--help"}).out +
-                             qlx_run({"palette", "--help"}).out;
+    const std::string help =
+        qlx_run({"--help"}).out + qlx_run({"convert", "--help"}).out + qlx_run({"palette", "--help"}).out;
     const Bytes page = read_file(std::filesystem::path(PAL_SOURCE_DIR) / "docs" / "qlx.1");
     const std::string manual(page.begin(), page.end());
     for (const qlxcmd::FormatEntry& entry : qlxcmd::format_table()) {

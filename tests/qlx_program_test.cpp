@@ -44,13 +44,18 @@ TEST(QlxProgram, StatusesAndMessages) {
         {{"convert", "--bogus", input, path(dir, "a.qlx")}, "qlx: unrecognized option '--bogus'\n"},
         {{"convert", input}, "qlx: missing OUTPUT\n"},
         {{"convert", input, path(dir, "a.jpg")},
-         "qlx: cannot tell a format from the name '" + path(dir, "a.jpg") + "'; end it in .qlx, .png, .bmp or .gif, or give --to\n"},
+         "qlx: cannot tell a format from the name '" + path(dir, "a.jpg") +
+             "'; end it in .qlx, .png, .bmp or .gif, or give --to\n"},
         {{"convert", "--dither=sideways", input, path(dir, "a.qlx")},
-         "qlx: invalid --dither 'sideways'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite or blue-noise\n"},
-        {{"convert", "--dither", input, path(dir, "a.qlx")}, "qlx: invalid --dither '" + input + "'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite or blue-noise\n"},
+         "qlx: invalid --dither 'sideways'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite or "
+         "blue-noise\n"},
+        {{"convert", "--dither", input, path(dir, "a.qlx")},
+         "qlx: invalid --dither '" + input +
+             "'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite or blue-noise\n"},
         {{"convert", input, path(dir, "a.qlx"), "--jobs"}, "qlx: option '--jobs' requires an argument\n"},
         {{"convert", "--quiet=yes", input, path(dir, "a.qlx")}, "qlx: option '--quiet' doesn't allow an argument\n"},
-        {{"palette", "--dither=ordered", path(dir, "a.gpl")}, "qlx: option '--dither' does not apply to 'qlx palette'\n"},
+        {{"palette", "--dither=ordered", path(dir, "a.gpl")},
+         "qlx: option '--dither' does not apply to 'qlx palette'\n"},
         {{"convert", "--to=gpl", input, path(dir, "a.qlx")}, "qlx: invalid --to 'gpl'; choose qlx, png, bmp or gif\n"},
         {{"resize", input}, "qlx: unknown command 'resize'; convert or palette\n"},
         {{}, "qlx: missing command; convert or palette\n"},
@@ -97,9 +102,13 @@ TEST(QlxProgram, ColourInputGivesPalquantsBytes) {
         for (const std::string light : {"srgb", "linear"}) {
             SCOPED_TRACE(method + " " + light);
             ASSERT_EQ(palquant({"--dither=" + method, "--dither-light=" + light, "--dither-strength=70", input,
-                                path(dir, "p.qlx")}).status, 1);
+                                path(dir, "p.qlx")})
+                          .status,
+                      1);
             ASSERT_EQ(qlx_run({"convert", input, "--dither", method, path(dir, "q.qlx"), "--dither-light=" + light,
-                               "--dither-str=70"}).status, 0);
+                               "--dither-str=70"})
+                          .status,
+                      0);
             EXPECT_EQ(read_file(dir / "q.qlx"), read_file(dir / "p.qlx"));
         }
     }
@@ -153,8 +162,9 @@ TEST(QlxProgram, BatchesConvertTheGoodAndReportTheBad) {
     qlx::test::TempDir dir;
     std::vector<std::string> inputs;
     for (int i = 0; i < 6; ++i) {
-        write_file(dir / ("pic" + std::to_string(i) + ".bmp"),
-                   qlx::test::make_bmp({40 + i, 30, false, 40, 0, true, 24, 0, qlx::test::gradient_pixels(40 + i, 30)}));
+        write_file(
+            dir / ("pic" + std::to_string(i) + ".bmp"),
+            qlx::test::make_bmp({40 + i, 30, false, 40, 0, true, 24, 0, qlx::test::gradient_pixels(40 + i, 30)}));
         inputs.push_back(path(dir, "pic" + std::to_string(i) + ".bmp"));
     }
     write_file(dir / "broken.png", Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0});
@@ -244,7 +254,8 @@ std::string on_terminal(const std::vector<std::string>& arguments) {
     }
     std::string drawn;
     char buffer[4096];
-    for (ssize_t count; (count = read(terminal, buffer, sizeof buffer)) > 0;) drawn.append(buffer, static_cast<std::size_t>(count));
+    for (ssize_t count; (count = read(terminal, buffer, sizeof buffer)) > 0;)
+        drawn.append(buffer, static_cast<std::size_t>(count));
     waitpid(child, nullptr, 0);
     close(terminal);
     return drawn;
