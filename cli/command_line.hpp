@@ -7,7 +7,7 @@
 // Arguments after the second file name are ignored, as they always were.
 // "--help" and "--version" count only as the one argument.
 //
-//   palquant  [--dither=none|floyd-steinberg|ordered|atkinson|sierra-lite|blue-noise]
+//   palquant  [--dither=METHOD, one of qlx_dither_name's]
 //             [--dither-strength=0..100] [--dither-light=srgb|linear] BMP QLX
 //   palexpand [--size=WIDTHxHEIGHT] QLX BMP
 

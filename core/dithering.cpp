@@ -58,7 +58,8 @@ template <const DiffusionKernel& K>
 constexpr bool numerator_fits = std::uint64_t{partial_strength_divisor<K>} * (3 * std::uint64_t{linear_max} + 1) <=
                                 std::numeric_limits<std::uint32_t>::max();
 static_assert(numerator_fits<floyd_steinberg_kernel> && numerator_fits<atkinson_kernel> &&
-              numerator_fits<sierra_lite_kernel>);
+              numerator_fits<sierra_lite_kernel> && numerator_fits<jarvis_judice_ninke_kernel> &&
+              numerator_fits<stucki_kernel> && numerator_fits<burkes_kernel> && numerator_fits<sierra_kernel>);
 
 // The multiplier of the errors that goes with each divisor.
 constexpr int error_scale(int strength) { return strength == max_dither_strength ? 1 : strength; }
@@ -99,7 +100,7 @@ constexpr int weight_ahead(int ahead) {
 // The taps a pixel's error takes to the rows below.
 struct TapsBelow {
     std::size_t count = 0;
-    std::array<DiffusionTap, 6> taps{};
+    std::array<DiffusionTap, max_kernel_taps> taps{};
 };
 template <const DiffusionKernel& K>
 constexpr TapsBelow taps_below = [] {
@@ -124,7 +125,21 @@ constexpr bool taps_within_reach = [] {
     return true;
 }();
 static_assert(taps_within_reach<floyd_steinberg_kernel> && taps_within_reach<atkinson_kernel> &&
-              taps_within_reach<sierra_lite_kernel>);
+              taps_within_reach<sierra_lite_kernel> && taps_within_reach<jarvis_judice_ninke_kernel> &&
+              taps_within_reach<stucki_kernel> && taps_within_reach<burkes_kernel> && taps_within_reach<sierra_kernel>);
+
+// No error exceeds the working range (the working value is clamped before
+// the error is taken), and a kernel's weights add up to its divisor at most,
+// so what reaches a pixel never exceeds the range either: errors cannot
+// pile up, whatever the kernel.
+template <const DiffusionKernel& K>
+constexpr bool weights_within_divisor = [] {
+    int sum = 0;
+    for (int t = 0; t < K.tap_count; ++t) sum += K.taps[static_cast<std::size_t>(t)].weight;
+    return sum <= K.divisor;
+}();
+static_assert(weights_within_divisor<jarvis_judice_ninke_kernel> && weights_within_divisor<stucki_kernel> &&
+              weights_within_divisor<burkes_kernel> && weights_within_divisor<sierra_kernel>);
 
 // The pattern methods' offsets stay within +-pattern_reach.
 constexpr int pattern_reach = ordered_dither_amplitude / 2;
@@ -409,7 +424,7 @@ void diffused_row(DitherState& state, const std::uint8_t* pixels, std::size_t y,
 // ---- The table of row functions ----
 
 constexpr std::size_t format_count = QLX_BGRA + 1;
-constexpr std::size_t method_count = static_cast<std::size_t>(DitherMethod::blue_noise) + 1;
+constexpr std::size_t method_count = static_cast<std::size_t>(DitherMethod::last) + 1;
 constexpr std::size_t light_count = static_cast<std::size_t>(DitherLight::linear) + 1;
 constexpr std::size_t strength_kinds = 2;  // full, partial
 
@@ -427,6 +442,14 @@ constexpr const DiffusionKernel& kernel_of() {
         return atkinson_kernel;
     else if constexpr (M == DitherMethod::sierra_lite)
         return sierra_lite_kernel;
+    else if constexpr (M == DitherMethod::jarvis_judice_ninke)
+        return jarvis_judice_ninke_kernel;
+    else if constexpr (M == DitherMethod::stucki)
+        return stucki_kernel;
+    else if constexpr (M == DitherMethod::burkes)
+        return burkes_kernel;
+    else if constexpr (M == DitherMethod::sierra)
+        return sierra_kernel;
     else
         return floyd_steinberg_kernel;
 }
@@ -468,6 +491,10 @@ void weigh_palette(DitherState& state) {
         case DitherMethod::floyd_steinberg: weight = weight_ahead<floyd_steinberg_kernel>(1); break;
         case DitherMethod::atkinson: weight = weight_ahead<atkinson_kernel>(1); break;
         case DitherMethod::sierra_lite: weight = weight_ahead<sierra_lite_kernel>(1); break;
+        case DitherMethod::jarvis_judice_ninke: weight = weight_ahead<jarvis_judice_ninke_kernel>(1); break;
+        case DitherMethod::stucki: weight = weight_ahead<stucki_kernel>(1); break;
+        case DitherMethod::burkes: weight = weight_ahead<burkes_kernel>(1); break;
+        case DitherMethod::sierra: weight = weight_ahead<sierra_kernel>(1); break;
         default: return;
     }
     weight *= error_scale(state.options.strength);

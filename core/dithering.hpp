@@ -53,7 +53,12 @@ enum class DitherMethod {
     ordered = QLX_DITHER_ORDERED,
     atkinson = QLX_DITHER_ATKINSON,
     sierra_lite = QLX_DITHER_SIERRA_LITE,
-    blue_noise = QLX_DITHER_BLUE_NOISE
+    blue_noise = QLX_DITHER_BLUE_NOISE,
+    jarvis_judice_ninke = QLX_DITHER_JARVIS_JUDICE_NINKE,
+    stucki = QLX_DITHER_STUCKI,
+    burkes = QLX_DITHER_BURKES,
+    sierra = QLX_DITHER_SIERRA,
+    last = sierra
 };
 
 // The values of qlx_light: where error diffusion adds errors up.
@@ -70,8 +75,7 @@ struct DitherOptions {
 // Whether a method diffuses errors from pixel to pixel, which chains each
 // row to the one before.
 constexpr bool diffuses_errors(DitherMethod method) {
-    return method == DitherMethod::floyd_steinberg || method == DitherMethod::atkinson ||
-           method == DitherMethod::sierra_lite;
+    return method != DitherMethod::none && method != DitherMethod::ordered && method != DitherMethod::blue_noise;
 }
 
 // An error-diffusion kernel: where each share of a pixel's error goes,
@@ -79,15 +83,58 @@ constexpr bool diffuses_errors(DitherMethod method) {
 struct DiffusionTap {
     int ahead, down, weight;
 };
+inline constexpr std::size_t max_kernel_taps = 12;
 struct DiffusionKernel {
     int divisor;
     int tap_count;
-    std::array<DiffusionTap, 6> taps;
+    std::array<DiffusionTap, max_kernel_taps> taps;
 };
 inline constexpr DiffusionKernel floyd_steinberg_kernel = {16, 4, {{{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}}};
 inline constexpr DiffusionKernel atkinson_kernel = {
     8, 6, {{{1, 0, 1}, {2, 0, 1}, {-1, 1, 1}, {0, 1, 1}, {1, 1, 1}, {0, 2, 1}}}};
 inline constexpr DiffusionKernel sierra_lite_kernel = {4, 3, {{{1, 0, 2}, {-1, 1, 1}, {0, 1, 1}}}};
+inline constexpr DiffusionKernel jarvis_judice_ninke_kernel = {48,
+                                                               12,
+                                                               {{{1, 0, 7},
+                                                                 {2, 0, 5},
+                                                                 {-2, 1, 3},
+                                                                 {-1, 1, 5},
+                                                                 {0, 1, 7},
+                                                                 {1, 1, 5},
+                                                                 {2, 1, 3},
+                                                                 {-2, 2, 1},
+                                                                 {-1, 2, 3},
+                                                                 {0, 2, 5},
+                                                                 {1, 2, 3},
+                                                                 {2, 2, 1}}}};
+inline constexpr DiffusionKernel stucki_kernel = {42,
+                                                  12,
+                                                  {{{1, 0, 8},
+                                                    {2, 0, 4},
+                                                    {-2, 1, 2},
+                                                    {-1, 1, 4},
+                                                    {0, 1, 8},
+                                                    {1, 1, 4},
+                                                    {2, 1, 2},
+                                                    {-2, 2, 1},
+                                                    {-1, 2, 2},
+                                                    {0, 2, 4},
+                                                    {1, 2, 2},
+                                                    {2, 2, 1}}}};
+inline constexpr DiffusionKernel burkes_kernel = {
+    32, 7, {{{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}}}};
+inline constexpr DiffusionKernel sierra_kernel = {32,
+                                                  10,
+                                                  {{{1, 0, 5},
+                                                    {2, 0, 3},
+                                                    {-2, 1, 2},
+                                                    {-1, 1, 4},
+                                                    {0, 1, 5},
+                                                    {1, 1, 4},
+                                                    {2, 1, 2},
+                                                    {-1, 2, 2},
+                                                    {0, 2, 3},
+                                                    {1, 2, 2}}}};
 // The farthest a kernel reaches: rows below, and pixels to either side.
 inline constexpr int max_diffusion_down = 2;
 inline constexpr int max_diffusion_ahead = 2;

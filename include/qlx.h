@@ -186,7 +186,12 @@ typedef enum qlx_dither QLX_ANY_INT {
     QLX_DITHER_ORDERED = 2,         /* 8 x 8 Bayer offsets added before the search */
     QLX_DITHER_ATKINSON = 3,        /* error diffusion, 1/8 to each of six neighbours, serpentine */
     QLX_DITHER_SIERRA_LITE = 4,     /* error diffusion 2, 1, 1 quarters, serpentine */
-    QLX_DITHER_BLUE_NOISE = 5       /* offsets from a 64 x 64 blue-noise mask */
+    QLX_DITHER_BLUE_NOISE = 5,      /* offsets from a 64 x 64 blue-noise mask */
+    /* The larger kernels, serpentine, each over three rows but Burkes's two: */
+    QLX_DITHER_JARVIS_JUDICE_NINKE = 6, /* 7, 5 / 3, 5, 7, 5, 3 / 1, 3, 5, 3, 1 forty-eighths */
+    QLX_DITHER_STUCKI = 7,              /* 8, 4 / 2, 4, 8, 4, 2 / 1, 2, 4, 2, 1 forty-seconds */
+    QLX_DITHER_BURKES = 8,              /* 8, 4 / 2, 4, 8, 4, 2 thirty-seconds */
+    QLX_DITHER_SIERRA = 9               /* 5, 3 / 2, 4, 5, 4, 2 / 2, 3, 2 thirty-seconds */
 } qlx_dither;
 
 /* Where error diffusion adds errors up. Neighbouring pixels are seen as
@@ -259,7 +264,8 @@ QLX_USE_RESULT QLX_API qlx_status qlx_check_options(const qlx_options *options);
 
 /* The names of the methods and lights, as the programs, the web module and
    the page spell them: "none", "floyd-steinberg", "ordered", "atkinson",
-   "sierra-lite", "blue-noise"; "srgb", "linear". A name is NULL for a
+   "sierra-lite", "blue-noise", "jarvis-judice-ninke", "stucki", "burkes",
+   "sierra"; "srgb", "linear". A name is NULL for a
    value this version does not know, and the values run from 0 without
    gaps, so asking from 0 until NULL lists them all. Reading a name back
    gives QLX_UNKNOWN_NAME, leaving the result alone, for any other text. */

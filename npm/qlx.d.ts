@@ -3,7 +3,9 @@
 // the palquant, palexpand and qlx programs.
 
 /** The methods, lights and fits, as the library names them; the first of each is the default. */
-export type Dither = 'none' | 'floyd-steinberg' | 'ordered' | 'atkinson' | 'sierra-lite' | 'blue-noise';
+export type Dither =
+  | 'none' | 'floyd-steinberg' | 'ordered' | 'atkinson' | 'sierra-lite' | 'blue-noise'
+  | 'jarvis-judice-ninke' | 'stucki' | 'burkes' | 'sierra';
 export type Light = 'srgb' | 'linear';
 export type Fit = 'keep' | 'contain' | 'cover' | 'stretch';
 

@@ -39,6 +39,38 @@ struct PlainKernel {
 const PlainKernel plain_floyd_steinberg{16, {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}}};
 const PlainKernel plain_atkinson{8, {{1, 0, 1}, {2, 0, 1}, {-1, 1, 1}, {0, 1, 1}, {1, 1, 1}, {0, 2, 1}}};
 const PlainKernel plain_sierra_lite{4, {{1, 0, 2}, {-1, 1, 1}, {0, 1, 1}}};
+// The larger kernels, row by row as they are drawn: the pixel's own row
+// ahead, then each row below from two behind to two ahead.
+const PlainKernel plain_jarvis_judice_ninke{48,
+                                            {{1, 0, 7},
+                                             {2, 0, 5},
+                                             {-2, 1, 3},
+                                             {-1, 1, 5},
+                                             {0, 1, 7},
+                                             {1, 1, 5},
+                                             {2, 1, 3},
+                                             {-2, 2, 1},
+                                             {-1, 2, 3},
+                                             {0, 2, 5},
+                                             {1, 2, 3},
+                                             {2, 2, 1}}};
+const PlainKernel plain_stucki{42,
+                               {{1, 0, 8},
+                                {2, 0, 4},
+                                {-2, 1, 2},
+                                {-1, 1, 4},
+                                {0, 1, 8},
+                                {1, 1, 4},
+                                {2, 1, 2},
+                                {-2, 2, 1},
+                                {-1, 2, 2},
+                                {0, 2, 4},
+                                {1, 2, 2},
+                                {2, 2, 1}}};
+const PlainKernel plain_burkes{32, {{1, 0, 8}, {2, 0, 4}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 8}, {1, 1, 4}, {2, 1, 2}}};
+const PlainKernel plain_sierra{
+    32,
+    {{1, 0, 5}, {2, 0, 3}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 5}, {1, 1, 4}, {2, 1, 2}, {-1, 2, 2}, {0, 2, 3}, {1, 2, 2}}};
 
 int plain_linear(int code) {
     const double v = code / 255.0;
@@ -275,7 +307,11 @@ TEST(Dithering, NewMethodsAgreeWithTheirPlainStatements) {
     const std::pair<DitherMethod, const PlainKernel*> diffusion[] = {
         {DitherMethod::floyd_steinberg, &plain_floyd_steinberg},
         {DitherMethod::atkinson, &plain_atkinson},
-        {DitherMethod::sierra_lite, &plain_sierra_lite}};
+        {DitherMethod::sierra_lite, &plain_sierra_lite},
+        {DitherMethod::jarvis_judice_ninke, &plain_jarvis_judice_ninke},
+        {DitherMethod::stucki, &plain_stucki},
+        {DitherMethod::burkes, &plain_burkes},
+        {DitherMethod::sierra, &plain_sierra}};
     for (const auto& [width, height] : {std::pair{1, 1}, {2, 3}, {5, 4}, {17, 9}, {70, 11}}) {
         for (const int strength : {0, 37, 100}) {
             for (const Bytes& pixels : {test::gradient_pixels(width, height), noise(width, height, 9)}) {
@@ -313,9 +349,14 @@ TEST(Dithering, TransparentPixelsPassNothingOnInEveryKernelAndLight) {
     for (std::size_t i = 0; i < alphas.size(); ++i) {
         bgra.insert(bgra.end(), {colours[3 * i], colours[3 * i + 1], colours[3 * i + 2], alphas[i]});
     }
-    const std::tuple<qlx_dither, const PlainKernel*> kernels[] = {{QLX_DITHER_FLOYD_STEINBERG, &plain_floyd_steinberg},
-                                                                  {QLX_DITHER_ATKINSON, &plain_atkinson},
-                                                                  {QLX_DITHER_SIERRA_LITE, &plain_sierra_lite}};
+    const std::tuple<qlx_dither, const PlainKernel*> kernels[] = {
+        {QLX_DITHER_FLOYD_STEINBERG, &plain_floyd_steinberg},
+        {QLX_DITHER_ATKINSON, &plain_atkinson},
+        {QLX_DITHER_SIERRA_LITE, &plain_sierra_lite},
+        {QLX_DITHER_JARVIS_JUDICE_NINKE, &plain_jarvis_judice_ninke},
+        {QLX_DITHER_STUCKI, &plain_stucki},
+        {QLX_DITHER_BURKES, &plain_burkes},
+        {QLX_DITHER_SIERRA, &plain_sierra}};
     for (const auto& [dither, kernel] : kernels) {
         for (const bool linear : {false, true}) {
             qlx_options options = qlx_default_options();
@@ -493,7 +534,8 @@ TEST(StableFrames, AgreeWithTheirPlainStatement) {
     const Clip clip = noisy_clip(23, 11, 5);
     const std::pair<qlx_dither, const PlainKernel*> kernels[] = {{QLX_DITHER_FLOYD_STEINBERG, &plain_floyd_steinberg},
                                                                  {QLX_DITHER_ATKINSON, &plain_atkinson},
-                                                                 {QLX_DITHER_SIERRA_LITE, &plain_sierra_lite}};
+                                                                 {QLX_DITHER_SIERRA_LITE, &plain_sierra_lite},
+                                                                 {QLX_DITHER_STUCKI, &plain_stucki}};
     const std::size_t pixels = static_cast<std::size_t>(clip.width * clip.height);
     for (const auto& [method, kernel] : kernels) {
         for (const bool linear : {false, true}) {
@@ -630,6 +672,54 @@ TEST(StableFrames, MemoryIsCheckedAndClearedByKeptIndices) {
         QLX_OK);
     EXPECT_EQ(indices, kept);
     EXPECT_EQ(memory, Bytes(memory.size(), 0));
+}
+
+}  // namespace
+}  // namespace qlx
+
+namespace qlx {
+namespace {
+
+// The clamp keeps the larger kernels' errors from piling up: a flat area of
+// a colour between the palette's, near the ends of the range (where part of
+// the error cannot be carried out at all), comes out with the mean light
+// Floyd-Steinberg gives it, within a percent of the range, in every light;
+// and a colour inside the palette's range comes out with its own.
+TEST(Dithering, FlatAreasHoldTheirToneInTheLargerKernels) {
+    constexpr int side = 96;
+    for (const auto& colour :
+         {std::array<int, 3>{240, 236, 20}, std::array<int, 3>{6, 252, 249}, std::array<int, 3>{100, 120, 90}}) {
+        Bytes pixels;
+        for (int i = 0; i < side * side; ++i) {
+            pixels.insert(pixels.end(), {static_cast<std::uint8_t>(colour[2]), static_cast<std::uint8_t>(colour[1]),
+                                         static_cast<std::uint8_t>(colour[0])});
+        }
+        for (const DitherLight light : {DitherLight::srgb, DitherLight::linear}) {
+            const auto measure = [&](int code) { return light == DitherLight::linear ? plain_linear(code) : code; };
+            const auto means = [&](DitherMethod method) {
+                std::array<double, 3> sums{};
+                for (const std::uint8_t index : quantised(pixels, side, side, {method, 100, light})) {
+                    const Colour chosen = palette_colour(index);
+                    sums[0] += measure(chosen.red), sums[1] += measure(chosen.green), sums[2] += measure(chosen.blue);
+                }
+                for (double& sum : sums) sum /= side * side;
+                return sums;
+            };
+            const double range = light == DitherLight::linear ? 65535 : 255;
+            const std::array<double, 3> reference = means(DitherMethod::floyd_steinberg);
+            for (const DitherMethod method : {DitherMethod::jarvis_judice_ninke, DitherMethod::stucki,
+                                              DitherMethod::burkes, DitherMethod::sierra}) {
+                const std::array<double, 3> got = means(method);
+                for (std::size_t c = 0; c < 3; ++c) {
+                    EXPECT_NEAR(got[c], reference[c], range / 100)
+                        << "method " << static_cast<int>(method) << " component " << c;
+                    if (colour[0] == 100) {
+                        EXPECT_NEAR(got[c], measure(colour[c]), range / 100) << "method " << static_cast<int>(method);
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

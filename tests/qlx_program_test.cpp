@@ -47,11 +47,12 @@ TEST(QlxProgram, StatusesAndMessages) {
          "qlx: cannot tell a format from the name '" + path(dir, "a.jpg") +
              "'; end it in .qlx, .png, .bmp or .gif, or give --to\n"},
         {{"convert", "--dither=sideways", input, path(dir, "a.qlx")},
-         "qlx: invalid --dither 'sideways'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite or "
-         "blue-noise\n"},
+         "qlx: invalid --dither 'sideways'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite, "
+         "blue-noise, jarvis-judice-ninke, stucki, burkes or sierra\n"},
         {{"convert", "--dither", input, path(dir, "a.qlx")},
          "qlx: invalid --dither '" + input +
-             "'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite or blue-noise\n"},
+             "'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite, blue-noise, jarvis-judice-ninke, "
+             "stucki, burkes or sierra\n"},
         {{"convert", input, path(dir, "a.qlx"), "--jobs"}, "qlx: option '--jobs' requires an argument\n"},
         {{"convert", "--quiet=yes", input, path(dir, "a.qlx")}, "qlx: option '--quiet' doesn't allow an argument\n"},
         {{"palette", "--dither=ordered", path(dir, "a.gpl")},

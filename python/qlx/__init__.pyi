@@ -12,7 +12,8 @@ LIGHTS: tuple[str, ...]
 FITS: tuple[str, ...]
 STABLE_TOLERANCE: int
 
-Method = Literal["none", "floyd-steinberg", "ordered", "atkinson", "sierra-lite", "blue-noise"]
+Method = Literal["none", "floyd-steinberg", "ordered", "atkinson", "sierra-lite", "blue-noise",
+                 "jarvis-judice-ninke", "stucki", "burkes", "sierra"]
 Light = Literal["srgb", "linear"]
 Fit = Literal["keep", "contain", "cover", "stretch"]
 

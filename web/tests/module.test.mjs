@@ -70,7 +70,8 @@ describe('fromBmp and toBmp against the programs', () => {
 
 describe('the library\'s vocabulary and options', () => {
   test('the names are the library\'s, in its order, the default first', () => {
-    assert.deepEqual(qlx.methods, ['none', 'floyd-steinberg', 'ordered', 'atkinson', 'sierra-lite', 'blue-noise']);
+    assert.deepEqual(qlx.methods, ['none', 'floyd-steinberg', 'ordered', 'atkinson', 'sierra-lite', 'blue-noise',
+      'jarvis-judice-ninke', 'stucki', 'burkes', 'sierra']);
     assert.deepEqual(qlx.lights, ['srgb', 'linear']);
     assert.deepEqual(qlx.fits, ['keep', 'contain', 'cover', 'stretch']);
     for (const dither of qlx.methods) {
