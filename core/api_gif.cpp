@@ -50,7 +50,7 @@ Rectangle bounds(std::size_t width, std::size_t height, Wanted wanted) {
 }
 
 // A frame's control extension and descriptor.
-std::uint8_t* put_frame_headers(std::uint8_t* out, const Rectangle& place, int disposal, int delay, int transparent) {
+void put_frame_headers(std::uint8_t* out, const Rectangle& place, int disposal, int delay, int transparent) {
     const std::uint8_t control[control_size] = {0x21,
                                                 0xF9,
                                                 4,
@@ -65,7 +65,6 @@ std::uint8_t* put_frame_headers(std::uint8_t* out, const Rectangle& place, int d
     out[0] = 0x2C;
     put16(out + 1, place.left), put16(out + 3, place.top), put16(out + 5, place.width), put16(out + 7, place.height);
     out[9] = 0;
-    return out + descriptor_size;
 }
 
 // A rectangle of the frame, row by row.

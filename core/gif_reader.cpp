@@ -195,7 +195,7 @@ qlx_status make_canvas(qlx_gif_reader& reader) {
 // Draws a frame's pixels on the canvas, row by row as its data comes.
 qlx_status draw(qlx_gif_reader& reader, const FrameHeader& frame, const Control& control) {
     LzwDecoder decoder;
-    if (const qlx_status status = decoder.start(frame.data.subspan(0), frame.min_code_size); status != QLX_OK) {
+    if (const qlx_status status = decoder.start(frame.data, frame.min_code_size); status != QLX_OK) {
         return status;
     }
     std::array<std::uint8_t, 1024> palette{};

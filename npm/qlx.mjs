@@ -331,7 +331,7 @@ function api(library) {
     convert(rgba, width, height, options = {}) {
       const w = side(width), h = side(height);
       if (rgba.length < w * h * 4) throw library.refusal(STATUS.INPUT_TOO_SHORT);
-      return convertPicture({ pixels: rgba.subarray(0, w * h * 4), width: w, height: h, stride: w * 4 }, options);
+      return convertSource({ pixels: rgba.subarray(0, w * h * 4), width: w, height: h, stride: w * 4 }, options);
     },
 
     // The same for indices into a palette of their own (an indexed PNG,
@@ -342,7 +342,7 @@ function api(library) {
       const w = side(width), h = side(height);
       if (indices.length < w * h) throw library.refusal(STATUS.INPUT_TOO_SHORT);
       const entries = Uint8Array.from(palette.flatMap(([r, g, b, a = 255]) => [r, g, b, a]));
-      return convertPicture({ pixels: indices.subarray(0, w * h), width: w, height: h, stride: w, palette: entries },
+      return convertSource({ pixels: indices.subarray(0, w * h), width: w, height: h, stride: w, palette: entries },
         options);
     },
 
@@ -446,19 +446,17 @@ function api(library) {
     // frame's { width, height, indices, fitted }, `fitted` being the RGBA
     // quantised, in its place in the box, for showing beside the result.
     startFrames(options = {}) {
-      let memory = null;
+      const held = { memory: null };
       let sides = null;
       return {
         convert(frame) {
           const w = side(frame.width ?? options.width), h = side(frame.height ?? options.height);
-          const source = pictureOf(frame, w, h);
-          const result = convertSource(source, options, memory);
+          const result = convertSource(pictureOf(frame, w, h), options, held);
           if (sides && (result.width !== sides.width || result.height !== sides.height)) {
             throw new Error(`a frame is ${result.width} x ${result.height}, not ${sides.width} x ${sides.height} as the first`);
           }
           sides ??= { width: result.width, height: result.height };
-          memory = result.memory;
-          return { width: result.width, height: result.height, indices: result.indices, fitted: result.fitted };
+          return result;
         },
       };
     },
@@ -551,8 +549,12 @@ function api(library) {
       stored: frame.stored?.subarray(0, w * h) };
   }
 
-  // qlx_convert_frame of a frame, its memory carried in and out as a copy.
-  function convertSource(source, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options }, memory) {
+  // qlx_convert of a still picture, or with `held` qlx_convert_frame of a
+  // frame of an animation, `held.memory` carrying what it holds from one frame
+  // to the next (null before the first); and qlx_convert_colours. The source
+  // is { pixels, width, height, stride } of RGBA, or with `palette` (4 bytes
+  // an entry) and perhaps `stored`, of indices.
+  function convertSource(source, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options }, held = undefined) {
     return library.run((allocate) => {
       const pixels = library.copyIn(allocate, source.pixels);
       const palette = source.palette ? library.copyIn(allocate, source.palette) : 0;
@@ -566,39 +568,17 @@ function api(library) {
       library.check(wasm().qlx_convert_size(picture, fitCode, bw, bh, sides, sides + 4));
       const [width, height] = library.words(sides, 2);
       const optionsAddress = library.options(allocate, options);
-      const memorySize = width * height * FRAME_MEMORY_PIXEL_BYTES;
-      const held = memory ? library.copyIn(allocate, memory) : allocate(memorySize);
-      if (!memory) library.bytes(held, memorySize).fill(0);
       const indices = allocate(width * height);
-      library.check(wasm().qlx_convert_frame(picture, optionsAddress, fitCode, bw, bh, held, memorySize, indices,
-        width * height));
-      const fitted = allocate(width * height * 4);
-      library.check(wasm().qlx_convert_colours(picture, fitCode, bw, bh, fitted, width * height * 4));
-      return {
-        width, height, indices: library.bytes(indices, width * height).slice(),
-        memory: library.bytes(held, memorySize).slice(),
-        fitted: new Uint8ClampedArray(library.bytes(fitted, width * height * 4)),
-      };
-    });
-  }
-
-  // qlx_convert and qlx_convert_colours of a picture: { pixels, width,
-  // height, stride } of RGBA, or with `palette` (4 bytes an entry) of indices.
-  function convertPicture(source, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options }) {
-    return library.run((allocate) => {
-      const pixels = library.copyIn(allocate, source.pixels);
-      const palette = source.palette ? library.copyIn(allocate, source.palette) : 0;
-      const picture = allocate(PICTURE_WORDS * 4);
-      library.words(picture, PICTURE_WORDS).set([pixels, source.width, source.height, source.stride, RGBA, palette,
-        source.palette ? source.palette.length / 4 : 0, 0]);
-      const fitCode = codeOf(library.vocabulary.fits, fit);
-      const [bw, bh] = [side(boxWidth), side(boxHeight)];
-      const sides = allocate(8);
-      library.check(wasm().qlx_convert_size(picture, fitCode, bw, bh, sides, sides + 4));
-      const [width, height] = library.words(sides, 2);
-      const optionsAddress = library.options(allocate, options);
-      const indices = allocate(width * height);
-      library.check(wasm().qlx_convert(picture, optionsAddress, fitCode, bw, bh, indices, width * height));
+      if (held) {
+        const size = width * height * FRAME_MEMORY_PIXEL_BYTES;
+        const memory = held.memory ? library.copyIn(allocate, held.memory) : allocate(size);
+        if (!held.memory) library.bytes(memory, size).fill(0);
+        library.check(wasm().qlx_convert_frame(picture, optionsAddress, fitCode, bw, bh, memory, size, indices,
+          width * height));
+        held.memory = library.bytes(memory, size).slice();
+      } else {
+        library.check(wasm().qlx_convert(picture, optionsAddress, fitCode, bw, bh, indices, width * height));
+      }
       const fitted = allocate(width * height * 4);
       library.check(wasm().qlx_convert_colours(picture, fitCode, bw, bh, fitted, width * height * 4));
       return {

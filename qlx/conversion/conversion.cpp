@@ -160,50 +160,64 @@ void frame_progress(ConversionProgress& progress, std::size_t done, std::size_t 
     progress = read_done + static_cast<unsigned>((quantise_done - read_done) * done / std::max<std::size_t>(count, 1));
 }
 
-Outcome<std::string> write_gif(const std::string& input, FrameSource& frames, const OutputName& output_name,
-                               const ConversionSettings& settings, ConversionProgress& progress) {
-    const std::string& output = output_name.path;
-    if (input != "-" && sys::same_file(input, output)) return refusal("the output " + output + " would replace it");
+// Converts every frame in turn, as one animation, and hands each one's
+// indices and sides to `take` (which may refuse), counting the progress.
+template <class Take>
+Outcome<> convert_each_frame(FrameSource& frames, const ConversionSettings& settings, ConversionProgress& progress,
+                             Take take) {
     FrameConverter converter(settings);
-    std::optional<sys::OutputFile> file;
-    sys::Buffer previous, encoded;
-    const int loop = settings.loop.value_or(frames.loop().value_or(0));
     for (std::size_t k = 0; k < frames.frame_count(); ++k) {
         auto frame = frames.next();
         if (!frame) return refusal(frame.error());
         auto indices = converter.convert(frame->picture);
         if (!indices) return refusal(indices.error());
-        const Size& sides = converter.sides();
-        if (k == 0) {
-            // The output is created once the first frame has converted.
-            const std::size_t bound = qlx_gif_frame_bound(sides.width, sides.height);
-            if (bound == 0) return refusal(QLX_SIDE_OUT_OF_RANGE);
-            auto buffer = allocate(std::max<std::size_t>(bound, QLX_GIF_START_SIZE));
-            if (!buffer) return refusal(buffer.error());
-            encoded = std::move(*buffer);
+        if (auto taken = take(k, *frame, *indices, converter.sides()); !taken) return refusal(taken.error());
+        frame_progress(progress, k + 1, frames.frame_count());
+    }
+    return {};
+}
+
+Outcome<std::string> write_gif(const std::string& input, FrameSource& frames, const OutputName& output_name,
+                               const ConversionSettings& settings, ConversionProgress& progress) {
+    const std::string& output = output_name.path;
+    if (input != "-" && sys::same_file(input, output)) return refusal("the output " + output + " would replace it");
+    std::optional<sys::OutputFile> file;
+    sys::Buffer previous, encoded;
+    const int loop = settings.loop.value_or(frames.loop().value_or(0));
+    auto written_all = convert_each_frame(
+        frames, settings, progress,
+        [&](std::size_t k, const FrameView& frame, sys::Buffer& indices, const Size& sides) -> Outcome<> {
+            if (k == 0) {
+                // The output is created once the first frame has converted.
+                const std::size_t bound = qlx_gif_frame_bound(sides.width, sides.height);
+                if (bound == 0) return refusal(QLX_SIDE_OUT_OF_RANGE);
+                auto buffer = allocate(std::max<std::size_t>(bound, QLX_GIF_START_SIZE));
+                if (!buffer) return refusal(buffer.error());
+                encoded = std::move(*buffer);
+                std::size_t written = 0;
+                if (const qlx_status status =
+                        qlx_gif_start(sides.width, sides.height, loop, encoded.data(), encoded.size(), &written);
+                    status != QLX_OK) {
+                    return refusal(status);
+                }
+                auto opened = output == "-" ? sys::OutputFile::standard_output() : sys::OutputFile::open(output);
+                if (!opened) return refusal(Failure::system("cannot create " + output));
+                file.emplace(std::move(*opened));
+                if (auto done = write_bytes(*file, encoded.data(), written); !done) return refusal(done.error());
+            }
+            const int delay = settings.delay.value_or(frame.delay.value_or(default_delay));
             std::size_t written = 0;
             if (const qlx_status status =
-                    qlx_gif_start(sides.width, sides.height, loop, encoded.data(), encoded.size(), &written);
+                    qlx_gif_frame(indices.data(), k == 0 ? nullptr : previous.data(), sides.width, sides.height, delay,
+                                  settings.output.transparent_index, encoded.data(), encoded.size(), &written);
                 status != QLX_OK) {
                 return refusal(status);
             }
-            auto opened = output == "-" ? sys::OutputFile::standard_output() : sys::OutputFile::open(output);
-            if (!opened) return refusal(Failure::system("cannot create " + output));
-            file.emplace(std::move(*opened));
             if (auto done = write_bytes(*file, encoded.data(), written); !done) return refusal(done.error());
-        }
-        const int delay = settings.delay.value_or(frame->delay.value_or(default_delay));
-        std::size_t written = 0;
-        if (const qlx_status status =
-                qlx_gif_frame(indices->data(), k == 0 ? nullptr : previous.data(), sides.width, sides.height, delay,
-                              settings.output.transparent_index, encoded.data(), encoded.size(), &written);
-            status != QLX_OK) {
-            return refusal(status);
-        }
-        if (auto done = write_bytes(*file, encoded.data(), written); !done) return refusal(done.error());
-        previous = std::move(*indices);
-        frame_progress(progress, k + 1, frames.frame_count());
-    }
+            previous = std::move(indices);
+            return {};
+        });
+    if (!written_all) return refusal(written_all.error());
     const std::uint8_t trailer = QLX_GIF_TRAILER;
     if (auto done = write_bytes(*file, &trailer, 1); !done) return refusal(done.error());
     if (!file->commit()) return refusal(Failure::system("cannot write " + output));
@@ -214,22 +228,20 @@ Outcome<std::string> write_gif(const std::string& input, FrameSource& frames, co
 // unless it is the standard one.
 Outcome<std::string> write_frame_files(const std::string& input, FrameSource& frames, const FramePattern& pattern,
                                        const ConversionSettings& settings, ConversionProgress& progress) {
-    FrameConverter converter(settings);
-    for (std::size_t k = 0; k < frames.frame_count(); ++k) {
-        auto frame = frames.next();
-        if (!frame) return refusal(frame.error());
-        auto indices = converter.convert(frame->picture);
-        if (!indices) return refusal(indices.error());
-        std::string name = pattern.name(k + 1);
-        OutputName output{name, false};
-        if (settings.output.format == FileFormat::qlx && has_qlx_extension(name) && !size_in_name(name)) {
-            output = {name.substr(0, name.size() - 4), true};
-        }
-        const Size& sides = converter.sides();
-        auto written = write_indices_file(input, {indices->data(), sides.width, sides.height}, output, settings.output);
-        if (!written) return refusal(written.error());
-        frame_progress(progress, k + 1, frames.frame_count());
-    }
+    auto written_all = convert_each_frame(
+        frames, settings, progress,
+        [&](std::size_t k, const FrameView&, sys::Buffer& indices, const Size& sides) -> Outcome<> {
+            const std::string name = pattern.name(k + 1);
+            OutputName output{name, false};
+            if (settings.output.format == FileFormat::qlx && has_qlx_extension(name) && !size_in_name(name)) {
+                output = {name.substr(0, name.size() - 4), true};
+            }
+            auto written =
+                write_indices_file(input, {indices.data(), sides.width, sides.height}, output, settings.output);
+            if (!written) return refusal(written.error());
+            return {};
+        });
+    if (!written_all) return refusal(written_all.error());
     return std::string();
 }
 
@@ -237,36 +249,34 @@ Outcome<std::string> write_frame_files(const std::string& input, FrameSource& fr
 // in the cells no frame fills.
 Outcome<std::string> write_sheet(const std::string& input, FrameSource& frames, const OutputName& output,
                                  const ConversionSettings& settings, ConversionProgress& progress) {
-    FrameConverter converter(settings);
-    const std::size_t columns = *settings.sheet, count = frames.frame_count();
-    const std::size_t rows = (count + columns - 1) / columns;
+    const std::size_t columns = *settings.sheet;
+    const std::size_t rows = (frames.frame_count() + columns - 1) / columns;
     sys::Buffer sheet;
     Size sheet_sides;
-    for (std::size_t k = 0; k < count; ++k) {
-        auto frame = frames.next();
-        if (!frame) return refusal(frame.error());
-        auto indices = converter.convert(frame->picture);
-        if (!indices) return refusal(indices.error());
-        const Size& sides = converter.sides();
-        if (k == 0) {
-            sheet_sides = {sides.width * columns, sides.height * rows};
-            if (auto allowed = check_pixel_count(sheet_sides.width, sheet_sides.height, settings.decode); !allowed) {
-                return refusal(allowed.error());
+    auto placed_all = convert_each_frame(
+        frames, settings, progress,
+        [&](std::size_t k, const FrameView&, sys::Buffer& indices, const Size& sides) -> Outcome<> {
+            if (k == 0) {
+                sheet_sides = {sides.width * columns, sides.height * rows};
+                if (auto allowed = check_pixel_count(sheet_sides.width, sheet_sides.height, settings.decode);
+                    !allowed) {
+                    return refusal(allowed.error());
+                }
+                auto bytes = picture_bytes(sheet_sides.width, sheet_sides.height, 1);
+                if (!bytes) return refusal(bytes.error());
+                auto made = allocate(*bytes);
+                if (!made) return refusal(made.error());
+                sheet = std::move(*made);
+                std::memset(sheet.data(), 0, sheet.size());
             }
-            auto bytes = picture_bytes(sheet_sides.width, sheet_sides.height, 1);
-            if (!bytes) return refusal(bytes.error());
-            auto made = allocate(*bytes);
-            if (!made) return refusal(made.error());
-            sheet = std::move(*made);
-            std::memset(sheet.data(), 0, sheet.size());
-        }
-        const std::size_t left = k % columns * sides.width, top = k / columns * sides.height;
-        for (std::size_t y = 0; y < sides.height; ++y) {
-            std::memcpy(sheet.data() + (top + y) * sheet_sides.width + left, indices->data() + y * sides.width,
-                        sides.width);
-        }
-        frame_progress(progress, k + 1, count);
-    }
+            const std::size_t left = k % columns * sides.width, top = k / columns * sides.height;
+            for (std::size_t y = 0; y < sides.height; ++y) {
+                std::memcpy(sheet.data() + (top + y) * sheet_sides.width + left, indices.data() + y * sides.width,
+                            sides.width);
+            }
+            return {};
+        });
+    if (!placed_all) return refusal(placed_all.error());
     return write_indices_file(input, {sheet.data(), sheet_sides.width, sheet_sides.height}, output, settings.output);
 }
 
