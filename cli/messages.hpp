@@ -27,7 +27,7 @@ inline constexpr char qlx_not_written[] = "qlxfile was not written\n";
 // The names of the methods and lights come from the library, so that
 // these texts name every one: "--dither must be none, floyd-steinberg,
 // ordered, atkinson, sierra-lite, blue-noise, jarvis-judice-ninke, stucki,
-// burkes or sierra".
+// burkes, sierra or pattern".
 std::string bad_dither();
 std::string bad_dither_light();
 inline constexpr char bad_dither_strength[] = "--dither-strength must be a whole number from 0 to 100\n";

@@ -259,6 +259,30 @@ void pattern_row(DitherState& state, const std::uint8_t* pixels, std::size_t y, 
     mark_transparent<F>(state, pixels, indices);
 }
 
+// ---- The pattern method: a plan of sixteen indices for each colour ----
+
+template <qlx_pixel_format F>
+void planned_row(DitherState& state, const std::uint8_t* pixels, std::size_t y, std::uint8_t* indices) {
+    static constexpr PixelOrder order = pixel_order(F);
+    std::array<std::size_t, 8> places;
+    for (std::size_t x = 0; x < 8; ++x) places[x] = bayer_matrix[y % 8][x] >> 2;
+    PatternPlans& plans = *state.plans;
+    for (std::size_t x = 0; x < state.width; ++x) {
+        const std::uint8_t* pixel = pixels + order.bytes * x;
+        const std::uint8_t red = pixel[order.red], green = pixel[order.green], blue = pixel[order.blue];
+        const std::uint32_t key = pattern_plan_key(red, green, blue);
+        if (palette_colour_has_key(key)) {
+            const std::uint8_t nearest = nearest_index(red, green, blue);
+            if (palette_colour(nearest) == Colour{red, green, blue}) {
+                indices[x] = nearest;
+                continue;
+            }
+        }
+        indices[x] = plans.plan(key)[places[x % 8]];
+    }
+    mark_transparent<F>(state, pixels, indices);
+}
+
 // ---- Error diffusion ----
 //
 // A row is diffused in three passes. The first two, with nothing chaining
@@ -466,6 +490,8 @@ constexpr Ditherer::RowFunction row_function_at() {
         return &pattern_row<F, BayerPattern>;
     } else if constexpr (M == DitherMethod::blue_noise) {
         return &pattern_row<F, BlueNoisePattern>;
+    } else if constexpr (M == DitherMethod::pattern) {
+        return &planned_row<F>;
     } else {
         constexpr const DiffusionKernel& kernel = kernel_of<M>();
         constexpr std::uint32_t divisor =
@@ -539,9 +565,20 @@ Result<Ditherer> Ditherer::create(const DitherOptions& options, std::size_t widt
             state.memory = memory;
         }
     }
+    DitherMethod method = options.method;
+    if (method == DitherMethod::pattern) {
+        // At strength 0 the plans would mix nothing: every pixel its nearest index.
+        if (options.strength == 0) {
+            method = DitherMethod::none;
+        } else {
+            Result<PatternPlans> plans = PatternPlans::create(options.strength);
+            if (!plans) return failure(plans.error());
+            state.plans.emplace(std::move(*plans));
+        }
+    }
     const bool full_strength = options.strength == max_dither_strength;
     return Ditherer(std::move(state),
-                    row_functions[row_function_place(rules.format, options.method, options.light, full_strength)]);
+                    row_functions[row_function_place(rules.format, method, options.light, full_strength)]);
 }
 
 }  // namespace qlx

@@ -33,14 +33,20 @@
 // components. Blue noise is the same with the 64 x 64 mask B (0 to 4095):
 //     working = clamp(pixel + divide_rounding((2 * B[y % 64][x % 64] - 4095) * amplitude * strength, 819200), 0, 255)
 // Both are offsets of codes, so the light does not change them.
+//
+// Pattern: each pixel takes one of sixteen indices that mix, in linear
+// light, to its colour (pattern_plans.hpp), chosen by M; the light does not
+// change it either.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "arithmetic.hpp"
+#include "pattern_plans.hpp"
 #include "qlx.h"
 #include "result.hpp"
 
@@ -58,7 +64,8 @@ enum class DitherMethod {
     stucki = QLX_DITHER_STUCKI,
     burkes = QLX_DITHER_BURKES,
     sierra = QLX_DITHER_SIERRA,
-    last = sierra
+    pattern = QLX_DITHER_PATTERN,
+    last = pattern
 };
 
 // The values of qlx_light: where error diffusion adds errors up.
@@ -75,7 +82,8 @@ struct DitherOptions {
 // Whether a method diffuses errors from pixel to pixel, which chains each
 // row to the one before.
 constexpr bool diffuses_errors(DitherMethod method) {
-    return method != DitherMethod::none && method != DitherMethod::ordered && method != DitherMethod::blue_noise;
+    return method != DitherMethod::none && method != DitherMethod::ordered && method != DitherMethod::blue_noise &&
+           method != DitherMethod::pattern;
 }
 
 // An error-diffusion kernel: where each share of a pixel's error goes,
@@ -203,6 +211,8 @@ struct DitherState {
     // keeps, or -1 for one chosen afresh.
     FrameMemory memory;
     std::unique_ptr<std::int16_t[]> held;
+    // The pattern method's plans.
+    std::optional<PatternPlans> plans;
 };
 
 // Maps rows of a picture to palette indices, dithered as the options ask.

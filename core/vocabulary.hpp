@@ -11,13 +11,13 @@
 namespace qlx {
 
 // Each indexed by its enum's value.
-inline constexpr std::array<const char*, 10> dither_names = {
-    "none",       "floyd-steinberg",     "ordered", "atkinson", "sierra-lite",
-    "blue-noise", "jarvis-judice-ninke", "stucki",  "burkes",   "sierra"};
+inline constexpr std::array<const char*, 11> dither_names = {
+    "none",   "floyd-steinberg", "ordered", "atkinson", "sierra-lite", "blue-noise", "jarvis-judice-ninke",
+    "stucki", "burkes",          "sierra",  "pattern"};
 inline constexpr std::array<const char*, 2> light_names = {"srgb", "linear"};
 inline constexpr std::array<const char*, 4> fit_names = {"keep", "contain", "cover", "stretch"};
 inline constexpr std::array<const char*, 2> alpha_names = {"ignore", "composite"};
-static_assert(dither_names.size() == QLX_DITHER_SIERRA + 1 && light_names.size() == QLX_LIGHT_LINEAR + 1 &&
+static_assert(dither_names.size() == QLX_DITHER_PATTERN + 1 && light_names.size() == QLX_LIGHT_LINEAR + 1 &&
               fit_names.size() == QLX_FIT_STRETCH + 1 && alpha_names.size() == QLX_ALPHA_COMPOSITE + 1);
 
 // Whether `value` is one of the names' values.

@@ -191,7 +191,10 @@ typedef enum qlx_dither QLX_ANY_INT {
     QLX_DITHER_JARVIS_JUDICE_NINKE = 6, /* 7, 5 / 3, 5, 7, 5, 3 / 1, 3, 5, 3, 1 forty-eighths */
     QLX_DITHER_STUCKI = 7,              /* 8, 4 / 2, 4, 8, 4, 2 / 1, 2, 4, 2, 1 forty-seconds */
     QLX_DITHER_BURKES = 8,              /* 8, 4 / 2, 4, 8, 4, 2 thirty-seconds */
-    QLX_DITHER_SIERRA = 9               /* 5, 3 / 2, 4, 5, 4, 2 / 2, 3, 2 thirty-seconds */
+    QLX_DITHER_SIERRA = 9,              /* 5, 3 / 2, 4, 5, 4, 2 / 2, 3, 2 thirty-seconds */
+    QLX_DITHER_PATTERN = 10             /* an 8 x 8 Bayer pattern of sixteen palette colours that
+                                           mix, in linear light, to the pixel's; palette colours
+                                           stay exact */
 } qlx_dither;
 
 /* Where error diffusion adds errors up. Neighbouring pixels are seen as
@@ -265,7 +268,7 @@ QLX_USE_RESULT QLX_API qlx_status qlx_check_options(const qlx_options *options);
 /* The names of the methods and lights, as the programs, the web module and
    the page spell them: "none", "floyd-steinberg", "ordered", "atkinson",
    "sierra-lite", "blue-noise", "jarvis-judice-ninke", "stucki", "burkes",
-   "sierra"; "srgb", "linear". A name is NULL for a
+   "sierra", "pattern"; "srgb", "linear". A name is NULL for a
    value this version does not know, and the values run from 0 without
    gaps, so asking from 0 until NULL lists them all. Reading a name back
    gives QLX_UNKNOWN_NAME, leaving the result alone, for any other text. */

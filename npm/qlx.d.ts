@@ -5,7 +5,7 @@
 /** The methods, lights and fits, as the library names them; the first of each is the default. */
 export type Dither =
   | 'none' | 'floyd-steinberg' | 'ordered' | 'atkinson' | 'sierra-lite' | 'blue-noise'
-  | 'jarvis-judice-ninke' | 'stucki' | 'burkes' | 'sierra';
+  | 'jarvis-judice-ninke' | 'stucki' | 'burkes' | 'sierra' | 'pattern';
 export type Light = 'srgb' | 'linear';
 export type Fit = 'keep' | 'contain' | 'cover' | 'stretch';
 

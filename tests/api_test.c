@@ -282,7 +282,7 @@ static void test_refusals_write_nothing(void) {
     CHECK(qlx_expand(NULL, 5, 0, QLX_RGB, NULL, 0, 0) == QLX_OK);
 
     options = qlx_default_options();
-    options.dither = (qlx_dither)(QLX_DITHER_SIERRA + 1);
+    options.dither = (qlx_dither)(QLX_DITHER_PATTERN + 1);
     REFUSED(qlx_quantise(pixels, 2, 2, 6, QLX_RGB, &options, out, sizeof out), QLX_UNKNOWN_DITHER);
     options = qlx_default_options();
     options.light = (qlx_light)2;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
 #include <tuple>
 
@@ -73,8 +74,16 @@ const PlainKernel plain_sierra{
     {{1, 0, 5}, {2, 0, 3}, {-2, 1, 2}, {-1, 1, 4}, {0, 1, 5}, {1, 1, 4}, {2, 1, 2}, {-1, 2, 2}, {0, 2, 3}, {1, 2, 2}}};
 
 int plain_linear(int code) {
-    const double v = code / 255.0;
-    return static_cast<int>(std::lround((v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)) * 65535));
+    static const std::array<int, 256> light = [] {
+        std::array<int, 256> table{};
+        for (int c = 0; c < 256; ++c) {
+            const double v = c / 255.0;
+            table[static_cast<std::size_t>(c)] =
+                static_cast<int>(std::lround((v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)) * 65535));
+        }
+        return table;
+    }();
+    return light[static_cast<std::size_t>(code)];
 }
 
 int plain_code_of_linear(int linear) {
@@ -174,6 +183,65 @@ Bytes reference_ordered(const Bytes& pixels, int width, int height, int strength
             indices.push_back(search(static_cast<std::uint8_t>(clamped(pixels[at + 2] + offset)),
                                      static_cast<std::uint8_t>(clamped(pixels[at + 1] + offset)),
                                      static_cast<std::uint8_t>(clamped(pixels[at] + offset))));
+        }
+    }
+    return indices;
+}
+
+// The pattern method plainly: every plan worked out afresh for its pixel by
+// the literal search, the test's own light table and its inverse, and a
+// stable sort. `plan_of` is memoised only where a picture is too large to
+// plan every pixel by the literal search.
+std::array<std::uint8_t, 16> plain_pattern_plan(int red, int green, int blue, int strength, Search search) {
+    const auto widened = [](int code) { return (code & 0xFC) | (code >> 6); };
+    const int target[3] = {plain_linear(widened(red)), plain_linear(widened(green)), plain_linear(widened(blue))};
+    int error[3] = {0, 0, 0};
+    std::vector<std::uint8_t> candidates;
+    for (int n = 0; n < 16; ++n) {
+        int code[3];
+        for (int k = 0; k < 3; ++k) {
+            const int share = static_cast<int>(std::floor((strength * error[k] + 100) / 200.0));
+            code[k] = plain_code_of_linear(std::clamp(target[k] + share, 0, 65535));
+        }
+        const std::uint8_t index = search(static_cast<std::uint8_t>(code[0]), static_cast<std::uint8_t>(code[1]),
+                                          static_cast<std::uint8_t>(code[2]));
+        candidates.push_back(index);
+        const Colour chosen = palette_colour(index);
+        error[0] += target[0] - plain_linear(chosen.red);
+        error[1] += target[1] - plain_linear(chosen.green);
+        error[2] += target[2] - plain_linear(chosen.blue);
+    }
+    const auto luminance = [](std::uint8_t index) {
+        const Colour colour = palette_colour(index);
+        return 2126.0 * plain_linear(colour.red) + 7152.0 * plain_linear(colour.green) +
+               722.0 * plain_linear(colour.blue);
+    };
+    std::stable_sort(candidates.begin(), candidates.end(), [&](std::uint8_t a, std::uint8_t b) {
+        return luminance(a) != luminance(b) ? luminance(a) < luminance(b) : a < b;
+    });
+    std::array<std::uint8_t, 16> plan{};
+    std::copy(candidates.begin(), candidates.end(), plan.begin());
+    return plan;
+}
+
+Bytes reference_pattern(const Bytes& pixels, int width, int height, int strength, Search search = nearest_palette_index,
+                        bool memoised = false) {
+    std::map<std::array<int, 3>, std::array<std::uint8_t, 16>> plans;
+    Bytes indices;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const auto at = static_cast<std::size_t>(3 * (y * width + x));
+            const int red = pixels[at + 2], green = pixels[at + 1], blue = pixels[at];
+            const std::uint8_t nearest = search(static_cast<std::uint8_t>(red), static_cast<std::uint8_t>(green),
+                                                static_cast<std::uint8_t>(blue));
+            const Colour colour = palette_colour(nearest);
+            if (strength == 0 || (colour.red == red && colour.green == green && colour.blue == blue)) {
+                indices.push_back(nearest);
+                continue;
+            }
+            const std::array<int, 3> key = {red >> 2, green >> 2, blue >> 2};
+            if (!memoised || plans.count(key) == 0) plans[key] = plain_pattern_plan(red, green, blue, strength, search);
+            indices.push_back(plans[key][static_cast<std::size_t>(bayer(x % 8, y % 8) >> 2)]);
         }
     }
     return indices;
@@ -457,7 +525,7 @@ TEST(Dithering, StrengthZeroGivesTheUnditheredBytes) {
     const Bytes pixels = noise(33, 20, 3);
     const Bytes plain = quantised(pixels, 33, 20, {});
     for (const DitherMethod method : {DitherMethod::floyd_steinberg, DitherMethod::ordered, DitherMethod::atkinson,
-                                      DitherMethod::sierra_lite, DitherMethod::blue_noise}) {
+                                      DitherMethod::sierra_lite, DitherMethod::blue_noise, DitherMethod::pattern}) {
         for (const DitherLight light : {DitherLight::srgb, DitherLight::linear}) {
             EXPECT_EQ(quantised(pixels, 33, 20, {method, 0, light}), plain) << static_cast<int>(method);
         }
@@ -718,6 +786,88 @@ TEST(Dithering, FlatAreasHoldTheirToneInTheLargerKernels) {
                     }
                 }
             }
+        }
+    }
+}
+
+// The pattern method against its plain statement: every colour of a grid
+// (a step of 17 in each component: 4096 colours over every place of the
+// matrix), palette colours and their neighbours, and the sample, at
+// several strengths.
+TEST(PatternMethod, AgreesWithItsPlainStatement) {
+    Bytes grid;
+    for (int red = 0; red < 256; red += 17) {
+        for (int green = 0; green < 256; green += 17) {
+            for (int blue = 0; blue < 256; blue += 17) {
+                grid.insert(grid.end(), {static_cast<std::uint8_t>(blue), static_cast<std::uint8_t>(green),
+                                         static_cast<std::uint8_t>(red)});
+            }
+        }
+    }
+    Bytes palette_colours;  // each palette colour, then one code away in each component
+    for (int i = 0; i < palette_size; ++i) {
+        const Colour c = palette_colour(static_cast<std::uint8_t>(i));
+        const auto off = [](int code) { return static_cast<std::uint8_t>(code == 255 ? 254 : code + 1); };
+        palette_colours.insert(palette_colours.end(), {c.blue, c.green, c.red, c.blue, c.green, off(c.red), off(c.blue),
+                                                       c.green, c.red, c.blue, off(c.green), c.red});
+    }
+    for (const int strength : {100, 61, 1}) {
+        EXPECT_EQ(quantised(grid, 64, 64, {DitherMethod::pattern, strength}), reference_pattern(grid, 64, 64, strength))
+            << "grid at " << strength;
+        EXPECT_EQ(quantised(palette_colours, 32, 32, {DitherMethod::pattern, strength}),
+                  reference_pattern(palette_colours, 32, 32, strength))
+            << "palette colours at " << strength;
+    }
+    const Bytes sample = test::read_file(PAL_SAMPLE_BMP);
+    qlx_bmp_layout layout{};
+    ASSERT_EQ(qlx_bmp_read_layout(sample.data(), sample.size(), sample.size(), &layout), QLX_OK);
+    const int width = static_cast<int>(layout.width), height = static_cast<int>(layout.height);
+    Bytes pixels;  // top row first
+    for (int y = height - 1; y >= 0; --y) {
+        const std::uint8_t* row = sample.data() + layout.pixel_offset + static_cast<std::size_t>(y) * layout.row_stride;
+        pixels.insert(pixels.end(), row, row + 3 * width);
+    }
+    EXPECT_TRUE(quantised(pixels, width, height, {DitherMethod::pattern, 100}) ==
+                reference_pattern(pixels, width, height, 100, nearest_index, true));
+}
+
+// What the method is for: palette colours come through exactly, so flat
+// art keeps its colours, while a colour between them is mixed so that the
+// average light of a tile comes close to its own.
+TEST(PatternMethod, KeepsPaletteColoursAndMixesTheOthers) {
+    Bytes art;
+    std::mt19937 random(5);
+    for (int i = 0; i < 40 * 24; ++i) {
+        const Colour c = palette_colour(static_cast<std::uint8_t>(random() % 7 * 37));
+        art.insert(art.end(), {c.blue, c.green, c.red});
+    }
+    EXPECT_EQ(quantised(art, 40, 24, {DitherMethod::pattern, 100}), reference_nearest(art, nearest_palette_index));
+    // The worked example of the format's description.
+    EXPECT_EQ(
+        quantised(Bytes{60, 120, 200, 60, 120, 200, 60, 120, 200, 60, 120, 200}, 4, 1, {DitherMethod::pattern, 100}),
+        (Bytes{35, 36, 35, 68}));
+    for (const auto& colour : {std::array<int, 3>{200, 120, 60}, std::array<int, 3>{90, 40, 140}}) {
+        Bytes tile;
+        for (int i = 0; i < 64; ++i) {
+            tile.insert(tile.end(), {static_cast<std::uint8_t>(colour[2]), static_cast<std::uint8_t>(colour[1]),
+                                     static_cast<std::uint8_t>(colour[0])});
+        }
+        std::array<double, 3> mean{};
+        for (const std::uint8_t index : quantised(tile, 8, 8, {DitherMethod::pattern, 100})) {
+            const Colour chosen = palette_colour(index);
+            mean[0] += plain_linear(chosen.red) / 64.0;
+            mean[1] += plain_linear(chosen.green) / 64.0;
+            mean[2] += plain_linear(chosen.blue) / 64.0;
+        }
+        const Colour nearest = palette_colour(nearest_palette_index(static_cast<std::uint8_t>(colour[0]),
+                                                                    static_cast<std::uint8_t>(colour[1]),
+                                                                    static_cast<std::uint8_t>(colour[2])));
+        const int nearest_light[3] = {plain_linear(nearest.red), plain_linear(nearest.green),
+                                      plain_linear(nearest.blue)};
+        for (std::size_t k = 0; k < 3; ++k) {
+            EXPECT_LE(std::abs(mean[k] - plain_linear(colour[k])),
+                      std::abs(nearest_light[k] - plain_linear(colour[k])) / 2.0 + 400)
+                << "component " << k;
         }
     }
 }

@@ -557,10 +557,10 @@ TEST_F(Programs, UnknownOptionValuesAreRefusedNamingTheValidOnes) {
     const std::pair<std::vector<std::string>, std::string> palquant_cases[] = {
         {{"--dither=sparkle"},
          "--dither must be none, floyd-steinberg, ordered, atkinson, sierra-lite, blue-noise, jarvis-judice-ninke, "
-         "stucki, burkes or sierra\n"},
+         "stucki, burkes, sierra or pattern\n"},
         {{"--dither="},
          "--dither must be none, floyd-steinberg, ordered, atkinson, sierra-lite, blue-noise, jarvis-judice-ninke, "
-         "stucki, burkes or sierra\n"},
+         "stucki, burkes, sierra or pattern\n"},
         {{"--dither-strength=101"}, "--dither-strength must be a whole number from 0 to 100\n"},
         {{"--dither-strength=-1"}, "--dither-strength must be a whole number from 0 to 100\n"},
         {{"--dither=ordered", "--dither-strength=5%"}, "--dither-strength must be a whole number from 0 to 100\n"},

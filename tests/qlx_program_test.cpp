@@ -48,11 +48,11 @@ TEST(QlxProgram, StatusesAndMessages) {
              "'; end it in .qlx, .png, .bmp or .gif, or give --to\n"},
         {{"convert", "--dither=sideways", input, path(dir, "a.qlx")},
          "qlx: invalid --dither 'sideways'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite, "
-         "blue-noise, jarvis-judice-ninke, stucki, burkes or sierra\n"},
+         "blue-noise, jarvis-judice-ninke, stucki, burkes, sierra or pattern\n"},
         {{"convert", "--dither", input, path(dir, "a.qlx")},
          "qlx: invalid --dither '" + input +
              "'; choose none, floyd-steinberg, ordered, atkinson, sierra-lite, blue-noise, jarvis-judice-ninke, "
-             "stucki, burkes or sierra\n"},
+             "stucki, burkes, sierra or pattern\n"},
         {{"convert", input, path(dir, "a.qlx"), "--jobs"}, "qlx: option '--jobs' requires an argument\n"},
         {{"convert", "--quiet=yes", input, path(dir, "a.qlx")}, "qlx: option '--quiet' doesn't allow an argument\n"},
         {{"palette", "--dither=ordered", path(dir, "a.gpl")},

@@ -65,7 +65,8 @@ Bytes noise_pixels(int width, int height) {
 
 // Over a million pixels: rows read in several batches, the last partial,
 // and shared among threads in uneven runs. The bytes never depend on how
-// many, with or without ordered dithering.
+// many, with or without a pattern: each thread makes the pattern
+// method's plans it meets on its own.
 TEST(QuantiseBmp, LargePicturesGiveTheSameIndicesOnAnyNumberOfThreads) {
     constexpr int width = 1023;  // rows of 3069 bytes, padded to 3072
     constexpr int height = 1100;
@@ -77,8 +78,11 @@ TEST(QuantiseBmp, LargePicturesGiveTheSameIndicesOnAnyNumberOfThreads) {
         for (const int threads : {1, 2, 3}) {
             EXPECT_EQ(quantise_file(bottom_up, with_method(QLX_DITHER_NONE, threads)), expected) << threads;
         }
-        EXPECT_EQ(quantise_file(bottom_up, with_method(QLX_DITHER_ORDERED, 3)),
-                  quantise_file(bottom_up, with_method(QLX_DITHER_ORDERED, 1)));
+        for (const qlx_dither method : {QLX_DITHER_ORDERED, QLX_DITHER_PATTERN}) {
+            EXPECT_EQ(quantise_file(bottom_up, with_method(method, 3)),
+                      quantise_file(bottom_up, with_method(method, 1)))
+                << qlx_dither_name(method);
+        }
         recipe.top_down = true;
         EXPECT_EQ(quantise_file(test::make_bmp(recipe)), expected);
     }

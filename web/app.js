@@ -542,6 +542,7 @@ const LABELS = {
   stucki: 'Stucki',
   burkes: 'Burkes',
   sierra: 'Sierra (three rows)',
+  pattern: 'Pattern (mixes colours)',
   srgb: 'sRGB codes',
   linear: 'Linear light',
   keep: "Keep the picture's size",

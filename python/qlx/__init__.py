@@ -183,7 +183,7 @@ def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = 
         other mode is converted to RGB, or RGBA if it has transparency.
     dither: one of qlx.METHODS: "none", "floyd-steinberg", "ordered",
         "atkinson", "sierra-lite", "blue-noise", "jarvis-judice-ninke",
-        "stucki", "burkes", "sierra".
+        "stucki", "burkes", "sierra", "pattern".
     strength: 0 to 100 percent of the diffused error or the pattern.
     light: "srgb" or "linear": where diffused errors add up.
     transparent_index: 0-255: pixels whose alpha is below 128 get this index

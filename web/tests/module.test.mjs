@@ -21,6 +21,8 @@ const OPTION_SETS = [
   { args: ['--dither=atkinson'], options: { dither: 'atkinson' } },
   { args: ['--dither=sierra-lite', '--dither-strength=80'], options: { dither: 'sierra-lite', strength: 80 } },
   { args: ['--dither=blue-noise'], options: { dither: 'blue-noise' } },
+  { args: ['--dither=pattern'], options: { dither: 'pattern' } },
+  { args: ['--dither=pattern', '--dither-strength=40'], options: { dither: 'pattern', strength: 40 } },
   { args: ['--dither=floyd-steinberg', '--dither-light=linear'], options: { dither: 'floyd-steinberg', light: 'linear' } },
 ];
 
@@ -71,7 +73,7 @@ describe('fromBmp and toBmp against the programs', () => {
 describe('the library\'s vocabulary and options', () => {
   test('the names are the library\'s, in its order, the default first', () => {
     assert.deepEqual(qlx.methods, ['none', 'floyd-steinberg', 'ordered', 'atkinson', 'sierra-lite', 'blue-noise',
-      'jarvis-judice-ninke', 'stucki', 'burkes', 'sierra']);
+      'jarvis-judice-ninke', 'stucki', 'burkes', 'sierra', 'pattern']);
     assert.deepEqual(qlx.lights, ['srgb', 'linear']);
     assert.deepEqual(qlx.fits, ['keep', 'contain', 'cover', 'stretch']);
     for (const dither of qlx.methods) {
