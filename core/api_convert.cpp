@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "api_checks.hpp"
+#include "closeness.hpp"
 #include "memory.hpp"
 #include "nearest_colour.hpp"
 #include "palette.hpp"
@@ -302,6 +303,39 @@ QLX_API qlx_status qlx_convert_frame(const qlx_picture* picture, const qlx_optio
         qlx::keep_indices(*picture, palette, place, *chosen, indices);
         // Kept indices were not chosen for a colour: the next frame chooses afresh.
         if (memory != nullptr) std::memset(memory, 0, count * qlx::memory_pixel_bytes);
+        return QLX_OK;
+    });
+}
+
+QLX_API qlx_status qlx_closeness_of(const qlx_picture* picture, const qlx_options* options, qlx_fit fit,
+                                    size_t box_width, size_t box_height, const uint8_t* indices, size_t indices_size,
+                                    qlx_closeness* closeness) {
+    return guarded([&] {
+        if (closeness == nullptr) return QLX_NULL_POINTER;
+        const qlx::Result<qlx::QuantiseOptions> chosen = qlx::read_options(options);
+        if (!chosen) return chosen.error();
+        qlx_placement place{};
+        if (const qlx_status status = qlx::check_picture(picture, fit, box_width, box_height, place);
+            status != QLX_OK) {
+            return status;
+        }
+        if (!bytes_present(indices, indices_size)) return QLX_NULL_POINTER;
+        const std::size_t count = place.box_width * place.box_height;
+        if (indices_size < count) return QLX_INPUT_TOO_SHORT;
+        *closeness = {};
+        if (count == 0) return QLX_OK;
+        const std::optional<qlx::SourcePalette> palette =
+            picture->palette != nullptr ? std::optional<qlx::SourcePalette>(*picture) : std::nullopt;
+        qlx::PlacedColours placed;
+        if (const qlx_status status = qlx::placed_colours(*picture, palette ? &*palette : nullptr, place, placed);
+            status != QLX_OK) {
+            return status;
+        }
+        const qlx::ClosenessSource source{
+            placed.view.pixels, placed.view.stride, placed.view.format, place.x,          place.y,
+            place.width,        place.height,       place.box_width,    place.box_height, chosen->transparent_index,
+            chosen->composite,  chosen->background};
+        *closeness = qlx::measure_closeness(source, indices);
         return QLX_OK;
     });
 }

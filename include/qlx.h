@@ -521,6 +521,32 @@ QLX_USE_RESULT QLX_API qlx_status qlx_convert_frame(const qlx_picture *picture, 
 QLX_USE_RESULT QLX_API qlx_status qlx_convert_colours(const qlx_picture *picture, qlx_fit fit, size_t box_width,
                                                       size_t box_height, uint8_t *rgba, size_t rgba_capacity);
 
+/* How close a result looks to the colours it was converted from, as the
+   eye sees them from a distance; docs/qlx-format.md ("Closeness") states
+   each figure. */
+typedef struct qlx_closeness {
+    double blurred_error; /* both pictures blurred by a 5 x 5 binomial kernel in linear light:
+                             the mean squared difference per component, on a scale of 0-255 */
+    double ciede2000;     /* the mean CIEDE2000 difference of the blurred pictures' colours */
+    double exact_share;   /* the share of the measured pixels whose palette colour is exactly
+                             their own: 0 to 1 */
+    size_t measured;      /* the pixels measured (those the transparent index took are not) */
+} qlx_closeness;
+
+/* A picture of up to this many pixels is measured at every one; a larger
+   one at one pixel in each cell of a grid of at most this many cells, at a
+   fixed place in the cell. So a figure of a 4096 x 4096 picture costs a
+   few milliseconds, within a percent or two of the whole picture's. */
+#define QLX_CLOSENESS_POINTS 16384
+
+/* The figures of `indices`, the result of qlx_convert with the same
+   picture, options, fit and box, against the colours it converted: the
+   placed part, resampled where it is, blended over the background as the
+   options say; palette entry 0 around a contained picture. */
+QLX_USE_RESULT QLX_API qlx_status qlx_closeness_of(const qlx_picture *picture, const qlx_options *options, qlx_fit fit,
+                                                   size_t box_width, size_t box_height, const uint8_t *indices,
+                                                   size_t indices_size, qlx_closeness *closeness);
+
 /* A QLX file's size in its name. The rule: the last part of the path (after
    the last '/' or '\\') ends in ".qlx", in any case; the dotted part just
    before it is WIDTHxHEIGHT, each side 1 to 5 decimal digits without a

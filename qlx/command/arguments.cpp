@@ -30,7 +30,8 @@ enum class OptionId {
     sheet,
     delay,
     loop,
-    dither_stable
+    dither_stable,
+    report
 };
 
 struct KnownOption {
@@ -42,7 +43,7 @@ struct KnownOption {
     OptionId id;
 };
 
-constexpr std::array<KnownOption, 23> known_options = {{
+constexpr std::array<KnownOption, 24> known_options = {{
     {"help", 'h', false, false, false, OptionId::help},
     {"version", 'V', false, false, false, OptionId::version},
     {"dither", '\0', true, false, true, OptionId::dither},
@@ -66,6 +67,7 @@ constexpr std::array<KnownOption, 23> known_options = {{
     {"sheet", '\0', true, false, true, OptionId::sheet},
     {"delay", '\0', true, false, true, OptionId::delay},
     {"loop", '\0', true, false, true, OptionId::loop},
+    {"report", '\0', false, true, true, OptionId::report},
 }};
 
 using Failure = common::Unexpected<std::string>;
@@ -269,6 +271,15 @@ std::optional<std::string> apply(const KnownOption& known, const std::string& va
             invocation.options.stable = static_cast<int>(*tolerance);
             break;
         }
+        case OptionId::report:
+            if (value.empty() || value == "text") {
+                invocation.report = Report::text;
+            } else if (value == "json") {
+                invocation.report = Report::json;
+            } else {
+                return "invalid " + option + " " + quoted(value) + "; choose text or json";
+            }
+            break;
     }
     return std::nullopt;
 }

@@ -30,6 +30,10 @@ struct Size {
     std::size_t height = QLX_STANDARD_HEIGHT;
 };
 
+// --report: how close each result is, as lines on standard error or as
+// JSON objects on standard output.
+enum class Report { none, text, json };
+
 struct Invocation {
     Action action = Action::help;
     std::string help_topic;  // "", "convert" or "palette"
@@ -44,6 +48,7 @@ struct Invocation {
     unsigned jobs = 0;                        // 0: one a core
     std::optional<std::uint64_t> max_pixels;  // --max-pixels; 0 for no limit
     bool quiet = false;
+    Report report = Report::none;
     // Frames.
     bool sequence = false;             // the inputs are the frames of one animation
     std::optional<Size> tiles;         // each input cut into frames of this size

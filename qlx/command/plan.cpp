@@ -30,6 +30,7 @@ RunSettings run_settings(const Invocation& invocation, std::size_t job_count, bo
     RunSettings run;
     run.batch.jobs = invocation.jobs != 0 ? invocation.jobs : std::max(1u, std::thread::hardware_concurrency());
     run.batch.quiet = invocation.quiet;
+    run.batch.report = invocation.report;
     run.batch.show_progress = !invocation.quiet && on_terminal;
     // Files at once share the cores; one file alone has them all.
     const unsigned threads =
@@ -54,6 +55,7 @@ RunSettings run_settings(const Invocation& invocation, std::size_t job_count, bo
     settings.sheet = invocation.sheet;
     settings.delay = invocation.delay;
     settings.loop = invocation.loop;
+    settings.measure = invocation.report != Report::none;
     return run;
 }
 

@@ -57,15 +57,44 @@ public:
             status != QLX_OK) {
             return refusal(status);
         }
+        if (settings_.measure) {
+            qlx_closeness frame{};
+            if (const qlx_status status =
+                    qlx_closeness_of(&picture, &settings_.options, settings_.fit, settings_.box.width,
+                                     settings_.box.height, indices->data(), indices->size(), &frame);
+                status != QLX_OK) {
+                return refusal(status);
+            }
+            add_closeness(frame);
+        }
         return std::move(*indices);
     }
     const Size& sides() const { return sides_; }
+    // Every frame's figures so far, each weighed by the pixels it measured.
+    std::optional<qlx_closeness> closeness() const {
+        if (!settings_.measure) return std::nullopt;
+        qlx_closeness all = closeness_;
+        if (all.measured > 0) {
+            const auto measured = static_cast<double>(all.measured);
+            all.blurred_error /= measured, all.ciede2000 /= measured, all.exact_share /= measured;
+        }
+        return all;
+    }
 
 private:
+    void add_closeness(const qlx_closeness& frame) {
+        const auto measured = static_cast<double>(frame.measured);
+        closeness_.blurred_error += frame.blurred_error * measured;
+        closeness_.ciede2000 += frame.ciede2000 * measured;
+        closeness_.exact_share += frame.exact_share * measured;
+        closeness_.measured += frame.measured;
+    }
+
     const ConversionSettings& settings_;
     Size sides_;
     std::size_t converted_ = 0;
     sys::Buffer memory_;
+    qlx_closeness closeness_{};  // sums, each figure times its pixels
 };
 
 }  // namespace
@@ -163,8 +192,8 @@ void frame_progress(ConversionProgress& progress, std::size_t done, std::size_t 
 // Converts every frame in turn, as one animation, and hands each one's
 // indices and sides to `take` (which may refuse), counting the progress.
 template <class Take>
-Outcome<> convert_each_frame(FrameSource& frames, const ConversionSettings& settings, ConversionProgress& progress,
-                             Take take) {
+Outcome<std::optional<qlx_closeness>> convert_each_frame(FrameSource& frames, const ConversionSettings& settings,
+                                                         ConversionProgress& progress, Take take) {
     FrameConverter converter(settings);
     for (std::size_t k = 0; k < frames.frame_count(); ++k) {
         auto frame = frames.next();
@@ -174,11 +203,11 @@ Outcome<> convert_each_frame(FrameSource& frames, const ConversionSettings& sett
         if (auto taken = take(k, *frame, *indices, converter.sides()); !taken) return refusal(taken.error());
         frame_progress(progress, k + 1, frames.frame_count());
     }
-    return {};
+    return converter.closeness();
 }
 
-Outcome<std::string> write_gif(const std::string& input, FrameSource& frames, const OutputName& output_name,
-                               const ConversionSettings& settings, ConversionProgress& progress) {
+Outcome<Converted> write_gif(const std::string& input, FrameSource& frames, const OutputName& output_name,
+                             const ConversionSettings& settings, ConversionProgress& progress) {
     const std::string& output = output_name.path;
     if (input != "-" && sys::same_file(input, output)) return refusal("the output " + output + " would replace it");
     std::optional<sys::OutputFile> file;
@@ -221,13 +250,13 @@ Outcome<std::string> write_gif(const std::string& input, FrameSource& frames, co
     const std::uint8_t trailer = QLX_GIF_TRAILER;
     if (auto done = write_bytes(*file, &trailer, 1); !done) return refusal(done.error());
     if (!file->commit()) return refusal(Failure::system("cannot write " + output));
-    return std::string();
+    return Converted{{}, *written_all};
 }
 
 // One file a frame, named by the pattern; a QLX name states its size
 // unless it is the standard one.
-Outcome<std::string> write_frame_files(const std::string& input, FrameSource& frames, const FramePattern& pattern,
-                                       const ConversionSettings& settings, ConversionProgress& progress) {
+Outcome<Converted> write_frame_files(const std::string& input, FrameSource& frames, const FramePattern& pattern,
+                                     const ConversionSettings& settings, ConversionProgress& progress) {
     auto written_all = convert_each_frame(
         frames, settings, progress,
         [&](std::size_t k, const FrameView&, sys::Buffer& indices, const Size& sides) -> Outcome<> {
@@ -242,13 +271,13 @@ Outcome<std::string> write_frame_files(const std::string& input, FrameSource& fr
             return {};
         });
     if (!written_all) return refusal(written_all.error());
-    return std::string();
+    return Converted{{}, *written_all};
 }
 
 // Every frame in one picture, left to right, then top to bottom; index 0
 // in the cells no frame fills.
-Outcome<std::string> write_sheet(const std::string& input, FrameSource& frames, const OutputName& output,
-                                 const ConversionSettings& settings, ConversionProgress& progress) {
+Outcome<Converted> write_sheet(const std::string& input, FrameSource& frames, const OutputName& output,
+                               const ConversionSettings& settings, ConversionProgress& progress) {
     const std::size_t columns = *settings.sheet;
     const std::size_t rows = (frames.frame_count() + columns - 1) / columns;
     sys::Buffer sheet;
@@ -277,7 +306,10 @@ Outcome<std::string> write_sheet(const std::string& input, FrameSource& frames, 
             return {};
         });
     if (!placed_all) return refusal(placed_all.error());
-    return write_indices_file(input, {sheet.data(), sheet_sides.width, sheet_sides.height}, output, settings.output);
+    auto note =
+        write_indices_file(input, {sheet.data(), sheet_sides.width, sheet_sides.height}, output, settings.output);
+    if (!note) return refusal(note.error());
+    return Converted{std::move(*note), *placed_all};
 }
 
 // An animation written as a still must say which frames go where.
@@ -289,8 +321,8 @@ std::string frames_refusal(std::size_t count) {
 
 }  // namespace
 
-Outcome<std::string> convert_file(const std::string& input, const OutputName& output_name,
-                                  const ConversionSettings& settings, ConversionProgress& progress) {
+Outcome<Converted> convert_file(const std::string& input, const OutputName& output_name,
+                                const ConversionSettings& settings, ConversionProgress& progress) {
     progress = 0;
     auto frames = open_input(input, settings);
     if (!frames) return refusal(frames.error());
@@ -326,8 +358,9 @@ Outcome<std::string> convert_file(const std::string& input, const OutputName& ou
     OutputName output = output_name;
     if (pattern) output = {pattern->name(wanted), false};
     auto note = write_indices_file(input, {indices->data(), sides.width, sides.height}, output, settings.output);
-    if (note) progress = 1000;
-    return note;
+    if (!note) return refusal(note.error());
+    progress = 1000;
+    return Converted{std::move(*note), converter.closeness()};
 }
 
 }  // namespace qlxcmd

@@ -26,6 +26,7 @@ struct ConversionSettings {
     std::optional<std::size_t> sheet;   // --sheet: every frame in one picture, this many columns
     std::optional<int> delay;           // --delay, hundredths of a second; else the file's, or 10
     std::optional<int> loop;            // --loop; else the file's, or 0 (forever)
+    bool measure = false;               // --report: how close each result is
 };
 
 // A frame's delay when neither --delay nor the file gives one.
@@ -44,11 +45,18 @@ Outcome<std::string> final_name(const OutputName& name, const Size& sides);
 // How far a conversion has come, in thousandths, for a progress line.
 using ConversionProgress = std::atomic<unsigned>;
 
+// What a conversion that worked has to say: a note for the user, to
+// follow "qlx: OUTPUT: ", or none; and with settings.measure, how close its
+// result is, over every frame it converted.
+struct Converted {
+    std::string note;
+    std::optional<qlx_closeness> closeness;
+};
+
 // "-" reads standard input or writes standard output. A failure is the
-// reason, to follow "qlx: INPUT: ". A success may bring a note for the
-// user, to follow "qlx: OUTPUT: ", or an empty one.
-Outcome<std::string> convert_file(const std::string& input, const OutputName& output,
-                                  const ConversionSettings& settings, ConversionProgress& progress);
+// reason, to follow "qlx: INPUT: ".
+Outcome<Converted> convert_file(const std::string& input, const OutputName& output, const ConversionSettings& settings,
+                                ConversionProgress& progress);
 
 // The indices of a decoded picture's first frame, converted by the library
 // as the settings say. `sides` receives the result's width and height.

@@ -1,16 +1,38 @@
 #include "batch.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace qlxcmd {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A JSON string of any bytes: quotes, backslashes and control characters
+// escaped; the rest, UTF-8 names included, as they are.
+std::string json_string(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
 
 // A single picture shows progress only once it has taken this long.
 constexpr auto single_picture_delay = std::chrono::seconds(1);
@@ -55,11 +77,66 @@ private:
     bool drawn_ = false;
 };
 
+// "qlx: castle.png: blurred error 6.14, CIEDE2000 1.23, 12.5% exact", or
+// {"input": "castle.png", "blurred_error": 6.1403, ...}.
+std::string report_text(const std::string& input, const qlx_closeness& closeness, Report report) {
+    char figures[200];
+    if (report == Report::json) {
+        std::snprintf(figures, sizeof figures,
+                      "\"blurred_error\": %.4f, \"ciede2000\": %.4f, \"exact_share\": %.6f, \"measured\": %zu}",
+                      closeness.blurred_error, closeness.ciede2000, closeness.exact_share, closeness.measured);
+        return "{\"input\": " + json_string(input) + ", " + figures;
+    }
+    std::snprintf(figures, sizeof figures, "blurred error %.2f, CIEDE2000 %.2f, %.1f%% exact", closeness.blurred_error,
+                  closeness.ciede2000, 100 * closeness.exact_share);
+    return "qlx: " + input + ": " + figures;
+}
+
+// The reports, in the order of the jobs whatever order they finish in:
+// each is held until those before it are out.
+class Reports {
+public:
+    Reports(std::size_t count, Report kind, bool on_standard_output, StandardError& messages)
+        : texts_(kind == Report::none ? 0 : count),
+          done_(texts_.size()),
+          on_standard_output_(on_standard_output),
+          messages_(messages) {}
+
+    // The report of job `job`, or none for a failure.
+    void finished(std::size_t job, std::optional<std::string> text) {
+        if (texts_.empty()) return;
+        const std::lock_guard lock(mutex_);
+        texts_[job] = std::move(text);
+        done_[job] = true;
+        for (; next_ < texts_.size() && done_[next_]; ++next_) {
+            if (!texts_[next_]) continue;
+            if (on_standard_output_) {
+                const std::string line = *texts_[next_] + "\n";
+                std::fwrite(line.data(), 1, line.size(), stdout);
+                std::fflush(stdout);
+            } else {
+                messages_.line(*texts_[next_]);
+            }
+            texts_[next_].reset();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::optional<std::string>> texts_;
+    std::vector<bool> done_;
+    std::size_t next_ = 0;
+    bool on_standard_output_;
+    StandardError& messages_;
+};
+
 // What the workers share: the next job, and what each one is doing.
 struct Work {
     const std::vector<Job>& jobs;
     const ConversionSettings& settings;
     bool quiet;
+    Report report;
+    Reports& reports;
     std::atomic<std::size_t> next{0};
     std::atomic<std::size_t> done{0};
     std::atomic<bool> all_succeeded{true};
@@ -73,7 +150,7 @@ void work(Work& shared, StandardError& messages, std::size_t worker) {
         if (job >= shared.jobs.size()) break;
         shared.current[worker] = job;
         const Job& next = shared.jobs[job];
-        Outcome<std::string> converted = refusal(QLX_OUT_OF_MEMORY);
+        Outcome<Converted> converted = refusal(QLX_OUT_OF_MEMORY);
         try {
             converted = convert_file(next.input, next.output, shared.settings, shared.progress[worker]);
         } catch (...) {
@@ -82,8 +159,12 @@ void work(Work& shared, StandardError& messages, std::size_t worker) {
         if (!converted) {
             shared.all_succeeded = false;
             messages.line("qlx: " + next.input + ": " + converted.error().text());
-        } else if (!converted->empty() && !shared.quiet) {
-            messages.line(*converted);
+            shared.reports.finished(job, std::nullopt);
+        } else {
+            if (!converted->note.empty() && !shared.quiet) messages.line(converted->note);
+            std::optional<std::string> report;
+            if (converted->closeness) report = report_text(next.input, *converted->closeness, shared.report);
+            shared.reports.finished(job, std::move(report));
         }
         shared.current[worker] = shared.jobs.size();
         shared.progress[worker] = 0;
@@ -162,11 +243,15 @@ private:
 
 bool run_batch(const std::vector<Job>& jobs, const ConversionSettings& settings, const BatchSettings& batch) {
     const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(batch.jobs, jobs.size()));
-    Work shared{jobs, settings, batch.quiet};
+    StandardError messages(batch.show_progress);
+    const bool to_standard_output =
+        batch.report == Report::json &&
+        std::none_of(jobs.begin(), jobs.end(), [](const Job& job) { return job.output.path == "-"; });
+    Reports reports(jobs.size(), batch.report, to_standard_output, messages);
+    Work shared{jobs, settings, batch.quiet, batch.report, reports};
     shared.progress = std::make_unique<ConversionProgress[]>(workers);
     shared.current = std::make_unique<std::atomic<std::size_t>[]>(workers);
     for (std::size_t worker = 0; worker < workers; ++worker) shared.current[worker] = jobs.size();
-    StandardError messages(batch.show_progress);
 
     // Threads join as they go out of scope, also when starting one fails;
     // the drawer is told to finish first.
