@@ -34,6 +34,8 @@ export interface FitOptions extends Options {
   /** The box: 320 x 200 unless given. */
   boxWidth?: number;
   boxHeight?: number;
+  /** Also measure how close the result looks: the figures of `qlx convert --report`. */
+  closeness?: boolean;
 }
 
 export interface Indexed {
@@ -43,9 +45,23 @@ export interface Indexed {
   indices: Uint8Array;
 }
 
+/** How close a result looks to the colours it was converted from; qlx-format.md states each figure. */
+export interface Closeness {
+  /** Both pictures blurred 5 x 5 in linear light: the mean squared difference, on a scale of 0-255. */
+  blurredError: number;
+  /** The mean CIEDE2000 of the blurred colours. */
+  ciede2000: number;
+  /** The share of measured pixels whose colour is exact, 0 to 1. */
+  exactShare: number;
+  /** The pixels measured: every one up to 16384, else up to that many spread over the picture. */
+  measured: number;
+}
+
 export interface Converted extends Indexed {
   /** The RGBA that was quantised, in its place in the box. */
   fitted: Uint8ClampedArray;
+  /** With the option closeness: true. */
+  closeness?: Closeness;
 }
 
 export interface IndexedPng extends Indexed {

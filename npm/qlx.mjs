@@ -31,6 +31,7 @@ const FRAME_VIEW_WORDS = PICTURE_WORDS + 1; // qlx_gif_frame_view: the picture, 
 const GIF_START_SIZE = 800; // QLX_GIF_START_SIZE
 const GIF_TRAILER = 0x3b;
 const FRAME_MEMORY_PIXEL_BYTES = 5; // QLX_FRAME_MEMORY_PIXEL_BYTES
+const CLOSENESS_BYTES = 32; // qlx_closeness: three doubles, then a 32-bit size_t and padding
 // --dither-stable's tolerance (QLX_STABLE_TOLERANCE): a pixel keeps its
 // index while each component stays within this many codes.
 export const STABLE_TOLERANCE = 6;
@@ -327,7 +328,9 @@ function api(library) {
     // qlx_convert. The box around a contained picture is palette index 0.
     // Returns { width, height, indices, fitted }, `fitted` being the RGBA
     // that was quantised, in its place in the box, for showing beside the
-    // result.
+    // result. With the option closeness: true, also `closeness`, the
+    // figures of `qlx convert --report`: { blurredError, ciede2000,
+    // exactShare, measured }.
     convert(rgba, width, height, options = {}) {
       const w = side(width), h = side(height);
       if (rgba.length < w * h * 4) throw library.refusal(STATUS.INPUT_TOO_SHORT);
@@ -554,7 +557,8 @@ function api(library) {
   // to the next (null before the first); and qlx_convert_colours. The source
   // is { pixels, width, height, stride } of RGBA, or with `palette` (4 bytes
   // an entry) and perhaps `stored`, of indices.
-  function convertSource(source, { fit = 'keep', boxWidth = 320, boxHeight = 200, ...options }, held = undefined) {
+  function convertSource(source, { fit = 'keep', boxWidth = 320, boxHeight = 200, closeness = false, ...options },
+    held = undefined) {
     return library.run((allocate) => {
       const pixels = library.copyIn(allocate, source.pixels);
       const palette = source.palette ? library.copyIn(allocate, source.palette) : 0;
@@ -581,10 +585,19 @@ function api(library) {
       }
       const fitted = allocate(width * height * 4);
       library.check(wasm().qlx_convert_colours(picture, fitCode, bw, bh, fitted, width * height * 4));
-      return {
+      const result = {
         width, height, indices: library.bytes(indices, width * height).slice(),
         fitted: new Uint8ClampedArray(library.bytes(fitted, width * height * 4)),
       };
+      if (closeness) {
+        const figures = allocate(CLOSENESS_BYTES);
+        library.check(wasm().qlx_closeness_of(picture, optionsAddress, fitCode, bw, bh, indices, width * height,
+          figures));
+        const [blurredError, ciede2000, exactShare] = new Float64Array(wasm().memory.buffer, figures, 3);
+        const measured = library.words(figures + 24, 1)[0];
+        result.closeness = { blurredError, ciede2000, exactShare, measured };
+      }
+      return result;
     });
   }
 

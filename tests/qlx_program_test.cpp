@@ -59,6 +59,7 @@ TEST(QlxProgram, StatusesAndMessages) {
          "qlx: option '--dither' does not apply to 'qlx palette'\n"},
         {{"convert", "--to=gpl", input, path(dir, "a.qlx")}, "qlx: invalid --to 'gpl'; choose qlx, png, bmp or gif\n"},
         {{"resize", input}, "qlx: unknown command 'resize'; convert or palette\n"},
+        {{"convert", "--report=xml", input, path(dir, "a.qlx")}, "qlx: invalid --report 'xml'; choose text or json\n"},
         {{}, "qlx: missing command; convert or palette\n"},
         {{"convert", input, "-"}, "qlx: give --to=qlx, png, bmp or gif for standard output\n"},
         {{"convert", input, input}, "qlx: the output '" + input + "' would replace the input '" + input + "'\n"},
@@ -195,6 +196,68 @@ TEST(QlxProgram, BatchesConvertTheGoodAndReportTheBad) {
     EXPECT_EQ(clash.status, 2);
     EXPECT_NE(clash.err.find("would both write"), std::string::npos) << clash.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "clash"));
+}
+
+// --report: the library's figures for each file, in the order of the
+// inputs whatever the number of jobs; lines on standard error, or JSON on
+// standard output unless the picture goes there.
+TEST(QlxProgram, ReportsGiveTheLibrarysFiguresInTheOrderOfTheInputs) {
+    qlx::test::TempDir dir;
+    std::vector<std::string> inputs;
+    std::vector<qlx_closeness> expected;
+    for (int i = 0; i < 5; ++i) {
+        const int width = 30 + 7 * i, height = 20 + i;
+        const Bytes pixels = qlx::test::gradient_pixels(width, height);
+        write_file(dir / ("pic" + std::to_string(i) + ".bmp"),
+                   qlx::test::make_bmp({.width = width, .height = height, .top_down = true, .pixels = pixels}));
+        inputs.push_back(path(dir, "pic" + std::to_string(i) + ".bmp"));
+        qlx_options options = qlx_default_options();
+        options.dither = QLX_DITHER_PATTERN;
+        options.alpha = QLX_ALPHA_COMPOSITE;
+        const qlx_picture picture{pixels.data(),
+                                  static_cast<std::size_t>(width),
+                                  static_cast<std::size_t>(height),
+                                  static_cast<std::size_t>(3 * width),
+                                  QLX_BGR,
+                                  nullptr,
+                                  0,
+                                  nullptr};
+        Bytes indices(static_cast<std::size_t>(width * height));
+        EXPECT_EQ(qlx_convert(&picture, &options, QLX_FIT_KEEP, 0, 0, indices.data(), indices.size()), QLX_OK);
+        qlx_closeness closeness{};
+        EXPECT_EQ(qlx_closeness_of(&picture, &options, QLX_FIT_KEEP, 0, 0, indices.data(), indices.size(), &closeness),
+                  QLX_OK);
+        expected.push_back(closeness);
+    }
+    const auto json = [&](std::size_t i) {
+        char figures[200];
+        std::snprintf(figures, sizeof figures,
+                      "\"blurred_error\": %.4f, \"ciede2000\": %.4f, \"exact_share\": %.6f, \"measured\": %zu}\n",
+                      expected[i].blurred_error, expected[i].ciede2000, expected[i].exact_share, expected[i].measured);
+        return "{\"input\": \"" + inputs[i] + "\", " + figures;
+    };
+    for (const std::string jobs : {"1", "3"}) {
+        std::vector<std::string> arguments = {
+            "convert", "--dither=pattern",     "--report=json", "-q", "-j", jobs, "--to=png",
+            "-o",      path(dir, "out" + jobs)};
+        arguments.insert(arguments.end(), inputs.begin(), inputs.end());
+        const RunResult run = qlx_run(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string lines;
+        for (std::size_t i = 0; i < inputs.size(); ++i) lines += json(i);
+        EXPECT_EQ(run.out, lines) << jobs << " jobs";
+        EXPECT_EQ(run.err, "");
+    }
+    const RunResult text = qlx_run({"convert", "--dither=pattern", "--report", inputs[0], path(dir, "one.png")});
+    char line[200];
+    std::snprintf(line, sizeof line, ": blurred error %.2f, CIEDE2000 %.2f, %.1f%% exact\n", expected[0].blurred_error,
+                  expected[0].ciede2000, 100 * expected[0].exact_share);
+    EXPECT_EQ(text.err, "qlx: " + inputs[0] + line);
+    EXPECT_EQ(text.out, "");
+    // The picture on standard output keeps it to itself.
+    const RunResult piped = qlx_run({"convert", "--dither=pattern", "--report=json", "--to=qlx", inputs[0], "-"});
+    EXPECT_EQ(piped.err, json(0));
+    EXPECT_EQ(piped.out.size(), 30u * 20u);
 }
 
 TEST(QlxProgram, PaletteFilesForEditors) {

@@ -30,6 +30,7 @@ const controls = {
   saveZip: $('save-zip'),
   progress: $('progress'),
   status: $('status'),
+  closeness: $('closeness'),
 };
 
 // ---- The worker, as promises ------------------------------------------------
@@ -110,12 +111,13 @@ function readOptions() {
     fit: controls.fit.value,
     boxWidth: size.width,
     boxHeight: size.height,
+    closeness: true,
   };
 }
 
 // Methods that add offsets instead of diffusing errors: light does not
 // apply to them. A method the page does not know is taken as diffusing.
-const PATTERN_METHODS = new Set(['ordered', 'blue-noise']);
+const PATTERN_METHODS = new Set(['ordered', 'blue-noise', 'pattern']);
 
 // Controls that would change nothing for the choices made, or for a QLX
 // file, which is shown as it is, are disabled.
@@ -302,8 +304,18 @@ function play(converted) {
   step();
 }
 
+// The figures of `qlx convert --report`, beside the result, so that
+// methods can be compared at a glance.
+function closenessText(closeness) {
+  if (!closeness) return '';
+  const { blurredError, ciede2000, exactShare } = closeness;
+  return `Blurred error ${blurredError.toFixed(2)} · CIEDE2000 ${ciede2000.toFixed(2)} · `
+    + `${(100 * exactShare).toFixed(1)}% exact`;
+}
+
 function show(state) {
   const converted = state.entries[state.shown]?.converted;
+  controls.closeness.textContent = closenessText(converted?.closeness);
   clearTimeout(playing.timer);
   document.body.dataset.frames = String(converted?.frames?.length ?? 1);
   if (converted?.frames) {

@@ -162,8 +162,11 @@ const handlers = {
     } else if (picture.bmp && (options.fit === 'keep' || !picture.rgba)) {
       if (options.fit !== 'keep') throw new Error('this BMP can only be converted at its own size');
       const { indices } = qlx.fromBmp(picture.bmp, options);
-      // A copy: the reply hands its buffers over.
-      converted = { width: picture.width, height: picture.height, indices, fitted: picture.rgba?.slice() };
+      // A copy: the reply hands its buffers over. The figures come from the
+      // same colours as the browser decoded them, where it could.
+      const closeness = options.closeness && picture.rgba
+        ? qlx.convert(picture.rgba, picture.width, picture.height, options).closeness : undefined;
+      converted = { width: picture.width, height: picture.height, indices, fitted: picture.rgba?.slice(), closeness };
     } else if (picture.rgba) {
       converted = qlx.convert(picture.rgba, picture.width, picture.height, options);
     } else {
@@ -199,15 +202,22 @@ function convertAnimation(qlx, picture, options, progress) {
   const { animation } = picture;
   const frames = qlx.startFrames({ ...options, width: animation.width, height: animation.height });
   const converted = animation.frames.map((frame, k) => {
-    const { width, height, indices, fitted } = frames.convert(frame);
+    const { width, height, indices, fitted, closeness } = frames.convert(frame);
     progress(0.2 + (0.8 * (k + 1)) / animation.frames.length);
-    return { width, height, indices, fitted, preview: qlx.expand(indices, width, height) };
+    return { width, height, indices, fitted, closeness, preview: qlx.expand(indices, width, height) };
   });
   const { width, height } = converted[0];
+  // Over every frame, each weighed by the pixels it measured, as the qlx command reports an animation.
+  const measured = converted.reduce((sum, frame) => sum + (frame.closeness?.measured ?? 0), 0);
+  const mean = (figure) => converted.reduce((sum, frame) => sum + frame.closeness[figure] * frame.closeness.measured,
+    0) / measured;
+  const closeness = measured > 0
+    ? { blurredError: mean('blurredError'), ciede2000: mean('ciede2000'), exactShare: mean('exactShare'), measured }
+    : undefined;
   const names = savedNames(qlx, picture.name, width, height);
   const digits = Math.max(2, String(converted.length).length);
   return {
-    ...converted[0], ...names, frames: converted,
+    ...converted[0], ...names, frames: converted, closeness,
     frameNames: converted.map((_, k) => qlx.nameWithSize(`${names.stem}-${String(k + 1).padStart(digits, '0')}`,
       width, height)),
     delays: animation.frames.map((frame) => frame.delay), loop: animation.loop,

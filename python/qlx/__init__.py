@@ -15,13 +15,14 @@ from __future__ import annotations
 import builtins
 import enum
 import os
+from typing import NamedTuple
 
 import numpy as np
 
 from . import _qlx
 
 __all__ = [
-    "PALETTE", "Error", "Status", "METHODS", "LIGHTS", "FITS", "STABLE_TOLERANCE", "quantise", "quantise_frames",
+    "PALETTE", "Error", "Status", "METHODS", "LIGHTS", "FITS", "STABLE_TOLERANCE", "Closeness", "quantise", "closeness", "quantise_frames",
     "save_gif", "convert_gif", "expand", "from_bmp", "to_bmp", "to_image", "nearest_index", "size_from_name",
     "name_with_size", "open", "__version__",
 ]
@@ -204,6 +205,38 @@ def quantise(pixels, *, dither: str = "none", strength: int = 100, light: str = 
     array, palette = _source(pixels)
     options = _options(dither, strength, light, transparent_index, threads, background)
     return _convert(array, palette, fit, size, options)
+
+
+class Closeness(NamedTuple):
+    """How close a result looks to the colours it was converted from (the
+    qlx command's --report; docs/qlx-format.md states each figure)."""
+
+    blurred_error: float  #: both blurred 5 x 5 in linear light: mean squared difference on 0-255
+    ciede2000: float  #: the mean CIEDE2000 of the blurred colours
+    exact_share: float  #: the share of measured pixels whose colour is exact, 0 to 1
+    measured: int  #: the pixels measured: every one up to 16384, else up to that many spread evenly
+
+
+def closeness(pixels, indices, *, dither: str = "none", strength: int = 100, light: str = "srgb",
+              transparent_index: int | None = None, background=0, fit: str = "keep",
+              size: tuple[int, int] = (320, 200), threads: int = 0) -> Closeness:
+    """How close `indices`, the result of quantise(pixels, ...) with the same
+    keywords, looks to the pixels: the figures of `qlx convert --report`.
+    Only transparent_index, background, fit and size change them; the other
+    keywords are taken so that quantise's can be passed alike."""
+    array, palette = _source(pixels)
+    options = _options(dither, strength, light, transparent_index, threads, background)
+    box_width, box_height = (int(side) for side in size)
+    height, width = array.shape[:2]
+    flat, stride = _rows(array)
+    format_code = _RGBA if array.ndim == 3 and array.shape[2] == 4 else _RGB
+    fit_code = _code(FITS, fit)
+    result = _indices(indices)
+    result_width, result_height = _qlx.convert_size(width, height, fit_code, box_width, box_height)
+    if result.shape != (result_height, result_width):
+        raise ValueError(f"indices must be shaped {(result_height, result_width)}, as quantise gives, not {result.shape}")
+    return Closeness(*_qlx.closeness_of(flat, width, height, stride, format_code, palette, None, fit_code, box_width,
+                                        box_height, result, *options))
 
 
 def _gif_bytes(source) -> bytes | None:

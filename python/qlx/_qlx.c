@@ -221,6 +221,51 @@ static PyObject *convert_into(PyObject *self, PyObject *args) {
     Py_RETURN_NONE;
 }
 
+PyDoc_STRVAR(closeness_of_doc,
+             "closeness_of(pixels, width, height, stride, format, palette, stored, fit, box_width, box_height, "
+             "indices, dither, strength, transparent_index, threads, light, alpha, background, stable) -> "
+             "(blurred_error, ciede2000, exact_share, measured)\n\n"
+             "qlx_closeness_of, with convert_into's picture and options; the GIL released.");
+
+static PyObject *closeness_of(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer pixels, indices, palette = {0}, stored = {0};
+    PyObject *palette_object, *stored_object;
+    Py_ssize_t width, height, stride, box_width, box_height;
+    int format, fit, dither, strength, transparent_index, threads, light, alpha, background, stable;
+    if (!PyArg_ParseTuple(args, "y*nnniOOinny*iiiiiiii", &pixels, &width, &height, &stride, &format,
+                          &palette_object, &stored_object, &fit, &box_width, &box_height, &indices, &dither,
+                          &strength, &transparent_index, &threads, &light, &alpha, &background, &stable)) {
+        return NULL;
+    }
+    const int indexed = palette_object != Py_None;
+    const int buffers = optional_buffer(palette_object, 0, &palette) && optional_buffer(stored_object, 0, &stored);
+    qlx_options options;
+    qlx_closeness closeness = {0};
+    qlx_status status = QLX_SIDE_OUT_OF_RANGE;
+    const int read = buffers && read_options(dither, strength, transparent_index, threads, light, alpha, background,
+                                             stable, &options);
+    if (read && stored_object != Py_None && (size_t)stored.len < (size_t)width * (size_t)height) {
+        status = QLX_INPUT_TOO_SHORT;
+    } else if (read && width >= 0 && height >= 0 && stride >= 0 && box_width >= 0 && box_height >= 0) {
+        const qlx_picture picture = {pixels.buf, (size_t)width, (size_t)height, (size_t)stride,
+                                     (qlx_pixel_format)format, indexed ? palette.buf : NULL,
+                                     indexed ? (size_t)palette.len / 4 : 0, stored.buf};
+        Py_BEGIN_ALLOW_THREADS
+        status = qlx_closeness_of(&picture, &options, (qlx_fit)fit, (size_t)box_width, (size_t)box_height,
+                                  indices.buf, (size_t)indices.len, &closeness);
+        Py_END_ALLOW_THREADS
+    }
+    PyBuffer_Release(&pixels);
+    PyBuffer_Release(&indices);
+    if (palette.obj != NULL) PyBuffer_Release(&palette);
+    if (stored.obj != NULL) PyBuffer_Release(&stored);
+    if (!read) return NULL;
+    if (status != QLX_OK) return raise_status(status);
+    return Py_BuildValue("dddn", closeness.blurred_error, closeness.ciede2000, closeness.exact_share,
+                         (Py_ssize_t)closeness.measured);
+}
+
 PyDoc_STRVAR(gif_start_doc, "gif_start(width, height, loop) -> bytes\n\nqlx_gif_start.");
 
 static PyObject *gif_start(PyObject *self, PyObject *args) {
@@ -464,6 +509,7 @@ static PyMethodDef methods[] = {
     {"to_bmp", to_bmp, METH_VARARGS, to_bmp_doc},
     {"convert_size", convert_size, METH_VARARGS, convert_size_doc},
     {"convert_into", convert_into, METH_VARARGS, convert_into_doc},
+    {"closeness_of", closeness_of, METH_VARARGS, closeness_of_doc},
     {"gif_start", gif_start, METH_VARARGS, gif_start_doc},
     {"gif_frame", gif_frame, METH_VARARGS, gif_frame_doc},
     {"gif_open", gif_open, METH_O, gif_open_doc},

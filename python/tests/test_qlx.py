@@ -218,6 +218,32 @@ def test_a_png_with_partial_alpha_gives_the_qlx_commands_bytes(tmp_path):
             assert qlx.quantise(image, **keywords).tobytes() == out.read_bytes(), options
 
 
+# qlx.closeness gives --report=json's figures, for a picture with alpha,
+# fitted or not, so that a script can pick a method in either.
+def test_closeness_gives_the_qlx_commands_report(tmp_path):
+    import json
+    height, width = 90, 150
+    y, x = np.mgrid[0:height, 0:width]
+    rgba = np.dstack([x, y * 2, (x * y) % 256, np.where(x % 7 == 0, 60, 255)]).astype(np.uint8)
+    Image.fromarray(rgba, "RGBA").save(tmp_path / "alpha.png")
+    for options, keywords in [(("--dither=pattern",), {"dither": "pattern"}),
+                              (("--dither=floyd-steinberg", "--fit=contain", "--size=64x64", "--background=103050"),
+                               {"dither": "floyd-steinberg", "fit": "contain", "size": (64, 64),
+                                "background": "103050"})]:
+        run = subprocess.run([QLX_COMMAND, "convert", "--report=json", "--to=png", *options, tmp_path / "alpha.png",
+                              tmp_path / "out.png"], check=True, capture_output=True, text=True)
+        report = json.loads(run.stdout)
+        with Image.open(tmp_path / "alpha.png") as image:
+            indices = qlx.quantise(image, **keywords)
+            figures = qlx.closeness(image, indices, **keywords)
+        assert f"{figures.blurred_error:.4f}" == f"{report['blurred_error']:.4f}", options
+        assert f"{figures.ciede2000:.4f}" == f"{report['ciede2000']:.4f}", options
+        assert f"{figures.exact_share:.6f}" == f"{report['exact_share']:.6f}", options
+        assert figures.measured == report["measured"]
+    with pytest.raises(ValueError, match="shaped"):
+        qlx.closeness(rgba, np.zeros((10, 10), np.uint8))
+
+
 # The same pictures through the C call (by way of the qlx command's QLX
 # bytes, which are qlx_convert's) and through Python: every fit, a source in
 # our palette and one not, with and without alpha.

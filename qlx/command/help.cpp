@@ -62,7 +62,11 @@ std::string convert_help() {
                "An animation written to one still picture is refused: give a frame number in OUTPUT, "
                "--frame, --sheet or a GIF.",
                0, width - 1) +
-           "\n\n" + option("-q, --quiet", "print nothing but failures") + option("-h, --help", "print this help") +
+           "\n\n" +
+           option("--report[=json]",
+                  "how close each result looks: blurred error, CIEDE2000 and the share of exact colours, a line "
+                  "on standard error, or JSON on standard output") +
+           option("-q, --quiet", "print nothing but failures") + option("-h, --help", "print this help") +
            "\n"
            "Exit status: 0 when every input was converted, 1 when some failed, 2 for a\n"
            "mistake in the command line.\n";

@@ -162,6 +162,18 @@ describe('quantise', () => {
       runQlx(['convert', ...args, file, out]);
       assert.deepEqual(Buffer.from(qlx.convert(png.rgba, width, height, options).indices), readFileSync(out), args.join(' '));
     }
+    // The figures of --report=json, for the same picture and options.
+    for (const [args, options] of [[['--dither=pattern'], { dither: 'pattern' }],
+      [['--dither=floyd-steinberg', '--fit=contain', '--size=48x48', '--background=103050'],
+        { dither: 'floyd-steinberg', fit: 'contain', boxWidth: 48, boxHeight: 48, background: '103050' }]]) {
+      const report = JSON.parse(runQlx(['convert', '--report=json', '--to=png', ...args, file,
+        join(work.folder, 'report.png')]).toString());
+      const { closeness } = qlx.convert(png.rgba, width, height, { ...options, closeness: true });
+      assert.equal(closeness.blurredError.toFixed(4), report.blurred_error.toFixed(4), args.join(' '));
+      assert.equal(closeness.ciede2000.toFixed(4), report.ciede2000.toFixed(4), args.join(' '));
+      assert.equal(closeness.exactShare.toFixed(6), report.exact_share.toFixed(6), args.join(' '));
+      assert.equal(closeness.measured, report.measured);
+    }
     // A damaged PNG is refused in the command's words.
     const damaged = readFileSync(file);
     damaged[damaged.length - 20] ^= 1;
