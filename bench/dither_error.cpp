@@ -2,7 +2,8 @@
 // sees it from a distance: both pictures blurred with a 5 x 5 binomial
 // kernel, then the mean squared difference per colour component. Twice: the
 // blur over sRGB codes, and the blur over linear light (scaled to 0-255),
-// which is how light from neighbouring pixels really adds up.
+// which is how light from neighbouring pixels really adds up. Then the mean
+// CIEDE2000 of the blurred pictures, as the library's --report measures it.
 // Usage: dither_error PICTURE.bmp...   (one line a picture and method)
 #include <algorithm>
 #include <array>
@@ -45,7 +46,7 @@ std::vector<Method> every_method(const LoadedBmp& probe) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    std::printf("%-40s %-24s %10s %12s\n", "picture", "method", "sRGB blur", "linear blur");
+    std::printf("%-40s %-24s %10s %12s %10s\n", "picture", "method", "sRGB blur", "linear blur", "CIEDE2000");
     for (int i = 1; i < argc; ++i) {
         const std::optional<LoadedBmp> bmp = load_bmp(argv[i]);
         if (!bmp) return 2;
@@ -58,6 +59,7 @@ int main(int argc, char* argv[]) {
             const std::uint8_t* row = bmp->file.data() + layout.pixel_offset + stored * layout.row_stride;
             for (std::size_t x = 0; x < 3 * layout.width; ++x) original[3 * y * layout.width + x] = row[x];
         }
+        const std::vector<std::uint8_t> top_first(original.begin(), original.end());
         const Plane reference = blurred(original, layout.width, layout.height);
         const Plane linear_reference = blurred(in_linear_light(original), layout.width, layout.height);
         for (const auto& [dither, light, name] : methods) {
@@ -78,7 +80,16 @@ int main(int argc, char* argv[]) {
             const double srgb_error = mean_squared(blurred(result, layout.width, layout.height), reference);
             const double linear_error =
                 mean_squared(blurred(in_linear_light(result), layout.width, layout.height), linear_reference);
-            std::printf("%-40s %-24s %10.1f %12.1f\n", argv[i], name.c_str(), srgb_error, linear_error);
+            // The library's figure, as --report gives it.
+            const qlx_picture picture{
+                top_first.data(), layout.width, layout.height, 3 * layout.width, QLX_BGR, nullptr, 0, nullptr};
+            qlx_closeness closeness{};
+            if (qlx_closeness_of(&picture, &options, QLX_FIT_KEEP, 0, 0, indices.data(), indices.size(), &closeness) !=
+                QLX_OK) {
+                return 2;
+            }
+            std::printf("%-40s %-24s %10.1f %12.1f %10.2f\n", argv[i], name.c_str(), srgb_error, linear_error,
+                        closeness.ciede2000);
         }
     }
     return 0;

@@ -85,6 +85,7 @@ std::vector<Setting> settings() {
         {"blue-noise", with(QLX_DITHER_BLUE_NOISE, QLX_LIGHT_SRGB, 0)},
         {"floyd-steinberg", with(QLX_DITHER_FLOYD_STEINBERG, QLX_LIGHT_SRGB, 0)},
         {"floyd-steinberg linear", with(QLX_DITHER_FLOYD_STEINBERG, QLX_LIGHT_LINEAR, 0)},
+        {"pattern", with(QLX_DITHER_PATTERN, QLX_LIGHT_SRGB, 0)},
     };
     for (const int tolerance : {1, 2, 4, 6, 8, 12, 16, 24, 32}) {
         list.push_back({"fs linear stable=" + std::to_string(tolerance),

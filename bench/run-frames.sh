@@ -18,7 +18,7 @@ cmake --build build-bench -j "$(nproc)" >/dev/null
 bin=build-bench/bin
 data=build-bench/data
 mkdir -p "$data"
-[ -f "$data/photo-4096.bmp" ] || "$bin/make_pictures" samples/sunset.bmp "$data"
+[ -f "$data/flat-art-320.bmp" ] || "$bin/make_pictures" samples/sunset.bmp "$data"
 make_pan() {  # frames output
   local dir
   dir=$(mktemp -d)

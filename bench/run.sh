@@ -11,7 +11,7 @@ cmake --build build-bench -j "$(nproc)" >/dev/null
 bin=build-bench/bin
 data=build-bench/data
 mkdir -p "$data"
-[ -f "$data/photo-4096.bmp" ] || "$bin/make_pictures" samples/sunset.bmp "$data"
+[ -f "$data/flat-art-320.bmp" ] || "$bin/make_pictures" samples/sunset.bmp "$data"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
@@ -76,8 +76,9 @@ for turn in 1 2; do
 done
 
 echo
-echo "== dithering: mean squared error per component after a 5 x 5 binomial blur of both pictures, over sRGB codes and over linear light"
-"$bin/dither_error" samples/sunset.bmp "$data/photo-4096.bmp" "$data/random-4096.bmp"
+echo "== dithering: mean squared error per component after a 5 x 5 binomial blur of both pictures, over sRGB codes and over linear light; CIEDE2000 of the blurred pictures"
+"$bin/dither_error" samples/sunset.bmp "$data/photo-4096.bmp" "$data/random-4096.bmp" "$data/gradient-768.bmp" \
+  "$data/flat-art-320.bmp"
 
 echo
 echo "Peak memory target for palquant on 4096 x 4096: $((24 * 1024)) KiB (24 MiB)"

@@ -55,7 +55,7 @@
 #define QLX_VERSION_MAJOR 1
 #define QLX_VERSION_MINOR 7
 #define QLX_VERSION_PATCH 0
-#define QLX_VERSION_STRING "1.7.0"
+#define QLX_VERSION_STRING "1.8.0"
 
 #if defined(QLX_BUILDING_SHARED) && defined(_WIN32)
 #define QLX_API __declspec(dllexport)
@@ -160,7 +160,7 @@ typedef enum qlx_status QLX_ANY_INT { QLX_STATUS_LIST(QLX_STATUS_ENUMERATOR) } q
 #undef QLX_STATUS_ENUMERATOR
 
 /* The library's version, QLX_VERSION_STRING of the library actually linked
-   ("1.7.0"): the number the programs' --version prints. */
+   ("1.8.0"): the number the programs' --version prints. */
 QLX_API const char *qlx_version(void);
 
 /* A text for every status, never NULL (an unknown code has one too). A BMP
