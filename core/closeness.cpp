@@ -184,7 +184,8 @@ double ciede2000(double l1, double a1, double b1, double l2, double a2, double b
     const double s_h = 1 + 0.015 * cp_mean * t;
     const double r_t = -std::sin(2 * delta_theta / degrees) * r_c;
     const double l_term = delta_l / s_l, c_term = delta_c / s_c, h_term = delta_big_h / s_h;
-    return std::sqrt(l_term * l_term + c_term * c_term + h_term * h_term + r_t * c_term * h_term);
+    // |r_t| <= 2 keeps the sum from falling below 0, but for rounding.
+    return std::sqrt(std::max(0.0, l_term * l_term + c_term * c_term + h_term * h_term + r_t * c_term * h_term));
 }
 
 std::size_t closeness_cell_side(std::size_t width, std::size_t height) {

@@ -169,6 +169,18 @@ void converted_whole(const std::uint8_t* pixels, std::size_t width, std::size_t 
              result_width * result_height > capacity)) {
             __builtin_trap();
         }
+        // The figures of what was converted are figures: none past its range,
+        // no more pixels measured than the result has.
+        if (fitted != QLX_OK) continue;
+        qlx_closeness closeness{};
+        if (qlx_closeness_of(picture, options, fit, box_width, box_height, box.data(), capacity, &closeness) !=
+                QLX_OK ||
+            !(closeness.blurred_error >= 0 && closeness.blurred_error <= 65025) ||
+            !(closeness.ciede2000 >= 0 && closeness.ciede2000 <= 200) ||
+            !(closeness.exact_share >= 0 && closeness.exact_share <= 1) ||
+            closeness.measured > result_width * result_height) {
+            __builtin_trap();
+        }
     }
 }
 

@@ -53,7 +53,7 @@
 #include <stdint.h>
 
 #define QLX_VERSION_MAJOR 1
-#define QLX_VERSION_MINOR 7
+#define QLX_VERSION_MINOR 8
 #define QLX_VERSION_PATCH 0
 #define QLX_VERSION_STRING "1.8.0"
 
