@@ -130,6 +130,7 @@ void measure_at(const Pictures& pictures, std::size_t x, std::size_t y, Sums& su
         const std::int64_t difference = original[k] - result[k];
         sums.squared += static_cast<double>(difference * difference);
     }
+    if (original == result) return;  // a difference of exactly 0
     const Lab a = lab_of(static_cast<double>(original[0]) / blur_total, static_cast<double>(original[1]) / blur_total,
                          static_cast<double>(original[2]) / blur_total);
     const Lab b = lab_of(static_cast<double>(result[0]) / blur_total, static_cast<double>(result[1]) / blur_total,
