@@ -417,6 +417,25 @@ TEST_F(Programs, OverwrittenFilesKeepModeAndLinks) {
     expect_directory_holds(7);
 }
 
+// The special bits too: an overwritten output keeps setuid, setgid and the
+// sticky bit as they were, each alone and all together.
+TEST_F(Programs, OverwrittenFilesKeepTheirSpecialModeBits) {
+    SKIP_WITHOUT_POSIX("setuid, setgid and the sticky bit");
+    using fs::perms;
+    for (const perms special :
+         {perms::set_uid, perms::set_gid, perms::sticky_bit, perms::set_uid | perms::set_gid | perms::sticky_bit}) {
+        const perms mode = special | perms::owner_all | perms::group_read | perms::others_read;
+        const fs::path qlx_output = existing_file("special.qlx"), bmp_output = existing_file("special.bmp");
+        fs::permissions(qlx_output, mode);
+        fs::permissions(bmp_output, mode);
+        EXPECT_EQ(run_program(palquant, {sample.string(), qlx_output.string()}).status, palquant_success);
+        EXPECT_EQ(run_program(palexpand, {sample_qlx.string(), bmp_output.string()}).status, 0);
+        EXPECT_EQ(fs::status(qlx_output).permissions(), mode) << static_cast<unsigned>(special);
+        EXPECT_EQ(fs::status(bmp_output).permissions(), mode) << static_cast<unsigned>(special);
+        EXPECT_EQ(read_file(qlx_output), read_file(sample_qlx));
+    }
+}
+
 TEST_F(Programs, NewOutputsTakeTheirModeFromTheUmask) {
     SKIP_WITHOUT_POSIX("modes and the umask");
 #ifndef _WIN32

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 
 #include "conversion.hpp"
@@ -166,6 +169,10 @@ TEST(QlxPng, OurPaletteKeepsIndicesExactly) {
     const Bytes stored = stored_indices(ours);
     for (unsigned i = 0; i < 256; ++i) EXPECT_EQ(stored[i], 255 - i);
     EXPECT_EQ(converted(ours), stored);
+    // Interlaced, 16 rows deep so that every pass holds pixels: the same indices.
+    PngRecipe interlaced = recipe;
+    interlaced.width = 16, interlaced.height = 16, interlaced.interlaced = true;
+    EXPECT_EQ(converted(decoded(qlx::test::make_png(interlaced))), stored);
 
     // The first 16 entries alone, at 4 bits, are ours too.
     PngRecipe sixteen{16, 1, 3, 4, false, {}, Bytes(recipe.palette.begin(), recipe.palette.begin() + 48), {}};
@@ -203,6 +210,23 @@ TEST(QlxJpegAndGif, DecodeAsAnotherDecoderDoes) {
     }
     EXPECT_EQ(refusal(qlx::test::read_file(qlx::test::data_path("pictures/cmyk.jpg"))),
               "CMYK JPEG is not supported; save it as RGB");
+}
+
+// The headers' edges: a GIF87a file reads as its GIF89a twin; a JPEG
+// with stray bytes between its header segments (a warning of extraneous
+// data, which decoders pass over) converts as the clean one. (Damage inside
+// its entropy-coded data is refused: qlx_files_test.)
+TEST(QlxJpegAndGif, OlderAndLooserHeadersDecode) {
+    const Bytes gif89 = qlx::test::read_file(qlx::test::data_path("pictures/plain.gif"));
+    Bytes gif87 = gif89;
+    gif87[4] = '7';
+    EXPECT_EQ(rgba_of(decoded(gif87)), rgba_of(decoded(gif89)));
+
+    const Bytes jpeg = qlx::test::read_file(qlx::test::data_path("pictures/baseline.jpg"));
+    ASSERT_EQ(jpeg[20], 0xff);  // the first DQT, after SOI and APP0
+    Bytes stray = jpeg;
+    stray.insert(stray.begin() + 20, {0x12, 0x34, 0x56});
+    EXPECT_EQ(rgba_of(decoded(stray)), rgba_of(decoded(jpeg)));
 }
 
 TEST(QlxJpegAndGif, BrokenFilesAreRefused) {
@@ -284,6 +308,223 @@ TEST(QlxBmp, BitFieldsScaleByRoundingAndRleSkipsAreTransparent) {
     EXPECT_EQ(refusal(rle), "BMP pixel data is cut short");
 }
 
+// ---- BMP at its edges: every depth, run-length escape and bit field ----
+
+// A BMP of `bits` a pixel with a 40-byte header, `masks` after it (for bit
+// fields), `table` (red, green, blue entries) and the stored `data` as it is.
+Bytes bmp_file(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression,
+               const std::vector<std::uint32_t>& masks, const std::vector<std::array<std::uint8_t, 3>>& table,
+               const Bytes& data) {
+    Bytes file(54);
+    file[0] = 'B', file[1] = 'M';
+    const std::size_t offset = 54 + 4 * masks.size() + 4 * table.size();
+    qlx::test::put_le32(file, 10, static_cast<std::uint32_t>(offset));
+    qlx::test::put_le32(file, 14, 40);
+    qlx::test::put_le32(file, 18, static_cast<std::uint32_t>(width));
+    qlx::test::put_le32(file, 22, static_cast<std::uint32_t>(height));
+    qlx::test::put_le16(file, 26, 1);
+    qlx::test::put_le16(file, 28, bits);
+    qlx::test::put_le32(file, 30, compression);
+    qlx::test::put_le32(file, 46, static_cast<std::uint32_t>(table.size()));
+    for (const std::uint32_t mask : masks) {
+        for (int shift = 0; shift < 32; shift += 8) file.push_back(static_cast<std::uint8_t>(mask >> shift));
+    }
+    for (const auto& [red, green, blue] : table) file.insert(file.end(), {blue, green, red, 0});
+    file.insert(file.end(), data.begin(), data.end());
+    qlx::test::put_le32(file, 2, static_cast<std::uint32_t>(file.size()));
+    return file;
+}
+
+std::vector<std::array<std::uint8_t, 3>> some_table(std::size_t entries) {
+    std::vector<std::array<std::uint8_t, 3>> table;
+    for (std::size_t i = 0; i < entries; ++i) {
+        table.push_back({static_cast<std::uint8_t>(i * 37 + 5), static_cast<std::uint8_t>(255 - i * 11),
+                         static_cast<std::uint8_t>(i * 3)});
+    }
+    return table;
+}
+
+// 1, 2 and 4 bits a pixel, rows of every width 1 to 9 (so each padding),
+// bottom-up and top-down: each pixel is its stored bits' entry, stated
+// plainly, most significant bits first.
+TEST(QlxBmp, LowDepthPalettesReadEveryPixelOfEveryRow) {
+    std::mt19937 random(17);
+    for (const std::uint16_t bits : {std::uint16_t{1}, std::uint16_t{2}, std::uint16_t{4}}) {
+        const auto table = some_table(std::size_t{1} << bits);
+        for (int width = 1; width <= 9; ++width) {
+            for (const bool top_down : {false, true}) {
+                const int height = 3;
+                const std::size_t stride = (static_cast<std::size_t>(width) * bits + 31) / 32 * 4;
+                Bytes data(stride * height);
+                Bytes expected;  // top row first
+                std::vector<Bytes> rows(height);
+                for (int row = 0; row < height; ++row) {
+                    for (int x = 0; x < width; ++x)
+                        rows[static_cast<std::size_t>(row)].push_back(
+                            static_cast<std::uint8_t>(random() % (1u << bits)));
+                }
+                for (int stored = 0; stored < height; ++stored) {
+                    const Bytes& row = rows[static_cast<std::size_t>(top_down ? stored : height - 1 - stored)];
+                    for (int x = 0; x < width; ++x) {
+                        const std::size_t bit = static_cast<std::size_t>(x) * bits;
+                        data[static_cast<std::size_t>(stored) * stride + bit / 8] |=
+                            static_cast<std::uint8_t>(row[static_cast<std::size_t>(x)] << (8 - bits - bit % 8));
+                    }
+                }
+                for (const Bytes& row : rows) expected.insert(expected.end(), row.begin(), row.end());
+                const Bytes file = bmp_file(width, top_down ? -height : height, bits, 0, {}, table, data);
+                EXPECT_EQ(stored_indices(decoded(file)), expected) << bits << " bits, " << width << " wide";
+            }
+        }
+    }
+}
+
+// Bit fields of 16 and 32 bits with masks of every kind (5-5-5, 5-6-5,
+// 4-4-4-4 with alpha, 10-bit and 2-bit fields, a one-bit field, a missing
+// one): each component round(v * 255 / (2^n - 1)), stated plainly.
+TEST(QlxBmp, BitFieldsOfEveryMaskScaleByRounding) {
+    struct Masks {
+        std::uint16_t bits;
+        std::array<std::uint32_t, 4> masks;  // red, green, blue, alpha
+    };
+    const Masks cases[] = {
+        {16, {0x7c00, 0x03e0, 0x001f, 0}},
+        {16, {0xf800, 0x07e0, 0x001f, 0}},
+        {16, {0x0f00, 0x00f0, 0x000f, 0xf000}},
+        {16, {0x8000, 0x7c00, 0x0000, 0}},
+        {32, {0x3ff00000, 0x000ffc00, 0x000003ff, 0xc0000000}},
+        {32, {0x00ff0000, 0x0000ff00, 0x000000ff, 0}},
+        {32, {0x000000ff, 0x0000ff00, 0x00ff0000, 0xff000000}},
+    };
+    std::mt19937 random(23);
+    for (const Masks& c : cases) {
+        const int width = 5, height = 2;
+        const std::size_t bytes = c.bits / 8u, stride = (width * bytes + 3) / 4 * 4;
+        Bytes data(stride * height);
+        Bytes expected;
+        std::vector<std::uint32_t> values;
+        for (int i = 0; i < width * height; ++i)
+            values.push_back(static_cast<std::uint32_t>(random()) & (c.bits == 16 ? 0xffffu : ~0u));
+        for (int row = 0; row < height; ++row) {  // top-down, so the stored order is the picture's
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t value = values[static_cast<std::size_t>(row * width + x)];
+                for (std::size_t b = 0; b < bytes; ++b)
+                    data[static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(x) * bytes + b] =
+                        static_cast<std::uint8_t>(value >> (8 * b));
+                for (std::size_t k = 0; k < 4; ++k) {
+                    const std::uint32_t mask = c.masks[k];
+                    if (mask == 0) {
+                        expected.push_back(k == 3 ? 255 : 0);
+                        continue;
+                    }
+                    int shift = 0, width_bits = 0;
+                    while ((mask >> shift & 1) == 0) ++shift;
+                    while (shift + width_bits < 32 && (mask >> (shift + width_bits) & 1) == 1) ++width_bits;
+                    const double top = std::pow(2.0, width_bits) - 1;
+                    expected.push_back(
+                        static_cast<std::uint8_t>(std::floor(((value & mask) >> shift) * 255 / top + 0.5)));
+                }
+            }
+        }
+        const bool alpha = c.masks[3] != 0;
+        const Bytes file = bmp_file(width, -height, c.bits, alpha ? 6 : 3,
+                                    alpha ? std::vector<std::uint32_t>(c.masks.begin(), c.masks.end())
+                                          : std::vector<std::uint32_t>(c.masks.begin(), c.masks.begin() + 3),
+                                    {}, data);
+        EXPECT_EQ(rgba_of(decoded(file)), expected) << c.bits << " bits, red mask " << std::hex << c.masks[0];
+    }
+}
+
+// Run-length data of every escape (runs, literals of odd and even lengths
+// with their padding, deltas, ends of line), made at random and decoded
+// by a plain statement: the cursor moves as each escape says, pixels past a
+// row's end are dropped, and pixels no escape reached are not stored.
+TEST(QlxBmp, RunLengthsOfEveryEscapeDecodeAsStatedPlainly) {
+    std::mt19937 random(29);
+    for (const bool four_bits : {false, true}) {
+        for (int trial = 0; trial < 40; ++trial) {
+            const int width = 1 + static_cast<int>(random() % 23), height = 1 + static_cast<int>(random() % 9);
+            const unsigned colours = four_bits ? 16 : 200;
+            Bytes data;
+            Bytes indices(static_cast<std::size_t>(width * height), 0), covered(indices.size(), 0);
+            int x = 0, y = 0;  // y counts stored rows, from the bottom
+            const auto put = [&](std::uint8_t index) {
+                if (x < width && y < height) {
+                    const auto at = static_cast<std::size_t>((height - 1 - y) * width + x);
+                    indices[at] = index, covered[at] = 1;
+                }
+                ++x;
+            };
+            while (y < height) {
+                const auto choice = static_cast<unsigned>(random() % 10);
+                if (choice < 4) {  // a run of 1 to 12
+                    const auto count = static_cast<unsigned>(1 + random() % 12);
+                    const auto value = static_cast<std::uint8_t>(random() % (four_bits ? 256 : colours));
+                    data.insert(data.end(), {static_cast<std::uint8_t>(count), value});
+                    for (unsigned i = 0; i < count; ++i) {
+                        put(four_bits ? static_cast<std::uint8_t>(i % 2 == 0 ? value >> 4 : value & 15) : value);
+                    }
+                } else if (choice < 7) {  // a literal stretch of 3 to 11, padded to a whole word
+                    const auto count = static_cast<unsigned>(3 + random() % 9);
+                    data.insert(data.end(), {0, static_cast<std::uint8_t>(count)});
+                    Bytes stretch;
+                    for (unsigned i = 0; i < count; ++i) {
+                        const auto value = static_cast<std::uint8_t>(random() % colours);
+                        if (four_bits) {
+                            if (i % 2 == 0)
+                                stretch.push_back(static_cast<std::uint8_t>(value << 4));
+                            else
+                                stretch.back() |= value;
+                        } else {
+                            stretch.push_back(value);
+                        }
+                        put(value);
+                    }
+                    if (stretch.size() % 2 == 1) stretch.push_back(0);
+                    data.insert(data.end(), stretch.begin(), stretch.end());
+                } else if (choice < 8) {  // a delta right and up
+                    const auto right = static_cast<std::uint8_t>(random() % 5),
+                               up = static_cast<std::uint8_t>(random() % 2);
+                    data.insert(data.end(), {0, 2, right, up});
+                    x += right, y += up;
+                } else {  // the end of a line
+                    data.insert(data.end(), {0, 0});
+                    x = 0, ++y;
+                }
+            }
+            data.insert(data.end(), {0, 1});
+            const Bytes file =
+                bmp_file(width, height, four_bits ? 4 : 8, four_bits ? 2 : 1, {}, some_table(colours), data);
+            const qlxcmd::Picture picture = decoded(file);
+            const auto& stored = std::get<qlxcmd::PaletteIndices>(picture.frames.at(0));
+            Bytes got_covered(indices.size(), 1);
+            if (stored.stored.size() != 0)
+                got_covered.assign(stored.stored.data(), stored.stored.data() + stored.stored.size());
+            Bytes got = stored_indices(picture);
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                if (covered[i] == 0) got[i] = 0;  // what lies under a pixel not stored does not matter
+            }
+            ASSERT_EQ(got_covered, covered) << (four_bits ? "RLE4" : "RLE8") << " trial " << trial;
+            ASSERT_EQ(got, indices) << (four_bits ? "RLE4" : "RLE8") << " trial " << trial;
+        }
+    }
+}
+
+// A picture's bytes at the exact edge of size_t: a product equal to its
+// largest value fits, one more pixel or byte does not.
+TEST(QlxPictureBytes, AProductOfExactlyTheLargestSizeFits) {
+    constexpr std::uint64_t most = std::numeric_limits<std::size_t>::max();  // 3 * 5 * 17 * ...
+    for (const auto& [width, height, bytes] :
+         {std::array<std::uint64_t, 3>{3, most / 3, 1}, std::array<std::uint64_t, 3>{most / 255, 5, 51},
+          std::array<std::uint64_t, 3>{1, most, 1}}) {
+        const auto fits = qlxcmd::picture_bytes(width, height, bytes);
+        ASSERT_TRUE(fits) << width << " x " << height << " x " << bytes;
+        EXPECT_EQ(*fits, most);
+        EXPECT_FALSE(qlxcmd::picture_bytes(width + 1, height, bytes)) << width << " x " << height;
+        EXPECT_FALSE(qlxcmd::picture_bytes(width, height, bytes + 1)) << width << " x " << height;
+    }
+}
+
 TEST(QlxBmp, A24BitFileGivesTheLibrarysPixels) {
     const Bytes bmp = qlx::test::read_file(PAL_SAMPLE_BMP);
     const qlxcmd::Picture picture = decoded(bmp);
@@ -343,9 +584,12 @@ TEST(QlxWriters, ZlibStreamsJoinedFromPartsReadBack) {
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = i < data.size() / 3 ? static_cast<std::uint8_t>(random()) : static_cast<std::uint8_t>(i / 4096 % 7);
     }
-    for (const std::size_t size : {std::size_t{1} << 20, std::size_t{5} << 20, data.size()}) {
+    // Sizes that split evenly into parts, and two that leave the last part shorter.
+    for (const std::size_t size : {std::size_t{1} << 20, std::size_t{5} << 20, data.size(), (std::size_t{5} << 20) + 3,
+                                   (std::size_t{7} << 20) + 1}) {
         const std::span<const std::uint8_t> part(data.data(), size);
         for (const int level : {1, 6, 9}) {
+            if (size % (std::size_t{1} << 20) != 0 && level != 6) continue;
             Bytes first;
             for (const unsigned threads : {1u, 2u, 3u, 4u}) {
                 auto stream = qlxcmd::zlib_stream(part, level, threads);
