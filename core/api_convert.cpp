@@ -199,6 +199,23 @@ qlx_status check_picture(const qlx_picture* picture, qlx_fit fit, std::size_t bo
     return QLX_OK;
 }
 
+// The options read and the picture and box checked, as every call that
+// converts or measures a conversion begins.
+qlx_status check_call(const qlx_picture* picture, const qlx_options* options, qlx_fit fit, std::size_t box_width,
+                      std::size_t box_height, QuantiseOptions& chosen, qlx_placement& place) {
+    const Result<QuantiseOptions> read = read_options(options);
+    if (!read) return read.error();
+    chosen = *read;
+    return check_picture(picture, fit, box_width, box_height, place);
+}
+
+// The colours of the placed part, its palette's where it has one.
+qlx_status placed_colours_of(const qlx_picture& picture, const qlx_placement& place, PlacedColours& placed) {
+    const std::optional<SourcePalette> palette =
+        picture.palette != nullptr ? std::optional<SourcePalette>(picture) : std::nullopt;
+    return placed_colours(picture, palette ? &*palette : nullptr, place, placed);
+}
+
 }  // namespace
 }  // namespace qlx
 
@@ -239,11 +256,8 @@ QLX_API qlx_status qlx_convert_colours(const qlx_picture* picture, qlx_fit fit, 
         if (!qlx::api::multiply_fits(place.box_width * place.box_height, 4, count)) return QLX_SIZE_OVERFLOW;
         if (rgba_capacity < count) return QLX_CAPACITY_TOO_SMALL;
         if (count == 0) return QLX_OK;
-        const std::optional<qlx::SourcePalette> palette =
-            picture->palette != nullptr ? std::optional<qlx::SourcePalette>(*picture) : std::nullopt;
         qlx::PlacedColours placed;
-        if (const qlx_status status = qlx::placed_colours(*picture, palette ? &*palette : nullptr, place, placed);
-            status != QLX_OK) {
+        if (const qlx_status status = qlx::placed_colours_of(*picture, place, placed); status != QLX_OK) {
             return status;
         }
         const std::uint32_t around = qlx::palette_rgb[0];
@@ -272,10 +286,9 @@ QLX_API qlx_status qlx_convert_frame(const qlx_picture* picture, const qlx_optio
                                      size_t box_width, size_t box_height, uint8_t* memory, size_t memory_capacity,
                                      uint8_t* indices, size_t indices_capacity) {
     return guarded([&] {
-        const qlx::Result<qlx::QuantiseOptions> chosen = qlx::read_options(options);
-        if (!chosen) return chosen.error();
+        qlx::QuantiseOptions chosen;
         qlx_placement place{};
-        if (const qlx_status status = qlx::check_picture(picture, fit, box_width, box_height, place);
+        if (const qlx_status status = qlx::check_call(picture, options, fit, box_width, box_height, chosen, place);
             status != QLX_OK) {
             return status;
         }
@@ -283,7 +296,7 @@ QLX_API qlx_status qlx_convert_frame(const qlx_picture* picture, const qlx_optio
         const std::size_t count = place.box_width * place.box_height;
         if (indices_capacity < count) return QLX_CAPACITY_TOO_SMALL;
         // The memory is needed only where error diffusion holds frames still.
-        const bool stable = chosen->stable > 0 && qlx::diffuses_errors(chosen->dither.method);
+        const bool stable = chosen.stable > 0 && qlx::diffuses_errors(chosen.dither.method);
         if (!stable) memory = nullptr;
         if (stable) {
             if (!bytes_present(memory, memory_capacity)) return QLX_NULL_POINTER;
@@ -292,15 +305,14 @@ QLX_API qlx_status qlx_convert_frame(const qlx_picture* picture, const qlx_optio
             if (memory_capacity < memory_size) return QLX_CAPACITY_TOO_SMALL;
         }
         if (count == 0) return QLX_OK;
-        if (picture->palette == nullptr)
-            return qlx::convert_colours(*picture, nullptr, place, *chosen, memory, indices);
+        if (picture->palette == nullptr) return qlx::convert_colours(*picture, nullptr, place, chosen, memory, indices);
         const qlx::SourcePalette palette(*picture);
         const bool resampled = place.source_width != place.width || place.source_height != place.height;
         if (!palette.ours || resampled) {
-            return qlx::convert_colours(*picture, &palette, place, *chosen, memory, indices);
+            return qlx::convert_colours(*picture, &palette, place, chosen, memory, indices);
         }
         if (place.width != place.box_width || place.height != place.box_height) std::memset(indices, 0, count);
-        qlx::keep_indices(*picture, palette, place, *chosen, indices);
+        qlx::keep_indices(*picture, palette, place, chosen, indices);
         // Kept indices were not chosen for a colour: the next frame chooses afresh.
         if (memory != nullptr) std::memset(memory, 0, count * qlx::memory_pixel_bytes);
         return QLX_OK;
@@ -312,10 +324,9 @@ QLX_API qlx_status qlx_closeness_of(const qlx_picture* picture, const qlx_option
                                     qlx_closeness* closeness) {
     return guarded([&] {
         if (closeness == nullptr) return QLX_NULL_POINTER;
-        const qlx::Result<qlx::QuantiseOptions> chosen = qlx::read_options(options);
-        if (!chosen) return chosen.error();
+        qlx::QuantiseOptions chosen;
         qlx_placement place{};
-        if (const qlx_status status = qlx::check_picture(picture, fit, box_width, box_height, place);
+        if (const qlx_status status = qlx::check_call(picture, options, fit, box_width, box_height, chosen, place);
             status != QLX_OK) {
             return status;
         }
@@ -324,17 +335,14 @@ QLX_API qlx_status qlx_closeness_of(const qlx_picture* picture, const qlx_option
         if (indices_size < count) return QLX_INPUT_TOO_SHORT;
         *closeness = {};
         if (count == 0) return QLX_OK;
-        const std::optional<qlx::SourcePalette> palette =
-            picture->palette != nullptr ? std::optional<qlx::SourcePalette>(*picture) : std::nullopt;
         qlx::PlacedColours placed;
-        if (const qlx_status status = qlx::placed_colours(*picture, palette ? &*palette : nullptr, place, placed);
-            status != QLX_OK) {
+        if (const qlx_status status = qlx::placed_colours_of(*picture, place, placed); status != QLX_OK) {
             return status;
         }
         const qlx::ClosenessSource source{
             placed.view.pixels, placed.view.stride, placed.view.format, place.x,          place.y,
-            place.width,        place.height,       place.box_width,    place.box_height, chosen->transparent_index,
-            chosen->composite,  chosen->background};
+            place.width,        place.height,       place.box_width,    place.box_height, chosen.transparent_index,
+            chosen.composite,   chosen.background};
         *closeness = qlx::measure_closeness(source, indices);
         return QLX_OK;
     });

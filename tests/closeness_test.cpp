@@ -96,15 +96,13 @@ Plain plain_figures(const Bytes& rgb, const Bytes& indices, int width, int heigh
             indices.size()};
 }
 
+qlx_picture rgb_picture(const Bytes& rgb, int width, int height) {
+    const auto w = static_cast<std::size_t>(width);
+    return {rgb.data(), w, static_cast<std::size_t>(height), 3 * w, QLX_RGB, nullptr, 0, nullptr};
+}
+
 qlx_closeness measured(const Bytes& rgb, int width, int height, const Bytes& indices, const qlx_options& options) {
-    const qlx_picture picture{rgb.data(),
-                              static_cast<std::size_t>(width),
-                              static_cast<std::size_t>(height),
-                              static_cast<std::size_t>(3 * width),
-                              QLX_RGB,
-                              nullptr,
-                              0,
-                              nullptr};
+    const qlx_picture picture = rgb_picture(rgb, width, height);
     qlx_closeness closeness{};
     EXPECT_EQ(qlx_closeness_of(&picture, &options, QLX_FIT_KEEP, 0, 0, indices.data(), indices.size(), &closeness),
               QLX_OK);
@@ -112,14 +110,7 @@ qlx_closeness measured(const Bytes& rgb, int width, int height, const Bytes& ind
 }
 
 Bytes converted(const Bytes& rgb, int width, int height, const qlx_options& options) {
-    const qlx_picture picture{rgb.data(),
-                              static_cast<std::size_t>(width),
-                              static_cast<std::size_t>(height),
-                              static_cast<std::size_t>(3 * width),
-                              QLX_RGB,
-                              nullptr,
-                              0,
-                              nullptr};
+    const qlx_picture picture = rgb_picture(rgb, width, height);
     Bytes indices(static_cast<std::size_t>(width * height));
     EXPECT_EQ(qlx_convert(&picture, &options, QLX_FIT_KEEP, 0, 0, indices.data(), indices.size()), QLX_OK);
     return indices;

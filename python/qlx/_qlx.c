@@ -182,41 +182,89 @@ static int optional_buffer(PyObject *object, int writable, Py_buffer *view) {
     return PyObject_GetBuffer(object, view, writable ? PyBUF_WRITABLE : PyBUF_SIMPLE) == 0;
 }
 
-static PyObject *convert_into(PyObject *self, PyObject *args) {
-    (void)self;
-    Py_buffer pixels, out, palette = {0}, stored = {0}, memory = {0};
-    PyObject *palette_object, *stored_object, *memory_object;
+/* What convert_into and closeness_of share: the picture, its box and the
+   options, from args[0:10] (pixels, width, height, stride, format, palette,
+   stored, fit, box_width, box_height) and args[first_option:first_option + 8]. */
+typedef struct picture_call {
+    Py_buffer pixels, palette, stored;
+    qlx_picture picture;
+    qlx_options options;
+    qlx_fit fit;
+    size_t box_width, box_height;
+    qlx_status status; /* QLX_OK, or what the library would say of the sides */
+} picture_call;
+
+static void release_call(picture_call *call) {
+    if (call->pixels.obj != NULL) PyBuffer_Release(&call->pixels);
+    if (call->palette.obj != NULL) PyBuffer_Release(&call->palette);
+    if (call->stored.obj != NULL) PyBuffer_Release(&call->stored);
+}
+
+/* 1 with the call read (its status may still be a refusal), or 0 with an
+   exception set and nothing held. */
+static int read_call(PyObject *args, Py_ssize_t first_option, picture_call *call) {
+    PyObject *palette_object, *stored_object;
     Py_ssize_t width, height, stride, box_width, box_height;
     int format, fit, dither, strength, transparent_index, threads, light, alpha, background, stable;
-    if (!PyArg_ParseTuple(args, "y*nnniOOinnw*Oiiiiiiii", &pixels, &width, &height, &stride, &format,
-                          &palette_object, &stored_object, &fit, &box_width, &box_height, &out, &memory_object,
-                          &dither, &strength, &transparent_index, &threads, &light, &alpha, &background, &stable)) {
-        return NULL;
+    memset(call, 0, sizeof *call);
+    PyObject *picture_args = PyTuple_GetSlice(args, 0, 10);
+    PyObject *option_args = PyTuple_GetSlice(args, first_option, first_option + 8);
+    const int parsed =
+        picture_args != NULL && option_args != NULL &&
+        PyArg_ParseTuple(picture_args, "y*nnniOOinn", &call->pixels, &width, &height, &stride, &format,
+                         &palette_object, &stored_object, &fit, &box_width, &box_height) &&
+        PyArg_ParseTuple(option_args, "iiiiiiii", &dither, &strength, &transparent_index, &threads, &light, &alpha,
+                         &background, &stable);
+    Py_XDECREF(picture_args);
+    Py_XDECREF(option_args);
+    if (!parsed || !optional_buffer(palette_object, 0, &call->palette) ||
+        !optional_buffer(stored_object, 0, &call->stored) ||
+        !read_options(dither, strength, transparent_index, threads, light, alpha, background, stable,
+                      &call->options)) {
+        release_call(call);
+        return 0;
+    }
+    call->status = QLX_OK;
+    if (stored_object != Py_None && (size_t)call->stored.len < (size_t)width * (size_t)height) {
+        call->status = QLX_INPUT_TOO_SHORT;
+    } else if (width < 0 || height < 0 || stride < 0 || box_width < 0 || box_height < 0) {
+        call->status = QLX_SIDE_OUT_OF_RANGE;
     }
     const int indexed = palette_object != Py_None;
-    const int buffers = optional_buffer(palette_object, 0, &palette) &&
-                        optional_buffer(stored_object, 0, &stored) && optional_buffer(memory_object, 1, &memory);
-    qlx_options options;
-    qlx_status status = QLX_SIDE_OUT_OF_RANGE;
-    const int read = buffers && read_options(dither, strength, transparent_index, threads, light, alpha, background,
-                                             stable, &options);
-    if (read && stored_object != Py_None && (size_t)stored.len < (size_t)width * (size_t)height) {
-        status = QLX_INPUT_TOO_SHORT;
-    } else if (read && width >= 0 && height >= 0 && stride >= 0 && box_width >= 0 && box_height >= 0) {
-        const qlx_picture picture = {pixels.buf, (size_t)width, (size_t)height, (size_t)stride,
-                                     (qlx_pixel_format)format, indexed ? palette.buf : NULL,
-                                     indexed ? (size_t)palette.len / 4 : 0, stored.buf};
+    const qlx_picture picture = {call->pixels.buf, (size_t)width, (size_t)height, (size_t)stride,
+                                 (qlx_pixel_format)format, indexed ? call->palette.buf : NULL,
+                                 indexed ? (size_t)call->palette.len / 4 : 0, call->stored.buf};
+    call->picture = picture;
+    call->fit = (qlx_fit)fit;
+    call->box_width = (size_t)box_width;
+    call->box_height = (size_t)box_height;
+    return 1;
+}
+
+static PyObject *convert_into(PyObject *self, PyObject *args) {
+    (void)self;
+    Py_buffer out = {0}, memory = {0};
+    PyObject *memory_object;
+    picture_call call;
+    PyObject *rest = PyTuple_GetSlice(args, 10, 12);
+    const int parsed = rest != NULL && PyArg_ParseTuple(rest, "w*O", &out, &memory_object) &&
+                       optional_buffer(memory_object, 1, &memory);
+    Py_XDECREF(rest);
+    if (!parsed || !read_call(args, 12, &call)) {
+        if (out.obj != NULL) PyBuffer_Release(&out);
+        if (memory.obj != NULL) PyBuffer_Release(&memory);
+        return NULL;
+    }
+    qlx_status status = call.status;
+    if (status == QLX_OK) {
         Py_BEGIN_ALLOW_THREADS
-        status = qlx_convert_frame(&picture, &options, (qlx_fit)fit, (size_t)box_width, (size_t)box_height,
+        status = qlx_convert_frame(&call.picture, &call.options, call.fit, call.box_width, call.box_height,
                                    memory.buf, (size_t)memory.len, out.buf, (size_t)out.len);
         Py_END_ALLOW_THREADS
     }
-    PyBuffer_Release(&pixels);
+    release_call(&call);
     PyBuffer_Release(&out);
-    if (palette.obj != NULL) PyBuffer_Release(&palette);
-    if (stored.obj != NULL) PyBuffer_Release(&stored);
     if (memory.obj != NULL) PyBuffer_Release(&memory);
-    if (!read) return NULL;
     if (status != QLX_OK) return raise_status(status);
     Py_RETURN_NONE;
 }
@@ -229,38 +277,25 @@ PyDoc_STRVAR(closeness_of_doc,
 
 static PyObject *closeness_of(PyObject *self, PyObject *args) {
     (void)self;
-    Py_buffer pixels, indices, palette = {0}, stored = {0};
-    PyObject *palette_object, *stored_object;
-    Py_ssize_t width, height, stride, box_width, box_height;
-    int format, fit, dither, strength, transparent_index, threads, light, alpha, background, stable;
-    if (!PyArg_ParseTuple(args, "y*nnniOOinny*iiiiiiii", &pixels, &width, &height, &stride, &format,
-                          &palette_object, &stored_object, &fit, &box_width, &box_height, &indices, &dither,
-                          &strength, &transparent_index, &threads, &light, &alpha, &background, &stable)) {
+    Py_buffer indices = {0};
+    picture_call call;
+    PyObject *rest = PyTuple_GetSlice(args, 10, 11);
+    const int parsed = rest != NULL && PyArg_ParseTuple(rest, "y*", &indices);
+    Py_XDECREF(rest);
+    if (!parsed || !read_call(args, 11, &call)) {
+        if (indices.obj != NULL) PyBuffer_Release(&indices);
         return NULL;
     }
-    const int indexed = palette_object != Py_None;
-    const int buffers = optional_buffer(palette_object, 0, &palette) && optional_buffer(stored_object, 0, &stored);
-    qlx_options options;
     qlx_closeness closeness = {0};
-    qlx_status status = QLX_SIDE_OUT_OF_RANGE;
-    const int read = buffers && read_options(dither, strength, transparent_index, threads, light, alpha, background,
-                                             stable, &options);
-    if (read && stored_object != Py_None && (size_t)stored.len < (size_t)width * (size_t)height) {
-        status = QLX_INPUT_TOO_SHORT;
-    } else if (read && width >= 0 && height >= 0 && stride >= 0 && box_width >= 0 && box_height >= 0) {
-        const qlx_picture picture = {pixels.buf, (size_t)width, (size_t)height, (size_t)stride,
-                                     (qlx_pixel_format)format, indexed ? palette.buf : NULL,
-                                     indexed ? (size_t)palette.len / 4 : 0, stored.buf};
+    qlx_status status = call.status;
+    if (status == QLX_OK) {
         Py_BEGIN_ALLOW_THREADS
-        status = qlx_closeness_of(&picture, &options, (qlx_fit)fit, (size_t)box_width, (size_t)box_height,
+        status = qlx_closeness_of(&call.picture, &call.options, call.fit, call.box_width, call.box_height,
                                   indices.buf, (size_t)indices.len, &closeness);
         Py_END_ALLOW_THREADS
     }
-    PyBuffer_Release(&pixels);
+    release_call(&call);
     PyBuffer_Release(&indices);
-    if (palette.obj != NULL) PyBuffer_Release(&palette);
-    if (stored.obj != NULL) PyBuffer_Release(&stored);
-    if (!read) return NULL;
     if (status != QLX_OK) return raise_status(status);
     return Py_BuildValue("dddn", closeness.blurred_error, closeness.ciede2000, closeness.exact_share,
                          (Py_ssize_t)closeness.measured);
